@@ -1,0 +1,58 @@
+# Shared build settings and helpers for the layer libraries and their tests.
+
+add_library(brv_options INTERFACE)
+target_compile_options(brv_options INTERFACE -Wall -Wextra -Wpedantic)
+if(BRV_WERROR)
+  target_compile_options(brv_options INTERFACE -Werror)
+endif()
+if(BRV_SANITIZE)
+  target_compile_options(brv_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
+                                               -fno-sanitize-recover=undefined)
+  target_link_options(brv_options INTERFACE -fsanitize=address,undefined)
+endif()
+find_package(Threads REQUIRED)
+target_link_libraries(brv_options INTERFACE Threads::Threads)
+
+# brv_layer(<name> [DEPS <layers...>] [LIBS <other libraries...>])
+# One static library per layer folder, built from every .cpp in that folder (and its
+# sub-folders). Headers are included as "<layer>/<file>.h" from the repository root.
+function(brv_layer name)
+  cmake_parse_arguments(ARG "" "" "DEPS;LIBS" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_library(brv_${name} STATIC ${sources})
+  target_include_directories(brv_${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(brv_${name} PUBLIC brv_options)
+  foreach(dep IN LISTS ARG_DEPS)
+    target_link_libraries(brv_${name} PUBLIC brv_${dep})
+  endforeach()
+  if(ARG_LIBS)
+    target_link_libraries(brv_${name} PUBLIC ${ARG_LIBS})
+  endif()
+endfunction()
+
+# brv_tests(<layer> [LIBS <extra libraries...>])
+# Every tests/<layer>/*_test.cpp becomes one GoogleTest program labelled <layer>;
+# every *_itest.cpp (tests that start servers) is labelled <layer> and integration.
+# Files in tests/<layer>/support/ are linked into every test program of the layer.
+function(brv_tests layer)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB unit CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  file(GLOB integ CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_itest.cpp)
+  file(GLOB support CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/support/*.cpp)
+  foreach(src IN LISTS unit integ)
+    get_filename_component(stem ${src} NAME_WE)
+    set(target test_${layer}_${stem})
+    add_executable(${target} ${src} ${support})
+    target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+    target_link_libraries(${target} PRIVATE brv_${layer} GTest::gtest GTest::gtest_main GTest::gmock
+                                            ${ARG_LIBS})
+    target_compile_definitions(${target} PRIVATE
+      BRV_SOURCE_DIR="${PROJECT_SOURCE_DIR}" BRV_BINARY_DIR="${PROJECT_BINARY_DIR}")
+    if(src IN_LIST integ)
+      set(labels "${layer};integration")
+    else()
+      set(labels "${layer}")
+    endif()
+    gtest_discover_tests(${target} PROPERTIES LABELS "${labels}" DISCOVERY_TIMEOUT 60)
+  endforeach()
+endfunction()
