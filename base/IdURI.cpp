@@ -1,0 +1,465 @@
+#include "base/IdURI.h"
+
+#include <cstddef>
+
+namespace brv {
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// The unsafe sets of ParamsEncode and PathEncode, in their documented order.
+constexpr char kParamsUnsafe[] = "*<>#%\"{}|\\^[]`";
+constexpr char kPathUnsafe[] = "*<>#%\"{}|\\^[]`+";
+
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return c - 'a' + 10;
+}
+
+// One character of UTF-8 text: its code point, its length in bytes and its length in
+// UTF-16 units. A byte that starts no well-formed sequence stands for itself (one byte,
+// one unit) so that no input is ever lost.
+struct TUtf8Char {
+  char32_t CodePoint = 0;
+  std::size_t Bytes = 1;
+  int Units = 1;
+  bool Valid = false;
+};
+
+std::uint8_t ByteAt(const std::string& s, std::size_t i) {
+  return static_cast<std::uint8_t>(s[i]);
+}
+
+bool IsContinuation(const std::string& s, std::size_t i) {
+  return i < s.size() && (ByteAt(s, i) & 0xC0) == 0x80;
+}
+
+// Decodes the sequence at the 0-based byte index i. Surrogate code points (which UTF-8
+// forbids but which a text converted from UTF-16 may carry) are returned as such.
+TUtf8Char DecodeRaw(const std::string& s, std::size_t i) {
+  TUtf8Char ch;
+  const std::uint8_t b0 = ByteAt(s, i);
+  ch.CodePoint = b0;
+  if (b0 < 0x80) {
+    ch.Valid = true;
+    return ch;
+  }
+  std::size_t len = 0;
+  char32_t cp = 0;
+  char32_t min = 0;
+  if ((b0 & 0xE0) == 0xC0) {
+    len = 2, cp = b0 & 0x1F, min = 0x80;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    len = 3, cp = b0 & 0x0F, min = 0x800;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    len = 4, cp = b0 & 0x07, min = 0x10000;
+  } else {
+    return ch;
+  }
+  for (std::size_t k = 1; k < len; ++k) {
+    if (!IsContinuation(s, i + k)) return ch;
+    cp = (cp << 6) | (ByteAt(s, i + k) & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF) return ch;
+  ch.CodePoint = cp;
+  ch.Bytes = len;
+  ch.Units = cp >= 0x10000 ? 2 : 1;
+  ch.Valid = true;
+  return ch;
+}
+
+bool IsHighSurrogate(char32_t cp) { return cp >= 0xD800 && cp <= 0xDBFF; }
+bool IsLowSurrogate(char32_t cp) { return cp >= 0xDC00 && cp <= 0xDFFF; }
+
+// The character at the 0-based index i, with a surrogate pair written as two encoded
+// surrogates joined into one character. An unpaired surrogate raises the out-of-range
+// error with the 1-based position.
+TUtf8Char CharAt(const std::string& s, std::size_t i) {
+  TUtf8Char ch = DecodeRaw(s, i);
+  if (!ch.Valid) return ch;
+  if (IsHighSurrogate(ch.CodePoint)) {
+    if (i + ch.Bytes < s.size()) {
+      const TUtf8Char low = DecodeRaw(s, i + ch.Bytes);
+      if (low.Valid && IsLowSurrogate(low.CodePoint)) {
+        ch.CodePoint = 0x10000 + ((ch.CodePoint - 0xD800) << 10) + (low.CodePoint - 0xDC00);
+        ch.Bytes += low.Bytes;
+        ch.Units = 2;
+        return ch;
+      }
+    }
+    throw EArgumentException(Format(
+        "High surrogate char without a following low surrogate char at index: %d. Check that "
+        "the string is encoded properly",
+        static_cast<int>(i + 1)));
+  }
+  if (IsLowSurrogate(ch.CodePoint)) {
+    throw EArgumentException(Format(
+        "Low surrogate char without a preceding high surrogate char at index: %d. Check that "
+        "the string is encoded properly",
+        static_cast<int>(i + 1)));
+  }
+  return ch;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// Decodes bytes as UTF-8 text: every ill-formed sequence and every surrogate becomes U+FFFD.
+std::string SanitizeUtf8(const std::string& bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const TUtf8Char ch = DecodeRaw(bytes, i);
+    if (!ch.Valid) {
+      AppendUtf8(out, 0xFFFD);
+      i += 1;
+      while (ch.CodePoint >= 0xC0 && i < bytes.size() && IsContinuation(bytes, i)) {
+        ++i;  // the rest of a broken sequence is part of the same bad character
+      }
+      continue;
+    }
+    if (IsHighSurrogate(ch.CodePoint) || IsLowSurrogate(ch.CodePoint)) {
+      AppendUtf8(out, 0xFFFD);
+      i += ch.Bytes;
+      continue;
+    }
+    out.append(bytes, i, ch.Bytes);
+    i += ch.Bytes;
+  }
+  return out;
+}
+
+std::string Encode(const std::string& src, const char* unsafe) {
+  std::string out;
+  if (src.empty()) return out;
+  out.reserve(src.size() * 3);
+  const std::string unsafeSet(unsafe);
+  std::size_t i = 0;
+  while (i < src.size()) {
+    const char c = src[i];
+    if (HasPercentEscape(src, static_cast<int>(i + 1))) {
+      out.append(src, i, 3);
+      i += 3;
+      continue;
+    }
+    const auto u = static_cast<std::uint8_t>(c);
+    if (u >= 0x21 && u <= 0x7F && !IsCharOfSet(unsafeSet, c)) {
+      out += c;
+      ++i;
+      continue;
+    }
+    const TUtf8Char ch = CharAt(src, i);
+    std::string bytes;
+    if (ch.Valid) {
+      AppendUtf8(bytes, ch.CodePoint);
+    } else {
+      bytes = src.substr(i, 1);
+    }
+    for (char b : bytes) {
+      const auto v = static_cast<std::uint8_t>(b);
+      out += '%';
+      out += kHexDigits[v >> 4];
+      out += kHexDigits[v & 0x0F];
+    }
+    i += ch.Bytes;
+  }
+  return out;
+}
+
+// Fetches Delim from S: returns the text before its first occurrence and leaves the text
+// after it in S; without Delim returns all of S and empties S.
+std::string Fetch(std::string& s, const std::string& delim) {
+  const std::size_t p = s.find(delim);
+  if (p == std::string::npos) {
+    std::string all;
+    all.swap(s);
+    return all;
+  }
+  std::string head = s.substr(0, p);
+  s.erase(0, p + delim.size());
+  return head;
+}
+
+bool SameText(const std::string& a, const char* b) {
+  std::size_t i = 0;
+  for (; i < a.size() && b[i] != '\0'; ++i) {
+    char x = a[i];
+    char y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return i == a.size() && b[i] == '\0';
+}
+
+// Takes the next n UTF-16 units of text from position i (a character that needs two
+// units is taken whole), moving i past them.
+std::string TakeUnits(const std::string& s, std::size_t& i, int n) {
+  const std::size_t start = i;
+  int units = 0;
+  while (units < n && i < s.size()) {
+    const TUtf8Char ch = DecodeRaw(s, i);
+    units += ch.Units;
+    i += ch.Bytes;
+  }
+  return s.substr(start, i - start);
+}
+
+// Reads hexadecimal text with surrounding blanks trimmed; -1 when it is not a number.
+long ReadHex(const std::string& text) {
+  std::size_t b = 0;
+  std::size_t e = text.size();
+  while (b < e && static_cast<std::uint8_t>(text[b]) <= ' ') ++b;
+  while (e > b && static_cast<std::uint8_t>(text[e - 1]) <= ' ') --e;
+  if (b == e) return -1;
+  long value = 0;
+  for (std::size_t k = b; k < e; ++k) {
+    if (!IsHexDigit(text[k])) return -1;
+    value = value * 16 + HexValue(text[k]);
+  }
+  return value;
+}
+
+}  // namespace
+
+bool HasPercentEscape(const std::string& AStr, int APos) {
+  if (APos < 1) return false;
+  const auto i = static_cast<std::size_t>(APos - 1);
+  return i + 2 < AStr.size() && AStr[i] == '%' && IsHexDigit(AStr[i + 1]) &&
+         IsHexDigit(AStr[i + 2]);
+}
+
+int Utf16CharUnits(const std::string& AStr, int APos) {
+  return CharAt(AStr, static_cast<std::size_t>(APos - 1)).Units;
+}
+
+char32_t Utf16CodePointAt(const std::string& AStr, int APos) {
+  return CharAt(AStr, static_cast<std::size_t>(APos - 1)).CodePoint;
+}
+
+bool IsCharOfSet(const std::string& ASet, char AChar) {
+  return ASet.find(AChar) != std::string::npos;
+}
+
+TIdURI::TIdURI(const std::string& AURI) {
+  if (!AURI.empty()) SetURI(AURI);
+}
+
+void TIdURI::NormalizePath(std::string& APath) {
+  std::size_t start = 0;
+  const std::size_t colon = APath.find(':');
+  if (colon != std::string::npos) {
+    start = colon + 1;
+    auto isSlash = [&](std::size_t k) {
+      return k < APath.size() && (APath[k] == '/' || APath[k] == '\\');
+    };
+    if (isSlash(start) && isSlash(start + 1)) start += 2;
+  }
+  for (std::size_t i = start; i < APath.size(); ++i) {
+    if (APath[i] == '?' || APath[i] == '#') break;
+    if (APath[i] == '\\') APath[i] = '/';
+  }
+}
+
+void TIdURI::SetURI(const std::string& AURI) {
+  FURI = AURI;
+  NormalizePath(FURI);
+  std::string L = FURI;
+
+  FDocument.clear();
+  FProtocol.clear();
+  FPort.clear();
+  Fpath.clear();
+  FHost.clear();
+  FBookmark.clear();
+  FUserName.clear();
+  FPassword.clear();
+  FParams.clear();
+  FIPVersion = Id_IPv4;
+
+  // Query and bookmark: a "#" after the "?" ends the query, a "?" after the "#" stays in
+  // the bookmark (so a "?" only opens a query when no "#" comes before it).
+  auto splitQueryAndBookmark = [&]() {
+    const std::size_t q = L.find('?');
+    if (q != std::string::npos && q < L.find('#')) {
+      FParams = L.substr(q + 1);
+      L.erase(q);
+      const std::size_t h = FParams.find('#');
+      if (h != std::string::npos) {
+        FBookmark = FParams.substr(h + 1);
+        FParams.erase(h);
+      }
+    } else {
+      const std::size_t h = L.find('#');
+      if (h != std::string::npos) {
+        FBookmark = L.substr(h + 1);
+        L.erase(h);
+      }
+    }
+  };
+
+  const std::size_t p = L.find("://");
+  if (p != std::string::npos) {
+    FProtocol = L.substr(0, p);
+    L.erase(0, p + 3);
+    splitQueryAndBookmark();
+
+    std::string A = Fetch(L, "/");
+    const std::size_t at = A.rfind('@');
+    if (at != std::string::npos) {
+      std::string U = A.substr(0, at);
+      A.erase(0, at + 1);
+      FUserName = Fetch(U, ":");
+      FPassword = U;
+      if (FUserName.empty()) FPassword.clear();
+    }
+
+    const std::size_t open = A.find('[');
+    const std::size_t close = A.find(']');
+    if (open != std::string::npos && close != std::string::npos && close > open) {
+      FHost = Fetch(A, "]");
+      FHost.erase(0, FHost.find('[') + 1);
+      const std::size_t colon = A.find(':');
+      if (colon == std::string::npos) {
+        A.clear();
+      } else {
+        A.erase(0, colon + 1);
+      }
+      FIPVersion = Id_IPv6;
+    } else {
+      FHost = Fetch(A, ":");
+    }
+    FPort = A;
+
+    const std::size_t slash = L.rfind('/');
+    if (slash != std::string::npos) {
+      Fpath = "/" + L.substr(0, slash + 1);
+      L.erase(0, slash + 1);
+    } else {
+      Fpath = "/";
+    }
+  } else {
+    splitQueryAndBookmark();
+    const std::size_t slash = L.rfind('/');
+    if (slash != std::string::npos) {
+      Fpath = L.substr(0, slash + 1);
+      L.erase(0, slash + 1);
+    }
+  }
+  FDocument = L;
+}
+
+std::string TIdURI::URI() {
+  std::string full = GetFullURI(ofAuthInfo | ofBookmark);
+  std::string plain = GetFullURI(0);
+  FURI = std::move(full);
+  return plain;
+}
+
+std::string TIdURI::GetFullURI(TIdURIOptionalFieldsSet AOptionalFields) const {
+  if (FProtocol.empty()) throw EIdURIException("Protocol field is empty");
+  if (FHost.empty()) throw EIdURIException("Host field is empty");
+
+  std::string result = FProtocol + "://";
+  if (!FUserName.empty() && (AOptionalFields & ofAuthInfo) != 0) {
+    result += FUserName;
+    if (!FPassword.empty()) result += ":" + FPassword;
+    result += "@";
+  }
+  result += FIPVersion == Id_IPv6 ? "[" + FHost + "]" : FHost;
+  if (!FPort.empty()) {
+    const bool isDefault = (SameText(FProtocol, "HTTP") && FPort == "80") ||
+                           (SameText(FProtocol, "HTTPS") && FPort == "443") ||
+                           (SameText(FProtocol, "FTP") && FPort == "21");
+    if (!isDefault) result += ":" + FPort;
+  }
+  result += GetPathAndParams();
+  if (!FBookmark.empty() && (AOptionalFields & ofBookmark) != 0) result += "#" + FBookmark;
+  return result;
+}
+
+std::string TIdURI::GetPathAndParams() const {
+  std::string result = Fpath + FDocument;
+  if (!FParams.empty()) result += "?" + FParams;
+  return result;
+}
+
+std::string TIdURI::ParamsEncode(const std::string& ASrc) { return Encode(ASrc, kParamsUnsafe); }
+
+std::string TIdURI::PathEncode(const std::string& ASrc) { return Encode(ASrc, kPathUnsafe); }
+
+std::string TIdURI::URLEncode(const std::string& ASrc) {
+  TIdURI uri(ASrc);
+  uri.SetPath(PathEncode(uri.Path()));
+  uri.SetDocument(PathEncode(uri.Document()));
+  uri.SetParams(ParamsEncode(uri.Params()));
+  return uri.URI();
+}
+
+std::string TIdURI::URLDecode(const std::string& ASrc) {
+  std::string bytes;
+  bytes.reserve(ASrc.size());
+  char32_t pendingHigh = 0;  // a "%u" high surrogate waiting for its low half
+  auto flushHigh = [&]() {
+    if (pendingHigh != 0) AppendUtf8(bytes, 0xFFFD);
+    pendingHigh = 0;
+  };
+
+  std::size_t i = 0;
+  while (i < ASrc.size()) {
+    if (ASrc[i] != '%') {
+      flushHigh();
+      bytes += ASrc[i];
+      ++i;
+      continue;
+    }
+    ++i;
+    if (i < ASrc.size() && (ASrc[i] == 'u' || ASrc[i] == 'U')) {
+      ++i;
+      const long unit = ReadHex(TakeUnits(ASrc, i, 4));
+      if (unit < 0) continue;
+      const auto cp = static_cast<char32_t>(unit);
+      if (pendingHigh != 0 && IsLowSurrogate(cp)) {
+        AppendUtf8(bytes, 0x10000 + ((pendingHigh - 0xD800) << 10) + (cp - 0xDC00));
+        pendingHigh = 0;
+        continue;
+      }
+      flushHigh();
+      if (IsHighSurrogate(cp)) {
+        pendingHigh = cp;
+      } else {
+        AppendUtf8(bytes, IsLowSurrogate(cp) ? 0xFFFD : cp);
+      }
+      continue;
+    }
+    flushHigh();
+    const long value = ReadHex(TakeUnits(ASrc, i, 2));
+    if (value >= 0) bytes += static_cast<char>(value);
+  }
+  flushHigh();
+  return SanitizeUtf8(bytes);
+}
+
+}  // namespace brv
