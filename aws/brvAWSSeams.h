@@ -1,0 +1,67 @@
+// What the AWS client base needs of its request signer and of its HTTP component, and nothing
+// more. The client reaches both only through these two interfaces; the factories of
+// TbrvHTTP_Amazon_AWS_Client decide which implementation stands behind them.
+#pragma once
+
+#include <string>
+
+#include "base/Exception.h"
+#include "base/Streams.h"
+#include "tls/brvWebSocket_Types.h"
+
+namespace brv {
+
+// A signer or HTTP component the client needs is not present in this build, and no factory
+// supplies one.
+BRV_DECLARE_EXCEPTION(EbrvAWSComponentUnavailable, Exception);
+
+// Signs a GET request with AWS Signature Version 4.
+class IbrvAWSSigner {
+ public:
+  // The signing options; the client copies its AWS options into them before every signing.
+  struct TSignatureV4Options {
+    std::string AccessKey;
+    std::string Region;
+    std::string SecretKey;
+    std::string Service;
+  };
+
+  virtual ~IbrvAWSSigner() = default;
+
+  virtual TSignatureV4Options& SignatureV4Options() = 0;
+  // Signs a GET of aURL (its path and query as they stand) with the current options, stamping
+  // the request date.
+  virtual void SignGET(const std::string& aURL) = 0;
+  // The UTC time stamp of the last signing, yyyymmddThhnnssZ.
+  virtual std::string RequestDate() const = 0;
+  // The complete header line of the last signing, "Authorization: AWS4-HMAC-SHA256 ...".
+  virtual std::string AuthorizationHeader() const = 0;
+};
+
+// The HTTP component as the AWS client uses it. Each operation stands for one member of the
+// component, named in its comment.
+class IbrvAWSHTTPClient {
+ public:
+  virtual ~IbrvAWSHTTPClient() = default;
+
+  // TLSOptions.Version: the TLS version https connections negotiate.
+  virtual void SetTLSVersion(TwsTLSVersions Version) = 0;
+  // LogOptions.FileName: the file the raw exchange is logged to.
+  virtual void SetLogFileName(const std::string& FileName) = 0;
+  // Log: switches the log of the raw exchange on or off.
+  virtual void SetLog(bool Value) = 0;
+  // Request.CustomHeaders.Clear: drops every extra request header line.
+  virtual void ClearCustomHeaders() = 0;
+  // Request.CustomHeaders.Add: adds one raw header line ("Name: value").
+  virtual void AddCustomHeader(const std::string& Line) = 0;
+  // Request.ContentType.
+  virtual void SetContentType(const std::string& Value) = 0;
+  // Request.Accept.
+  virtual void SetAccept(const std::string& Value) = 0;
+  // Get: fetches aURL and writes the response body into aResponseContent. An HTTP error
+  // status raises EbrvAWSHTTPError (brvAWSHTTPError.h) carrying the body as ErrorMessage;
+  // every other failure raises its own exception.
+  virtual void Get(const std::string& aURL, TStream& aResponseContent) = 0;
+};
+
+}  // namespace brv
