@@ -1,0 +1,65 @@
+#include "tls/OpenSSLBinding.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+namespace brv {
+namespace {
+
+// Points the binding at an empty folder for the life of the object, then back.
+class NoOpenSSLHere {
+ public:
+  NoOpenSSLHere() {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("brv-no-openssl-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir_);
+    ReleaseOpenSSL();
+    SetOpenSSLLibraryPath(dir_.string());
+  }
+  ~NoOpenSSLHere() {
+    SetOpenSSLLibraryPath("");
+    std::filesystem::remove_all(dir_);
+  }
+
+ private:
+  std::filesystem::path dir_;
+};
+
+TEST(OpenSSLBinding, BindsTheSystemLibraryOnceForEveryThread) {
+  std::atomic<int> ok{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 8; ++i)
+    threads.emplace_back([&] { ok += EnsureOpenSSLLoaded() ? 1 : 0; });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(ok.load(), 8);
+  EXPECT_TRUE(IsOpenSSLLoaded());
+  EXPECT_TRUE(OpenSSLFailedToLoad().empty());
+  EXPECT_EQ(OpenSSLVersionText().rfind("OpenSSL ", 0), 0u) << OpenSSLVersionText();
+}
+
+TEST(OpenSSLBinding, MissingLibrariesAreReportedAndRetried) {
+  {
+    NoOpenSSLHere none;
+    EXPECT_FALSE(EnsureOpenSSLLoaded());
+    EXPECT_FALSE(IsOpenSSLLoaded());
+    EXPECT_EQ(OpenSSLVersionText(), "");
+    const auto failed = OpenSSLFailedToLoad();
+    EXPECT_NE(std::find(failed.begin(), failed.end(), "Failed to load libcrypto.so.3."),
+              failed.end());
+    EXPECT_FALSE(EnsureOpenSSLLoaded()) << "every call tries again and fails again";
+  }
+  // With the normal search back, the next call binds.
+  EXPECT_TRUE(EnsureOpenSSLLoaded());
+  EXPECT_TRUE(OpenSSLFailedToLoad().empty());
+  ReleaseOpenSSL();
+  EXPECT_FALSE(IsOpenSSLLoaded());
+  EXPECT_TRUE(EnsureOpenSSLLoaded()) << "a released binding can be made again";
+}
+
+}  // namespace
+}  // namespace brv
