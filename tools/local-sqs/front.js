@@ -259,6 +259,10 @@ function createFront(userOptions = {}) {
   const servers = [];
 
   function listenOne(server, port) {
+    // Idle keep-alive connections stay open for a minute, as AWS's do, so a
+    // client reusing its connection between slow test steps does not race a close.
+    server.keepAliveTimeout = 60 * 1000;
+    server.headersTimeout = 65 * 1000;
     return new Promise((resolve, reject) => {
       server.once('error', reject);
       server.listen(port, options.host, () => {

@@ -33,18 +33,28 @@ while (($#)); do
   esac
 done
 
-# Install once per lock file content; several starts at once wait for each other.
+# True when node_modules holds exactly what package-lock.json pins (npm's own
+# record of the install, node_modules/.package-lock.json, lists the same packages).
+installed() {
+  node -e '
+    const fs = require("fs"), path = require("path"), dir = process.argv[1];
+    const canon = (v) => v && typeof v === "object" && !Array.isArray(v)
+      ? "{" + Object.keys(v).sort().map((k) => JSON.stringify(k) + ":" + canon(v[k])).join(",") + "}"
+      : Array.isArray(v) ? "[" + v.map(canon).join(",") + "]" : JSON.stringify(v);
+    const read = (f) => JSON.parse(fs.readFileSync(path.join(dir, f), "utf8")).packages;
+    const want = read("package-lock.json");
+    delete want[""];
+    const present = Object.keys(want).every((p) => fs.existsSync(path.join(dir, p, "package.json")));
+    process.exit(present && canon(want) === canon(read("node_modules/.package-lock.json")) ? 0 : 1);
+  ' "$here" 2>/dev/null
+}
+
+# Installs when needed; several starts at once wait for each other.
 install_if_needed() {
-  local stamp="$here/node_modules/.local-sqs-installed"
-  if [[ -f $stamp ]] && cmp -s "$stamp" "$here/package-lock.json"; then
-    return
-  fi
+  installed && return
   exec 9<"$here/package-lock.json"
   flock 9
-  if ! { [[ -f $stamp ]] && cmp -s "$stamp" "$here/package-lock.json"; }; then
-    (cd "$here" && npm ci --no-audit --no-fund --loglevel=error) 1>&2
-    cp "$here/package-lock.json" "$stamp"
-  fi
+  installed || (cd "$here" && npm ci --no-audit --no-fund --loglevel=error) 1>&2
   exec 9<&-
 }
 
