@@ -1,0 +1,93 @@
+#include "base/brvIdHash.h"
+
+#include <algorithm>
+#include <array>
+
+namespace brv {
+
+namespace {
+
+constexpr std::int64_t kChunkSize = 2048;
+
+}  // namespace
+
+std::string ToHex(const TIdBytes& ABytes, bool AUpperCase) {
+  const char* digits = AUpperCase ? "0123456789ABCDEF" : "0123456789abcdef";
+  std::string hex(ABytes.size() * 2, '0');
+  for (std::size_t i = 0; i < ABytes.size(); ++i) {
+    hex[2 * i] = digits[ABytes[i] >> 4];
+    hex[2 * i + 1] = digits[ABytes[i] & 0x0F];
+  }
+  return hex;
+}
+
+TIdBytes TIdHash::HashString(const std::string& AStr) {
+  TMemoryStream stream;
+  if (!AStr.empty()) stream.WriteBuffer(AStr.data(), static_cast<std::int64_t>(AStr.size()));
+  stream.SetPosition(0);
+  return HashStream(stream);
+}
+
+std::string TIdHash::HashStringAsHex(const std::string& AStr) {
+  return HashBytesToHex(HashString(AStr));
+}
+
+TIdBytes TIdHash::HashBytes(const TIdBytes& ASrc) {
+  TMemoryStream stream;
+  if (!ASrc.empty()) stream.WriteBuffer(ASrc.data(), static_cast<std::int64_t>(ASrc.size()));
+  stream.SetPosition(0);
+  return HashStream(stream);
+}
+
+std::string TIdHash::HashBytesAsHex(const TIdBytes& ASrc) { return HashBytesToHex(HashBytes(ASrc)); }
+
+TIdBytes TIdHash::HashStream(TStream& AStream) { return ComputeHashBytes(AStream, -1); }
+
+TIdBytes TIdHash::HashStream(TStream& AStream, std::int64_t AStartPosition, std::int64_t ASize) {
+  if (AStartPosition >= 0) AStream.SetPosition(AStartPosition);
+  return ComputeHashBytes(AStream, ASize);
+}
+
+std::string TIdHash::HashStreamAsHex(TStream& AStream) {
+  return HashBytesToHex(HashStream(AStream));
+}
+
+std::string TIdHash::HashStreamAsHex(TStream& AStream, std::int64_t AStartPosition,
+                                     std::int64_t ASize) {
+  return HashBytesToHex(HashStream(AStream, AStartPosition, ASize));
+}
+
+bool TIdHashIntF::IsIntfAvailable() {
+  const TIdHashHooks hooks = GetHashHooks();
+  return hooks.HashingAvailable != nullptr && hooks.HashingAvailable();
+}
+
+TIdBytes TIdHashIntF::ComputeHashBytes(TStream& AStream, std::int64_t ASize) {
+  const TIdHashHooks hooks = GetHashHooks();
+  if (hooks.UpdateDigest == nullptr || hooks.FinishDigest == nullptr) {
+    throw EIdDigestInitEx("EVP_DigestInit_ex error");
+  }
+  TIdHashContext context = NewContext(hooks);
+  try {
+    std::array<std::uint8_t, kChunkSize> buffer;
+    std::int64_t left = ASize < 0 ? AStream.Size() - AStream.Position() : ASize;
+    while (left > 0) {
+      const std::int64_t read = AStream.Read(buffer.data(), std::min(left, kChunkSize));
+      if (read <= 0) break;
+      hooks.UpdateDigest(context, buffer.data(), static_cast<std::size_t>(read));
+      left -= read;
+    }
+  } catch (...) {
+    // The context is released whatever happened; the first failure is the one reported.
+    try {
+      (void)hooks.FinishDigest(context);
+    } catch (...) {
+    }
+    throw;
+  }
+  return hooks.FinishDigest(context);
+}
+
+std::string TIdHashIntF::HashBytesToHex(const TIdBytes& AHash) { return ToHex(AHash, true); }
+
+}  // namespace brv
