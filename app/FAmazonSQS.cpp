@@ -1,0 +1,209 @@
+#include "app/FAmazonSQS.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <QFont>
+#include <QFontMetrics>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPalette>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+
+namespace {
+
+// The window's design, in pixels at 96 dpi.
+constexpr int kClientWidth = 635;
+constexpr int kClientHeight = 724;
+constexpr int kPanelMargin = 3;
+constexpr int kTopPanelHeight = 142;
+constexpr int kSQSPanelHeight = 258;
+
+// "Tahoma" 8 pt where the system has it; otherwise the nearest sans-serif faces in width and
+// look, then whatever sans-serif face the font configuration offers.
+QFont WindowFont() {
+  QFont font;
+  font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"),
+                    QStringLiteral("Arial"), QStringLiteral("DejaVu Sans Condensed"),
+                    QStringLiteral("DejaVu Sans")});
+  font.setStyleHint(QFont::SansSerif);
+  font.setPointSize(8);
+  return font;
+}
+
+QFrame* NewPanel(QWidget* Parent, const char* Name) {
+  auto* panel = new QFrame(Parent);
+  panel->setObjectName(QString::fromLatin1(Name));
+  panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  panel->setLineWidth(1);
+  return panel;
+}
+
+QLabel* NewLabel(QWidget* Parent, const char* Name, const char* Caption) {
+  auto* label = new QLabel(QString::fromUtf8(Caption), Parent);
+  label->setObjectName(QString::fromLatin1(Name));
+  return label;
+}
+
+QLineEdit* NewEdit(QWidget* Parent, const char* Name, const char* Text) {
+  auto* edit = new QLineEdit(QString::fromUtf8(Text), Parent);
+  edit->setObjectName(QString::fromLatin1(Name));
+  edit->setCursorPosition(0);
+  return edit;
+}
+
+QPushButton* NewButton(QWidget* Parent, const char* Name, const char* Caption) {
+  auto* button = new QPushButton(QString::fromUtf8(Caption), Parent);
+  button->setObjectName(QString::fromLatin1(Name));
+  button->setAutoDefault(false);
+  return button;
+}
+
+}  // namespace
+
+TFRMAmazonSQS* FRMAmazonSQS = nullptr;
+
+TFRMAmazonSQS::TFRMAmazonSQS(QWidget* Parent) : QWidget(Parent) {
+  setObjectName(QStringLiteral("FRMAmazonSQS"));
+  setWindowTitle(QStringLiteral("Amazon SQS"));
+  scale_ = std::max(1, logicalDpiX()) / 96.0;
+  setFont(WindowFont());
+
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, pal.color(QPalette::Button));
+  setPalette(pal);
+  setAutoFillBackground(true);
+
+  CreateControls();
+  SetTabOrder();
+  resize(Scaled(kClientWidth), Scaled(kClientHeight));
+  AlignControls();
+  CentreOnScreen();
+}
+
+TFRMAmazonSQS::~TFRMAmazonSQS() = default;
+
+int TFRMAmazonSQS::Scaled(int DesignPixels) const {
+  return static_cast<int>(std::lround(DesignPixels * scale_));
+}
+
+void TFRMAmazonSQS::CreateControls() {
+  pnlTop = NewPanel(this, "pnlTop");
+  Label1 = NewLabel(pnlTop, "Label1", "EndPoint");
+  Label2 = NewLabel(pnlTop, "Label2", "Access Key");
+  Label3 = NewLabel(pnlTop, "Label3", "Secret Key");
+  txtRegion = NewEdit(pnlTop, "txtRegion", "us-east-1");
+  txtAccessKey = NewEdit(pnlTop, "txtAccessKey", "");
+  txtSecretKey = NewEdit(pnlTop, "txtSecretKey", "");  // shown in plain text, as designed
+  pnlSQS = NewPanel(this, "pnlSQS");
+  btnCreateQueue = NewButton(pnlSQS, "btnCreateQueue", "Create Queue");
+  btnDeleteQueue = NewButton(pnlSQS, "btnDeleteQueue", "Delete Queue");
+  memoLog = new QPlainTextEdit(this);
+  memoLog->setObjectName(QStringLiteral("memoLog"));
+  memoLog->setTabChangesFocus(true);  // Tab leaves the log pane like every other control
+  txtQueueName = NewEdit(pnlSQS, "txtQueueName", "sqs_queue");
+  Label4 = NewLabel(pnlSQS, "Label4", "Queue Name");
+  btnGetQueueAttributes = NewButton(pnlSQS, "btnGetQueueAttributes", "Get Queue Attributes");
+  txtVisibilityTimeout = NewEdit(pnlSQS, "txtVisibilityTimeout", "30");
+  Label5 = NewLabel(pnlSQS, "Label5", "Visibility Timeout");
+  btnSetQueueAttributes = NewButton(pnlSQS, "btnSetQueueAttributes", "Set Queue Attributes");
+  btnListQueues = NewButton(pnlSQS, "btnListQueues", "List Queues");
+  Label6 = NewLabel(pnlSQS, "Label6", "Message");
+  txtMessageBody = NewEdit(pnlSQS, "txtMessageBody", "My First SQS Message.");
+  btnSendMessage = NewButton(pnlSQS, "btnSendMessage", "Send Message");
+  btnReceiveMessage = NewButton(pnlSQS, "btnReceiveMessage", "Receive Message");
+  txtReceiptHandle = NewEdit(pnlSQS, "txtReceiptHandle", "");
+  txtReceiptHandle->setEnabled(false);  // only the window writes the receipt handle
+  Label7 = NewLabel(pnlSQS, "Label7", "Receipt Handle");
+  btnDeleteMessage = NewButton(pnlSQS, "btnDeleteMessage", "Delete Message");
+  btnPurgueQueue = NewButton(pnlSQS, "btnPurgueQueue", "Purgue Queue");
+
+  // Fixed positions within the panels, as designed.
+  struct Place {
+    QWidget* Control;
+    int Left, Top, Width, Height;
+  };
+  const Place places[] = {
+      {txtRegion, 100, 17, 509, 21},
+      {txtAccessKey, 100, 52, 285, 21},
+      {txtSecretKey, 100, 88, 285, 21},
+      {btnCreateQueue, 16, 104, 89, 25},
+      {btnDeleteQueue, 367, 103, 89, 26},
+      {txtQueueName, 100, 64, 121, 21},
+      {btnGetQueueAttributes, 111, 103, 122, 26},
+      {txtVisibilityTimeout, 344, 64, 41, 21},
+      {btnSetQueueAttributes, 239, 104, 122, 25},
+      {btnListQueues, 16, 16, 89, 25},
+      {txtMessageBody, 100, 144, 509, 21},
+      {btnSendMessage, 16, 208, 89, 25},
+      {btnReceiveMessage, 111, 208, 122, 25},
+      {txtReceiptHandle, 100, 171, 509, 21},
+      {btnDeleteMessage, 239, 208, 122, 25},
+      {btnPurgueQueue, 367, 208, 89, 25},
+  };
+  for (const Place& p : places) {
+    p.Control->setGeometry(Scaled(p.Left), Scaled(p.Top), Scaled(p.Width), Scaled(p.Height));
+  }
+
+  // Labels size themselves to their caption. They stand right-aligned before the field they
+  // name, so a face wider than Tahoma grows a label to the left, never into its field.
+  const Place labels[] = {
+      {Label1, 36, 20, 42, 13}, {Label2, 24, 55, 54, 13}, {Label3, 26, 91, 52, 13},
+      {Label4, 16, 67, 62, 13}, {Label5, 260, 67, 78, 13}, {Label6, 36, 147, 42, 13},
+      {Label7, 6, 174, 72, 13},
+  };
+  for (const Place& p : labels) {
+    auto* label = static_cast<QLabel*>(p.Control);
+    const QFontMetrics metrics(label->font());
+    const int right = Scaled(p.Left + p.Width);
+    const int width = std::max(Scaled(p.Width), metrics.horizontalAdvance(label->text()) + 1);
+    const int height = std::max(Scaled(p.Height), metrics.height());
+    label->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    label->setGeometry(std::max(0, right - width), Scaled(p.Top), width, height);
+  }
+}
+
+void TFRMAmazonSQS::SetTabOrder() {
+  // Within the window: pnlTop, pnlSQS, memoLog; within each panel in the designed order. The
+  // disabled receipt-handle field keeps its place but takes no focus.
+  QWidget* order[] = {txtRegion,          txtAccessKey,          txtSecretKey,
+                      btnCreateQueue,     btnDeleteQueue,        txtQueueName,
+                      btnGetQueueAttributes, txtVisibilityTimeout, btnSetQueueAttributes,
+                      btnListQueues,      txtMessageBody,        btnSendMessage,
+                      btnReceiveMessage,  txtReceiptHandle,      btnDeleteMessage,
+                      btnPurgueQueue,     memoLog};
+  for (std::size_t i = 1; i < std::size(order); ++i) {
+    QWidget::setTabOrder(order[i - 1], order[i]);
+  }
+}
+
+void TFRMAmazonSQS::AlignControls() {
+  // The panels are aligned to the top with a margin on every side, one below the other; the
+  // log pane fills what is left, without margin.
+  const int margin = Scaled(kPanelMargin);
+  const int w = width();
+  const int topHeight = Scaled(kTopPanelHeight);
+  const int sqsHeight = Scaled(kSQSPanelHeight);
+  pnlTop->setGeometry(margin, margin, std::max(0, w - 2 * margin), topHeight);
+  const int sqsTop = margin + topHeight + 2 * margin;
+  pnlSQS->setGeometry(margin, sqsTop, std::max(0, w - 2 * margin), sqsHeight);
+  const int logTop = sqsTop + sqsHeight + margin;
+  memoLog->setGeometry(0, logTop, w, std::max(0, height() - logTop));
+}
+
+void TFRMAmazonSQS::CentreOnScreen() {
+  const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+  if (!s) return;
+  QRect r = geometry();
+  r.moveCenter(s->availableGeometry().center());
+  move(r.topLeft());
+}
+
+void TFRMAmazonSQS::resizeEvent(QResizeEvent* Event) {
+  QWidget::resizeEvent(Event);
+  AlignControls();
+}
