@@ -1,0 +1,66 @@
+#include "transport/IdGlobal.h"
+
+#include <algorithm>
+#include <bit>
+#include <chrono>
+
+namespace brv {
+
+std::int64_t Ticks64() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::int64_t GetElapsedTicks(std::int64_t AStart) {
+  return std::max<std::int64_t>(0, Ticks64() - AStart);
+}
+
+TIdBytes RawToBytes(const std::string& AText) { return TIdBytes(AText.begin(), AText.end()); }
+
+std::string BytesToStringRaw(const TIdBytes& ABytes, int AStartIndex, int ALength) {
+  const std::int64_t size = static_cast<std::int64_t>(ABytes.size());
+  const std::int64_t start = std::clamp<std::int64_t>(AStartIndex, 0, size);
+  std::int64_t count = size - start;
+  if (ALength >= 0) count = std::min<std::int64_t>(count, ALength);
+  return std::string(ABytes.begin() + start, ABytes.begin() + start + count);
+}
+
+void AppendBytes(TIdBytes& VBytes, const TIdBytes& AToAdd, int AIndex, int ALength) {
+  const std::int64_t size = static_cast<std::int64_t>(AToAdd.size());
+  const std::int64_t start = std::clamp<std::int64_t>(AIndex, 0, size);
+  std::int64_t count = size - start;
+  if (ALength >= 0) count = std::min<std::int64_t>(count, ALength);
+  VBytes.insert(VBytes.end(), AToAdd.begin() + start, AToAdd.begin() + start + count);
+}
+
+namespace {
+template <class T>
+T ToBigEndian(T AValue) {
+  if constexpr (std::endian::native == std::endian::big) {
+    return AValue;
+  } else if constexpr (sizeof(T) == 2) {
+    return __builtin_bswap16(AValue);
+  } else if constexpr (sizeof(T) == 4) {
+    return __builtin_bswap32(AValue);
+  } else {
+    return __builtin_bswap64(AValue);
+  }
+}
+}  // namespace
+
+std::uint16_t HostToNetwork(std::uint16_t AValue) { return ToBigEndian(AValue); }
+std::uint32_t HostToNetwork(std::uint32_t AValue) { return ToBigEndian(AValue); }
+std::uint64_t HostToNetwork(std::uint64_t AValue) { return ToBigEndian(AValue); }
+std::uint16_t NetworkToHost(std::uint16_t AValue) { return ToBigEndian(AValue); }
+std::uint32_t NetworkToHost(std::uint32_t AValue) { return ToBigEndian(AValue); }
+std::uint64_t NetworkToHost(std::uint64_t AValue) { return ToBigEndian(AValue); }
+
+std::string TrimText(const std::string& AText) {
+  std::size_t first = 0;
+  std::size_t last = AText.size();
+  while (first < last && static_cast<unsigned char>(AText[first]) <= 0x20) ++first;
+  while (last > first && static_cast<unsigned char>(AText[last - 1]) <= 0x20) --last;
+  return AText.substr(first, last - first);
+}
+
+}  // namespace brv

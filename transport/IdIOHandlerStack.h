@@ -1,0 +1,37 @@
+// TIdIOHandlerStack: the plain TCP handler. Adds name resolution, the connect with its
+// time-out, and the raw reads and writes through the shared stack. The TLS handlers derive from
+// it and reuse its connect.
+#pragma once
+
+#include "transport/IdIOHandlerSocket.h"
+
+namespace brv {
+
+class TIdIOHandlerStack : public TIdIOHandlerSocket {
+ public:
+  BRV_CLASS_NAME(TIdIOHandlerStack)
+  explicit TIdIOHandlerStack(TComponent* AOwner = nullptr);
+
+  using TIdIOHandler::Write;
+
+  // One receive of up to the array's length; raises the stack's EIdSocketError on failure.
+  int ReadRawData(TIdBytes& VBuffer) override;
+  // One send; raises the stack's EIdSocketError on failure.
+  int WriteRawData(const TIdBytes& ABuffer, int AOffset, int ALength) override;
+  // Reads what has arrived without waiting (noticing a peer that closed), then the socket rule.
+  bool Connected() override;
+  void CheckForDisconnect(bool ARaiseExceptionIfDisconnected = true,
+                          bool AIgnoreBuffer = false) override;
+  // The binding's Readable (-1 and -2: no limit).
+  bool Readable(int AMSec = IdTimeoutDefault) override;
+
+ protected:
+  // The socket handler's steps, then resolve, connect (with ConnectTimeout) and the proxy.
+  void ConnectToPeer() override;
+  // Connects with a limit of ATimeout milliseconds: a non-blocking connect waited on with poll.
+  // Raises EIdConnectTimeout "Connect timed out." (after closing the handler) when the time
+  // passes, and the stack's EIdSocketError when the connect fails.
+  virtual void ConnectWithTimeout(int ATimeout);
+};
+
+}  // namespace brv
