@@ -16,6 +16,9 @@ done
 
 stage() { echo; echo "=== $*"; }
 
+stage "local SQS service tests (node)"
+(cd tools/local-sqs && node --test)
+
 stage "g++ build"
 cmake -S . -B build/ci-gcc -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRV_WERROR=ON
 cmake --build build/ci-gcc -j"$jobs"
