@@ -7,6 +7,7 @@
 
 #include "base/Exception.h"
 #include "tls/private/OpenSSLAPI.h"
+#include "tls/private/OpenSSLHashHooks.h"
 #include "tls/private/OpenSSLSocketBIO.h"
 
 namespace brv {
@@ -40,6 +41,13 @@ Binding& State() {
   static Binding* binding = new Binding;
   return *binding;
 }
+
+// The hash hooks go in at program start, before any binding; they answer "not available"
+// until EnsureOpenSSLLoaded has bound what they need.
+[[maybe_unused]] const bool kHashHooksInstalled = [] {
+  InstallHashHooks(ossl::OpenSSLHashHookTable());
+  return true;
+}();
 
 // Releases the binding when the process ends.
 struct ExitRelease {
