@@ -21,7 +21,9 @@ TExceptionReporter& Reporter() {
 
 }  // namespace
 
-const TExceptionReporter& ExceptionReporter() { return Reporter(); }
+const TExceptionReporter& ExceptionReporter() {
+  return Reporter();
+}
 
 TExceptionReporter SetExceptionReporter(TExceptionReporter Reporter_) {
   TExceptionReporter previous = std::move(Reporter());

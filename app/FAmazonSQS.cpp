@@ -152,7 +152,7 @@ void TFRMAmazonSQS::CreateControls() {
   // Labels size themselves to their caption. They stand right-aligned before the field they
   // name, so a face wider than Tahoma grows a label to the left, never into its field.
   const Place labels[] = {
-      {Label1, 36, 20, 42, 13}, {Label2, 24, 55, 54, 13}, {Label3, 26, 91, 52, 13},
+      {Label1, 36, 20, 42, 13}, {Label2, 24, 55, 54, 13},  {Label3, 26, 91, 52, 13},
       {Label4, 16, 67, 62, 13}, {Label5, 260, 67, 78, 13}, {Label6, 36, 147, 42, 13},
       {Label7, 6, 174, 72, 13},
   };
@@ -170,12 +170,23 @@ void TFRMAmazonSQS::CreateControls() {
 void TFRMAmazonSQS::SetTabOrder() {
   // Within the window: pnlTop, pnlSQS, memoLog; within each panel in the designed order. The
   // disabled receipt-handle field keeps its place but takes no focus.
-  QWidget* order[] = {txtRegion,          txtAccessKey,          txtSecretKey,
-                      btnCreateQueue,     btnDeleteQueue,        txtQueueName,
-                      btnGetQueueAttributes, txtVisibilityTimeout, btnSetQueueAttributes,
-                      btnListQueues,      txtMessageBody,        btnSendMessage,
-                      btnReceiveMessage,  txtReceiptHandle,      btnDeleteMessage,
-                      btnPurgueQueue,     memoLog};
+  QWidget* order[] = {txtRegion,
+                      txtAccessKey,
+                      txtSecretKey,
+                      btnCreateQueue,
+                      btnDeleteQueue,
+                      txtQueueName,
+                      btnGetQueueAttributes,
+                      txtVisibilityTimeout,
+                      btnSetQueueAttributes,
+                      btnListQueues,
+                      txtMessageBody,
+                      btnSendMessage,
+                      btnReceiveMessage,
+                      txtReceiptHandle,
+                      btnDeleteMessage,
+                      btnPurgueQueue,
+                      memoLog};
   for (std::size_t i = 1; i < std::size(order); ++i) {
     QWidget::setTabOrder(order[i - 1], order[i]);
   }

@@ -100,8 +100,8 @@ bool InstallStartupProbe(TFRMAmazonSQS& Window) {
       QTimer::singleShot(500, window, [path, window] {
         // The screen's own pixels in the window's frame, not a rendering of the widget.
         const QRect frame = window->frameGeometry();
-        const QPixmap shot = window->screen()->grabWindow(0, frame.x(), frame.y(),
-                                                          frame.width(), frame.height());
+        const QPixmap shot =
+            window->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
         const bool saved = shot.save(path, "PNG");
         std::fprintf(stderr, "amazon-sqs: screenshot %s %s\n", saved ? "saved to" : "FAILED for",
                      path.toLocal8Bit().constData());

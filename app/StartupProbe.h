@@ -1,8 +1,8 @@
 // Measurement switches of the program, read from the environment at start-up. They serve the
 // screenshot script and the start-up benchmark; without them the program behaves normally.
 //
-//   AMAZON_SQS_SCREENSHOT=<file.png>  after the window's first paint, save a picture of the
-//                                     whole screen to the file and quit.
+//   AMAZON_SQS_SCREENSHOT=<file.png>  after the window's first paint, save the screen's pixels
+//                                     under the window's frame to the file and quit.
 //   AMAZON_SQS_BENCH=1                print "first_paint_ms=<n>" at the window's first paint,
 //                                     click List Queues, print "rss_kb=<n>" and quit. The time
 //                                     counts from AMAZON_SQS_T0_NS (a CLOCK_MONOTONIC stamp in
