@@ -1,0 +1,18 @@
+#include "tls/IdSSLIOHandlerSocketBase.h"
+
+namespace brv {
+
+TIdSSLIOHandlerSocketBase::TIdSSLIOHandlerSocketBase(TComponent* AOwner)
+    : TIdIOHandlerStack(AOwner) {}
+
+int TIdSSLIOHandlerSocketBase::ReadRawData(TIdBytes& VBuffer) {
+  if (fPassThrough) return TIdIOHandlerStack::ReadRawData(VBuffer);
+  return ReadDecrypted(VBuffer);
+}
+
+int TIdSSLIOHandlerSocketBase::WriteRawData(const TIdBytes& ABuffer, int AOffset, int ALength) {
+  if (fPassThrough) return TIdIOHandlerStack::WriteRawData(ABuffer, AOffset, ALength);
+  return WriteEncrypted(ABuffer, AOffset, ALength);
+}
+
+}  // namespace brv
