@@ -101,7 +101,7 @@ TbrvQueueCommon::~TbrvQueueCommon() { TbrvQueueCommon::Clear(); }
 
 int TbrvQueueCommon::Count() const {
   TLockGuard guard(*this);
-  return static_cast<int>(Items().size());
+  return static_cast<int>(References().size());
 }
 
 void TbrvQueueCommon::ReleaseItem(TObject* Item) const {
@@ -111,7 +111,7 @@ void TbrvQueueCommon::ReleaseItem(TObject* Item) const {
 void TbrvQueueCommon::Clear() {
   {
     TLockGuard guard(*this);
-    auto& items = Items();
+    auto& items = References();
     while (!items.empty()) {
       TObject* item = items.back();
       items.pop_back();
@@ -126,18 +126,18 @@ void TbrvQueueCommon::Clear() {
 TbrvQueueItemBase* TbrvQueueBase::GetItemByIndex(int Index) const {
   TLockGuard guard(*this);
   if (Index < 0) IndexError(Index);
-  if (Index >= static_cast<int>(Items().size())) return nullptr;
-  return dynamic_cast<TbrvQueueItemBase*>(Items()[static_cast<size_t>(Index)]);
+  if (Index >= static_cast<int>(References().size())) return nullptr;
+  return dynamic_cast<TbrvQueueItemBase*>(References()[static_cast<size_t>(Index)]);
 }
 
 void TbrvQueueBase::AddItem(TbrvQueueItemBase* aItem) {
   TLockGuard guard(*this);
-  Items().push_back(aItem);
+  References().push_back(aItem);
 }
 
 TbrvQueueItemBase* TbrvQueueBase::GetItem(const std::string& aID) const {
   TLockGuard guard(*this);
-  for (TObject* object : Items()) {
+  for (TObject* object : References()) {
     auto* item = dynamic_cast<TbrvQueueItemBase*>(object);
     if (item != nullptr && item->ID() == aID) return item;
   }
@@ -146,7 +146,7 @@ TbrvQueueItemBase* TbrvQueueBase::GetItem(const std::string& aID) const {
 
 bool TbrvQueueBase::DeleteItem(const std::string& aID) {
   TLockGuard guard(*this);
-  auto& items = Items();
+  auto& items = References();
   for (auto it = items.begin(); it != items.end(); ++it) {
     auto* item = dynamic_cast<TbrvQueueItemBase*>(*it);
     if (item != nullptr && item->ID() == aID) {
@@ -161,7 +161,7 @@ bool TbrvQueueBase::DeleteItem(const std::string& aID) {
 bool TbrvQueueBase::DeleteItem(int Index) {
   TLockGuard guard(*this);
   if (Index < 0) IndexError(Index);
-  auto& items = Items();
+  auto& items = References();
   if (Index >= static_cast<int>(items.size())) return false;
   TObject* item = items[static_cast<size_t>(Index)];
   items.erase(items.begin() + Index);

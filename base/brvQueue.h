@@ -96,8 +96,8 @@ class TbrvThreadList : public TObject {
   };
 
   // The references; only touch them under the lock.
-  std::vector<TObject*>& Items() { return FList; }
-  const std::vector<TObject*>& Items() const { return FList; }
+  std::vector<TObject*>& References() { return FList; }
+  const std::vector<TObject*>& References() const { return FList; }
   // Raises EListError "List index out of bounds (%d)".
   [[noreturn]] static void IndexError(int Index);
 
