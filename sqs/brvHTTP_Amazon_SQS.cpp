@@ -1,0 +1,884 @@
+#include "sqs/brvHTTP_Amazon_SQS.h"
+
+#include <algorithm>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace brv {
+
+namespace {
+
+// --- UTF-8 ---
+
+constexpr char32_t kReplacementCharacter = 0xFFFD;
+
+void AppendUTF8(std::string& Out, char32_t Code) {
+  if (Code < 0x80) {
+    Out += static_cast<char>(Code);
+  } else if (Code < 0x800) {
+    Out += static_cast<char>(0xC0 | (Code >> 6));
+    Out += static_cast<char>(0x80 | (Code & 0x3F));
+  } else if (Code < 0x10000) {
+    Out += static_cast<char>(0xE0 | (Code >> 12));
+    Out += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
+    Out += static_cast<char>(0x80 | (Code & 0x3F));
+  } else {
+    Out += static_cast<char>(0xF0 | (Code >> 18));
+    Out += static_cast<char>(0x80 | ((Code >> 12) & 0x3F));
+    Out += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
+    Out += static_cast<char>(0x80 | (Code & 0x3F));
+  }
+}
+
+// Decodes the character at Pos and moves Pos past it. An ill-formed sequence yields U+FFFD
+// and Pos moves past its longest well-formed prefix (at least one byte), as the Unicode
+// standard recommends.
+char32_t NextCodePoint(std::string_view Text, size_t& Pos) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(Text[i]); };
+  const unsigned char lead = byte(Pos);
+  if (lead < 0x80) {
+    ++Pos;
+    return lead;
+  }
+  int length;
+  unsigned char low = 0x80, high = 0xBF;  // range of the first continuation byte
+  char32_t code;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    code = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    code = lead & 0x0F;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    code = lead & 0x07;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+  } else {
+    ++Pos;
+    return kReplacementCharacter;
+  }
+  size_t i = Pos + 1;
+  for (int k = 1; k < length; ++k, ++i) {
+    const unsigned char lo = k == 1 ? low : 0x80, hi = k == 1 ? high : 0xBF;
+    if (i >= Text.size() || byte(i) < lo || byte(i) > hi) {
+      Pos = i;
+      return kReplacementCharacter;
+    }
+    code = (code << 6) | (byte(i) & 0x3F);
+  }
+  Pos = i;
+  return code;
+}
+
+// The text with every ill-formed UTF-8 sequence replaced by U+FFFD.
+std::string RepairUTF8(std::string_view Text) {
+  std::string out;
+  out.reserve(Text.size());
+  size_t pos = 0;
+  while (pos < Text.size()) {
+    const size_t start = pos;
+    const char32_t code = NextCodePoint(Text, pos);
+    if (code == kReplacementCharacter)
+      AppendUTF8(out, code);
+    else
+      out.append(Text.substr(start, pos - start));
+  }
+  return out;
+}
+
+std::u16string ToUTF16(std::string_view Text) {
+  std::u16string out;
+  size_t pos = 0;
+  while (pos < Text.size()) {
+    const char32_t code = NextCodePoint(Text, pos);
+    if (code >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(code);
+    }
+  }
+  return out;
+}
+
+// --- XML ---
+
+bool IsXMLChar(char32_t Code) {
+  return Code == 0x9 || Code == 0xA || Code == 0xD || (Code >= 0x20 && Code <= 0xD7FF) ||
+         (Code >= 0xE000 && Code <= 0xFFFD) || (Code >= 0x10000 && Code <= 0x10FFFF);
+}
+
+// Decodes the numeric character reference at Text[Pos] ("&#..."); on success appends the
+// character to Out, moves Pos past the ";" and returns true.
+bool DecodeNumericReference(std::string_view Text, size_t& Pos, std::string& Out) {
+  size_t i = Pos + 2;
+  const bool hex = i < Text.size() && Text[i] == 'x';
+  if (hex) ++i;
+  const size_t digits_start = i;
+  char32_t code = 0;
+  bool too_big = false;
+  for (; i < Text.size(); ++i) {
+    const char c = Text[i];
+    int digit;
+    if (c >= '0' && c <= '9')
+      digit = c - '0';
+    else if (hex && c >= 'a' && c <= 'f')
+      digit = c - 'a' + 10;
+    else if (hex && c >= 'A' && c <= 'F')
+      digit = c - 'A' + 10;
+    else
+      break;
+    code = code * (hex ? 16 : 10) + static_cast<char32_t>(digit);
+    if (code > 0x10FFFF) {
+      too_big = true;
+      code = 0x110000;  // stays out of range without overflowing
+    }
+  }
+  if (i == digits_start || i >= Text.size() || Text[i] != ';' || too_big || !IsXMLChar(code))
+    return false;
+  AppendUTF8(Out, code);
+  Pos = i + 1;
+  return true;
+}
+
+std::string_view TagValue(std::string_view Text, const std::string& Open,
+                          const std::string& Close) {
+  const size_t open = Text.find(Open);
+  if (open == std::string_view::npos) return {};
+  const size_t close = Text.find(Close);
+  const size_t start = open + Open.size();
+  if (close == std::string_view::npos || close < start) return {};
+  return Text.substr(start, close - start);
+}
+
+// Appends the decoded text of each <aTag> element to aList.
+void AppendTagTexts(const std::string& aText, const std::string& aTag, TStringList& aList) {
+  TStringList raw;
+  GetXMLTagValues(aText, aTag, raw);
+  for (const std::string& value : raw.Lines()) aList.Add(DecodeXMLEntities(value));
+}
+
+std::string Numbered(const std::string& aPrefix, int aNumber) {
+  return aPrefix + "." + std::to_string(aNumber);
+}
+
+// A binary message attribute travels as BinaryValue (base64 text), any other as StringValue.
+bool IsBinaryType(const std::string& aType) {
+  return aType == "Binary" || aType.rfind("Binary.", 0) == 0;
+}
+
+}  // namespace
+
+// --- free functions ---
+
+std::string EncodeURLValue(const std::string& aValue) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(aValue.size());
+  for (const char ch : aValue) {
+    const auto c = static_cast<unsigned char>(ch);
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+        c == '.' || c == '_' || c == '~') {
+      out += ch;
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0x0F];
+    }
+  }
+  return out;
+}
+
+std::string GetXMLTagValue(const std::string& aText, const std::string& aTag) {
+  return std::string(TagValue(aText, "<" + aTag + ">", "</" + aTag + ">"));
+}
+
+void GetXMLTagValues(const std::string& aText, const std::string& aTag, TStringList& aList) {
+  const std::string open = "<" + aTag + ">", close = "</" + aTag + ">";
+  std::string_view rest = aText;
+  for (;;) {
+    const std::string_view value = TagValue(rest, open, close);
+    if (value.empty()) break;
+    aList.Add(std::string(value));
+    // Go on from inside the closing tag of the element just read.
+    rest = rest.substr(rest.find(close) + aTag.size());
+  }
+}
+
+std::string DecodeXMLEntities(const std::string& aText) {
+  static constexpr std::pair<std::string_view, char> kNamed[] = {
+      {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&quot;", '"'}, {"&apos;", '\''}};
+  if (aText.find('&') == std::string::npos) return aText;
+  const std::string_view text = aText;
+  std::string out;
+  out.reserve(aText.size());
+  size_t pos = 0;
+  while (pos < text.size()) {
+    if (text[pos] != '&') {
+      out += text[pos++];
+      continue;
+    }
+    bool decoded = false;
+    for (const auto& [name, ch] : kNamed) {
+      if (text.substr(pos, name.size()) == name) {
+        out += ch;
+        pos += name.size();
+        decoded = true;
+        break;
+      }
+    }
+    if (!decoded && pos + 1 < text.size() && text[pos + 1] == '#')
+      decoded = DecodeNumericReference(text, pos, out);
+    if (!decoded) out += text[pos++];
+  }
+  return out;
+}
+
+std::string GetXMLTagText(const std::string& aText, const std::string& aTag) {
+  return DecodeXMLEntities(GetXMLTagValue(aText, aTag));
+}
+
+int CompareParamNames(const std::string& A, const std::string& B) {
+  const std::u16string a = ToUTF16(A), b = ToUTF16(B);
+  const int order = a.compare(b);
+  return order < 0 ? -1 : (order > 0 ? 1 : 0);
+}
+
+// --- queue-URL cache ---
+
+void TbrvSQSQueue::AddSQSQueue(const std::string& aEndPoint, const std::string& aAccessKey,
+                               const std::string& aQueue, const std::string& aURL) {
+  if (GetSQSQueue(aEndPoint, aAccessKey, aQueue) != nullptr) return;
+  auto item = std::make_unique<TbrvSQSQueueItem>();
+  item->SetID(aQueue);
+  item->SetURL(aURL);
+  item->SetEndPoint(aEndPoint);
+  item->SetAccessKey(aAccessKey);
+  AdoptItem(std::move(item));
+}
+
+TbrvSQSQueueItem* TbrvSQSQueue::GetSQSQueue(const std::string& aEndPoint,
+                                            const std::string& aAccessKey,
+                                            const std::string& aQueue) const {
+  TLockGuard guard(*this);
+  for (TObject* object : References()) {
+    auto* item = dynamic_cast<TbrvSQSQueueItem*>(object);
+    if (item != nullptr && item->ID() == aQueue && item->EndPoint() == aEndPoint &&
+        item->AccessKey() == aAccessKey)
+      return item;
+  }
+  return nullptr;
+}
+
+std::string TbrvSQSQueue::GetURLFromQueue(const std::string& aEndPoint,
+                                          const std::string& aAccessKey,
+                                          const std::string& aQueueName) const {
+  const TbrvSQSQueueItem* item = GetSQSQueue(aEndPoint, aAccessKey, aQueueName);
+  return item != nullptr ? item->URL() : std::string();
+}
+
+// --- client: request pipeline ---
+
+TbrvHTTP_Amazon_AWS_SQS_Client::TbrvHTTP_Amazon_AWS_SQS_Client(TComponent* aOwner)
+    : TbrvHTTP_Amazon_AWS_Client(aOwner) {
+  AWSOptions().Service = "sqs";
+}
+
+TbrvHTTP_Amazon_AWS_SQS_Client::~TbrvHTTP_Amazon_AWS_SQS_Client() {
+  FQueues.reset();
+  FParams.reset();
+}
+
+TStringList& TbrvHTTP_Amazon_AWS_SQS_Client::GetParams() {
+  if (!FParams) FParams = std::make_unique<TStringList>();
+  return *FParams;
+}
+
+TbrvSQSQueue& TbrvHTTP_Amazon_AWS_SQS_Client::GetQueues() {
+  if (!FQueues) FQueues = std::make_unique<TbrvSQSQueue>();
+  return *FQueues;
+}
+
+void TbrvHTTP_Amazon_AWS_SQS_Client::SetAction(const std::string& aAction) {
+  GetParams().Clear();
+  AddParam("Action", aAction);
+}
+
+void TbrvHTTP_Amazon_AWS_SQS_Client::AddParam(const std::string& aName, const std::string& aValue) {
+  GetParams().Add(EncodeURLValue(aName) + "=" + EncodeURLValue(aValue));
+}
+
+void TbrvHTTP_Amazon_AWS_SQS_Client::AddParam(const std::string& aName, int aValue) {
+  AddParam(aName, std::to_string(aValue));
+}
+
+std::string TbrvHTTP_Amazon_AWS_SQS_Client::GetRequestURL(const std::string& aQueueURL) {
+  std::vector<std::pair<std::string, std::string>> params;
+  for (const std::string& line : GetParams().Lines()) {
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos)
+      params.emplace_back(line, "");
+    else
+      params.emplace_back(line.substr(0, eq), line.substr(eq + 1));
+  }
+  std::stable_sort(params.begin(), params.end(), [](const auto& a, const auto& b) {
+    return CompareParamNames(a.first, b.first) < 0;
+  });
+  std::string url = (aQueueURL.empty() ? EndPoint() : aQueueURL) + "?";
+  for (size_t i = 0; i < params.size(); ++i) {
+    if (i > 0) url += '&';
+    url += params[i].first + "=" + params[i].second;
+  }
+  return url;
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::Execute(const std::string& aQueueURL,
+                                             std::string& aResponse) {
+  std::string error;
+  GetURL(GetRequestURL(aQueueURL), aResponse, error);
+  if (aResponse.empty()) {
+    ParseError(error);
+    return false;
+  }
+  return DoSQSResponse(aResponse);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::ExecuteSimple(const std::string& aQueueURL) {
+  std::string response;
+  return Execute(aQueueURL, response);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::ExecuteWithRequestId(const std::string& aQueueURL) {
+  std::string response;
+  return Execute(aQueueURL, response) && !GetXMLTagText(response, "RequestId").empty();
+}
+
+void TbrvHTTP_Amazon_AWS_SQS_Client::ParseError(const std::string& aError) {
+  if (aError.empty()) return;
+  DoSQSError(GetXMLTagText(aError, "Code"), GetXMLTagText(aError, "Message"), aError);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::DoBeforeRequest(std::string& aURL) {
+  return DoSQSBeforeRequest(aURL);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::DoSQSBeforeRequest(std::string& aURL) {
+  if (!OnSQSBeforeRequest) return true;
+  bool handled = false;
+  OnSQSBeforeRequest(this, aURL, handled);
+  return !handled;
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::DoSQSResponse(const std::string& aRawResponse) {
+  if (!OnSQSResponse) return true;
+  bool handled = false;
+  OnSQSResponse(this, aRawResponse, handled);
+  return !handled;
+}
+
+void TbrvHTTP_Amazon_AWS_SQS_Client::DoSQSError(const std::string& aCode,
+                                                const std::string& aDescription,
+                                                const std::string& aRawError) {
+  if (OnSQSError) OnSQSError(this, aCode, aDescription, aRawError);
+}
+
+std::string TbrvHTTP_Amazon_AWS_SQS_Client::GetQueueURL(const std::string& aQueueName) {
+  std::string url = GetQueues().GetURLFromQueue(EndPoint(), AWSOptions().AccessKey, aQueueName);
+  if (url.empty()) DoGetQueueURL(aQueueName, url);
+  if (!url.empty() && url.back() != '/') url += '/';
+  return url;
+}
+
+void TbrvHTTP_Amazon_AWS_SQS_Client::DoGetQueueURL(const std::string& aQueueName,
+                                                   std::string& aQueueURL) {
+  aQueueURL.clear();
+  SetAction("GetQueueUrl");
+  AddParam("QueueName", aQueueName);
+  std::string response;
+  if (!Execute("", response)) return;
+  aQueueURL = GetXMLTagText(response, "QueueUrl");
+  if (!aQueueURL.empty())
+    GetQueues().AddSQSQueue(EndPoint(), AWSOptions().AccessKey, aQueueName, aQueueURL);
+}
+
+// --- client: messages ---
+
+void TbrvHTTP_Amazon_AWS_SQS_Client::AddMessageAttributeParams(
+    const std::string& aPrefix, const TbrvSQSMessageAttributes& aAttributes) {
+  for (int m = 0; m < aAttributes.Count(); ++m) {
+    const TbrvSQSMessageAttributeItem* item = aAttributes.Items(m);
+    if (item == nullptr) continue;
+    const std::string prefix = Numbered(aPrefix, m + 1);
+    AddParam(prefix + ".Name", item->AttributeName());
+    AddParam(prefix + (IsBinaryType(item->AttributeType()) ? ".Value.BinaryValue"
+                                                            : ".Value.StringValue"),
+             item->AttributeValue());
+    AddParam(prefix + ".Value.DataType", item->AttributeType());
+  }
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::SendMessage(const std::string& aQueueName,
+                                                 const std::string& aMessageBody,
+                                                 int aDelaySeconds) {
+  const std::string queue_url = GetQueueURL(aQueueName);
+  TbrvSQSSendMessageRequest request;
+  request.SetMessageBody(aMessageBody);
+  request.SetDelaySeconds(aDelaySeconds);
+  TbrvSQSSendMessageResponse response;
+  return DoSendMessage(queue_url, request, response);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::SendMessage(const std::string& aQueueName,
+                                                 const TbrvSQSSendMessageRequest& aRequest,
+                                                 TbrvSQSSendMessageResponse& aResponse) {
+  return DoSendMessage(GetQueueURL(aQueueName), aRequest, aResponse);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::DoSendMessage(const std::string& aQueueURL,
+                                                   const TbrvSQSSendMessageRequest& aRequest,
+                                                   TbrvSQSSendMessageResponse& aResponse) {
+  SetAction("SendMessage");
+  AddParam("MessageBody", aRequest.MessageBody());
+  if (aRequest.DelaySeconds() >= 1 && aRequest.DelaySeconds() <= 900)
+    AddParam("DelaySeconds", aRequest.DelaySeconds());
+  if (!aRequest.MessageDeduplicationId().empty())
+    AddParam("MessageDeduplicationId", aRequest.MessageDeduplicationId());
+  if (!aRequest.MessageGroupId().empty()) AddParam("MessageGroupId", aRequest.MessageGroupId());
+  AddMessageAttributeParams("MessageAttribute", aRequest.MessageAttributes());
+  AddMessageAttributeParams("MessageSystemAttribute", aRequest.MessageSystemAttributes());
+  std::string response;
+  if (!Execute(aQueueURL, response)) return false;
+  aResponse.SetMD5OfMessageBody(GetXMLTagText(response, "MD5OfMessageBody"));
+  aResponse.SetMD5OfMessageAttributes(GetXMLTagText(response, "MD5OfMessageAttributes"));
+  aResponse.SetMD5OfMessageSystemAttributes(
+      GetXMLTagText(response, "MD5OfMessageSystemAttributes"));
+  aResponse.SetMessageId(GetXMLTagText(response, "MessageId"));
+  aResponse.SetSequenceNumber(GetXMLTagText(response, "SequenceNumber"));
+  return true;
+}
+
+void TbrvHTTP_Amazon_AWS_SQS_Client::SendMessageBatch(const std::string& aQueueName,
+                                                      const TbrvSQSSendMessageRequests& aRequests,
+                                                      TbrvSQSSendMessageResponses& aResponses) {
+  DoSendMessageBatch(GetQueueURL(aQueueName), aRequests, aResponses);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::DoSendMessageBatch(const std::string& aQueueURL,
+                                                        const TbrvSQSSendMessageRequests& aRequests,
+                                                        TbrvSQSSendMessageResponses& aResponses) {
+  // Every entry is sent: ten per request, as many requests as needed, in list order.
+  bool all_accepted = true;
+  const int count = aRequests.Count();
+  int start = 0;
+  do {
+    const int end = std::min(start + MaxBatchEntries, count);
+    SetAction("SendMessageBatch");
+    for (int i = start; i < end; ++i) {
+      const TbrvSQSSendMessageRequest* request = aRequests.Items(i);
+      if (request == nullptr) continue;
+      const std::string prefix = Numbered("SendMessageBatchRequestEntry", i - start + 1);
+      AddParam(prefix + ".Id", request->ID());
+      AddParam(prefix + ".MessageBody", request->MessageBody());
+      if (request->DelaySeconds() >= 1 && request->DelaySeconds() <= 900)
+        AddParam(prefix + ".DelaySeconds", request->DelaySeconds());
+      if (!request->MessageDeduplicationId().empty())
+        AddParam(prefix + ".MessageDeduplicationId", request->MessageDeduplicationId());
+      if (!request->MessageGroupId().empty())
+        AddParam(prefix + ".MessageGroupId", request->MessageGroupId());
+      AddMessageAttributeParams(prefix + ".MessageAttribute", request->MessageAttributes());
+      AddMessageAttributeParams(prefix + ".MessageSystemAttribute",
+                                request->MessageSystemAttributes());
+    }
+    std::string response;
+    if (Execute(aQueueURL, response)) {
+      TStringList entries;
+      GetXMLTagValues(response, "SendMessageBatchResultEntry", entries);
+      for (const std::string& entry : entries.Lines()) {
+        auto result = std::make_unique<TbrvSQSSendMessageResponse>();
+        result->SetID(GetXMLTagText(entry, "Id"));
+        result->SetMD5OfMessageBody(GetXMLTagText(entry, "MD5OfMessageBody"));
+        result->SetMD5OfMessageAttributes(GetXMLTagText(entry, "MD5OfMessageAttributes"));
+        result->SetMD5OfMessageSystemAttributes(
+            GetXMLTagText(entry, "MD5OfMessageSystemAttributes"));
+        result->SetMessageId(GetXMLTagText(entry, "MessageId"));
+        result->SetSequenceNumber(GetXMLTagText(entry, "SequenceNumber"));
+        aResponses.AdoptItem(std::move(result));
+      }
+    } else {
+      all_accepted = false;
+    }
+    start = end;
+  } while (start < count);
+  return all_accepted;
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::ReceiveMessage(const std::string& aQueueName,
+                                                    TbrvSQSReceiveMessageResponses& aResponses) {
+  const TbrvSQSReceiveMessageRequest request;
+  return ReceiveMessage(aQueueName, request, aResponses);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::ReceiveMessage(const std::string& aQueueName,
+                                                    const TbrvSQSReceiveMessageRequest& aRequest,
+                                                    TbrvSQSReceiveMessageResponses& aResponses) {
+  return DoReceiveMessage(GetQueueURL(aQueueName), aRequest, aResponses);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::DoReceiveMessage(const std::string& aQueueURL,
+                                                      const TbrvSQSReceiveMessageRequest& aRequest,
+                                                      TbrvSQSReceiveMessageResponses& aResponses) {
+  SetAction("ReceiveMessage");
+  if (aRequest.MaxNumberOfMessages() >= 1 && aRequest.MaxNumberOfMessages() <= 10)
+    AddParam("MaxNumberOfMessages", aRequest.MaxNumberOfMessages());
+  if (!aRequest.ReceiveRequestAttemptId().empty())
+    AddParam("ReceiveRequestAttemptId", aRequest.ReceiveRequestAttemptId());
+  if (aRequest.VisibilityTimeout() > 0) AddParam("VisibilityTimeout", aRequest.VisibilityTimeout());
+  if (aRequest.WaitTimeSeconds() > 0) AddParam("WaitTimeSeconds", aRequest.WaitTimeSeconds());
+  int n = 0;
+  for (const TbrvAWSSQSAttribute attribute : aRequest.Attributes())
+    AddParam(Numbered("AttributeName", ++n), SQSAttributeWireName(attribute));
+  if (aRequest.HasMessageAttributeName()) {
+    n = 0;
+    for (const std::string& name : aRequest.MessageAttributeName().Lines())
+      AddParam(Numbered("MessageAttributeName", ++n), name);
+  }
+  std::string response;
+  if (!Execute(aQueueURL, response)) return false;
+
+  TStringList messages;
+  GetXMLTagValues(response, "Message", messages);
+  for (const std::string& message : messages.Lines()) {
+    auto record = std::make_unique<TbrvSQSReceiveMessageResponse>();
+    record->SetMessageId(GetXMLTagText(message, "MessageId"));
+    // The body is the message as sent; bytes that are not UTF-8 become U+FFFD.
+    record->SetBody(RepairUTF8(GetXMLTagText(message, "Body")));
+    record->SetMD5OfBody(GetXMLTagText(message, "MD5OfBody"));
+    record->SetMD5OfMessageAttributes(GetXMLTagText(message, "MD5OfMessageAttributes"));
+    record->SetReceiptHandle(GetXMLTagText(message, "ReceiptHandle"));
+    TStringList attributes;
+    GetXMLTagValues(message, "Attribute", attributes);
+    for (const std::string& attribute : attributes.Lines())
+      record->Attributes().AddSQSAttribute(GetXMLTagText(attribute, "Name"),
+                                           GetXMLTagText(attribute, "Value"));
+    TStringList message_attributes;
+    GetXMLTagValues(message, "MessageAttribute", message_attributes);
+    for (const std::string& attribute : message_attributes.Lines()) {
+      // <Name>n</Name><Value><StringValue>v</StringValue><DataType>t</DataType></Value>
+      const std::string value = GetXMLTagValue(attribute, "Value");
+      std::string text = GetXMLTagText(value, "StringValue");
+      if (text.empty()) text = GetXMLTagText(value, "BinaryValue");
+      record->MessageAttributes().AddSQSAttribute(GetXMLTagText(attribute, "Name"),
+                                                  GetXMLTagText(value, "DataType"), text);
+    }
+    aResponses.AdoptItem(std::move(record));
+  }
+  return true;
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::ChangeMessageVisibility(const std::string& aQueueName,
+                                                             const std::string& aReceiptHandle,
+                                                             int VisibilityTimeout) {
+  return DoChangeMessageVisibility(GetQueueURL(aQueueName), aReceiptHandle, VisibilityTimeout);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::DoChangeMessageVisibility(const std::string& aQueueURL,
+                                                               const std::string& aReceiptHandle,
+                                                               int aVisibilityTimeout) {
+  SetAction("ChangeMessageVisibility");
+  AddParam("ReceiptHandle", aReceiptHandle);
+  AddParam("VisibilityTimeout", aVisibilityTimeout);
+  return ExecuteSimple(aQueueURL);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::ChangeMessageVisibilityBatch(
+    const std::string& aQueueName, const TbrvSQSChangeMessageVisibilityBatchRequests& aRequests,
+    TStringList& aResponseIds) {
+  return DoChangeMessageVisibilityBatch(GetQueueURL(aQueueName), aRequests, aResponseIds);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::DoChangeMessageVisibilityBatch(
+    const std::string& aQueueURL, const TbrvSQSChangeMessageVisibilityBatchRequests& aRequests,
+    TStringList& aResponseIds) {
+  bool all_accepted = true, cleared = false;
+  const int count = aRequests.Count();
+  int start = 0;
+  do {
+    const int end = std::min(start + MaxBatchEntries, count);
+    SetAction("ChangeMessageVisibilityBatch");
+    for (int i = start; i < end; ++i) {
+      const TbrvSQSChangeMessageVisibilityBatchRequest* request = aRequests.Items(i);
+      if (request == nullptr) continue;
+      const std::string prefix = Numbered("ChangeMessageVisibilityBatchRequestEntry", i - start + 1);
+      AddParam(prefix + ".Id", request->ID());
+      AddParam(prefix + ".ReceiptHandle", request->ReceiptHandle());
+      AddParam(prefix + ".VisibilityTimeout", request->VisibilityTimeout());
+    }
+    std::string response;
+    if (Execute(aQueueURL, response)) {
+      // The caller's list is emptied once, when the first answer is accepted.
+      if (!cleared) aResponseIds.Clear();
+      cleared = true;
+      AppendTagTexts(response, "Id", aResponseIds);
+    } else {
+      all_accepted = false;
+    }
+    start = end;
+  } while (start < count);
+  return all_accepted;
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::DeleteMessage(const std::string& aQueueName,
+                                                   const std::string& aReceiptHandle) {
+  return DoDeleteMessage(GetQueueURL(aQueueName), aReceiptHandle);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::DoDeleteMessage(const std::string& aQueueURL,
+                                                     const std::string& aReceiptHandle) {
+  SetAction("DeleteMessage");
+  AddParam("ReceiptHandle", aReceiptHandle);
+  return ExecuteWithRequestId(aQueueURL);
+}
+
+void TbrvHTTP_Amazon_AWS_SQS_Client::DeleteMessageBatch(
+    const std::string& aQueueName, const TbrvSQSDeleteMessageBatchRequestItems& aDeleteBatchItems) {
+  DoDeleteMessageBatch(GetQueueURL(aQueueName), aDeleteBatchItems);
+}
+
+void TbrvHTTP_Amazon_AWS_SQS_Client::DoDeleteMessageBatch(
+    const std::string& aQueueURL, const TbrvSQSDeleteMessageBatchRequestItems& aItems) {
+  const int count = aItems.Count();
+  int start = 0;
+  do {
+    const int end = std::min(start + MaxBatchEntries, count);
+    SetAction("DeleteMessageBatch");
+    for (int i = start; i < end; ++i) {
+      const TbrvSQSDeleteMessageBatchRequestItem* item = aItems.Items(i);
+      if (item == nullptr) continue;
+      const std::string prefix = Numbered("DeleteMessageBatchRequestEntry", i - start + 1);
+      AddParam(prefix + ".Id", item->ID());
+      AddParam(prefix + ".ReceiptHandle", item->ReceiptHandle());
+    }
+    ExecuteSimple(aQueueURL);
+    start = end;
+  } while (start < count);
+}
+
+// --- client: queues ---
+
+std::string TbrvHTTP_Amazon_AWS_SQS_Client::CreateQueue(const std::string& aQueueName) {
+  TbrvSQSCreateQueue queue;
+  queue.SetQueueName(aQueueName);
+  return CreateQueue(queue);
+}
+
+std::string TbrvHTTP_Amazon_AWS_SQS_Client::CreateQueue(const TbrvSQSCreateQueue& aQueue) {
+  std::string queue_url;
+  DoCreateQueue(aQueue, queue_url);
+  return queue_url;
+}
+
+void TbrvHTTP_Amazon_AWS_SQS_Client::DoCreateQueue(const TbrvSQSCreateQueue& aQueue,
+                                                   std::string& aQueueURL) {
+  aQueueURL.clear();
+  SetAction("CreateQueue");
+  const TbrvSQSAttributes& attributes = aQueue.Attributes();
+  for (int n = 0; n < attributes.Count(); ++n) {
+    const TbrvSQSAttribute* attribute = attributes.Items(n);
+    AddParam(Numbered("Attribute", n + 1) + ".Name", attribute->AttributeName());
+    AddParam(Numbered("Attribute", n + 1) + ".Value", attribute->AttributeValue());
+  }
+  AddParam("QueueName", aQueue.QueueName());
+  const TbrvSQSTags& tags = aQueue.Tags();
+  for (int n = 0; n < tags.Count(); ++n) {
+    AddParam(Numbered("Tag", n + 1) + ".Key", tags.Items(n)->Key());
+    AddParam(Numbered("Tag", n + 1) + ".Value", tags.Items(n)->Value());
+  }
+  std::string response;
+  if (Execute("", response)) aQueueURL = GetXMLTagText(response, "QueueUrl");
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::DeleteQueue(const std::string& aQueueName) {
+  return DoDeleteQueue(GetQueueURL(aQueueName));
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::DoDeleteQueue(const std::string& aQueueURL) {
+  SetAction("DeleteQueue");
+  return ExecuteSimple(aQueueURL);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::ListQueues(TStringList& Queues,
+                                                const std::string& aQueueNamePrefix) {
+  Queues.Clear();
+  return DoListQueues(Queues, aQueueNamePrefix);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::DoListQueues(TStringList& aQueues,
+                                                  const std::string& aQueueNamePrefix) {
+  SetAction("ListQueues");
+  if (!aQueueNamePrefix.empty()) AddParam("QueueNamePrefix", aQueueNamePrefix);
+  std::string response;
+  if (!Execute("", response)) return false;
+  AppendTagTexts(response, "QueueUrl", aQueues);
+  return true;
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::ListQueueTags(const std::string& aQueueName,
+                                                   TbrvSQSTags& Tags) {
+  const std::string queue_url = GetQueueURL(aQueueName);
+  Tags.Clear();
+  return DoListQueueTags(queue_url, Tags);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::DoListQueueTags(const std::string& aQueueURL,
+                                                     TbrvSQSTags& aTags) {
+  SetAction("ListQueueTags");
+  std::string response;
+  if (!Execute(aQueueURL, response)) return false;
+  TStringList tags;
+  GetXMLTagValues(response, "Tag", tags);
+  for (const std::string& tag : tags.Lines()) {
+    const std::string key = GetXMLTagText(tag, "Key");
+    if (!key.empty()) aTags.AddSQSTag(key, GetXMLTagText(tag, "Value"));
+  }
+  return true;
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::GetQueueAttributes(const std::string& aQueueName,
+                                                        TbrvSQSAttributes& Attributes) {
+  const std::string queue_url = GetQueueURL(aQueueName);
+  Attributes.Clear();
+  return DoGetQueueAttributes(queue_url, Attributes);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::DoGetQueueAttributes(const std::string& aQueueURL,
+                                                          TbrvSQSAttributes& aAttributes) {
+  SetAction("GetQueueAttributes");
+  AddParam("AttributeName.1", "All");
+  std::string response;
+  if (!Execute(aQueueURL, response)) return false;
+  TStringList attributes;
+  GetXMLTagValues(response, "Attribute", attributes);
+  for (const std::string& attribute : attributes.Lines()) {
+    const std::string name = GetXMLTagText(attribute, "Name");
+    if (!name.empty()) aAttributes.AddSQSAttribute(name, GetXMLTagText(attribute, "Value"));
+  }
+  return true;
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::SetQueueAttributes(const std::string& aQueueName,
+                                                        const TbrvSQSAttributes& aAttributes) {
+  return DoSetQueueAttributes(GetQueueURL(aQueueName), aAttributes);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::DoSetQueueAttributes(const std::string& aQueueURL,
+                                                          const TbrvSQSAttributes& aAttributes) {
+  SetAction("SetQueueAttributes");
+  for (int n = 0; n < aAttributes.Count(); ++n) {
+    const TbrvSQSAttribute* attribute = aAttributes.Items(n);
+    AddParam(Numbered("Attribute", n + 1) + ".Name", attribute->AttributeName());
+    AddParam(Numbered("Attribute", n + 1) + ".Value", attribute->AttributeValue());
+  }
+  return ExecuteSimple(aQueueURL);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::PurgueQueue(const std::string& aQueueName) {
+  return DoPurgeQueue(GetQueueURL(aQueueName));
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::DoPurgeQueue(const std::string& aQueueURL) {
+  SetAction("PurgeQueue");
+  return ExecuteWithRequestId(aQueueURL);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::TagQueue(const std::string& aQueueName,
+                                              const TbrvSQSTags& aTags) {
+  return DoTagQueue(GetQueueURL(aQueueName), aTags);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::TagQueue(const std::string& aQueueName,
+                                              const std::string& aKey, const std::string& aValue) {
+  TbrvSQSTags tags;
+  tags.AddSQSTag(aKey, aValue);
+  return TagQueue(aQueueName, tags);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::DoTagQueue(const std::string& aQueueURL,
+                                                const TbrvSQSTags& aTags) {
+  SetAction("TagQueue");
+  for (int n = 0; n < aTags.Count(); ++n) {
+    AddParam(Numbered("Tag", n + 1) + ".Key", aTags.Items(n)->Key());
+    AddParam(Numbered("Tag", n + 1) + ".Value", aTags.Items(n)->Value());
+  }
+  return ExecuteWithRequestId(aQueueURL);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::UnTagQueue(const std::string& aQueueName,
+                                                const TStringList& aTags) {
+  return DoUnTagQueue(GetQueueURL(aQueueName), aTags);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::UnTagQueue(const std::string& aQueueName,
+                                                const std::string& aKey) {
+  TStringList keys;
+  keys.Add(aKey);
+  return UnTagQueue(aQueueName, keys);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::DoUnTagQueue(const std::string& aQueueURL,
+                                                  const TStringList& aTags) {
+  SetAction("UntagQueue");
+  for (int n = 0; n < aTags.Count(); ++n) AddParam(Numbered("TagKey", n + 1), aTags[n]);
+  return ExecuteWithRequestId(aQueueURL);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::AddPermission(const std::string& aQueueName,
+                                                   const std::string& aLabel,
+                                                   const TbrvSQSPermissions& aPermissions) {
+  return DoAddPermission(GetQueueURL(aQueueName), aLabel, aPermissions);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::DoAddPermission(const std::string& aQueueURL,
+                                                     const std::string& aLabel,
+                                                     const TbrvSQSPermissions& aPermissions) {
+  SetAction("AddPermission");
+  for (int n = 0; n < aPermissions.Count(); ++n) {
+    const TbrvSQSPermission* permission = aPermissions.Items(n);
+    AddParam(Numbered("AWSAccountId", n + 1), permission->AWSAccountId());
+    AddParam(Numbered("ActionName", n + 1), permission->ActionName());
+  }
+  AddParam("Label", aLabel);
+  return ExecuteSimple(aQueueURL);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::RemovePermission(const std::string& aQueueName,
+                                                      const std::string& aLabel) {
+  return DoRemovePermission(GetQueueURL(aQueueName), aLabel);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::DoRemovePermission(const std::string& aQueueURL,
+                                                        const std::string& aLabel) {
+  SetAction("RemovePermission");
+  AddParam("Label", aLabel);
+  return ExecuteSimple(aQueueURL);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::ListDeadLetterSourceQueues(const std::string& aQueueName,
+                                                                TStringList& aQueueURLs) {
+  return DoListDeadLetterSourceQueues(GetQueueURL(aQueueName), aQueueURLs);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::DoListDeadLetterSourceQueues(const std::string& aQueueURL,
+                                                                  TStringList& aQueueURLs) {
+  SetAction("ListDeadLetterSourceQueues");
+  std::string response;
+  if (!Execute(aQueueURL, response)) return false;
+  aQueueURLs.Clear();
+  AppendTagTexts(response, "QueueUrl", aQueueURLs);
+  return true;
+}
+
+}  // namespace brv

@@ -1,0 +1,234 @@
+// The SQS client: every SQS operation as one signed GET in the SQS Query protocol, queue names
+// resolved to queue URLs through a cache, values cut from the XML answers by text search, and
+// service errors reported through events.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "aws/brvHTTP_Amazon_AWS.h"
+#include "base/StringList.h"
+#include "base/brvQueue.h"
+#include "sqs/brvSQSRecords.h"
+
+namespace brv {
+
+// Fired before each request: the handler may change the URL, or refuse the request by setting
+// Handled.
+using TbrvOnAWSSQSBeforeRequest =
+    std::function<void(TObject* Sender, std::string& URL, bool& Handled)>;
+// Fired with each accepted answer: a handler that sets Handled takes the answer for itself,
+// and the operation neither reads it nor succeeds.
+using TbrvOnAWSSQSResponse =
+    std::function<void(TObject* Sender, const std::string& RawResponse, bool& Handled)>;
+// Fired for an error answer of the service, with its code, message and the whole answer.
+using TbrvOnAWSSQSError =
+    std::function<void(TObject* Sender, const std::string& Error_Code,
+                       const std::string& Error_Description, const std::string& RawError)>;
+
+// One cached queue URL. The key is the queue name; the endpoint and access key it was
+// resolved under belong to the key as well, so that another region or account never reuses it.
+class TbrvSQSQueueItem : public TbrvQueueItemBase {
+ public:
+  BRV_CLASS_NAME(TbrvSQSQueueItem)
+  const std::string& URL() const { return FURL; }
+  void SetURL(const std::string& Value) { FURL = Value; }
+  const std::string& EndPoint() const { return FEndPoint; }
+  void SetEndPoint(const std::string& Value) { FEndPoint = Value; }
+  const std::string& AccessKey() const { return FAccessKey; }
+  void SetAccessKey(const std::string& Value) { FAccessKey = Value; }
+
+ private:
+  std::string FURL;
+  std::string FEndPoint;
+  std::string FAccessKey;
+};
+
+// The queue-URL cache: endpoint, access key and queue name to queue URL. Entries are added
+// once and never updated; the cache owns them.
+class TbrvSQSQueue : public TbrvQueue {
+ public:
+  BRV_CLASS_NAME(TbrvSQSQueue)
+  TbrvSQSQueue() { SetOwnObjects(true); }
+  // Adds the entry unless one with the same endpoint, access key and name is there.
+  void AddSQSQueue(const std::string& aEndPoint, const std::string& aAccessKey,
+                   const std::string& aQueue, const std::string& aURL);
+  // The entry with that endpoint, access key and name (exact, case-sensitive), or null.
+  TbrvSQSQueueItem* GetSQSQueue(const std::string& aEndPoint, const std::string& aAccessKey,
+                                const std::string& aQueue) const;
+  // The URL of that entry, or empty when there is none.
+  std::string GetURLFromQueue(const std::string& aEndPoint, const std::string& aAccessKey,
+                              const std::string& aQueueName) const;
+};
+
+// Percent-encodes a value the way Signature Version 4 canonicalises a query: the UTF-8 bytes,
+// with A-Z, a-z, 0-9, "-", ".", "_" and "~" kept and every other byte written as "%XY" with
+// upper-case hex digits.
+std::string EncodeURLValue(const std::string& aValue);
+
+// The raw content of the first <aTag> element of aText (nested markup and character
+// references as they stand), or empty when there is no such element with a closing tag after
+// it. A plain text search: no attributes, namespaces or empty-element tags.
+std::string GetXMLTagValue(const std::string& aText, const std::string& aTag);
+// Appends the raw content of each <aTag> element of aText in turn to aList, stopping at the
+// first empty one.
+void GetXMLTagValues(const std::string& aText, const std::string& aTag, TStringList& aList);
+// Decodes the XML character references of element text: &lt; &gt; &amp; &quot; &apos;, &#N;
+// and &#xH;. An "&" that starts no valid reference stays as it is.
+std::string DecodeXMLEntities(const std::string& aText);
+// The text of the first <aTag> element: GetXMLTagValue with its references decoded.
+std::string GetXMLTagText(const std::string& aText, const std::string& aTag);
+// Orders parameter names by their UTF-16 code units, case-sensitive, shorter prefix first
+// (negative, zero or positive).
+int CompareParamNames(const std::string& A, const std::string& B);
+
+// The SQS client component.
+class TbrvHTTP_Amazon_AWS_SQS_Client : public TbrvHTTP_Amazon_AWS_Client {
+ public:
+  BRV_CLASS_NAME(TbrvHTTP_Amazon_AWS_SQS_Client)
+  explicit TbrvHTTP_Amazon_AWS_SQS_Client(TComponent* aOwner = nullptr);
+  ~TbrvHTTP_Amazon_AWS_SQS_Client() override;
+
+  TbrvOnAWSSQSBeforeRequest OnSQSBeforeRequest;
+  TbrvOnAWSSQSResponse OnSQSResponse;
+  TbrvOnAWSSQSError OnSQSError;
+
+  // The queue URL for a queue name, ending in "/", from the cache or asked of the service
+  // ("GetQueueUrl"); empty when it cannot be resolved.
+  std::string GetQueueURL(const std::string& aQueueName);
+
+  // --- messages ---
+  // Sends one message with a delay (sent only when 1 to 900 seconds).
+  bool SendMessage(const std::string& aQueueName, const std::string& aMessageBody,
+                   int aDelaySeconds);
+  // Sends one message; the service's answer fills aResponse.
+  bool SendMessage(const std::string& aQueueName, const TbrvSQSSendMessageRequest& aRequest,
+                   TbrvSQSSendMessageResponse& aResponse);
+  // Sends every request, ten per batch, and appends each accepted entry's answer to
+  // aResponses. The request's ID is the batch entry identifier.
+  void SendMessageBatch(const std::string& aQueueName, const TbrvSQSSendMessageRequests& aRequests,
+                        TbrvSQSSendMessageResponses& aResponses);
+  // Receives at most one message, appending it to aResponses.
+  bool ReceiveMessage(const std::string& aQueueName, TbrvSQSReceiveMessageResponses& aResponses);
+  // Receives messages as aRequest asks, appending them to aResponses; true also when none came.
+  bool ReceiveMessage(const std::string& aQueueName, const TbrvSQSReceiveMessageRequest& aRequest,
+                      TbrvSQSReceiveMessageResponses& aResponses);
+  bool ChangeMessageVisibility(const std::string& aQueueName, const std::string& aReceiptHandle,
+                               int VisibilityTimeout);
+  // Sends every entry, ten per batch; aResponseIds receives the Id of every entry of the
+  // answers (failed ones included). True when every batch was accepted.
+  bool ChangeMessageVisibilityBatch(const std::string& aQueueName,
+                                    const TbrvSQSChangeMessageVisibilityBatchRequests& aRequests,
+                                    TStringList& aResponseIds);
+  // True when the answer carries a request id.
+  bool DeleteMessage(const std::string& aQueueName, const std::string& aReceiptHandle);
+  // Deletes every entry, ten per batch.
+  void DeleteMessageBatch(const std::string& aQueueName,
+                          const TbrvSQSDeleteMessageBatchRequestItems& aDeleteBatchItems);
+
+  // --- queues ---
+  // Creates a queue; the result is its URL, or empty on failure.
+  std::string CreateQueue(const std::string& aQueueName);
+  std::string CreateQueue(const TbrvSQSCreateQueue& aQueue);
+  bool DeleteQueue(const std::string& aQueueName);
+  // Clears Queues, then fills it with the URLs of the queues whose names start with the prefix
+  // (all queues when it is empty).
+  bool ListQueues(TStringList& Queues, const std::string& aQueueNamePrefix);
+  // Clears Tags (after resolving the queue) and fills it with the queue's tags.
+  bool ListQueueTags(const std::string& aQueueName, TbrvSQSTags& Tags);
+  // Clears Attributes (after resolving the queue) and fills it with all the queue's attributes.
+  bool GetQueueAttributes(const std::string& aQueueName, TbrvSQSAttributes& Attributes);
+  bool SetQueueAttributes(const std::string& aQueueName, const TbrvSQSAttributes& aAttributes);
+  // Purges the queue; true when the answer carries a request id.
+  bool PurgueQueue(const std::string& aQueueName);
+  bool TagQueue(const std::string& aQueueName, const TbrvSQSTags& aTags);
+  bool TagQueue(const std::string& aQueueName, const std::string& aKey, const std::string& aValue);
+  // Removes the tags with the keys in aTags.
+  bool UnTagQueue(const std::string& aQueueName, const TStringList& aTags);
+  bool UnTagQueue(const std::string& aQueueName, const std::string& aKey);
+  bool AddPermission(const std::string& aQueueName, const std::string& aLabel,
+                     const TbrvSQSPermissions& aPermissions);
+  bool RemovePermission(const std::string& aQueueName, const std::string& aLabel);
+  // Fills aQueueURLs (cleared once the answer is accepted) with the URLs of the queues that
+  // use this one as their dead-letter queue.
+  bool ListDeadLetterSourceQueues(const std::string& aQueueName, TStringList& aQueueURLs);
+
+  // The current request's parameters, one "name=value" line each in wire form.
+  TStringList& GetParams();
+  // The queue-URL cache.
+  TbrvSQSQueue& GetQueues();
+
+  // Most requests a batch operation puts in one request.
+  static constexpr int MaxBatchEntries = 10;
+
+ protected:
+  bool DoBeforeRequest(std::string& aURL) override;
+
+  // Starts a new request: the parameter list holds "Action=" + aAction alone.
+  void SetAction(const std::string& aAction);
+  // Appends one parameter; name and value are percent-encoded here (EncodeURLValue), so the
+  // list holds the request's wire form.
+  void AddParam(const std::string& aName, const std::string& aValue);
+  void AddParam(const std::string& aName, int aValue);
+  // The request URL: the queue URL (or, when empty, the endpoint) + "?" + the parameters
+  // sorted by name and joined with "&".
+  std::string GetRequestURL(const std::string& aQueueURL);
+  // Reports an error answer through OnSQSError (nothing for an empty text).
+  void ParseError(const std::string& aError);
+
+  // Bodies of the operations; aQueueURL is the resolved queue URL, possibly empty.
+  virtual bool DoSendMessage(const std::string& aQueueURL, const TbrvSQSSendMessageRequest& aRequest,
+                             TbrvSQSSendMessageResponse& aResponse);
+  virtual bool DoSendMessageBatch(const std::string& aQueueURL,
+                                  const TbrvSQSSendMessageRequests& aRequests,
+                                  TbrvSQSSendMessageResponses& aResponses);
+  virtual bool DoDeleteMessage(const std::string& aQueueURL, const std::string& aReceiptHandle);
+  virtual void DoDeleteMessageBatch(const std::string& aQueueURL,
+                                    const TbrvSQSDeleteMessageBatchRequestItems& aItems);
+  virtual bool DoChangeMessageVisibility(const std::string& aQueueURL,
+                                         const std::string& aReceiptHandle, int aVisibilityTimeout);
+  virtual bool DoReceiveMessage(const std::string& aQueueURL,
+                                const TbrvSQSReceiveMessageRequest& aRequest,
+                                TbrvSQSReceiveMessageResponses& aResponses);
+  virtual void DoGetQueueURL(const std::string& aQueueName, std::string& aQueueURL);
+  virtual void DoCreateQueue(const TbrvSQSCreateQueue& aQueue, std::string& aQueueURL);
+  virtual bool DoDeleteQueue(const std::string& aQueueURL);
+  virtual bool DoListQueues(TStringList& aQueues, const std::string& aQueueNamePrefix);
+  virtual bool DoListQueueTags(const std::string& aQueueURL, TbrvSQSTags& aTags);
+  virtual bool DoGetQueueAttributes(const std::string& aQueueURL, TbrvSQSAttributes& aAttributes);
+  virtual bool DoSetQueueAttributes(const std::string& aQueueURL,
+                                    const TbrvSQSAttributes& aAttributes);
+  virtual bool DoPurgeQueue(const std::string& aQueueURL);
+  virtual bool DoTagQueue(const std::string& aQueueURL, const TbrvSQSTags& aTags);
+  virtual bool DoUnTagQueue(const std::string& aQueueURL, const TStringList& aTags);
+  virtual bool DoAddPermission(const std::string& aQueueURL, const std::string& aLabel,
+                               const TbrvSQSPermissions& aPermissions);
+  virtual bool DoRemovePermission(const std::string& aQueueURL, const std::string& aLabel);
+  // Fire the events: true when no OnSQSResponse handler took the answer, true when no
+  // OnSQSBeforeRequest handler refused the request.
+  virtual bool DoSQSResponse(const std::string& aRawResponse);
+  virtual bool DoSQSBeforeRequest(std::string& aURL);
+  virtual void DoSQSError(const std::string& aCode, const std::string& aDescription,
+                          const std::string& aRawError);
+
+  bool DoChangeMessageVisibilityBatch(const std::string& aQueueURL,
+                                      const TbrvSQSChangeMessageVisibilityBatchRequests& aRequests,
+                                      TStringList& aResponseIds);
+  bool DoListDeadLetterSourceQueues(const std::string& aQueueURL, TStringList& aQueueURLs);
+
+ private:
+  // Sends the request built so far to aQueueURL (or the endpoint) and returns true with the
+  // answer when one was accepted; reports an error answer.
+  bool Execute(const std::string& aQueueURL, std::string& aResponse);
+  // A request whose success needs only an accepted answer, or one carrying a request id.
+  bool ExecuteSimple(const std::string& aQueueURL);
+  bool ExecuteWithRequestId(const std::string& aQueueURL);
+  // The parameters of a message attribute list under aPrefix ("MessageAttribute" ...).
+  void AddMessageAttributeParams(const std::string& aPrefix,
+                                 const TbrvSQSMessageAttributes& aAttributes);
+
+  std::unique_ptr<TStringList> FParams;
+  std::unique_ptr<TbrvSQSQueue> FQueues;
+};
+
+}  // namespace brv
