@@ -1,0 +1,519 @@
+#include "http/IdEntityHeaderInfo.h"
+
+#include <climits>
+#include <cmath>
+#include <mutex>
+
+#include "base/Streams.h"
+#include "http/private/Text.h"
+
+namespace brv {
+
+using namespace http_detail;
+
+namespace {
+
+std::mutex& UserAgentLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::string& UserAgentValue() {
+  static std::string value = "Mozilla/3.0 (compatible; Quillon Library)";
+  return value;
+}
+
+std::int64_t NumberOr(const std::string& AText, std::int64_t ADefault) {
+  const auto v = ParseInt64(AText);
+  return v ? *v : ADefault;
+}
+
+std::unique_ptr<TIdHeaderList> NewHeaderList() {
+  auto list = std::make_unique<TIdHeaderList>(QuoteHTTP);
+  list->SetFoldLength(INT_MAX);
+  return list;
+}
+
+const char* const kDefaultAccept = "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
+
+}  // namespace
+
+const std::string& DefaultUserAgent() {
+  std::lock_guard<std::mutex> guard(UserAgentLock());
+  return UserAgentValue();
+}
+
+void SetDefaultUserAgent(const std::string& AValue) {
+  std::lock_guard<std::mutex> guard(UserAgentLock());
+  UserAgentValue() = AValue;
+}
+
+// ---- ranges ------------------------------------------------------------------------------
+
+std::string TIdEntityRange::Text() const {
+  if (StartPos >= 0) {
+    if (EndPos >= 0) return std::to_string(StartPos) + "-" + std::to_string(EndPos);
+    return std::to_string(StartPos) + "-";
+  }
+  if (SuffixLength >= 0) return "-" + std::to_string(SuffixLength);
+  return {};
+}
+
+void TIdEntityRange::SetText(const std::string& AValue) {
+  StartPos = EndPos = SuffixLength = -1;
+  std::string s = Trim(AValue);
+  if (s.empty()) return;
+  if (s[0] == '-') {
+    SuffixLength = NumberOr(s.substr(1), -1);
+    return;
+  }
+  const std::string start = Fetch(s, "-");
+  StartPos = NumberOr(start, -1);
+  EndPos = NumberOr(s, -1);
+}
+
+TIdEntityRange& TIdEntityRanges::Add() {
+  FItems.emplace_back();
+  return FItems.back();
+}
+
+std::string TIdEntityRanges::Text() const {
+  std::string items;
+  for (const auto& item : FItems) {
+    const std::string t = item.Text();
+    if (t.empty()) continue;
+    if (!items.empty()) items += ",";
+    items += t;
+  }
+  return items.empty() ? std::string() : FUnits + "=" + items;
+}
+
+void TIdEntityRanges::SetText(const std::string& AValue) {
+  FItems.clear();
+  std::string s = AValue;
+  if (s.find('=') != std::string::npos) SetUnits(Trim(Fetch(s, "=")));
+  while (!s.empty()) {
+    const std::string piece = Trim(Fetch(s, ","));
+    if (!piece.empty()) Add().SetText(piece);
+  }
+}
+
+void TIdEntityRanges::Assign(const TPersistent* Source) {
+  if (auto* other = dynamic_cast<const TIdEntityRanges*>(Source)) {
+    FItems = other->FItems;
+    FUnits = other->FUnits;
+    return;
+  }
+  TPersistent::Assign(Source);
+}
+
+// ---- entity ------------------------------------------------------------------------------
+
+TIdEntityHeaderInfo::TIdEntityHeaderInfo(TPersistent* AOwner)
+    : FOwner(AOwner), FRawHeaders(NewHeaderList()), FCustomHeaders(NewHeaderList()) {
+  TIdEntityHeaderInfo::Clear();
+}
+
+TIdEntityHeaderInfo::~TIdEntityHeaderInfo() = default;
+
+TComponent* TIdEntityHeaderInfo::OwnerComponent() const {
+  if (auto* c = dynamic_cast<TComponent*>(FOwner)) return c;
+  if (auto* e = dynamic_cast<TIdEntityHeaderInfo*>(FOwner)) return e->OwnerComponent();
+  return nullptr;
+}
+
+void TIdEntityHeaderInfo::Clear() {
+  FCacheControl.clear();
+  FCharSet.clear();
+  FConnection.clear();
+  FContentVersion.clear();
+  FContentDisposition.clear();
+  FContentEncoding.clear();
+  FContentLanguage.clear();
+  FContentType.clear();
+  FContentRangeUnits.clear();
+  SetContentLength(-1);
+  FContentRangeStart = FContentRangeEnd = FContentRangeInstanceLength = -1;
+  FDate = FLastModified = FExpires = 0;
+  FETag.clear();
+  FRawHeaders->Clear();
+}
+
+void TIdEntityHeaderInfo::SetContentType(const std::string& AValue) {
+  if (AValue.empty()) {
+    FContentType.clear();
+    FCharSet.clear();
+    return;
+  }
+  std::string charset;
+  FContentType = RemoveHeaderParam(AValue, "charset", charset, QuoteHTTP);
+  if (TComponent* owner = OwnerComponent(); owner != nullptr && (owner->ComponentState() & csLoading))
+    return;
+  if (charset.empty() && FCharSet.empty() && MediaTypeIs(FContentType, "text")) {
+    const std::string sub = MediaSubType(FContentType);
+    if (TextIsSame(sub, "xml") || TextIsSame(sub, "xml-external-parsed-entity") ||
+        TextEndsWith(sub, "+xml"))
+      charset = "us-ascii";
+    else
+      charset = "ISO-8859-1";
+  }
+  if (!charset.empty()) FCharSet = charset;
+}
+
+void TIdEntityHeaderInfo::ParseRawHeaders() {
+  const TIdHeaderList& raw = *FRawHeaders;
+  FCacheControl = raw.GetValue("Cache-control");
+  FConnection = raw.GetValue("Connection");
+  FContentVersion = raw.GetValue("Content-Version");
+  FContentDisposition = raw.GetValue("Content-Disposition");
+  FContentEncoding = raw.GetValue("Content-Encoding");
+  FContentLanguage = raw.GetValue("Content-Language");
+  SetContentType(raw.GetValue("Content-Type"));
+  SetContentLength(NumberOr(raw.GetValue("Content-Length"), -1));
+
+  FContentRangeStart = FContentRangeEnd = FContentRangeInstanceLength = -1;
+  FContentRangeUnits.clear();
+  if (raw.IndexOfName("Content-Range") >= 0) {
+    std::string s = raw.GetValue("Content-Range");
+    FContentRangeUnits = Fetch(s, " ");
+    std::string range = Fetch(s, "/");
+    FContentRangeInstanceLength = NumberOr(Fetch(s, " "), -1);
+    FContentRangeStart = NumberOr(Fetch(range, "-"), -1);
+    FContentRangeEnd = NumberOr(range, -1);
+  }
+
+  FDate = raw.IndexOfName("Date") >= 0 ? ParseHttpDate(raw.GetValue("Date")) : Now();
+  FLastModified = ParseHttpDate(raw.GetValue("Last-Modified"));
+
+  FExpires = 0;
+  if (raw.IndexOfName("Expires") >= 0) {
+    const std::string text = raw.GetValue("Expires");
+    if (const auto secs = ParseInt64(text)) {
+      FExpires = *secs < 0 ? 0 : Now() + static_cast<double>(*secs) / 86400.0;
+    } else {
+      const TDateTime d = ParseHttpDate(text);
+      // A date that cannot be read means "already expired".
+      FExpires = d != 0 ? d : Now() - 1.0 / 86400.0;
+    }
+  }
+  FETag = raw.GetValue("ETag");
+  FPragma = raw.GetValue("Pragma");
+  FTransferEncoding = raw.GetValue("Transfer-Encoding");
+}
+
+void TIdEntityHeaderInfo::ComposeRawHeaders() {
+  TIdHeaderList& raw = *FRawHeaders;
+  raw.Clear();
+  if (!FConnection.empty()) raw.SetValue("Connection", FConnection);
+  if (!FContentVersion.empty()) raw.SetValue("Content-Version", FContentVersion);
+  if (!FContentDisposition.empty()) raw.SetValue("Content-Disposition", FContentDisposition);
+  if (!FContentEncoding.empty()) raw.SetValue("Content-Encoding", FContentEncoding);
+  if (!FContentLanguage.empty()) raw.SetValue("Content-Language", FContentLanguage);
+  if (!FContentType.empty()) {
+    raw.SetValue("Content-Type", FContentType);
+    raw.SetParam("Content-Type", "charset", FCharSet);
+  }
+  if (FContentLength >= 0) raw.SetValue("Content-Length", std::to_string(FContentLength));
+  if (!FCacheControl.empty()) raw.SetValue("Cache-control", FCacheControl);
+  if (FDate > 0) raw.SetValue("Date", FormatHttpDate(FDate));
+  if (!FETag.empty()) raw.SetValue("ETag", FETag);
+  if (FExpires > 0) raw.SetValue("Expires", FormatHttpDate(FExpires));
+  if (!FPragma.empty()) raw.SetValue("Pragma", FPragma);
+  if (!FTransferEncoding.empty()) raw.SetValue("Transfer-Encoding", FTransferEncoding);
+}
+
+void TIdEntityHeaderInfo::AssignTo(TPersistent* Dest) const {
+  auto* d = dynamic_cast<TIdEntityHeaderInfo*>(Dest);
+  if (d == nullptr) {
+    TPersistent::AssignTo(Dest);
+    return;
+  }
+  d->FCacheControl = FCacheControl;
+  d->FRawHeaders->Assign(FRawHeaders.get());
+  d->FCharSet = FCharSet;
+  d->FConnection = FConnection;
+  d->FContentDisposition = FContentDisposition;
+  d->FContentEncoding = FContentEncoding;
+  d->FContentLanguage = FContentLanguage;
+  d->FContentLength = FContentLength;
+  d->FHasContentLength = FHasContentLength;
+  d->FContentRangeEnd = FContentRangeEnd;
+  d->FContentRangeStart = FContentRangeStart;
+  d->FContentRangeInstanceLength = FContentRangeInstanceLength;
+  d->FContentRangeUnits = FContentRangeUnits;
+  d->FContentType = FContentType;
+  d->FContentVersion = FContentVersion;
+  d->FCustomHeaders->Assign(FCustomHeaders.get());
+  d->FDate = FDate;
+  d->FExpires = FExpires;
+  d->FETag = FETag;
+  d->FLastModified = FLastModified;
+  d->FPragma = FPragma;
+  d->FTransferEncoding = FTransferEncoding;
+}
+
+// ---- request -----------------------------------------------------------------------------
+
+TIdRequestHeaderInfo::TIdRequestHeaderInfo(TPersistent* AOwner)
+    : TIdEntityHeaderInfo(AOwner), FRanges(std::make_unique<TIdEntityRanges>()) {
+  TIdRequestHeaderInfo::Clear();
+}
+
+TIdRequestHeaderInfo::~TIdRequestHeaderInfo() = default;
+
+void TIdRequestHeaderInfo::Clear() {
+  FAccept = kDefaultAccept;
+  FAcceptCharSet.clear();
+  FUserAgent = DefaultUserAgent();
+  FBasicByDefault = false;
+  FRanges->Clear();
+  FMethodOverride.clear();
+  TIdEntityHeaderInfo::Clear();
+}
+
+void TIdRequestHeaderInfo::ParseRawHeaders() {
+  TIdEntityHeaderInfo::ParseRawHeaders();
+  const TIdHeaderList& raw = *FRawHeaders;
+  FAccept = raw.GetValue("Accept");
+  FAcceptCharSet = raw.GetValue("Accept-Charset");
+  FAcceptEncoding = raw.GetValue("Accept-Encoding");
+  FAcceptLanguage = raw.GetValue("Accept-Language");
+  FHost = raw.GetValue("Host");
+  FFrom = raw.GetValue("From");
+  FReferer = raw.GetValue("Referer");
+  FUserAgent = raw.GetValue("User-Agent");
+  FRanges->SetText(raw.GetValue("Range"));
+  FMethodOverride = raw.GetValue("X-HTTP-Method-Override");
+}
+
+void TIdRequestHeaderInfo::ComposeRawHeaders() {
+  TIdEntityHeaderInfo::ComposeRawHeaders();
+  TIdHeaderList& raw = *FRawHeaders;
+  // Custom lines go in as they are; the typed rows below replace a custom line of the same
+  // name in place.
+  if (FCustomHeaders->Count() > 0) raw.SetText(raw.Text() + FCustomHeaders->Text());
+  if (!FProxyConnection.empty()) raw.SetValue("Proxy-Connection", FProxyConnection);
+  if (!FHost.empty()) raw.SetValue("Host", FHost);
+  if (!FAccept.empty()) raw.SetValue("Accept", FAccept);
+  if (!FAcceptCharSet.empty()) raw.SetValue("Accept-Charset", FAcceptCharSet);
+  if (!FAcceptEncoding.empty()) raw.SetValue("Accept-Encoding", FAcceptEncoding);
+  if (!FAcceptLanguage.empty()) raw.SetValue("Accept-Language", FAcceptLanguage);
+  if (!FFrom.empty()) raw.SetValue("From", FFrom);
+  if (!FReferer.empty()) raw.SetValue("Referer", FReferer);
+  if (!FUserAgent.empty()) raw.SetValue("User-Agent", FUserAgent);
+  const std::string range = FRanges->Text();
+  if (!range.empty()) raw.SetValue("Range", range);
+  if (FLastModified > 0) raw.SetValue("If-Modified-Since", FormatHttpDate(FLastModified));
+  std::string auth;
+  if (FAuthentication) {
+    auth = FAuthentication->Authentication();
+  } else if (FBasicByDefault) {
+    FAuthentication = std::make_unique<TIdBasicAuthentication>();
+    FAuthentication->SetUsername(FUserName);
+    FAuthentication->SetPassword(FPassword);
+    auth = FAuthentication->Authentication();
+  }
+  if (!auth.empty()) raw.SetValue("Authorization", auth);
+  if (!FMethodOverride.empty()) raw.SetValue("X-HTTP-Method-Override", FMethodOverride);
+}
+
+void TIdRequestHeaderInfo::AssignTo(TPersistent* Dest) const {
+  if (auto* d = dynamic_cast<TIdRequestHeaderInfo*>(Dest)) {
+    d->FAccept = FAccept;
+    d->FAcceptCharSet = FAcceptCharSet;
+    d->FAcceptEncoding = FAcceptEncoding;
+    d->FAcceptLanguage = FAcceptLanguage;
+    d->FFrom = FFrom;
+    d->FUserName = FUserName;
+    d->FPassword = FPassword;
+    d->FReferer = FReferer;
+    d->FUserAgent = FUserAgent;
+    d->FBasicByDefault = FBasicByDefault;
+    d->FRanges->Assign(FRanges.get());
+    d->FMethodOverride = FMethodOverride;
+  }
+  TIdEntityHeaderInfo::AssignTo(Dest);
+}
+
+// ---- response ----------------------------------------------------------------------------
+
+TIdResponseHeaderInfo::TIdResponseHeaderInfo(TPersistent* AOwner)
+    : TIdEntityHeaderInfo(AOwner),
+      FProxyAuthenticate(NewHeaderList()),
+      FWWWAuthenticate(NewHeaderList()) {
+  TIdResponseHeaderInfo::Clear();
+}
+
+TIdResponseHeaderInfo::~TIdResponseHeaderInfo() = default;
+
+void TIdResponseHeaderInfo::Clear() {
+  TIdEntityHeaderInfo::Clear();
+  FContentType.clear();
+  FCharSet.clear();
+  FLocation.clear();
+  FServer.clear();
+  FAcceptPatch.clear();
+  FAcceptRanges.clear();
+  FWWWAuthenticate->Clear();
+  FProxyAuthenticate->Clear();
+}
+
+void TIdResponseHeaderInfo::ParseRawHeaders() {
+  TIdEntityHeaderInfo::ParseRawHeaders();
+  const TIdHeaderList& raw = *FRawHeaders;
+  FLocation = raw.GetValue("Location");
+  FServer = raw.GetValue("Server");
+  FProxyConnection = raw.GetValue("Proxy-Connection");
+  FWWWAuthenticate->Clear();
+  raw.Extract("WWW-Authenticate", FWWWAuthenticate.get());
+  FProxyAuthenticate->Clear();
+  raw.Extract("Proxy-Authenticate", FProxyAuthenticate.get());
+  FAcceptPatch = raw.GetValue("Accept-Patch");
+  FAcceptRanges = raw.GetValue("Accept-Ranges");
+}
+
+void TIdResponseHeaderInfo::ComposeRawHeaders() {
+  TIdEntityHeaderInfo::ComposeRawHeaders();
+  TIdHeaderList& raw = *FRawHeaders;
+  if (HasContentRange()) {
+    std::string v = (FContentRangeUnits.empty() ? std::string("bytes") : FContentRangeUnits) + " " +
+                    std::to_string(FContentRangeStart) + "-" + std::to_string(FContentRangeEnd) +
+                    "/" + (HasContentRangeInstance() ? std::to_string(FContentRangeInstanceLength)
+                                                     : std::string("*"));
+    raw.SetValue("Content-Range", v);
+  }
+  if (!FAcceptPatch.empty()) raw.SetValue("Accept-Patch", FAcceptPatch);
+  if (!FAcceptRanges.empty()) raw.SetValue("Accept-Ranges", FAcceptRanges);
+  if (FLastModified > 0) raw.SetValue("Last-Modified", FormatHttpDate(FLastModified));
+  if (!FLocation.empty()) raw.SetValue("Location", FLocation);
+  if (!FServer.empty()) raw.SetValue("Server", FServer);
+}
+
+void TIdResponseHeaderInfo::AssignTo(TPersistent* Dest) const {
+  if (auto* d = dynamic_cast<TIdResponseHeaderInfo*>(Dest)) {
+    d->FAcceptPatch = FAcceptPatch;
+    d->FAcceptRanges = FAcceptRanges;
+    d->FLocation = FLocation;
+    d->FServer = FServer;
+    d->FProxyConnection = FProxyConnection;
+    d->FProxyAuthenticate->Assign(FProxyAuthenticate.get());
+    d->FWWWAuthenticate->Assign(FWWWAuthenticate.get());
+  }
+  TIdEntityHeaderInfo::AssignTo(Dest);
+}
+
+// ---- proxy -------------------------------------------------------------------------------
+
+TIdProxyConnectionInfo::TIdProxyConnectionInfo() = default;
+TIdProxyConnectionInfo::~TIdProxyConnectionInfo() = default;
+
+void TIdProxyConnectionInfo::Clear() {
+  FServer.clear();
+  FUsername.clear();
+  FPassword.clear();
+  FPort = 0;
+}
+
+void TIdProxyConnectionInfo::SetProxyPort(int V) {
+  if (V != FPort) FAuthentication.reset();
+  FPort = V;
+}
+
+void TIdProxyConnectionInfo::SetProxyServer(const std::string& V) {
+  if (!TextIsSame(V, FServer)) FAuthentication.reset();
+  FServer = V;
+}
+
+void TIdProxyConnectionInfo::SetHeaders(TIdHeaderList& AHeaders) {
+  std::string value;
+  if (FAuthentication) {
+    value = FAuthentication->Authentication();
+  } else if (FBasicByDefault) {
+    FAuthentication = std::make_unique<TIdBasicAuthentication>();
+    FAuthentication->SetUsername(FUsername);
+    FAuthentication->SetPassword(FPassword);
+    value = FAuthentication->Authentication();
+  }
+  if (!value.empty()) AHeaders.SetValue("Proxy-Authorization", value);
+}
+
+void TIdProxyConnectionInfo::Assign(const TPersistent* Source) {
+  if (auto* s = dynamic_cast<const TIdProxyConnectionInfo*>(Source)) {
+    if (s == this) return;
+    FPassword = s->FPassword;
+    SetProxyPort(s->FPort);
+    SetProxyServer(s->FServer);
+    FUsername = s->FUsername;
+    FBasicByDefault = s->FBasicByDefault;
+    return;
+  }
+  TPersistent::Assign(Source);
+}
+
+// ---- meta headers ------------------------------------------------------------------------
+
+namespace {
+
+// The value of attribute AName inside the tag text ATag (which starts after "<meta").
+std::string TagAttribute(const std::string& ATag, const char* AName) {
+  const std::string lower = LowerAscii(ATag);
+  size_t pos = 0;
+  const std::string name = AName;
+  while ((pos = lower.find(name, pos)) != std::string::npos) {
+    const bool startOk = pos == 0 || static_cast<unsigned char>(lower[pos - 1]) <= 32 ||
+                         lower[pos - 1] == '"' || lower[pos - 1] == '\'';
+    size_t i = pos + name.size();
+    while (i < lower.size() && static_cast<unsigned char>(lower[i]) <= 32) ++i;
+    if (!startOk || i >= lower.size() || lower[i] != '=') {
+      pos += name.size();
+      continue;
+    }
+    ++i;
+    while (i < lower.size() && static_cast<unsigned char>(lower[i]) <= 32) ++i;
+    if (i >= ATag.size()) return {};
+    if (ATag[i] == '"' || ATag[i] == '\'') {
+      const char q = ATag[i];
+      const size_t end = ATag.find(q, i + 1);
+      return ATag.substr(i + 1, end == std::string::npos ? std::string::npos : end - i - 1);
+    }
+    size_t end = i;
+    while (end < ATag.size() && static_cast<unsigned char>(ATag[end]) > 32 && ATag[end] != '>' &&
+           ATag[end] != '/')
+      ++end;
+    return ATag.substr(i, end - i);
+  }
+  return {};
+}
+
+}  // namespace
+
+void TIdMetaHTTPEquiv::ProcessMetaHTTPEquiv(TStream& AStream) {
+  const std::int64_t pos = AStream.Position();
+  AStream.SetPosition(0);
+  std::string html;
+  html.resize(static_cast<size_t>(AStream.Size()));
+  if (!html.empty()) AStream.ReadBuffer(html.data(), static_cast<std::int64_t>(html.size()));
+  AStream.SetPosition(pos);
+
+  const std::string lower = LowerAscii(html);
+  std::string charset;
+  size_t p = 0;
+  while ((p = lower.find("<meta", p)) != std::string::npos) {
+    const size_t end = lower.find('>', p);
+    const std::string tag =
+        html.substr(p + 5, end == std::string::npos ? std::string::npos : end - p - 5);
+    const std::string equiv = Trim(TagAttribute(tag, "http-equiv"));
+    if (!equiv.empty()) {
+      FRawHeaders->AddValue(equiv, Trim(TagAttribute(tag, "content")));
+    } else {
+      const std::string cs = Trim(TagAttribute(tag, "charset"));
+      if (!cs.empty()) charset = cs;
+    }
+    if (end == std::string::npos) break;
+    p = end;
+  }
+  ParseRawHeaders();
+  if (!charset.empty()) FCharSet = charset;
+}
+
+}  // namespace brv

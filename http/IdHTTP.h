@@ -1,0 +1,372 @@
+// The HTTP/1.0 and 1.1 client: request composition, status and header reading, body
+// framing, redirects, authentication challenges and keep-alive.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/IdURI.h"
+#include "base/Streams.h"
+#include "base/StringList.h"
+#include "http/IdAuthentication.h"
+#include "http/IdCookieManager.h"
+#include "http/IdEntityHeaderInfo.h"
+#include "transport/IdException.h"
+#include "transport/IdTCPClient.h"
+#include "transport/IdTextEncoding.h"
+
+namespace brv {
+
+enum TIdHTTPProtocolVersion { pv1_0, pv1_1 };
+enum TIdHTTPConnectionType { ctNormal, ctSSL, ctProxy, ctSSLProxy };
+enum TIdHTTPWhatsNext { wnGoToURL, wnJustExit, wnDontKnow, wnReadAndGo, wnAuthRequest };
+
+// Options of the client, or-ed together into TIdHTTPOptions.
+enum TIdHTTPOption : unsigned {
+  hoInProcessAuth = 1u << 0,
+  hoKeepOrigProtocol = 1u << 1,
+  hoForceEncodeParams = 1u << 2,
+  hoNonSSLProxyUseConnectVerb = 1u << 3,
+  hoNoParseMetaHTTPEquiv = 1u << 4,
+  hoWaitForUnexpectedData = 1u << 5,
+  hoTreat302Like303 = 1u << 6,
+  hoNoProtocolErrorException = 1u << 7,
+  hoNoReadMultipartMIME = 1u << 8,
+  hoNoParseXmlCharset = 1u << 9,
+  hoWantProtocolErrorContent = 1u << 10,
+  hoNoReadChunked = 1u << 11,
+};
+using TIdHTTPOptions = unsigned;
+
+// ---- exceptions ----
+
+// An error reply of a protocol server.
+BRV_DECLARE_EXCEPTION(EIdReplyError, EIdException);
+
+// An error reply with its numeric code.
+class EIdReplyRFCError : public EIdReplyError {
+ public:
+  EIdReplyRFCError(int AErrorCode, const std::string& AReplyMessage)
+      : EIdReplyError(AReplyMessage), FErrorCode(AErrorCode) {}
+  const char* ClassName() const noexcept override { return "EIdReplyRFCError"; }
+  int ErrorCode() const noexcept { return FErrorCode; }
+
+ private:
+  int FErrorCode;
+};
+
+// An HTTP error status: the code, the status line as message and the body as ErrorMessage.
+class EIdHTTPProtocolException : public EIdReplyRFCError {
+ public:
+  EIdHTTPProtocolException(int anErrCode, const std::string& asReplyMessage,
+                           const std::string& asErrorMessage)
+      : EIdReplyRFCError(anErrCode, asReplyMessage), FErrorMessage(asErrorMessage) {}
+  const char* ClassName() const noexcept override { return "EIdHTTPProtocolException"; }
+  // The response body, decoded with the response's character set.
+  const std::string& ErrorMessage() const noexcept { return FErrorMessage; }
+
+ private:
+  std::string FErrorMessage;
+};
+
+BRV_DECLARE_ID_EXCEPTION(EIdUnknownProtocol, EIdException, "Unknown Protocol");
+BRV_DECLARE_ID_EXCEPTION(EIdIOHandlerPropInvalid, EIdTCPConnectionError,
+                         "IOHandler value is not valid");
+// A response that breaks the message framing (a bad chunk-size line, a chunk not followed by
+// CR LF, a chunk of 2^31 bytes or more, a bad Content-Length, too many header lines). The
+// connection is closed.
+BRV_DECLARE_EXCEPTION(EIdHTTPMalformedResponse, EIdException);
+// The peer closed before the response was complete (in the headers, a counted body or a
+// chunked body). The connection is closed.
+BRV_DECLARE_EXCEPTION(EIdHTTPTruncatedResponse, EIdException);
+// A request value that would change the message if it were sent: a CR, LF or NUL in a header,
+// or a CR, LF, NUL or space in the method, the request target or the host. Nothing is sent.
+BRV_DECLARE_EXCEPTION(EIdHTTPInvalidRequestValue, EIdException);
+
+class TIdCustomHTTP;
+
+// Decoder of compressed bodies. The client's component attaches none.
+class TIdZLibCompressorBase : public TComponent {
+ public:
+  BRV_CLASS_NAME(TIdZLibCompressorBase)
+  using TComponent::TComponent;
+  virtual bool IsReady() const = 0;
+  virtual void DecompressDeflateStream(TStream& AInStream, TStream& AOutStream) = 0;
+  virtual void DecompressGZipStream(TStream& AInStream, TStream& AOutStream) = 0;
+};
+
+// A request of the client: the header fields plus what the request line and body need.
+class TIdHTTPRequest : public TIdRequestHeaderInfo {
+ public:
+  BRV_CLASS_NAME(TIdHTTPRequest)
+  explicit TIdHTTPRequest(TIdCustomHTTP* AHTTP);
+
+  // The request target written in the request line.
+  const std::string& URL() const { return FURL; }
+  void SetURL(const std::string& V) { FURL = V; }
+  const std::string& Method() const { return FMethod; }
+  void SetMethod(const std::string& V) { FMethod = V; }
+  // The body to send (not owned).
+  TStream* Source() const { return FSourceStream; }
+  void SetSource(TStream* V) { FSourceStream = V; }
+  TIdHTTPConnectionType UseProxy() const { return FUseProxy; }
+  TIdIPVersion IPVersion() const { return FIPVersion; }
+  void SetIPVersion(TIdIPVersion V) { FIPVersion = V; }
+  // Host, ":" and port of the origin server.
+  const std::string& Destination() const { return FDestination; }
+  void SetDestination(const std::string& V) { FDestination = V; }
+
+ private:
+  friend class TIdCustomHTTP;
+  TIdCustomHTTP* FHTTP;
+  std::string FURL;
+  std::string FMethod;
+  TStream* FSourceStream = nullptr;
+  TIdHTTPConnectionType FUseProxy = ctNormal;
+  TIdIPVersion FIPVersion = Id_IPv4;
+  std::string FDestination;
+};
+
+// The response of the last call: the header fields plus the status and where the body goes.
+class TIdHTTPResponse : public TIdResponseHeaderInfo {
+ public:
+  BRV_CLASS_NAME(TIdHTTPResponse)
+  explicit TIdHTTPResponse(TIdCustomHTTP* AHTTP);
+  ~TIdHTTPResponse() override;
+  void Clear() override;
+
+  // The status code, parsed from the status line on first read (-1 when it cannot be read).
+  int ResponseCode() const;
+  void SetResponseCode(int V) { FResponseCode = V; }
+  // The whole status line; assigning it resets the code and sets ResponseVersion.
+  const std::string& ResponseText() const { return FResponseText; }
+  void SetResponseText(const std::string& V);
+  // Whether the connection stays open after this response; computed at each read.
+  bool KeepAlive();
+  void SetKeepAlive(bool V) { FKeepAlive = V; }
+  // Where the body goes (not owned).
+  TStream* ContentStream() const { return FContentStream; }
+  void SetContentStream(TStream* V) { FContentStream = V; }
+  TIdHTTPProtocolVersion ResponseVersion() const { return FResponseVersion; }
+  TIdMetaHTTPEquiv& MetaHTTPEquiv() { return *FMetaHTTPEquiv; }
+
+ private:
+  TIdCustomHTTP* FHTTP;
+  mutable int FResponseCode = -1;
+  std::string FResponseText;
+  bool FKeepAlive = false;
+  TStream* FContentStream = nullptr;
+  TIdHTTPProtocolVersion FResponseVersion = pv1_1;
+  std::unique_ptr<TIdMetaHTTPEquiv> FMetaHTTPEquiv;
+};
+
+// One request and its response, with the steps of an exchange.
+class TIdHTTPProtocol : public TObject {
+ public:
+  BRV_CLASS_NAME(TIdHTTPProtocol)
+  explicit TIdHTTPProtocol(TIdCustomHTTP* AConnection);
+  ~TIdHTTPProtocol() override;
+
+  // Writes the request line and the header block (cookies for AURI when given).
+  void BuildAndSendRequest(TIdURI* AURI);
+  // Reads header lines up to the empty line into Response.RawHeaders and parses them.
+  void RetrieveHeaders(int AMaxHeaderCount);
+  // Decides what the status means; reads or drops the body.
+  TIdHTTPWhatsNext ProcessResponse(const std::vector<int>& AIgnoreReplies);
+
+  TIdHTTPRequest& Request() { return *FRequest; }
+  TIdHTTPResponse& Response() { return *FResponse; }
+
+ private:
+  friend class TIdCustomHTTP;
+  void RaiseProtocolError(const std::vector<int>& AIgnoreReplies);
+  void DiscardBody();
+  void ReadBodyGuarded();
+
+  TIdCustomHTTP* FHTTP;
+  std::unique_ptr<TIdHTTPRequest> FRequest;
+  std::unique_ptr<TIdHTTPResponse> FResponse;
+};
+
+using TIdHTTPOnHeadersAvailableEvent =
+    std::function<void(TObject* Sender, TIdHeaderList* AHeaders, bool& VContinue)>;
+using TIdHTTPOnRedirectEvent = std::function<void(TObject* Sender, std::string& dest,
+                                                  int& NumRedirect, bool& Handled,
+                                                  std::string& VMethod)>;
+using TIdOnSelectAuthorizationEvent = std::function<void(
+    TObject* Sender, TIdAuthenticationClass& AuthenticationClass, TIdHeaderList* AuthInfo)>;
+using TIdOnAuthorizationEvent =
+    std::function<void(TObject* Sender, TIdAuthentication* Authentication, bool& Handled)>;
+using TIdHTTPChunkReceivedEvent = std::function<void(TObject* Sender, TIdBytes& Chunk)>;
+
+// The HTTP client. Each call merges its URL into the kept URI, reuses or opens the
+// connection, sends the request, reads the answer by its framing, follows redirects and
+// challenges as configured, and keeps the connection when both sides allow it.
+class TIdCustomHTTP : public TIdTCPClientCustom {
+ public:
+  BRV_CLASS_NAME(TIdCustomHTTP)
+  explicit TIdCustomHTTP(TComponent* AOwner = nullptr);
+  ~TIdCustomHTTP() override;
+
+  // ---- requests; AIgnoreReplies lists status codes that do not raise ----
+  void Get(const std::string& AURL, TStream* AResponseContent);
+  void Get(const std::string& AURL, TStream* AResponseContent,
+           const std::vector<int>& AIgnoreReplies);
+  std::string Get(const std::string& AURL);
+  std::string Get(const std::string& AURL, const std::vector<int>& AIgnoreReplies);
+  void Post(const std::string& AURL, TStream* ASource, TStream* AResponseContent);
+  // Sends the file ASourceFile.
+  void Post(const std::string& AURL, const std::string& ASourceFile, TStream* AResponseContent);
+  // Sends the lines as form fields (application/x-www-form-urlencoded).
+  void Post(const std::string& AURL, const TStringList& ASource, TStream* AResponseContent,
+            const IIdTextEncoding* AByteEncoding = nullptr);
+  std::string Post(const std::string& AURL, TStream* ASource);
+  std::string Post(const std::string& AURL, const std::string& ASourceFile);
+  std::string Post(const std::string& AURL, const TStringList& ASource,
+                   const IIdTextEncoding* AByteEncoding = nullptr);
+  void Put(const std::string& AURL, TStream* ASource, TStream* AResponseContent);
+  std::string Put(const std::string& AURL, TStream* ASource);
+  void Patch(const std::string& AURL, TStream* ASource, TStream* AResponseContent);
+  std::string Patch(const std::string& AURL, TStream* ASource);
+  void Delete(const std::string& AURL, TStream* AResponseContent);
+  std::string Delete(const std::string& AURL);
+  void Options(const std::string& AURL, TStream* AResponseContent);
+  std::string Options(const std::string& AURL);
+  void Trace(const std::string& AURL, TStream* AResponseContent);
+  std::string Trace(const std::string& AURL);
+  void Head(const std::string& AURL);
+
+  // The request driver every call passes through, once per call.
+  virtual void ExecuteRequest(const std::string& AMethod, const std::string& AURL,
+                              TStream* ASource, TStream* AResponseContent,
+                              const std::vector<int>& AIgnoreReplies);
+
+  // ---- properties ----
+  int AuthRetries() const { return FAuthRetries; }
+  int AuthProxyRetries() const { return FAuthProxyRetries; }
+  TIdCookieManager* CookieManager() const { return FCookieManager; }
+  void SetCookieManager(TIdCookieManager* AValue);
+  TIdZLibCompressorBase* Compressor() const { return FCompressor; }
+  void SetCompressor(TIdZLibCompressorBase* AValue);
+  int MaxAuthRetries() const { return FMaxAuthRetries; }
+  void SetMaxAuthRetries(int V) { FMaxAuthRetries = V; }
+  int MaxHeaderLines() const { return FMaxHeaderLines; }
+  void SetMaxHeaderLines(int V) { FMaxHeaderLines = V; }
+  bool AllowCookies() const { return FAllowCookies; }
+  void SetAllowCookies(bool V) { FAllowCookies = V; }
+  TIdAuthenticationManager* AuthenticationManager() const { return FAuthenticationManager; }
+  void SetAuthenticationManager(TIdAuthenticationManager* AValue);
+  TIdHTTPProtocolVersion ProtocolVersion() const { return FProtocolVersion; }
+  void SetProtocolVersion(TIdHTTPProtocolVersion V) { FProtocolVersion = V; }
+  int RedirectCount() const { return FRedirectCount; }
+  int RedirectMaximum() const { return FRedirectMax; }
+  void SetRedirectMaximum(int V) { FRedirectMax = V; }
+  bool HandleRedirects() const { return FHandleRedirects; }
+  void SetHandleRedirects(bool V) { FHandleRedirects = V; }
+  TIdHTTPOptions HTTPOptions() const { return FOptions; }
+  void SetHTTPOptions(TIdHTTPOptions V) { FOptions = V; }
+  // The URI of the current or last request.
+  TIdURI& URL() { return *FURI; }
+  TIdHTTPRequest& Request() { return FHTTPProto->Request(); }
+  void SetRequest(const TIdHTTPRequest& V) { FHTTPProto->Request().Assign(&V); }
+  TIdHTTPResponse& Response() { return FHTTPProto->Response(); }
+  int ResponseCode() { return Response().ResponseCode(); }
+  const std::string& ResponseText() { return Response().ResponseText(); }
+  TIdMetaHTTPEquiv& MetaHTTPEquiv() { return Response().MetaHTTPEquiv(); }
+  TIdProxyConnectionInfo& ProxyParams() { return *FProxyParameters; }
+  void SetProxyParams(const TIdProxyConnectionInfo& V) { FProxyParameters->Assign(&V); }
+
+  // ---- events ----
+  TIdHTTPOnHeadersAvailableEvent OnHeadersAvailable;
+  TIdHTTPOnRedirectEvent OnRedirect;
+  TIdOnSelectAuthorizationEvent OnSelectAuthorization;
+  TIdOnSelectAuthorizationEvent OnSelectProxyAuthorization;
+  TIdOnAuthorizationEvent OnAuthorization;
+  TIdOnAuthorizationEvent OnProxyAuthorization;
+  TIdHTTPChunkReceivedEvent OnChunkReceived;
+
+  // Form-encodes one value: space as "+", letters, digits and "*-._" as they are, every
+  // other byte as %XX, and a character the encoding cannot hold as "&#<code point>;".
+  static std::string FormEncodeValue(const std::string& AValue,
+                                     const IIdTextEncoding* AByteEncoding = nullptr);
+  // Merges APath into the directory ABase ("/" delimited, ".." removing a segment).
+  static std::string MergePath(const std::string& ABase, const std::string& APath);
+
+ protected:
+  // A new request/response pair of this client (used for the CONNECT tunnel).
+  virtual std::unique_ptr<TIdHTTPProtocol> NewProtocol();
+  // After a 401: selects or reuses the scheme object and says whether to repeat.
+  virtual bool HandleAuthorization(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
+  // After a 407, the same for the proxy.
+  virtual bool HandleProxyAuthorization(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
+  // Fires OnRedirect with HandleRedirects as the starting verdict.
+  virtual bool ConfirmRedirect(std::string& ALocation, std::string& AMethod, int ARedirectCount);
+  void Notification(TComponent* AComponent, TOperation Operation) override;
+  // Retires finished authentication objects after a disconnect.
+  void FireDisconnected() override;
+
+  void ResolveRequestURL();
+  TIdHTTPConnectionType SelectTarget();
+  void OpenAndSendRequest();
+  void EnsureConnected(TIdHTTPProtocol& AProtocol);
+  // One status or header line; EIdReadTimeout on time-out.
+  std::string ReadHeaderLine();
+  void StoreCookies();
+  // Reads the body by its framing into Response.ContentStream (dropped when none).
+  void ReadBody(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
+  bool ResponseHasBody(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
+  bool WaitForBodyData(int ATimeout);
+  void ReadCountedBody(TStream* ATarget, std::int64_t ACount);
+  void ReadChunkedBody(TIdHTTPResponse& AResponse, TStream* ATarget);
+  void ReadMultipartBody(TIdHTTPResponse& AResponse, TStream* ATarget);
+  std::string EncodeFormFields(const TStringList& ASource, const IIdTextEncoding* AByteEncoding);
+  // Text of a body in the response's character set.
+  std::string DecodeBody(TMemoryStream& AStream);
+  void DoPost(const std::string& AURL, TStream* ASource, TStream* AResponseContent);
+  // Drops credentials that must not follow a redirect to ALocation on another origin.
+  void DropCredentialsForRedirect(const std::string& ALocation);
+
+  int FAuthRetries = 0;
+  int FAuthProxyRetries = 0;
+  TIdCookieManager* FCookieManager = nullptr;
+  TIdZLibCompressorBase* FCompressor = nullptr;
+  std::unique_ptr<TIdCookieManager> FImplicitCookieManager;
+  int FMaxAuthRetries = 3;
+  int FMaxHeaderLines = 255;
+  bool FAllowCookies = true;
+  TIdAuthenticationManager* FAuthenticationManager = nullptr;
+  TIdHTTPProtocolVersion FProtocolVersion = pv1_1;
+  int FRedirectCount = 0;
+  int FRedirectMax = 15;
+  bool FHandleRedirects = false;
+  TIdHTTPOptions FOptions = hoForceEncodeParams;
+  std::unique_ptr<TIdURI> FURI;
+  std::unique_ptr<TIdHTTPProtocol> FHTTPProto;
+  std::unique_ptr<TIdProxyConnectionInfo> FProxyParameters;
+
+ private:
+  friend class TIdHTTPProtocol;
+  friend class TIdHTTPResponse;
+  // Credentials saved when a cross-origin redirect dropped them, restored after the call.
+  struct TSavedCredentials;
+  std::unique_ptr<TSavedCredentials> FSavedCredentials;
+  // The connection type of the previous request.
+  TIdHTTPConnectionType FLastUseProxy = ctNormal;
+  bool FHaveLastUseProxy = false;
+};
+
+// The HTTP client with every property published.
+class TIdHTTP : public TIdCustomHTTP {
+ public:
+  BRV_CLASS_NAME(TIdHTTP)
+  using TIdCustomHTTP::TIdCustomHTTP;
+};
+
+// Detects the character set of an XML document (byte-order mark or declaration) in AStream
+// from its start; the position is put back (past a byte-order mark when one was found).
+std::string DetectXmlCharset(TStream& AStream);
+
+}  // namespace brv

@@ -1,0 +1,171 @@
+#include "http/private/Text.h"
+
+#include <limits>
+
+namespace brv::http_detail {
+
+namespace {
+
+bool IsBlank(char C) { return static_cast<unsigned char>(C) <= 32; }
+
+// Decodes one UTF-8 character at S[I]; invalid bytes come back one by one as themselves.
+char32_t DecodeAt(std::string_view S, size_t& I) {
+  const auto b0 = static_cast<unsigned char>(S[I]);
+  int extra = 0;
+  char32_t cp = b0;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    extra = 1;
+    cp = b0 & 0x1F;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    extra = 2;
+    cp = b0 & 0x0F;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    extra = 3;
+    cp = b0 & 0x07;
+  }
+  if (extra > 0 && I + static_cast<size_t>(extra) < S.size()) {
+    char32_t value = cp;
+    bool ok = true;
+    for (int k = 1; k <= extra; ++k) {
+      const auto b = static_cast<unsigned char>(S[I + static_cast<size_t>(k)]);
+      if ((b & 0xC0) != 0x80) {
+        ok = false;
+        break;
+      }
+      value = (value << 6) | (b & 0x3F);
+    }
+    if (ok) {
+      I += static_cast<size_t>(extra) + 1;
+      return value;
+    }
+  }
+  ++I;
+  return b0;
+}
+
+// Simple lower-case mapping for the scripts a header or a user name is likely to use.
+char32_t FoldCase(char32_t C) {
+  if (C >= 'A' && C <= 'Z') return C + 32;
+  if ((C >= 0xC0 && C <= 0xDE && C != 0xD7)) return C + 32;
+  if (C >= 0x100 && C <= 0x17F && C != 0x130 && C != 0x131 && C != 0x138 && C != 0x149 &&
+      C != 0x17F) {
+    // Latin Extended-A pairs: even/odd, except the stretch 0x139..0x148 and 0x179..0x17E
+    // which pair odd/even.
+    if ((C >= 0x139 && C <= 0x148) || (C >= 0x179 && C <= 0x17E)) return (C % 2 == 1) ? C + 1 : C;
+    return (C % 2 == 0) ? C + 1 : C;
+  }
+  if (C >= 0x391 && C <= 0x3AB && C != 0x3A2) return C + 32;  // Greek
+  if (C >= 0x410 && C <= 0x42F) return C + 32;                // Cyrillic
+  if (C >= 0x400 && C <= 0x40F) return C + 80;
+  return C;
+}
+
+char LowerChar(char C) { return (C >= 'A' && C <= 'Z') ? static_cast<char>(C + 32) : C; }
+
+}  // namespace
+
+std::string TrimLeft(std::string_view S) {
+  size_t b = 0;
+  while (b < S.size() && IsBlank(S[b])) ++b;
+  return std::string(S.substr(b));
+}
+
+std::string TrimRight(std::string_view S) {
+  size_t e = S.size();
+  while (e > 0 && IsBlank(S[e - 1])) --e;
+  return std::string(S.substr(0, e));
+}
+
+std::string Trim(std::string_view S) {
+  size_t b = 0;
+  size_t e = S.size();
+  while (b < e && IsBlank(S[b])) ++b;
+  while (e > b && IsBlank(S[e - 1])) --e;
+  return std::string(S.substr(b, e - b));
+}
+
+std::string LowerAscii(std::string_view S) {
+  std::string r(S);
+  for (char& c : r) c = LowerChar(c);
+  return r;
+}
+
+std::string UpperAscii(std::string_view S) {
+  std::string r(S);
+  for (char& c : r)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return r;
+}
+
+bool TextIsSame(std::string_view A, std::string_view B) {
+  size_t i = 0;
+  size_t j = 0;
+  while (i < A.size() && j < B.size()) {
+    if (static_cast<unsigned char>(A[i]) < 0x80 && static_cast<unsigned char>(B[j]) < 0x80) {
+      if (LowerChar(A[i]) != LowerChar(B[j])) return false;
+      ++i;
+      ++j;
+      continue;
+    }
+    if (FoldCase(DecodeAt(A, i)) != FoldCase(DecodeAt(B, j))) return false;
+  }
+  return i == A.size() && j == B.size();
+}
+
+bool TextStartsWith(std::string_view S, std::string_view Prefix) {
+  if (Prefix.size() > S.size()) return false;
+  for (size_t i = 0; i < Prefix.size(); ++i)
+    if (LowerChar(S[i]) != LowerChar(Prefix[i])) return false;
+  return true;
+}
+
+bool TextEndsWith(std::string_view S, std::string_view Suffix) {
+  if (Suffix.size() > S.size()) return false;
+  return TextStartsWith(S.substr(S.size() - Suffix.size()), Suffix);
+}
+
+size_t TextPos(std::string_view Sub, std::string_view S) {
+  if (Sub.empty()) return 0;
+  if (Sub.size() > S.size()) return std::string_view::npos;
+  for (size_t i = 0; i + Sub.size() <= S.size(); ++i)
+    if (TextStartsWith(S.substr(i), Sub)) return i;
+  return std::string_view::npos;
+}
+
+std::string Fetch(std::string& S, std::string_view Delim) {
+  const size_t p = S.find(Delim);
+  if (p == std::string::npos) {
+    std::string r = std::move(S);
+    S.clear();
+    return r;
+  }
+  std::string r = S.substr(0, p);
+  S.erase(0, p + Delim.size());
+  return r;
+}
+
+std::optional<std::int64_t> ParseInt64(std::string_view Text) {
+  const std::string s = Trim(Text);
+  if (s.empty()) return std::nullopt;
+  size_t i = 0;
+  bool negative = false;
+  if (s[0] == '+' || s[0] == '-') {
+    negative = s[0] == '-';
+    i = 1;
+  }
+  if (i == s.size()) return std::nullopt;
+  std::uint64_t value = 0;
+  const std::uint64_t limit =
+      negative ? std::uint64_t{1} << 63 : std::uint64_t(std::numeric_limits<std::int64_t>::max());
+  for (; i < s.size(); ++i) {
+    if (s[i] < '0' || s[i] > '9') return std::nullopt;
+    const unsigned d = static_cast<unsigned>(s[i] - '0');
+    if (value > (limit - d) / 10) return std::nullopt;
+    value = value * 10 + d;
+  }
+  if (negative) return value == (std::uint64_t{1} << 63) ? std::numeric_limits<std::int64_t>::min()
+                                                         : -static_cast<std::int64_t>(value);
+  return static_cast<std::int64_t>(value);
+}
+
+}  // namespace brv::http_detail

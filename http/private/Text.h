@@ -1,0 +1,33 @@
+// Text helpers shared by the HTTP units; not part of the layer's public interface.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace brv::http_detail {
+
+// Removes leading and trailing characters with codes 0 to 32.
+std::string Trim(std::string_view S);
+std::string TrimLeft(std::string_view S);
+std::string TrimRight(std::string_view S);
+// Lower-cases ASCII letters only.
+std::string LowerAscii(std::string_view S);
+std::string UpperAscii(std::string_view S);
+// Case-insensitive equality of two UTF-8 texts (simple case folding of Latin, Greek and
+// Cyrillic letters; other characters compare exactly).
+bool TextIsSame(std::string_view A, std::string_view B);
+// Case-insensitive test for a prefix (ASCII letters fold).
+bool TextStartsWith(std::string_view S, std::string_view Prefix);
+bool TextEndsWith(std::string_view S, std::string_view Suffix);
+// Case-insensitive substring position of Sub in S (ASCII letters fold), or npos.
+size_t TextPos(std::string_view Sub, std::string_view S);
+// Removes and returns the text before the first Delim (all of S when Delim is absent, and
+// S becomes empty); the delimiter itself is removed too.
+std::string Fetch(std::string& S, std::string_view Delim);
+// A signed decimal number (optional sign, digits only, surrounding blanks trimmed) that fits
+// 64 bits, or nothing.
+std::optional<std::int64_t> ParseInt64(std::string_view S);
+
+}  // namespace brv::http_detail
