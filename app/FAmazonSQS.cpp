@@ -14,6 +14,10 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "app/ExceptionGuard.h"
+#include "base/StringList.h"
+#include "sqs/brvSQSRecords.h"
+
 namespace {
 
 // The window's design, in pixels at 96 dpi.
@@ -80,6 +84,24 @@ TFRMAmazonSQS::TFRMAmazonSQS(QWidget* Parent) : QWidget(Parent) {
 
   CreateControls();
   SetTabOrder();
+
+  SQS = std::make_unique<brv::TbrvHTTPAWS_SQS_Client>();
+  SQS->LogFile().Enabled = false;
+  SQS->OnSQSError = [this](brv::TObject* Sender, const std::string& Error_Code,
+                           const std::string& Error_Description, const std::string& RawError) {
+    SQSSQSError(Sender, Error_Code, Error_Description, RawError);
+  };
+
+  ConnectClick(btnListQueues, &TFRMAmazonSQS::btnListQueuesClick);
+  ConnectClick(btnCreateQueue, &TFRMAmazonSQS::btnCreateQueueClick);
+  ConnectClick(btnGetQueueAttributes, &TFRMAmazonSQS::btnGetQueueAttributesClick);
+  ConnectClick(btnSetQueueAttributes, &TFRMAmazonSQS::btnSetQueueAttributesClick);
+  ConnectClick(btnDeleteQueue, &TFRMAmazonSQS::btnDeleteQueueClick);
+  ConnectClick(btnSendMessage, &TFRMAmazonSQS::btnSendMessageClick);
+  ConnectClick(btnReceiveMessage, &TFRMAmazonSQS::btnReceiveMessageClick);
+  ConnectClick(btnDeleteMessage, &TFRMAmazonSQS::btnDeleteMessageClick);
+  ConnectClick(btnPurgueQueue, &TFRMAmazonSQS::btnPurgueQueueClick);
+
   resize(Scaled(kClientWidth), Scaled(kClientHeight));
   AlignControls();
   CentreOnScreen();
@@ -217,4 +239,144 @@ void TFRMAmazonSQS::CentreOnScreen() {
 void TFRMAmazonSQS::resizeEvent(QResizeEvent* Event) {
   QWidget::resizeEvent(Event);
   AlignControls();
+}
+
+void TFRMAmazonSQS::ConnectClick(QPushButton* Button, void (TFRMAmazonSQS::*Handler)(QObject*)) {
+  connect(Button, &QPushButton::clicked, this,
+          [this, Button, Handler] { RunGuarded(this, [&] { (this->*Handler)(Button); }); });
+}
+
+void TFRMAmazonSQS::btnListQueuesClick(QObject*) {
+  ListQueues();
+}
+void TFRMAmazonSQS::btnCreateQueueClick(QObject*) {
+  CreateQueue();
+}
+void TFRMAmazonSQS::btnGetQueueAttributesClick(QObject*) {
+  GetQueueAttributes();
+}
+void TFRMAmazonSQS::btnSetQueueAttributesClick(QObject*) {
+  SetQueueAttributes();
+}
+void TFRMAmazonSQS::btnDeleteQueueClick(QObject*) {
+  DeleteQueue();
+}
+void TFRMAmazonSQS::btnSendMessageClick(QObject*) {
+  SendMessage();
+}
+void TFRMAmazonSQS::btnReceiveMessageClick(QObject*) {
+  ReceiveMessage();
+}
+void TFRMAmazonSQS::btnDeleteMessageClick(QObject*) {
+  DeleteMessage();
+}
+void TFRMAmazonSQS::btnPurgueQueueClick(QObject*) {
+  PurgueQueue();
+}
+
+void TFRMAmazonSQS::ApplyCredentials() {
+  SQS->AWSOptions().Region = txtRegion->text().toStdString();
+  SQS->AWSOptions().AccessKey = txtAccessKey->text().toStdString();
+  SQS->AWSOptions().SecretKey = txtSecretKey->text().toStdString();
+}
+
+void TFRMAmazonSQS::DoLog(const std::string& Text) {
+  memoLog->appendPlainText(QString::fromStdString(Text));
+}
+
+void TFRMAmazonSQS::SQSSQSError(brv::TObject*, const std::string& Error_Code,
+                                const std::string& Error_Description, const std::string&) {
+  DoLog("#Error: " + Error_Code + " " + Error_Description);
+}
+
+void TFRMAmazonSQS::ListQueues() {
+  ApplyCredentials();
+  brv::TStringList queues;
+  if (SQS->ListQueues(queues, "")) {
+    DoLog("#ListQueues: " + queues.Text());
+  } else {
+    DoLog("#ListQueues: error");
+  }
+}
+
+void TFRMAmazonSQS::CreateQueue() {
+  ApplyCredentials();
+  const std::string url = SQS->CreateQueue(txtQueueName->text().toStdString());
+  if (!url.empty()) DoLog("#CreateQueue: " + url);
+}
+
+void TFRMAmazonSQS::GetQueueAttributes() {
+  ApplyCredentials();
+  brv::TbrvSQSAttributes attributes;
+  if (SQS->GetQueueAttributes(txtQueueName->text().toStdString(), attributes)) {
+    for (int i = 0; i < attributes.Count(); ++i) {
+      const brv::TbrvSQSAttribute* attribute = attributes.Items(i);
+      DoLog("#Attribute: " + attribute->AttributeName() + " " + attribute->AttributeValue());
+    }
+  } else {
+    DoLog("#GetQueueAttributes: error");
+  }
+}
+
+void TFRMAmazonSQS::SetQueueAttributes() {
+  ApplyCredentials();
+  brv::TbrvSQSAttributes attributes;
+  attributes.AddSQSAttribute(brv::sqsatVisibilityTimeout,
+                             txtVisibilityTimeout->text().toStdString());
+  if (SQS->SetQueueAttributes(txtQueueName->text().toStdString(), attributes)) {
+    DoLog("#SetQueueAttributes: ok");
+  } else {
+    DoLog("#SetQueueAttributes: error");
+  }
+}
+
+void TFRMAmazonSQS::DeleteQueue() {
+  ApplyCredentials();
+  if (SQS->DeleteQueue(txtQueueName->text().toStdString())) {
+    DoLog("#Delete Queue: ok");
+  } else {
+    DoLog("#Delete Queue: error");
+  }
+}
+
+void TFRMAmazonSQS::SendMessage() {
+  ApplyCredentials();
+  if (SQS->SendMessage(txtQueueName->text().toStdString(), txtMessageBody->text().toStdString(),
+                       0)) {
+    DoLog("#SendMessage: ok");
+  } else {
+    DoLog("#SendMessage: error");
+  }
+}
+
+void TFRMAmazonSQS::ReceiveMessage() {
+  ApplyCredentials();
+  brv::TbrvSQSReceiveMessageResponses responses;
+  if (SQS->ReceiveMessage(txtQueueName->text().toStdString(), responses)) {
+    for (int i = 0; i < responses.Count(); ++i) {
+      const brv::TbrvSQSReceiveMessageResponse* message = responses.Items(i);
+      DoLog("#ReceiveMessage: " + message->Body());
+      txtReceiptHandle->setText(QString::fromStdString(message->ReceiptHandle()));
+    }
+  }
+}
+
+void TFRMAmazonSQS::DeleteMessage() {
+  ApplyCredentials();
+  if (SQS->DeleteMessage(txtQueueName->text().toStdString(),
+                         txtReceiptHandle->text().toStdString())) {
+    DoLog("#DeleteMessage: ok");
+    txtReceiptHandle->clear();
+  } else {
+    DoLog("#DeleteMessage: error");
+  }
+}
+
+void TFRMAmazonSQS::PurgueQueue() {
+  ApplyCredentials();
+  if (SQS->PurgueQueue(txtQueueName->text().toStdString())) {
+    DoLog("#PurgueQueue: ok");
+  } else {
+    DoLog("#PurgueQueue: error");
+  }
 }

@@ -7,15 +7,22 @@
 
 #include <QWidget>
 
+#include "sqs/brvHTTP.h"
+
 class QFrame;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 
-// The main window. The controls are children of the window (Qt's parent-child tree owns and
-// frees them); the member pointers are non-owning names for them, public like the design's
-// published fields so that callers and tests can reach every control by its name.
+// The main window. Every button copies the credentials into the SQS component, calls one SQS
+// operation with the values of the fields at that moment, and appends a result line to the
+// log pane; service errors reach the log through the component's error event. An exception
+// from below ends the click without a log line and is shown by the exception guard.
+//
+// The controls are children of the window (Qt's parent-child tree owns and frees them); the
+// member pointers are non-owning names for them, public like the design's published fields so
+// that callers and tests can reach every control by its name.
 class TFRMAmazonSQS : public QWidget {
  public:
   explicit TFRMAmazonSQS(QWidget* Parent = nullptr);
@@ -33,6 +40,9 @@ class TFRMAmazonSQS : public QWidget {
   QPushButton* btnCreateQueue = nullptr;
   QPushButton* btnDeleteQueue = nullptr;
   QPlainTextEdit* memoLog = nullptr;
+  // The SQS client, owned by the window: log file off, OnSQSError bound to SQSSQSError, every
+  // other setting at its default; the credentials are filled before each operation.
+  std::unique_ptr<brv::TbrvHTTPAWS_SQS_Client> SQS;
   QLineEdit* txtQueueName = nullptr;
   QLabel* Label4 = nullptr;
   QPushButton* btnGetQueueAttributes = nullptr;
@@ -49,6 +59,41 @@ class TFRMAmazonSQS : public QWidget {
   QPushButton* btnDeleteMessage = nullptr;
   QPushButton* btnPurgueQueue = nullptr;
 
+  // Click handlers: each calls the window method of the same operation. The window connects
+  // them through the exception guard.
+  void btnListQueuesClick(QObject* Sender);
+  void btnCreateQueueClick(QObject* Sender);
+  void btnGetQueueAttributesClick(QObject* Sender);
+  void btnSetQueueAttributesClick(QObject* Sender);
+  void btnDeleteQueueClick(QObject* Sender);
+  void btnSendMessageClick(QObject* Sender);
+  void btnReceiveMessageClick(QObject* Sender);
+  void btnDeleteMessageClick(QObject* Sender);
+  void btnPurgueQueueClick(QObject* Sender);
+
+  // The nine operations. Exceptions of the SQS component pass through them.
+  // "#ListQueues: " + every queue URL, each followed by a line break; "#ListQueues: error".
+  void ListQueues();
+  // "#CreateQueue: " + the new queue's URL; nothing when none came back.
+  void CreateQueue();
+  // "#Attribute: " + name + " " + value for each attribute; "#GetQueueAttributes: error".
+  void GetQueueAttributes();
+  // Sets VisibilityTimeout to the text of txtVisibilityTimeout: "#SetQueueAttributes: ok" or
+  // "#SetQueueAttributes: error".
+  void SetQueueAttributes();
+  // "#Delete Queue: ok" or "#Delete Queue: error".
+  void DeleteQueue();
+  // Sends txtMessageBody without delay: "#SendMessage: ok" or "#SendMessage: error".
+  void SendMessage();
+  // At most one message: "#ReceiveMessage: " + its body, and its receipt handle into
+  // txtReceiptHandle; nothing at all when no message came or the request failed.
+  void ReceiveMessage();
+  // Deletes the message of txtReceiptHandle: "#DeleteMessage: ok" and the field emptied, or
+  // "#DeleteMessage: error" and the field kept.
+  void DeleteMessage();
+  // "#PurgueQueue: ok" or "#PurgueQueue: error".
+  void PurgueQueue();
+
   // A length of the design (pixels at 96 dpi) in pixels at the screen's logical dpi.
   int Scaled(int DesignPixels) const;
 
@@ -56,6 +101,16 @@ class TFRMAmazonSQS : public QWidget {
   void resizeEvent(QResizeEvent* Event) override;
 
  private:
+  // Copies region, access key and secret key from the fields into SQS.AWSOptions.
+  void ApplyCredentials();
+  // Appends Text as one line at the end of the log pane (line breaks in it start new lines).
+  void DoLog(const std::string& Text);
+  // OnSQSError of SQS: logs "#Error: " + code + " " + description.
+  void SQSSQSError(brv::TObject* Sender, const std::string& Error_Code,
+                   const std::string& Error_Description, const std::string& RawError);
+
+  // Runs Handler for clicks on Button, through the exception guard.
+  void ConnectClick(QPushButton* Button, void (TFRMAmazonSQS::*Handler)(QObject*));
   void CreateControls();
   void SetTabOrder();
   void AlignControls();
