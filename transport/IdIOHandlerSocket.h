@@ -123,6 +123,8 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   bool FUseNagle = true;
   TIdReuseSocket FReuseSocket = rsOSDependent;
   TIdIPVersion FIPVersion = Id_IPv4;
+  // The error number of the last failed raw read or write (0: none), for CheckTransportError.
+  int FLastSocketError = 0;
 };
 
 }  // namespace brv

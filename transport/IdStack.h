@@ -170,9 +170,12 @@ class TIdStack : public TObject {
   // The calling thread's last socket error number (in the stack's numbering).
   virtual int WSGetLastError() = 0;
   virtual void WSSetLastError(int AErr) = 0;
+  // The error number of a failed call on ASocket (the platform may know more than the thread's
+  // last error, such as a socket time-out).
+  virtual int WSGetLastErrorOn(TIdStackSocketHandle /*ASocket*/) { return WSGetLastError(); }
   virtual std::string WSTranslateSocketErrorMsg(int AErr);
   // Raises EIdNotASocket (10038) or EIdSocketError "Socket Error # %d\r\n%s".
-  [[noreturn]] virtual void RaiseSocketError(int AErr);
+  [[noreturn]] void RaiseSocketError(int AErr);
   virtual TIdStackSocketHandle NewSocketHandle(int ASocketType, int AProtocol,
                                                TIdIPVersion AIPVersion = Id_IPv4,
                                                bool ANonBlocking = false) = 0;
@@ -245,6 +248,10 @@ class TIdStackBSDBase : public TIdStack {
   virtual void SetBlocking(TIdStackSocketHandle ASocket, bool ABlocking) = 0;
   // The error number is 10035 (would block).
   virtual bool WouldBlock(int AResult) = 0;
+  // Connects like Connect, but gives up after ATimeout milliseconds (false); the socket is
+  // blocking again afterwards. Raises the socket error of a connect that fails.
+  virtual bool ConnectWithTimeout(TIdStackSocketHandle ASocket, const std::string& AIP,
+                                  std::uint16_t APort, TIdIPVersion AIPVersion, int ATimeout) = 0;
 };
 
 }  // namespace brv

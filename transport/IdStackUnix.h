@@ -68,6 +68,8 @@ class TIdStackUnix : public TIdStackBSDBase {
   void Listen(TIdStackSocketHandle ASocket, int ABackLog) override;
   int WSGetLastError() override;
   void WSSetLastError(int AErr) override;
+  // Adds 11001 "Host not found." to the common table.
+  std::string WSTranslateSocketErrorMsg(int AErr) override;
   int ReceiveFrom(TIdStackSocketHandle ASocket, TIdBytes& VBuffer, std::string& VIP,
                   std::uint16_t& VPort, TIdIPVersion& VIPVersion) override;
   int SendTo(TIdStackSocketHandle ASocket, const TIdBytes& ABuffer, int AOffset, int ASize,
@@ -96,6 +98,9 @@ class TIdStackUnix : public TIdStackBSDBase {
                                 bool ANonBlocking = false) override;
   void SetBlocking(TIdStackSocketHandle ASocket, bool ABlocking) override;
   bool WouldBlock(int AResult) override;
+  bool ConnectWithTimeout(TIdStackSocketHandle ASocket, const std::string& AIP, std::uint16_t APort,
+                          TIdIPVersion AIPVersion, int ATimeout) override;
+  int WSGetLastErrorOn(TIdStackSocketHandle ASocket) override { return LastErrorOn(ASocket); }
 
   // The stack's error number for an errno value.
   static int TranslateErrno(int AErrno);

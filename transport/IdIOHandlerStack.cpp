@@ -1,0 +1,101 @@
+#include "transport/IdIOHandlerStack.h"
+
+#include "transport/IdStack.h"
+
+namespace brv {
+
+TIdIOHandlerStack::TIdIOHandlerStack(TComponent* AOwner) : TIdIOHandlerSocket(AOwner) {}
+
+// A failing receive is reported as -1 with its error number kept, so the read routine closes
+// the handler and keeps what was already buffered before it raises the stack's error.
+int TIdIOHandlerStack::ReadRawData(TIdBytes& VBuffer) {
+  try {
+    return FBinding->Receive(VBuffer);
+  } catch (const EIdSocketError& e) {
+    FLastSocketError = e.LastError();
+    return -1;
+  }
+}
+
+int TIdIOHandlerStack::WriteRawData(const TIdBytes& ABuffer, int AOffset, int ALength) {
+  try {
+    return FBinding->Send(ABuffer, AOffset, ALength);
+  } catch (const EIdSocketError& e) {
+    FLastSocketError = e.LastError();
+    return -1;
+  }
+}
+
+bool TIdIOHandlerStack::Connected() {
+  FillInputBuffer(false, 0, false);
+  return TIdIOHandlerSocket::Connected();
+}
+
+void TIdIOHandlerStack::CheckForDisconnect(bool ARaiseExceptionIfDisconnected, bool AIgnoreBuffer) {
+  bool lost;
+  if (FClosedGracefully) {
+    if (BindingAllocated()) {
+      Close();
+      DoStatus(hsDisconnected);
+    }
+    lost = true;
+  } else {
+    lost = !BindingAllocated();
+  }
+  if (lost && ARaiseExceptionIfDisconnected && (AIgnoreBuffer || FInputBuffer->Size() == 0)) {
+    RaiseClosedGracefully();
+  }
+}
+
+bool TIdIOHandlerStack::Readable(int AMSec) {
+  if (!FBinding) throw EIdConnClosedGracefully();
+  return FBinding->Readable(AMSec);
+}
+
+void TIdIOHandlerStack::ConnectToPeer() {
+  TIdIOHandlerSocket::ConnectToPeer();
+  std::string host = FHost;
+  int port = FPort;
+  TIdIPVersion version = FIPVersion;
+  TIdCustomTransparentProxy* proxy = EnabledProxy();
+  if (proxy != nullptr) {
+    host = proxy->Host();
+    port = proxy->Port();
+    version = proxy->IPVersion();
+  }
+  std::string address;
+  if (version == Id_IPv6) {
+    if (!TIdStack::CanonicalIPv6Text(host).empty()) {
+      address = host;
+    } else {
+      DoStatus(hsResolving, host);
+      address = GStack->ResolveHost(host, Id_IPv6);
+    }
+  } else {
+    if (GStack->IsIP(host)) {
+      address = host;
+    } else {
+      DoStatus(hsResolving, host);
+      address = GStack->ResolveHost(host, Id_IPv4);
+    }
+  }
+  FBinding->SetPeer(address, static_cast<std::uint16_t>(port), version);
+  DoStatus(hsConnecting, FBinding->PeerIP());
+  int timeout = FConnectTimeout;
+  if (timeout == 0 || timeout == IdTimeoutDefault) timeout = IdTimeoutInfinite;
+  if (timeout == IdTimeoutInfinite) {
+    FBinding->Connect();
+  } else {
+    ConnectWithTimeout(timeout);
+  }
+  if (proxy != nullptr) proxy->Connect(this, FHost, static_cast<std::uint16_t>(FPort), FIPVersion);
+}
+
+void TIdIOHandlerStack::ConnectWithTimeout(int ATimeout) {
+  if (!FBinding->ConnectWithTimeout(ATimeout)) {
+    Close();
+    throw EIdConnectTimeout();
+  }
+}
+
+}  // namespace brv

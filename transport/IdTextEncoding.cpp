@@ -1,0 +1,743 @@
+#include "transport/IdTextEncoding.h"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "transport/IdException.h"
+
+namespace brv {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// Reads one code point of UTF-8 at I. An ill-formed sequence yields false and skips its
+// maximal valid prefix (at least one byte), so each bad spot is counted once.
+bool NextCodePoint(const std::uint8_t* s, std::size_t n, std::size_t& i, char32_t& cp) {
+  const std::uint8_t b0 = s[i];
+  if (b0 < 0x80) {
+    cp = b0;
+    ++i;
+    return true;
+  }
+  int need = 0;
+  std::uint8_t lo = 0x80, hi = 0xBF;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    need = 1;
+    cp = b0 & 0x1F;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    need = 2;
+    cp = b0 & 0x0F;
+    if (b0 == 0xE0) lo = 0xA0;
+    if (b0 == 0xED) hi = 0x9F;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    need = 3;
+    cp = b0 & 0x07;
+    if (b0 == 0xF0) lo = 0x90;
+    if (b0 == 0xF4) hi = 0x8F;
+  } else {
+    ++i;
+    return false;
+  }
+  std::size_t j = i + 1;
+  for (int k = 0; k < need; ++k, ++j) {
+    if (j >= n) {
+      i = j;
+      return false;
+    }
+    const std::uint8_t b = s[j];
+    const std::uint8_t low = k == 0 ? lo : 0x80;
+    const std::uint8_t high = k == 0 ? hi : 0xBF;
+    if (b < low || b > high) {
+      i = j;
+      return false;
+    }
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  i = j;
+  return true;
+}
+
+bool NextCodePoint(const std::string& s, std::size_t& i, char32_t& cp) {
+  return NextCodePoint(reinterpret_cast<const std::uint8_t*>(s.data()), s.size(), i, cp);
+}
+
+void AppendUTF8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// Substitutes "?" per UTF-16 unit the character occupies, as the byte encodings do.
+void AppendQuestionMarks(TIdBytes& out, char32_t cp) {
+  out.push_back('?');
+  if (cp > 0xFFFF) out.push_back('?');
+}
+
+bool IsBase64Char(std::uint8_t c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+         c == '/';
+}
+
+int Base64Value(std::uint8_t c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  return 63;
+}
+
+constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Characters UTF-7 writes as themselves: RFC 2152's set D, space, tab, CR and LF.
+bool IsUTF7Direct(char32_t cp) {
+  if ((cp >= 'A' && cp <= 'Z') || (cp >= 'a' && cp <= 'z') || (cp >= '0' && cp <= '9')) return true;
+  switch (cp) {
+    case '\'': case '(': case ')': case ',': case '-': case '.': case '/': case ':': case '?':
+    case ' ': case '\t': case '\r': case '\n':
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// IIdTextEncoding
+
+TIdBytes IIdTextEncoding::GetBytes(const std::string& AChars) const {
+  TIdBytes result;
+  Encode(AChars, result);
+  return result;
+}
+
+std::string IIdTextEncoding::GetString(const TIdBytes& ABytes) const {
+  return GetString(ABytes.data(), ABytes.size());
+}
+
+std::string IIdTextEncoding::GetString(const TIdBytes& ABytes, int AByteIndex,
+                                       int AByteCount) const {
+  const std::size_t size = ABytes.size();
+  const std::size_t start = std::min<std::size_t>(size, static_cast<std::size_t>(std::max(0, AByteIndex)));
+  std::size_t count = size - start;
+  if (AByteCount >= 0) count = std::min<std::size_t>(count, static_cast<std::size_t>(AByteCount));
+  return GetString(ABytes.data() + start, count);
+}
+
+std::string IIdTextEncoding::GetString(const std::uint8_t* ABytes, std::size_t ACount) const {
+  std::string result;
+  if (ACount > 0) Decode(ABytes, ACount, result);
+  return result;
+}
+
+int IIdTextEncoding::GetByteCount(const std::string& AChars) const {
+  return static_cast<int>(GetBytes(AChars).size());
+}
+
+bool IIdTextEncoding::CanEncode(const std::string& AChars) const {
+  TIdBytes scratch;
+  return Encode(AChars, scratch) == 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// ASCII and 8-bit
+
+std::size_t TIdASCIIEncoding::Encode(const std::string& AChars, TIdBytes& VBytes) const {
+  std::size_t lost = 0;
+  VBytes.reserve(VBytes.size() + AChars.size());
+  for (std::size_t i = 0; i < AChars.size();) {
+    char32_t cp = 0;
+    if (NextCodePoint(AChars, i, cp) && cp < 0x80) {
+      VBytes.push_back(static_cast<std::uint8_t>(cp));
+    } else {
+      AppendQuestionMarks(VBytes, cp);
+      ++lost;
+    }
+  }
+  return lost;
+}
+
+std::size_t TIdASCIIEncoding::Decode(const std::uint8_t* ABytes, std::size_t ACount,
+                                     std::string& VChars) const {
+  std::size_t lost = 0;
+  VChars.reserve(VChars.size() + ACount);
+  for (std::size_t i = 0; i < ACount; ++i) {
+    if (ABytes[i] < 0x80) {
+      VChars += static_cast<char>(ABytes[i]);
+    } else {
+      AppendUTF8(VChars, kReplacement);
+      ++lost;
+    }
+  }
+  return lost;
+}
+
+std::size_t TId8BitEncoding::Encode(const std::string& AChars, TIdBytes& VBytes) const {
+  std::size_t lost = 0;
+  VBytes.reserve(VBytes.size() + AChars.size());
+  for (std::size_t i = 0; i < AChars.size();) {
+    char32_t cp = 0;
+    if (NextCodePoint(AChars, i, cp) && cp < 0x100) {
+      VBytes.push_back(static_cast<std::uint8_t>(cp));
+    } else {
+      AppendQuestionMarks(VBytes, cp);
+      ++lost;
+    }
+  }
+  return lost;
+}
+
+std::size_t TId8BitEncoding::Decode(const std::uint8_t* ABytes, std::size_t ACount,
+                                    std::string& VChars) const {
+  VChars.reserve(VChars.size() + ACount);
+  for (std::size_t i = 0; i < ACount; ++i) AppendUTF8(VChars, ABytes[i]);
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// UTF-8
+
+std::size_t TIdUTF8Encoding::Encode(const std::string& AChars, TIdBytes& VBytes) const {
+  std::size_t lost = 0;
+  VBytes.reserve(VBytes.size() + AChars.size());
+  const auto* s = reinterpret_cast<const std::uint8_t*>(AChars.data());
+  for (std::size_t i = 0; i < AChars.size();) {
+    const std::size_t start = i;
+    char32_t cp = 0;
+    if (NextCodePoint(s, AChars.size(), i, cp)) {
+      VBytes.insert(VBytes.end(), s + start, s + i);
+    } else {
+      VBytes.insert(VBytes.end(), {0xEF, 0xBF, 0xBD});
+      ++lost;
+    }
+  }
+  return lost;
+}
+
+std::size_t TIdUTF8Encoding::Decode(const std::uint8_t* ABytes, std::size_t ACount,
+                                    std::string& VChars) const {
+  std::size_t lost = 0;
+  VChars.reserve(VChars.size() + ACount);
+  for (std::size_t i = 0; i < ACount;) {
+    const std::size_t start = i;
+    char32_t cp = 0;
+    if (NextCodePoint(ABytes, ACount, i, cp)) {
+      VChars.append(reinterpret_cast<const char*>(ABytes + start), i - start);
+    } else {
+      AppendUTF8(VChars, kReplacement);
+      ++lost;
+    }
+  }
+  return lost;
+}
+
+// ---------------------------------------------------------------------------------------------
+// UTF-16
+
+std::size_t TIdUTF16LittleEndianEncoding::Encode(const std::string& AChars,
+                                                 TIdBytes& VBytes) const {
+  std::size_t lost = 0;
+  const bool big = BigEndian();
+  auto put = [&](char32_t unit) {
+    const auto hi = static_cast<std::uint8_t>(unit >> 8);
+    const auto lo = static_cast<std::uint8_t>(unit & 0xFF);
+    VBytes.push_back(big ? hi : lo);
+    VBytes.push_back(big ? lo : hi);
+  };
+  VBytes.reserve(VBytes.size() + AChars.size() * 2);
+  for (std::size_t i = 0; i < AChars.size();) {
+    char32_t cp = 0;
+    if (!NextCodePoint(AChars, i, cp)) {
+      cp = kReplacement;
+      ++lost;
+    }
+    if (cp >= 0x10000) {
+      put(0xD800 + ((cp - 0x10000) >> 10));
+      put(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      put(cp);
+    }
+  }
+  return lost;
+}
+
+std::size_t TIdUTF16LittleEndianEncoding::Decode(const std::uint8_t* ABytes, std::size_t ACount,
+                                                 std::string& VChars) const {
+  std::size_t lost = 0;
+  const bool big = BigEndian();
+  auto unit_at = [&](std::size_t i) -> char32_t {
+    return big ? static_cast<char32_t>((ABytes[i] << 8) | ABytes[i + 1])
+               : static_cast<char32_t>((ABytes[i + 1] << 8) | ABytes[i]);
+  };
+  VChars.reserve(VChars.size() + ACount);
+  std::size_t i = 0;
+  for (; i + 1 < ACount; i += 2) {
+    const char32_t u = unit_at(i);
+    if (u >= 0xD800 && u <= 0xDBFF && i + 3 < ACount) {
+      const char32_t u2 = unit_at(i + 2);
+      if (u2 >= 0xDC00 && u2 <= 0xDFFF) {
+        AppendUTF8(VChars, 0x10000 + ((u - 0xD800) << 10) + (u2 - 0xDC00));
+        i += 2;
+        continue;
+      }
+    }
+    if (u >= 0xD800 && u <= 0xDFFF) {
+      // A lone surrogate has no place in UTF-8 text.
+      AppendUTF8(VChars, kReplacement);
+      ++lost;
+    } else {
+      AppendUTF8(VChars, u);
+    }
+  }
+  if (i < ACount) {
+    AppendUTF8(VChars, kReplacement);  // an odd last byte
+    ++lost;
+  }
+  return lost;
+}
+
+// ---------------------------------------------------------------------------------------------
+// UTF-7 (RFC 2152)
+
+std::size_t TIdUTF7Encoding::Encode(const std::string& AChars, TIdBytes& VBytes) const {
+  std::size_t lost = 0;
+  bool in_base64 = false;
+  std::uint32_t bits = 0;
+  int bit_count = 0;
+  auto flush_bits = [&](bool close) {
+    while (bit_count >= 6) {
+      bit_count -= 6;
+      VBytes.push_back(static_cast<std::uint8_t>(kBase64[(bits >> bit_count) & 0x3F]));
+    }
+    if (close) {
+      if (bit_count > 0) {
+        VBytes.push_back(static_cast<std::uint8_t>(kBase64[(bits << (6 - bit_count)) & 0x3F]));
+      }
+      bit_count = 0;
+      bits = 0;
+    }
+  };
+  auto add_unit = [&](char32_t unit) {
+    bits = (bits << 16) | unit;
+    bit_count += 16;
+    flush_bits(false);
+  };
+  for (std::size_t i = 0; i < AChars.size();) {
+    char32_t cp = 0;
+    if (!NextCodePoint(AChars, i, cp)) {
+      cp = kReplacement;
+      ++lost;
+    }
+    if (IsUTF7Direct(cp) || cp == '+') {
+      if (in_base64) {
+        flush_bits(true);
+        // The explicit end mark keeps a following base64 letter or "-" out of the run.
+        VBytes.push_back('-');
+        in_base64 = false;
+      }
+      VBytes.push_back(static_cast<std::uint8_t>(cp));
+      if (cp == '+') VBytes.push_back('-');
+      continue;
+    }
+    if (!in_base64) {
+      VBytes.push_back('+');
+      in_base64 = true;
+    }
+    if (cp >= 0x10000) {
+      add_unit(0xD800 + ((cp - 0x10000) >> 10));
+      add_unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      add_unit(cp);
+    }
+  }
+  if (in_base64) {
+    flush_bits(true);
+    VBytes.push_back('-');
+  }
+  return lost;
+}
+
+std::size_t TIdUTF7Encoding::Decode(const std::uint8_t* ABytes, std::size_t ACount,
+                                    std::string& VChars) const {
+  std::size_t lost = 0;
+  char32_t pending_high = 0;
+  auto put_unit = [&](char32_t u) {
+    if (pending_high != 0) {
+      if (u >= 0xDC00 && u <= 0xDFFF) {
+        AppendUTF8(VChars, 0x10000 + ((pending_high - 0xD800) << 10) + (u - 0xDC00));
+        pending_high = 0;
+        return;
+      }
+      AppendUTF8(VChars, kReplacement);
+      ++lost;
+      pending_high = 0;
+    }
+    if (u >= 0xD800 && u <= 0xDBFF) {
+      pending_high = u;
+    } else if (u >= 0xDC00 && u <= 0xDFFF) {
+      AppendUTF8(VChars, kReplacement);
+      ++lost;
+    } else {
+      AppendUTF8(VChars, u);
+    }
+  };
+  auto end_run = [&]() {
+    if (pending_high != 0) {
+      AppendUTF8(VChars, kReplacement);
+      ++lost;
+      pending_high = 0;
+    }
+  };
+  std::size_t i = 0;
+  while (i < ACount) {
+    const std::uint8_t c = ABytes[i];
+    if (c != '+') {
+      if (c < 0x80) {
+        VChars += static_cast<char>(c);
+      } else {
+        AppendUTF8(VChars, kReplacement);
+        ++lost;
+      }
+      ++i;
+      continue;
+    }
+    ++i;
+    if (i < ACount && ABytes[i] == '-') {
+      VChars += '+';
+      ++i;
+      continue;
+    }
+    std::uint32_t bits = 0;
+    int bit_count = 0;
+    while (i < ACount && IsBase64Char(ABytes[i])) {
+      bits = (bits << 6) | static_cast<std::uint32_t>(Base64Value(ABytes[i]));
+      bit_count += 6;
+      if (bit_count >= 16) {
+        bit_count -= 16;
+        put_unit((bits >> bit_count) & 0xFFFF);
+      }
+      ++i;
+    }
+    end_run();
+    if (i < ACount && ABytes[i] == '-') ++i;  // the run's end mark is absorbed
+  }
+  return lost;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Code pages through iconv
+
+namespace {
+
+// iconv names of the code-page numbers that are not simply "CP<number>".
+const char* KnownCodePageName(int ACodePage) {
+  switch (ACodePage) {
+    case 20866: return "KOI8-R";
+    case 21866: return "KOI8-U";
+    case 28591: return "ISO-8859-1";
+    case 28592: return "ISO-8859-2";
+    case 28593: return "ISO-8859-3";
+    case 28594: return "ISO-8859-4";
+    case 28595: return "ISO-8859-5";
+    case 28596: return "ISO-8859-6";
+    case 28597: return "ISO-8859-7";
+    case 28598: return "ISO-8859-8";
+    case 28599: return "ISO-8859-9";
+    case 28603: return "ISO-8859-13";
+    case 28605: return "ISO-8859-15";
+    case 20932:
+    case 51932: return "EUC-JP";
+    case 50220:
+    case 50221:
+    case 50222: return "ISO-2022-JP";
+    case 51936: return "EUC-CN";
+    case 51949: return "EUC-KR";
+    case 52936: return "HZ";
+    case 54936: return "GB18030";
+    case 10000: return "MACINTOSH";
+    case 12000: return "UTF-32LE";
+    case 12001: return "UTF-32BE";
+    case 20127: return "US-ASCII";
+    case 1200: return "UTF-16LE";
+    case 1201: return "UTF-16BE";
+    case 65000: return "UTF-7";
+    case 65001: return "UTF-8";
+    default: return nullptr;
+  }
+}
+
+std::string CodePageName(int ACodePage) {
+  if (const char* known = KnownCodePageName(ACodePage)) return known;
+  return "CP" + std::to_string(ACodePage);
+}
+
+}  // namespace
+
+// One direction of an iconv conversion. iconv descriptors keep state, so each use is
+// serialised.
+struct TIdMBCSEncoding::TConverter {
+  iconv_t cd = reinterpret_cast<iconv_t>(-1);
+  std::mutex lock;
+  ~TConverter() {
+    if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+  }
+};
+
+TIdMBCSEncoding::TIdMBCSEncoding() : TIdMBCSEncoding(65001, "UTF-8") {}
+
+TIdMBCSEncoding::TIdMBCSEncoding(int ACodePage)
+    : TIdMBCSEncoding(ACodePage, CodePageName(ACodePage)) {}
+
+TIdMBCSEncoding::TIdMBCSEncoding(int ACodePage, const std::string& ACharSetName)
+    : FCodePage(ACodePage),
+      FCharSetName(ACharSetName),
+      FToBytes(std::make_unique<TConverter>()),
+      FToText(std::make_unique<TConverter>()) {
+  FToBytes->cd = iconv_open(FCharSetName.c_str(), "UTF-8");
+  FToText->cd = iconv_open("UTF-8", FCharSetName.c_str());
+  if (FToBytes->cd == reinterpret_cast<iconv_t>(-1) ||
+      FToText->cd == reinterpret_cast<iconv_t>(-1)) {
+    throw EIdException(Format("Invalid codepage (%d)", ACodePage));
+  }
+}
+
+TIdMBCSEncoding::~TIdMBCSEncoding() = default;
+
+namespace {
+
+// Runs iconv over the whole input. On a sequence it cannot convert, AOnBad is told and
+// returns how many input bytes to skip. Output is appended to VOut.
+template <class TOut, class TOnBad>
+void RunIconv(iconv_t cd, const std::uint8_t* AIn, std::size_t ACount, TOut& VOut, TOnBad AOnBad) {
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);  // initial state
+  char* in = const_cast<char*>(reinterpret_cast<const char*>(AIn));
+  std::size_t in_left = ACount;
+  char chunk[4096];
+  auto drain = [&](char* end) { VOut.insert(VOut.end(), chunk, end); };
+  while (true) {
+    char* out = chunk;
+    std::size_t out_left = sizeof(chunk);
+    const std::size_t r = in_left > 0 ? iconv(cd, &in, &in_left, &out, &out_left)
+                                      : iconv(cd, nullptr, nullptr, &out, &out_left);
+    const int err = r == static_cast<std::size_t>(-1) ? errno : 0;
+    drain(out);
+    if (err == E2BIG) continue;
+    if (err == EILSEQ || err == EINVAL) {
+      const std::size_t skip = std::min(in_left, AOnBad(reinterpret_cast<const std::uint8_t*>(in), in_left));
+      in += skip;
+      in_left -= skip;
+      continue;
+    }
+    if (in_left == 0 && err == 0 && r != static_cast<std::size_t>(-1)) {
+      // Input done: one more call with no input writes the closing shift sequence.
+      char* out2 = chunk;
+      std::size_t out_left2 = sizeof(chunk);
+      iconv(cd, nullptr, nullptr, &out2, &out_left2);
+      drain(out2);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+std::size_t TIdMBCSEncoding::Encode(const std::string& AChars, TIdBytes& VBytes) const {
+  std::lock_guard<std::mutex> guard(FToBytes->lock);
+  std::size_t lost = 0;
+  iconv_t cd = FToBytes->cd;
+  RunIconv(cd, reinterpret_cast<const std::uint8_t*>(AChars.data()), AChars.size(), VBytes,
+           [&](const std::uint8_t* at, std::size_t left) -> std::size_t {
+             // The character has no representation (or is not valid UTF-8): "?" instead,
+             // converted through the same descriptor so a shift state stays right.
+             ++lost;
+             char q[] = "?";
+             char* qin = q;
+             std::size_t qleft = 1;
+             char buf[16];
+             char* qout = buf;
+             std::size_t qout_left = sizeof(buf);
+             iconv(cd, &qin, &qleft, &qout, &qout_left);
+             VBytes.insert(VBytes.end(), buf, qout);
+             std::size_t i = 0;
+             char32_t cp = 0;
+             NextCodePoint(at, left, i, cp);
+             return std::max<std::size_t>(1, i);
+           });
+  return lost;
+}
+
+std::size_t TIdMBCSEncoding::Decode(const std::uint8_t* ABytes, std::size_t ACount,
+                                    std::string& VChars) const {
+  std::lock_guard<std::mutex> guard(FToText->lock);
+  std::size_t lost = 0;
+  RunIconv(FToText->cd, ABytes, ACount, VChars,
+           [&](const std::uint8_t*, std::size_t) -> std::size_t {
+             AppendUTF8(VChars, kReplacement);
+             ++lost;
+             return 1;
+           });
+  return lost;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Shared instances
+
+namespace {
+
+std::atomic<TIdTextEncodingType> g_default_kind{encASCII};
+
+std::mutex& CacheLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::map<int, std::unique_ptr<TIdMBCSEncoding>>& CodePageCache() {
+  static std::map<int, std::unique_ptr<TIdMBCSEncoding>> cache;
+  return cache;
+}
+
+std::map<std::string, std::unique_ptr<TIdMBCSEncoding>>& NameCache() {
+  static std::map<std::string, std::unique_ptr<TIdMBCSEncoding>> cache;
+  return cache;
+}
+
+std::string UpperAscii(std::string s) {
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return s;
+}
+
+}  // namespace
+
+TIdTextEncodingType GIdDefaultTextEncoding() { return g_default_kind.load(); }
+
+void SetGIdDefaultTextEncoding(TIdTextEncodingType AValue) {
+  g_default_kind.store(AValue == encIndyDefault ? encASCII : AValue);
+}
+
+const IIdTextEncoding* IndyTextEncoding_8Bit() {
+  static const TId8BitEncoding instance;
+  return &instance;
+}
+const IIdTextEncoding* IndyTextEncoding_ASCII() {
+  static const TIdASCIIEncoding instance;
+  return &instance;
+}
+const IIdTextEncoding* IndyTextEncoding_UTF16BE() {
+  static const TIdUTF16BigEndianEncoding instance;
+  return &instance;
+}
+const IIdTextEncoding* IndyTextEncoding_UTF16LE() {
+  static const TIdUTF16LittleEndianEncoding instance;
+  return &instance;
+}
+const IIdTextEncoding* IndyTextEncoding_UTF7() {
+  static const TIdUTF7Encoding instance;
+  return &instance;
+}
+const IIdTextEncoding* IndyTextEncoding_UTF8() {
+  static const TIdUTF8Encoding instance;
+  return &instance;
+}
+// The system code page of this platform is UTF-8.
+const IIdTextEncoding* IndyTextEncoding_OSDefault() { return IndyTextEncoding_UTF8(); }
+const IIdTextEncoding* IndyTextEncoding_Default() {
+  return IndyTextEncoding(GIdDefaultTextEncoding());
+}
+
+const IIdTextEncoding* IndyTextEncoding(TIdTextEncodingType AType) {
+  switch (AType) {
+    case encIndyDefault: return IndyTextEncoding_Default();
+    case encOSDefault: return IndyTextEncoding_OSDefault();
+    case enc8Bit: return IndyTextEncoding_8Bit();
+    case encASCII: return IndyTextEncoding_ASCII();
+    case encUTF16BE: return IndyTextEncoding_UTF16BE();
+    case encUTF16LE: return IndyTextEncoding_UTF16LE();
+    case encUTF7: return IndyTextEncoding_UTF7();
+    case encUTF8: return IndyTextEncoding_UTF8();
+  }
+  return IndyTextEncoding_ASCII();
+}
+
+const IIdTextEncoding* IndyTextEncoding(int ACodepage) {
+  switch (ACodepage) {
+    case 1200: return IndyTextEncoding_UTF16LE();
+    case 1201: return IndyTextEncoding_UTF16BE();
+    case 20127: return IndyTextEncoding_ASCII();
+    case 65000: return IndyTextEncoding_UTF7();
+    case 65001: return IndyTextEncoding_UTF8();
+    default: break;
+  }
+  std::lock_guard<std::mutex> guard(CacheLock());
+  auto& cache = CodePageCache();
+  auto it = cache.find(ACodepage);
+  if (it == cache.end()) {
+    it = cache.emplace(ACodepage, std::make_unique<TIdMBCSEncoding>(ACodepage)).first;
+  }
+  return it->second.get();
+}
+
+const IIdTextEncoding* IndyTextEncoding(const std::string& ACharSetName) {
+  const std::string name = UpperAscii(TrimText(ACharSetName));
+  if (name == "UTF-8" || name == "UTF8") return IndyTextEncoding_UTF8();
+  if (name == "UTF-16LE") return IndyTextEncoding_UTF16LE();
+  if (name == "UTF-16BE" || name == "UTF-16") return IndyTextEncoding_UTF16BE();
+  if (name == "US-ASCII" || name == "ASCII") return IndyTextEncoding_ASCII();
+  if (name == "UTF-7") return IndyTextEncoding_UTF7();
+  std::lock_guard<std::mutex> guard(CacheLock());
+  auto& cache = NameCache();
+  auto it = cache.find(name);
+  if (it == cache.end()) {
+    it = cache.emplace(name, std::make_unique<TIdMBCSEncoding>(0, name)).first;
+  }
+  return it->second.get();
+}
+
+const IIdTextEncoding* EnsureEncoding(const IIdTextEncoding* AEncoding) {
+  return AEncoding != nullptr ? AEncoding : IndyTextEncoding_Default();
+}
+
+TIdBytes ToBytes(const std::string& AText, const IIdTextEncoding* AByteEncoding) {
+  return EnsureEncoding(AByteEncoding)->GetBytes(AText);
+}
+
+std::string BytesToString(const TIdBytes& ABytes, const IIdTextEncoding* AByteEncoding) {
+  return EnsureEncoding(AByteEncoding)->GetString(ABytes);
+}
+
+std::string BytesToString(const TIdBytes& ABytes, int AStartIndex, int ALength,
+                          const IIdTextEncoding* AByteEncoding) {
+  return EnsureEncoding(AByteEncoding)->GetString(ABytes, AStartIndex, ALength);
+}
+
+std::size_t UTF16Length(const std::string& AText) {
+  std::size_t units = 0;
+  for (std::size_t i = 0; i < AText.size();) {
+    char32_t cp = 0;
+    const bool ok = NextCodePoint(AText, i, cp);
+    units += ok && cp >= 0x10000 ? 2 : 1;
+  }
+  return units;
+}
+
+}  // namespace brv
