@@ -1,0 +1,42 @@
+// An nginx started by a test: its own prefix in a temporary folder, temporary paths inside
+// it, a port picked with retries (nginx cannot bind port 0), stopped when the object goes.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+namespace brv::test {
+
+class Nginx {
+ public:
+  // AServerBlock is the text inside "server { listen ...; ... }" after the listen line;
+  // ADocs is filled with files by the test through Root().
+  explicit Nginx(const std::string& AServerBlock);
+  ~Nginx();
+  Nginx(const Nginx&) = delete;
+  Nginx& operator=(const Nginx&) = delete;
+
+  // False when nginx is not installed; the test then skips.
+  static bool Available();
+  bool Running() const { return pid_ > 0; }
+  int Port() const { return port_; }
+  // The folder served as document root.
+  const std::string& Root() const { return root_; }
+  const std::string& Prefix() const { return prefix_; }
+  std::string Url(const std::string& APath = "/") const;
+  // Writes a file below the document root.
+  void WriteFile(const std::string& ARelative, const std::string& AContent) const;
+  // The access log so far.
+  std::string AccessLog() const;
+
+ private:
+  bool TryStart(const std::string& AServerBlock, int APort);
+  void Stop();
+
+  std::string prefix_;
+  std::string root_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+};
+
+}  // namespace brv::test
