@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Start-up benchmark of the window: the time from program start to the window's first paint,
+# and the resident memory after one List Queues click, under a virtual X server (Xvfb).
+#
+#   bench/app_startup.sh [RUNS] [PROGRAM]
+#
+# RUNS defaults to 10; PROGRAM to build/release/app/amazon-sqs (built first when missing).
+# The click goes to a local SQS service (tools/local-sqs) started here on a free port, through
+# the endpoint override AWS_ENDPOINT_URL_SQS, with the service's keys. Goals: first paint
+# within 300 ms, at most 60 MB resident.
+#
+# The start time is a CLOCK_MONOTONIC stamp taken immediately before exec of the program; the
+# program prints the same clock once its first paint has been handled (AMAZON_SQS_BENCH).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+runs=${1:-10}
+program=${2:-build/release/app/amazon-sqs}
+
+if [ ! -x "$program" ]; then
+  cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DBRV_BUILD_TESTS=OFF >/dev/null
+  cmake --build build/release --target amazon-sqs -j"$(nproc)"
+  program=build/release/app/amazon-sqs
+fi
+program=$(realpath "$program")
+
+tmp=$(mktemp -d)
+xvfb_pid=""
+sqs_pid=""
+cleanup() {
+  [ -n "$sqs_pid" ] && kill "$sqs_pid" 2>/dev/null && wait "$sqs_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp 3>"$tmp/display" \
+  >"$tmp/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
+[ -s "$tmp/display" ] || { echo "bench: Xvfb did not start" >&2; cat "$tmp/xvfb.log" >&2; exit 1; }
+export DISPLAY=":$(head -n1 "$tmp/display")" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$tmp
+
+# The local SQS service, on a port the OS picks.
+"$root/tools/local-sqs/start.sh" >"$tmp/sqs.out" 2>"$tmp/sqs.err" &
+sqs_pid=$!
+for _ in $(seq 600); do
+  grep -q '^LOCAL_SQS_READY=1' "$tmp/sqs.out" && break
+  kill -0 "$sqs_pid" 2>/dev/null || break
+  sleep 0.1
+done
+endpoint=$(sed -n 's/^LOCAL_SQS_HTTP=//p' "$tmp/sqs.out")
+[ -n "$endpoint" ] || { echo "bench: the local SQS service did not start" >&2; cat "$tmp/sqs.err" >&2; exit 1; }
+export AWS_ENDPOINT_URL_SQS=$endpoint AWS_ACCESS_KEY_ID=test AWS_SECRET_ACCESS_KEY=test
+
+echo "program:  $program"
+echo "service:  $endpoint"
+paint=()
+rss=()
+for i in $(seq "$runs"); do
+  out=$(AMAZON_SQS_BENCH=1 python3 -c '
+import os, sys, time
+os.environ["AMAZON_SQS_T0_NS"] = str(time.monotonic_ns())
+os.execv(sys.argv[1], sys.argv[1:])' "$program" 2>"$tmp/run.err") || {
+    echo "bench: run $i failed" >&2; cat "$tmp/run.err" >&2; exit 1; }
+  p=$(sed -n 's/^first_paint_ms=//p' <<<"$out")
+  r=$(sed -n 's/^rss_kb=//p' <<<"$out")
+  paint+=("$p")
+  rss+=("$r")
+  if [ "$i" -eq 1 ]; then
+    sed -n 's/^log: /  log after the click: /p' <<<"$out"
+    sed 's/^/  stderr: /' "$tmp/run.err" | grep -v 'XDG_RUNTIME_DIR' || true
+  fi
+  printf 'run %2d: first paint %6.1f ms, resident after List Queues %6.1f MB\n' "$i" "$p" \
+    "$(awk -v kb="$r" 'BEGIN {print kb / 1024}')"
+done
+
+median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
+mp=$(median "${paint[@]}")
+mr=$(median "${rss[@]}")
+printf 'median first paint: %.1f ms (goal 300 ms)\n' "$mp"
+printf 'median resident after List Queues: %.1f MB (goal 60 MB)\n' \
+  "$(awk -v kb="$mr" 'BEGIN {print kb / 1024}')"

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Starts the window under a virtual X server (Xvfb) and saves a picture of it to
+# docs/screenshot.png (or to the file given as the first argument).
+#
+#   scripts/screenshot.sh [OUTPUT.png] [PROGRAM]
+#
+# PROGRAM defaults to build/release/app/amazon-sqs, which is built first when missing. The
+# picture is the X server's own pixels under the window, taken by the program itself once it
+# has painted (AMAZON_SQS_SCREENSHOT); the program then quits.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=$(realpath -m "${1:-docs/screenshot.png}")
+program=${2:-build/release/app/amazon-sqs}
+
+if [ ! -x "$program" ]; then
+  cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DBRV_BUILD_TESTS=OFF >/dev/null
+  cmake --build build/release --target amazon-sqs -j"$(nproc)"
+  program=build/release/app/amazon-sqs
+fi
+command -v Xvfb >/dev/null || { echo "screenshot: Xvfb is missing (apt-get install xvfb)" >&2; exit 1; }
+
+tmp=$(mktemp -d)
+xvfb_pid=""
+cleanup() {
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+# Xvfb picks a free display itself and writes its number to the descriptor we give it.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp 3>"$tmp/display" \
+  >"$tmp/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do
+  [ -s "$tmp/display" ] && break
+  kill -0 "$xvfb_pid" 2>/dev/null || { cat "$tmp/xvfb.log" >&2; exit 1; }
+  sleep 0.1
+done
+[ -s "$tmp/display" ] || { echo "screenshot: Xvfb did not start" >&2; exit 1; }
+display=":$(head -n1 "$tmp/display")"
+
+mkdir -p "$(dirname "$out")"
+DISPLAY=$display QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$tmp AMAZON_SQS_SCREENSHOT=$out \
+  timeout 60 "$program"
+echo "screenshot: $out"
