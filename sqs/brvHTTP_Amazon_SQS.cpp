@@ -252,6 +252,7 @@ int CompareParamNames(const std::string& A, const std::string& B) {
 
 void TbrvSQSQueue::AddSQSQueue(const std::string& aEndPoint, const std::string& aAccessKey,
                                const std::string& aQueue, const std::string& aURL) {
+  TLockGuard guard(*this);  // look-up and append as one step
   if (GetSQSQueue(aEndPoint, aAccessKey, aQueue) != nullptr) return;
   auto item = std::make_unique<TbrvSQSQueueItem>();
   item->SetID(aQueue);

@@ -71,6 +71,7 @@ class TbrvSQSRecordList : public TbrvQueue {
   // Appends a new record with the key aID unless one with that key is there; returns the
   // new record, or null when the key was taken.
   T* AddNew(const std::string& aID) {
+    TLockGuard guard(*this);  // look-up and append as one step
     if (GetItem(aID) != nullptr) return nullptr;
     auto record = std::make_unique<T>();
     record->SetID(aID);
