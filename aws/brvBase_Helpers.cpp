@@ -74,6 +74,14 @@ long OffsetSecondsAt(std::time_t AMoment) {
   return local.tm_gmtoff;
 }
 
+// Now as local seconds since 30 December 1899, with the offset from UTC in force now.
+std::int64_t NowLocalSeconds(long& AOffset) {
+  std::timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  AOffset = OffsetSecondsAt(now.tv_sec);
+  return static_cast<std::int64_t>(now.tv_sec) + AOffset + kUnixEpochDays * kSecondsPerDay;
+}
+
 }  // namespace
 
 TDateTime NowLocal() {
@@ -116,10 +124,17 @@ TDateTime LocalOffsetFromUTC(TDateTime ALocalTime) {
 }
 
 std::string UTCDateStamp(TDateTime ALocalTime) {
-  if (ALocalTime == 0) ALocalTime = NowLocal();
-  const TDateTime offset = LocalOffsetFromUTC(ALocalTime);
-  const std::int64_t offsetSeconds = static_cast<std::int64_t>(std::llround(offset * kSecondsPerDay));
-  const TCivil c = Decode(ToSeconds(ALocalTime) - offsetSeconds);
+  std::int64_t utcSeconds = 0;
+  if (ALocalTime == 0) {
+    // now, and the offset in force now, read from the same instant (which zone the
+    // platform has loaded does not matter here: the offset cancels out)
+    long offset = 0;
+    utcSeconds = NowLocalSeconds(offset) - offset;
+  } else {
+    const TDateTime offset = LocalOffsetFromUTC(ALocalTime);
+    utcSeconds = ToSeconds(ALocalTime) - static_cast<std::int64_t>(std::llround(offset * kSecondsPerDay));
+  }
+  const TCivil c = Decode(utcSeconds);
   if (c.year < 0 || c.year > 9999) TimeZoneFailure();
   char text[20];
   std::snprintf(text, sizeof text, "%04d%02u%02uT%02u%02u%02uZ", static_cast<int>(c.year), c.month,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <exception>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -18,8 +19,16 @@ namespace {
 constexpr char kContentType[] = "application/x-www-form-urlencoded; charset=utf-8";
 constexpr char kHexUpper[] = "0123456789ABCDEF";
 
-void LoadHashLibrary(const TIdHashHooks& AHooks) {
-  if (AHooks.LoadHashLibrary != nullptr) AHooks.LoadHashLibrary();
+// The hook table after asking the binding to load the crypto library, and whether it offers
+// SHA-256 (TIdHashSHA256.IsAvailable, read from the same table).
+bool LoadLibrarySHA256(TIdHashHooks& AHooks) {
+  AHooks = GetHashHooks();
+  if (AHooks.LoadHashLibrary != nullptr) {
+    AHooks.LoadHashLibrary();
+    AHooks = GetHashHooks();
+  }
+  return AHooks.HashingAvailable != nullptr && AHooks.HashingAvailable() &&
+         AHooks.SHA256Available != nullptr && AHooks.SHA256Available();
 }
 
 bool IsUnreserved(std::uint8_t c) {
@@ -69,27 +78,58 @@ std::size_t Utf8SequenceLength(const std::string& s, std::size_t i) {
   return len;
 }
 
-// Form-decodes one name or value of a query and re-encodes it canonically.
-std::string CanonicalComponent(const std::string& AText) {
-  // Fast road: a component that is already canonical stays as it is.
-  bool canonical = true;
-  for (std::size_t i = 0; i < AText.size() && canonical; ++i) {
+// True when a name or value of a query is in canonical form already: only unreserved
+// characters and upper-case escapes of the other bytes, the escaped bytes above 0x7F forming
+// well-formed UTF-8.
+bool IsCanonicalComponent(std::string_view AText) {
+  int need = 0;  // continuation bytes still to come
+  std::uint8_t lo = 0x80;
+  std::uint8_t hi = 0xBF;
+  for (std::size_t i = 0; i < AText.size(); ++i) {
     const auto c = static_cast<std::uint8_t>(AText[i]);
-    if (IsUnreserved(c)) continue;
-    if (c == '%' && i + 2 < AText.size() && HexValue(AText[i + 1]) >= 0 &&
-        HexValue(AText[i + 2]) >= 0) {
-      const auto byte = static_cast<std::uint8_t>(HexValue(AText[i + 1]) * 16 + HexValue(AText[i + 2]));
-      const bool upper = !(AText[i + 1] >= 'a' && AText[i + 1] <= 'f') &&
-                         !(AText[i + 2] >= 'a' && AText[i + 2] <= 'f');
-      // an escape of an unreserved byte or of a byte above 0x7F (which may be part of a
-      // multi-byte character) sends this component the slow road
-      canonical = upper && !IsUnreserved(byte) && byte < 0x80;
-      i += 2;
+    if (IsUnreserved(c)) {
+      if (need > 0) return false;
       continue;
     }
-    canonical = false;
+    if (c != '%' || i + 2 >= AText.size()) return false;
+    const char h1 = AText[i + 1];
+    const char h2 = AText[i + 2];
+    const bool upperHex1 = (h1 >= '0' && h1 <= '9') || (h1 >= 'A' && h1 <= 'F');
+    const bool upperHex2 = (h2 >= '0' && h2 <= '9') || (h2 >= 'A' && h2 <= 'F');
+    if (!upperHex1 || !upperHex2) return false;
+    const auto b = static_cast<std::uint8_t>(HexValue(h1) * 16 + HexValue(h2));
+    i += 2;
+    if (need > 0) {
+      if (b < lo || b > hi) return false;
+      lo = 0x80;
+      hi = 0xBF;
+      --need;
+      continue;
+    }
+    if (b < 0x80) {
+      if (IsUnreserved(b)) return false;
+      continue;
+    }
+    if (b >= 0xC2 && b <= 0xDF) {
+      need = 1;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      need = 2;
+      if (b == 0xE0) lo = 0xA0;
+      if (b == 0xED) hi = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      need = 3;
+      if (b == 0xF0) lo = 0x90;
+      if (b == 0xF4) hi = 0x8F;
+    } else {
+      return false;
+    }
   }
-  if (canonical) return AText;
+  return need == 0;
+}
+
+// Form-decodes one name or value of a query and re-encodes it canonically.
+std::string CanonicalComponent(std::string_view AText) {
+  if (IsCanonicalComponent(AText)) return std::string(AText);
 
   std::string bytes;
   bytes.reserve(AText.size());
@@ -154,15 +194,46 @@ std::string HostHeaderValue(const TIdURI& AURI) {
 }  // namespace
 
 std::string AWSCanonicalQuery(const std::string& AQuery) {
-  std::vector<std::pair<std::string, std::string>> params;
-  std::size_t start = 0;
-  while (start <= AQuery.size()) {
-    std::size_t end = AQuery.find('&', start);
-    if (end == std::string::npos) end = AQuery.size();
-    if (end > start) {
-      const std::string param = AQuery.substr(start, end - start);
+  // Common case first: a query the SQS client built is canonical and sorted already, and is
+  // its own canonical form.
+  {
+    const std::string_view query(AQuery);
+    bool asIs = true;
+    std::string_view lastName;
+    std::string_view lastValue;
+    std::size_t start = 0;
+    while (asIs && start < query.size()) {
+      std::size_t end = query.find('&', start);
+      if (end == std::string_view::npos) end = query.size();
+      const std::string_view param = query.substr(start, end - start);
       const std::size_t eq = param.find('=');
-      if (eq == std::string::npos) {
+      if (param.empty() || eq == std::string_view::npos) {
+        asIs = false;
+        break;
+      }
+      const std::string_view name = param.substr(0, eq);
+      const std::string_view value = param.substr(eq + 1);
+      asIs = IsCanonicalComponent(name) && IsCanonicalComponent(value) &&
+             (start == 0 || lastName < name || (lastName == name && lastValue <= value));
+      lastName = name;
+      lastValue = value;
+      start = end + 1;
+      if (end == query.size()) break;
+      if (start == query.size()) asIs = false;  // a trailing "&"
+    }
+    if (asIs) return AQuery;
+  }
+
+  std::vector<std::pair<std::string, std::string>> params;
+  const std::string_view query(AQuery);
+  std::size_t start = 0;
+  while (start <= query.size()) {
+    std::size_t end = query.find('&', start);
+    if (end == std::string_view::npos) end = query.size();
+    if (end > start) {
+      const std::string_view param = query.substr(start, end - start);
+      const std::size_t eq = param.find('=');
+      if (eq == std::string_view::npos) {
         params.emplace_back(CanonicalComponent(param), std::string());
       } else {
         params.emplace_back(CanonicalComponent(param.substr(0, eq)),
@@ -224,12 +295,11 @@ TbrvHTTP_Amazon_AWS_Signature::TbrvHTTP_Amazon_AWS_Signature(TComponent* aOwner)
 
 TIdBytes TbrvHTTP_Amazon_AWS_Signature::GetHMACSHA256(const std::string& AText,
                                                       const TIdBytes& AKey) {
-  const TIdHashHooks hooks = GetHashHooks();
   try {
-    LoadHashLibrary(hooks);
     // Without the library the built-in road is taken straight away: the library road would
     // only raise "SHA256 hashing is not available!" to be caught below.
-    if (TIdHashSHA256::IsAvailable()) {
+    TIdHashHooks hooks;
+    if (LoadLibrarySHA256(hooks)) {
       TIdHMACSHA256 hmac;
       hmac.SetKey(AKey);
       return hmac.HashValue(TIdBytes(AText.begin(), AText.end()));
@@ -242,10 +312,9 @@ TIdBytes TbrvHTTP_Amazon_AWS_Signature::GetHMACSHA256(const std::string& AText,
 }
 
 std::string TbrvHTTP_Amazon_AWS_Signature::GetSHA256Hex(const std::string& AText) {
-  const TIdHashHooks hooks = GetHashHooks();
   try {
-    LoadHashLibrary(hooks);
-    if (TIdHashSHA256::IsAvailable()) {
+    TIdHashHooks hooks;
+    if (LoadLibrarySHA256(hooks)) {
       TIdHashSHA256 sha;
       std::string hex = sha.HashStringAsHex(AText);
       std::transform(hex.begin(), hex.end(), hex.begin(),
@@ -389,13 +458,24 @@ void TbrvHTTP_Amazon_AWS_Signature_V4::CreateStringToSign(const std::string& ARe
 }
 
 void TbrvHTTP_Amazon_AWS_Signature_V4::CalculateSignature() {
-  const std::string secret = "AWS4" + FSignatureV4Options->SecretKey;
-  TIdBytes key(secret.begin(), secret.end());
-  key = GetHMACSHA256(FRequestDate.substr(0, 8), key);
-  key = GetHMACSHA256(FSignatureV4Options->Region, key);
-  key = GetHMACSHA256(FSignatureV4Options->Service, key);
-  key = GetHMACSHA256("aws4_request", key);
-  FSignature = ToHex(GetHMACSHA256(FStringToSign, key), false);
+  const auto& o = *FSignatureV4Options;
+  const std::string day = FRequestDate.substr(0, 8);
+  // The signing key depends only on these four texts, so it is derived once for them and
+  // reused until one changes (at the latest the next day).
+  if (FSigningKey.empty() || FSigningKeyDay != day || FSigningKeyRegion != o.Region ||
+      FSigningKeyService != o.Service || FSigningKeySecret != o.SecretKey) {
+    const std::string secret = "AWS4" + o.SecretKey;
+    TIdBytes key(secret.begin(), secret.end());
+    key = GetHMACSHA256(day, key);
+    key = GetHMACSHA256(o.Region, key);
+    key = GetHMACSHA256(o.Service, key);
+    FSigningKey = GetHMACSHA256("aws4_request", key);
+    FSigningKeyDay = day;
+    FSigningKeyRegion = o.Region;
+    FSigningKeyService = o.Service;
+    FSigningKeySecret = o.SecretKey;
+  }
+  FSignature = ToHex(GetHMACSHA256(FStringToSign, FSigningKey), false);
 }
 
 }  // namespace brv

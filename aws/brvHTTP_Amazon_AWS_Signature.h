@@ -119,6 +119,12 @@ class TbrvHTTP_Amazon_AWS_Signature_V4 : public TbrvHTTP_Amazon_AWS_Signature {
   std::string FSignature;
   TbrvHTTP_SignatureV4_Protocol FProtocol = sv4pHTTP;
   std::function<TDateTime()> FClock;
+  // The last derived signing key and the day, region, service and secret key it is for.
+  TIdBytes FSigningKey;
+  std::string FSigningKeyDay;
+  std::string FSigningKeyRegion;
+  std::string FSigningKeyService;
+  std::string FSigningKeySecret;
 };
 
 // The canonical form of a query for Signature Version 4, as a server computes it from the

@@ -1,7 +1,13 @@
 #include "base/brvIdHashSHA.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#include <immintrin.h>
+#endif
 
 namespace brv {
 
@@ -46,16 +52,18 @@ void TIdSHA256Builtin::Reset() {
   length_ = 0;
 }
 
-void TIdSHA256Builtin::Compress(const std::uint8_t* Block) {
+namespace {
+
+void CompressPortable(std::uint32_t* state, const std::uint8_t* block) {
   std::uint32_t w[64];
-  for (int t = 0; t < 16; ++t) w[t] = LoadBigEndian(Block + 4 * t);
+  for (int t = 0; t < 16; ++t) w[t] = LoadBigEndian(block + 4 * t);
   for (int t = 16; t < 64; ++t) {
     const std::uint32_t s0 = Rotr(w[t - 15], 7) ^ Rotr(w[t - 15], 18) ^ (w[t - 15] >> 3);
     const std::uint32_t s1 = Rotr(w[t - 2], 17) ^ Rotr(w[t - 2], 19) ^ (w[t - 2] >> 10);
     w[t] = w[t - 16] + s0 + w[t - 7] + s1;
   }
-  std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
-  std::uint32_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
+  std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+  std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
   for (int t = 0; t < 64; ++t) {
     const std::uint32_t S1 = Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25);
     const std::uint32_t ch = (e & f) ^ (~e & g);
@@ -72,14 +80,104 @@ void TIdSHA256Builtin::Compress(const std::uint8_t* Block) {
     b = a;
     a = t1 + t2;
   }
-  state_[0] += a;
-  state_[1] += b;
-  state_[2] += c;
-  state_[3] += d;
-  state_[4] += e;
-  state_[5] += f;
-  state_[6] += g;
-  state_[7] += h;
+  state[0] += a;
+  state[1] += b;
+  state[2] += c;
+  state[3] += d;
+  state[4] += e;
+  state[5] += f;
+  state[6] += g;
+  state[7] += h;
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+
+bool CpuHasShaExtensions() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (__get_cpuid(1, &a, &b, &c, &d) == 0) return false;
+  const bool ssse3 = (c & (1u << 9)) != 0;
+  const bool sse41 = (c & (1u << 19)) != 0;
+  if (__get_cpuid_count(7, 0, &a, &b, &c, &d) == 0) return false;
+  const bool sha = (b & (1u << 29)) != 0;
+  return ssse3 && sse41 && sha;
+}
+
+// The same compression with the SHA extensions: the state is kept as the register pairs
+// ABEF and CDGH that the round instruction works on, four rounds per message vector.
+__attribute__((target("sha,sse4.1,ssse3"))) void CompressShaExtensions(std::uint32_t* state,
+                                                                        const std::uint8_t* blocks,
+                                                                        std::size_t count) {
+  const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
+  __m128i tmp = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state));
+  __m128i state1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4));
+  tmp = _mm_shuffle_epi32(tmp, 0xB1);                // CDAB
+  state1 = _mm_shuffle_epi32(state1, 0x1B);          // EFGH
+  __m128i state0 = _mm_alignr_epi8(tmp, state1, 8);  // ABEF
+  state1 = _mm_blend_epi16(state1, tmp, 0xF0);       // CDGH
+
+  for (; count > 0; --count, blocks += 64) {
+    const __m128i abefSaved = state0;
+    const __m128i cdghSaved = state1;
+    __m128i w[16];
+    for (int i = 0; i < 16; ++i) {
+      if (i < 4) {
+        w[i] = _mm_shuffle_epi8(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 16 * i)), byteSwap);
+      } else {
+        const __m128i w7 = _mm_alignr_epi8(w[i - 1], w[i - 2], 4);
+        w[i] = _mm_sha256msg2_epu32(_mm_add_epi32(_mm_sha256msg1_epu32(w[i - 4], w[i - 3]), w7),
+                                    w[i - 1]);
+      }
+      __m128i msg = _mm_add_epi32(w[i], _mm_loadu_si128(reinterpret_cast<const __m128i*>(kRound + 4 * i)));
+      state1 = _mm_sha256rnds2_epu32(state1, state0, msg);
+      msg = _mm_shuffle_epi32(msg, 0x0E);
+      state0 = _mm_sha256rnds2_epu32(state0, state1, msg);
+    }
+    state0 = _mm_add_epi32(state0, abefSaved);
+    state1 = _mm_add_epi32(state1, cdghSaved);
+  }
+
+  tmp = _mm_shuffle_epi32(state0, 0x1B);        // FEBA
+  state1 = _mm_shuffle_epi32(state1, 0xB1);     // DCHG
+  state0 = _mm_blend_epi16(tmp, state1, 0xF0);  // DCBA
+  state1 = _mm_alignr_epi8(state1, tmp, 8);     // HGFE
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(state), state0);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), state1);
+}
+
+std::atomic<bool>& UseShaExtensions() {
+  static std::atomic<bool> use(CpuHasShaExtensions());
+  return use;
+}
+
+#endif
+
+}  // namespace
+
+bool TIdSHA256Builtin::HardwareAccelerated() {
+#if defined(__x86_64__) || defined(__i386__)
+  return UseShaExtensions().load(std::memory_order_relaxed);
+#else
+  return false;
+#endif
+}
+
+void TIdSHA256Builtin::SetHardwareAcceleration(bool Enabled) {
+#if defined(__x86_64__) || defined(__i386__)
+  UseShaExtensions().store(Enabled && CpuHasShaExtensions(), std::memory_order_relaxed);
+#else
+  (void)Enabled;
+#endif
+}
+
+void TIdSHA256Builtin::Compress(const std::uint8_t* Blocks, std::size_t Count) {
+#if defined(__x86_64__) || defined(__i386__)
+  if (UseShaExtensions().load(std::memory_order_relaxed)) {
+    CompressShaExtensions(state_.data(), Blocks, Count);
+    return;
+  }
+#endif
+  for (; Count > 0; --Count, Blocks += kBlockSize) CompressPortable(state_.data(), Blocks);
 }
 
 void TIdSHA256Builtin::Update(const void* Data, std::size_t Size) {
@@ -93,13 +191,14 @@ void TIdSHA256Builtin::Update(const void* Data, std::size_t Size) {
     p += take;
     Size -= take;
     if (buffered_ < kBlockSize) return;
-    Compress(buffer_.data());
+    Compress(buffer_.data(), 1);
     buffered_ = 0;
   }
-  while (Size >= kBlockSize) {
-    Compress(p);
-    p += kBlockSize;
-    Size -= kBlockSize;
+  if (Size >= kBlockSize) {
+    const std::size_t blocks = Size / kBlockSize;
+    Compress(p, blocks);
+    p += blocks * kBlockSize;
+    Size -= blocks * kBlockSize;
   }
   if (Size > 0) {
     std::memcpy(buffer_.data(), p, Size);
@@ -112,14 +211,14 @@ TIdSHA256Builtin::TDigest TIdSHA256Builtin::Final() {
   buffer_[buffered_++] = 0x80;
   if (buffered_ > kBlockSize - 8) {
     std::memset(buffer_.data() + buffered_, 0, kBlockSize - buffered_);
-    Compress(buffer_.data());
+    Compress(buffer_.data(), 1);
     buffered_ = 0;
   }
   std::memset(buffer_.data() + buffered_, 0, kBlockSize - 8 - buffered_);
   for (int i = 0; i < 8; ++i) {
     buffer_[kBlockSize - 1 - static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(bits >> (8 * i));
   }
-  Compress(buffer_.data());
+  Compress(buffer_.data(), 1);
   TDigest digest;
   for (std::size_t i = 0; i < 8; ++i) {
     digest[4 * i] = static_cast<std::uint8_t>(state_[i] >> 24);

@@ -43,8 +43,15 @@ class TIdSHA256Builtin {
   static TDigest Digest(const void* Data, std::size_t Size);
   static TDigest Digest(const std::string& AText) { return Digest(AText.data(), AText.size()); }
 
+  // True when blocks are compressed with the processor's SHA instructions. They are used
+  // when the processor has them; SetHardwareAcceleration(false) keeps to the portable code
+  // (tests check both against the same vectors).
+  static bool HardwareAccelerated();
+  static void SetHardwareAcceleration(bool Enabled);
+
  private:
-  void Compress(const std::uint8_t* Block);
+  // Compresses Count whole blocks into the state.
+  void Compress(const std::uint8_t* Blocks, std::size_t Count);
 
   std::array<std::uint32_t, 8> state_{};
   std::array<std::uint8_t, kBlockSize> buffer_{};

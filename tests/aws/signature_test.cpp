@@ -40,6 +40,8 @@ struct PinnedSigner : TbrvHTTP_Amazon_AWS_Signature_V4 {
   }
 };
 
+long long gMoment = 0;  // the moment the clocks of ReusedSignerFollowsEveryChangeOfDayAndOptions show
+
 std::string HttpCanonicalRequest(const std::string& path, const std::string& query,
                                  const std::string& host) {
   return "GET\n" + path + "\n" + query +
@@ -139,6 +141,33 @@ TEST(SignatureV4Test, StampsEachSigningWithTheClock) {
   EXPECT_EQ(now.RequestDate().size(), 16u);
   EXPECT_EQ(now.RequestDate()[8], 'T');
   EXPECT_EQ(now.RequestDate()[15], 'Z');
+}
+
+TEST(SignatureV4Test, ReusedSignerFollowsEveryChangeOfDayAndOptions) {
+  // one signer through a series of changes gives what a fresh signer gives each time
+  PinnedSigner reused;
+  const auto same = [&](const char* what) {
+    reused.SignGET(kWorkedURL);
+    PinnedSigner fresh;
+    fresh.SignatureV4Options().Assign(&reused.SignatureV4Options());
+    fresh.SetClock([&] { return LocalTimeOfUnixTime(gMoment); });
+    fresh.SignGET(kWorkedURL);
+    EXPECT_EQ(reused.AuthorizationHeader(), fresh.AuthorizationHeader()) << what;
+  };
+  gMoment = k20210302T090507Z;
+  reused.SetClock([&] { return LocalTimeOfUnixTime(gMoment); });
+  same("first");
+  same("again");
+  gMoment += 86400;
+  same("next day");
+  reused.SignatureV4Options().SecretKey = "";
+  same("empty secret");
+  reused.SignatureV4Options().Region = "eu-west-1";
+  same("region");
+  reused.SignatureV4Options().Service = "iot";
+  same("service");
+  reused.SignatureV4Options().SecretKey = "other";
+  same("secret");
 }
 
 TEST(SignatureV4Test, AuthorizationLineReadsTheOptionsWhenRead) {

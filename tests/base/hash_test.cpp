@@ -39,7 +39,24 @@ TIdBytes BuiltinSHA(const TIdBytes& data) {
   return TIdBytes(d.begin(), d.end());
 }
 
-TEST(BuiltinSHA256Test, MatchesTheFipsExampleVectors) {
+// Runs the built-in SHA-256 tests once with the processor's SHA instructions (where it has
+// them) and once with the portable code.
+class BuiltinSHA256Test : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    saved_ = TIdSHA256Builtin::HardwareAccelerated();
+    TIdSHA256Builtin::SetHardwareAcceleration(GetParam());
+  }
+  void TearDown() override { TIdSHA256Builtin::SetHardwareAcceleration(saved_); }
+
+ private:
+  bool saved_ = false;
+};
+
+INSTANTIATE_TEST_SUITE_P(Roads, BuiltinSHA256Test, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Accelerated" : "Portable"; });
+
+TEST_P(BuiltinSHA256Test, MatchesTheFipsExampleVectors) {
   const std::string m448 = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
   const std::string m896 =
       "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmno"
@@ -70,6 +87,15 @@ TEST(BuiltinSHA256Test, MatchesTheFipsExampleVectors) {
     done += n;
   }
   EXPECT_EQ(Hex(sha.Final()), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+  // many blocks in one piece, against the portable code block by block
+  std::mt19937 rng(11);
+  const TIdBytes big = RandomBytes(rng, 64 * 37 + 13);
+  const auto oneGo = TIdSHA256Builtin::Digest(big.data(), big.size());
+  TIdSHA256Builtin::SetHardwareAcceleration(false);
+  TIdSHA256Builtin bytewise;
+  for (auto b : big) bytewise.Update(&b, 1);
+  EXPECT_EQ(Hex(bytewise.Final()), Hex(oneGo));
+  TIdSHA256Builtin::SetHardwareAcceleration(GetParam());
   // Final starts a new message
   sha.Update("abc", 3);
   EXPECT_EQ(Hex(sha.Final()), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
@@ -103,7 +129,7 @@ std::vector<HmacCase> Rfc4231Cases() {
   };
 }
 
-TEST(BuiltinHMACTest, MatchesTheRfc4231Cases) {
+TEST_P(BuiltinSHA256Test, HMACMatchesTheRfc4231Cases) {
   for (const auto& c : Rfc4231Cases()) {
     const std::string mac = ToHex(BuiltinHMAC(c.key, c.data), false);
     EXPECT_EQ(mac.substr(0, c.mac.size()), c.mac);
