@@ -247,6 +247,7 @@ inline constexpr std::uint64_t OPENSSL_INIT_LOAD_CRYPTO_STRINGS = 0x00000002L;
   F(ssl, true, int, SSL_pending, (const SSL*))                                                  \
   F(ssl, true, int, SSL_shutdown, (SSL*))                                                       \
   F(ssl, true, int, SSL_set1_host, (SSL*, const char*))                                         \
+  F(ssl, false, int, SSL_set_cipher_list, (SSL*, const char*))                                  \
   F(ssl, true, X509_VERIFY_PARAM*, SSL_get0_param, (SSL*))                                      \
   F(ssl, true, long, SSL_get_verify_result, (const SSL*))                                       \
   F(ssl, true, const SSL_CIPHER*, SSL_get_current_cipher, (const SSL*))                         \

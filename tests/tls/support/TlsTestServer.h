@@ -1,0 +1,107 @@
+// Test support for the OpenSSL handler: a test certificate authority with the certificates the
+// tests need (made with the openssl command-line tool), and an nginx serving them over TLS on
+// loopback ports, started and stopped by the test.
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace brv::tlstest {
+
+// Runs a program (searched in PATH) with arguments; its exit code, or -1 when it could not run.
+// Output goes to LogFile when given, else nowhere.
+int RunProgram(const std::vector<std::string>& Args, const std::string& LogFile = {});
+
+// A scratch directory removed with everything in it when the object goes.
+class TempDir {
+ public:
+  explicit TempDir(const std::string& Prefix);
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& Name) const { return path_ + "/" + Name; }
+
+ private:
+  std::string path_;
+};
+
+// Certificates for the tests, signed by a test CA unless noted. Each *.pem has its *.key.
+struct TestCertificates {
+  explicit TestCertificates(const std::string& Dir);
+  std::string Dir;
+  std::string CA;           // ca.pem: the test root
+  std::string Localhost;    // for DNS name "localhost"
+  std::string IPDefault;    // for the address 127.0.0.1 (nginx's default server)
+  std::string OtherName;    // for "other.example" only
+  std::string Expired;      // for "localhost", validity ended in 2020
+  std::string SelfSigned;   // for "localhost", signed by itself
+  std::string Client;       // client certificate
+  std::string ClientKey;    // its key, encrypted with ClientKeyPassword
+  std::string ClientKeyPassword = "s3cret-Pa55";
+  std::string ClientP12;    // the client certificate and key as PKCS#12, same password
+};
+
+// The ports of one nginx instance. Every TLS port answers GET / with one line:
+// "sni=<server name> proto=<protocol> alpn=<ALPN protocol> client=<client subject>".
+struct NginxPorts {
+  int Main = 0;        // TLS 1.2 and 1.3; "localhost" gets Localhost, others IPDefault
+  int Tls12Only = 0;   // TLS 1.2 only, Localhost
+  int OtherName = 0;   // OtherName certificate
+  int Expired = 0;     // Expired certificate
+  int SelfSigned = 0;  // SelfSigned certificate
+  int ClientCert = 0;  // requires a client certificate signed by the test CA
+  int Plain = 0;       // plain HTTP
+  int Stall = 0;       // TLS; GET /stall waits forever for an upstream that never answers
+};
+
+// nginx with its own prefix, configuration and logs in a scratch directory.
+class Nginx {
+ public:
+  // Starts nginx on free loopback ports (retrying when a port was taken meanwhile). With
+  // ABench the access log is off and keep-alive allows many requests per connection.
+  explicit Nginx(const TestCertificates& ACerts, bool ABench = false);
+  ~Nginx();
+  Nginx(const Nginx&) = delete;
+  Nginx& operator=(const Nginx&) = delete;
+
+  const NginxPorts& Ports() const { return ports_; }
+  // Empty when nginx runs; else why it could not be started.
+  const std::string& Error() const { return error_; }
+
+ private:
+  bool TryStart(const TestCertificates& ACerts, bool ABench);
+  void Stop();
+
+  TempDir dir_;
+  NginxPorts ports_;
+  pid_t pid_ = -1;
+  int stall_listener_ = -1;
+  std::string error_;
+};
+
+// A loopback listener that accepts connections and never sends a byte.
+class SilentListener {
+ public:
+  SilentListener();
+  ~SilentListener();
+  int Port() const { return port_; }
+  // True when a connection is waiting to be accepted (or was accepted) within AMSec.
+  bool HasConnection(int AMSec);
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+  std::vector<int> accepted_;
+};
+
+// A free loopback TCP port (the OS's choice).
+int FreePort();
+
+// Where nginx and openssl are, or empty.
+std::string FindProgram(const std::string& Name);
+
+}  // namespace brv::tlstest
