@@ -65,7 +65,9 @@ IbrvAWSSigner& TbrvHTTP_Amazon_AWS_Client::GetSigner() {
   return *FSignature;
 }
 
-bool TbrvHTTP_Amazon_AWS_Client::DoBeforeRequest(std::string& /*aURL*/) { return true; }
+bool TbrvHTTP_Amazon_AWS_Client::DoBeforeRequest(std::string& /*aURL*/) {
+  return true;
+}
 
 void TbrvHTTP_Amazon_AWS_Client::CopyLogSettings() {
   IbrvAWSHTTPClient& http = GetHTTPClient();

@@ -5,7 +5,9 @@
 
 namespace brv {
 
-TWaitResult TSynchroObject::WaitFor(unsigned /*Timeout*/) { return TWaitResult::wrError; }
+TWaitResult TSynchroObject::WaitFor(unsigned /*Timeout*/) {
+  return TWaitResult::wrError;
+}
 
 void TbrvCriticalSection::Acquire() {
   try {
@@ -22,7 +24,9 @@ void TbrvCriticalSection::Release() {
   }
 }
 
-bool TbrvCriticalSection::TryAcquire() { return FSection.try_lock(); }
+bool TbrvCriticalSection::TryAcquire() {
+  return FSection.try_lock();
+}
 
 // --- TbrvThreadList ---
 
@@ -46,7 +50,9 @@ std::vector<TObject*>& TbrvThreadList::LockList() {
   return FList;
 }
 
-void TbrvThreadList::UnlockList() { FLock->Release(); }
+void TbrvThreadList::UnlockList() {
+  FLock->Release();
+}
 
 void TbrvThreadList::Add(TObject* Item) {
   TLockGuard guard(*this);
@@ -59,7 +65,9 @@ void TbrvThreadList::Add(TObject* Item) {
   }
 }
 
-void TbrvThreadList::AddKey(TObject* Item, const std::string& /*aKey*/) { Add(Item); }
+void TbrvThreadList::AddKey(TObject* Item, const std::string& /*aKey*/) {
+  Add(Item);
+}
 
 void TbrvThreadList::Delete(int Index) {
   TLockGuard guard(*this);
@@ -67,9 +75,13 @@ void TbrvThreadList::Delete(int Index) {
   FList.erase(FList.begin() + Index);
 }
 
-void TbrvThreadList::DeleteKey(int Index, const std::string& /*aKey*/) { Delete(Index); }
+void TbrvThreadList::DeleteKey(int Index, const std::string& /*aKey*/) {
+  Delete(Index);
+}
 
-void TbrvThreadList::Remove(TObject* Item) { RemoveItem(Item, TDirection::FromBeginning); }
+void TbrvThreadList::Remove(TObject* Item) {
+  RemoveItem(Item, TDirection::FromBeginning);
+}
 
 void TbrvThreadList::RemoveItem(TObject* Item, TDirection Direction) {
   TLockGuard guard(*this);
@@ -87,7 +99,9 @@ void TbrvThreadList::Clear() {
   FList.clear();
 }
 
-TObject* TbrvThreadList::GetValue(const std::string& /*aKey*/) const { return nullptr; }
+TObject* TbrvThreadList::GetValue(const std::string& /*aKey*/) const {
+  return nullptr;
+}
 
 bool TbrvThreadList::IsEmpty() const {
   // Taken under the lock as well: an unlocked read would race with a writer on another thread.
@@ -97,7 +111,9 @@ bool TbrvThreadList::IsEmpty() const {
 
 // --- TbrvQueueCommon ---
 
-TbrvQueueCommon::~TbrvQueueCommon() { TbrvQueueCommon::Clear(); }
+TbrvQueueCommon::~TbrvQueueCommon() {
+  TbrvQueueCommon::Clear();
+}
 
 int TbrvQueueCommon::Count() const {
   TLockGuard guard(*this);

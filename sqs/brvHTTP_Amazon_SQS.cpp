@@ -337,8 +337,7 @@ std::string TbrvHTTP_Amazon_AWS_SQS_Client::GetRequestURL(const std::string& aQu
   return url;
 }
 
-bool TbrvHTTP_Amazon_AWS_SQS_Client::Execute(const std::string& aQueueURL,
-                                             std::string& aResponse) {
+bool TbrvHTTP_Amazon_AWS_SQS_Client::Execute(const std::string& aQueueURL, std::string& aResponse) {
   std::string error;
   GetURL(GetRequestURL(aQueueURL), aResponse, error);
   if (aResponse.empty()) {
@@ -416,7 +415,7 @@ void TbrvHTTP_Amazon_AWS_SQS_Client::AddMessageAttributeParams(
     const std::string prefix = Numbered(aPrefix, m + 1);
     AddParam(prefix + ".Name", item->AttributeName());
     AddParam(prefix + (IsBinaryType(item->AttributeType()) ? ".Value.BinaryValue"
-                                                            : ".Value.StringValue"),
+                                                           : ".Value.StringValue"),
              item->AttributeValue());
     AddParam(prefix + ".Value.DataType", item->AttributeType());
   }
@@ -613,7 +612,8 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::DoChangeMessageVisibilityBatch(
     for (int i = start; i < end; ++i) {
       const TbrvSQSChangeMessageVisibilityBatchRequest* request = aRequests.Items(i);
       if (request == nullptr) continue;
-      const std::string prefix = Numbered("ChangeMessageVisibilityBatchRequestEntry", i - start + 1);
+      const std::string prefix =
+          Numbered("ChangeMessageVisibilityBatchRequestEntry", i - start + 1);
       AddParam(prefix + ".Id", request->ID());
       AddParam(prefix + ".ReceiptHandle", request->ReceiptHandle());
       AddParam(prefix + ".VisibilityTimeout", request->VisibilityTimeout());

@@ -177,7 +177,8 @@ class TbrvHTTP_Amazon_AWS_SQS_Client : public TbrvHTTP_Amazon_AWS_Client {
   void ParseError(const std::string& aError);
 
   // Bodies of the operations; aQueueURL is the resolved queue URL, possibly empty.
-  virtual bool DoSendMessage(const std::string& aQueueURL, const TbrvSQSSendMessageRequest& aRequest,
+  virtual bool DoSendMessage(const std::string& aQueueURL,
+                             const TbrvSQSSendMessageRequest& aRequest,
                              TbrvSQSSendMessageResponse& aResponse);
   virtual bool DoSendMessageBatch(const std::string& aQueueURL,
                                   const TbrvSQSSendMessageRequests& aRequests,

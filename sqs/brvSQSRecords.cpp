@@ -28,10 +28,18 @@ constexpr std::array<const char*, 18> kAttributeWireNames = {
 };
 
 constexpr std::array<const char*, 12> kActionWireNames = {
-    "AddPermission",      "ChangeMessageVisibility",    "DeleteMessage",
-    "DeleteQueue",        "GetQueueAttributes",         "GetQueueUrl",
-    "ListDeadLetterSourceQueues", "PurgeQueue",         "ReceiveMessage",
-    "RemovePermission",   "SendMessage",                "SetQueueAttributes",
+    "AddPermission",
+    "ChangeMessageVisibility",
+    "DeleteMessage",
+    "DeleteQueue",
+    "GetQueueAttributes",
+    "GetQueueUrl",
+    "ListDeadLetterSourceQueues",
+    "PurgeQueue",
+    "ReceiveMessage",
+    "RemovePermission",
+    "SendMessage",
+    "SetQueueAttributes",
 };
 
 template <size_t N>
@@ -63,8 +71,7 @@ void TbrvSQSAttributes::AddSQSAttribute(const std::string& aName, const std::str
   if (TbrvSQSAttribute* attribute = AddNew(aName)) attribute->SetAttributeValue(aValue);
 }
 
-void TbrvSQSAttributes::AddSQSAttribute(TbrvAWSSQSAttribute aAttribute,
-                                        const std::string& aValue) {
+void TbrvSQSAttributes::AddSQSAttribute(TbrvAWSSQSAttribute aAttribute, const std::string& aValue) {
   const std::string name = SQSAttributeWireName(aAttribute);
   if (!name.empty()) AddSQSAttribute(name, aValue);
 }
@@ -77,8 +84,8 @@ void TbrvSQSMessageAttributes::AddSQSAttribute(const std::string& aName, const s
   }
 }
 
-void TbrvSQSDeleteMessageBatchRequestItems::AddSQSDeleteMessage(
-    const std::string& aId, const std::string& aReceiptHandle) {
+void TbrvSQSDeleteMessageBatchRequestItems::AddSQSDeleteMessage(const std::string& aId,
+                                                                const std::string& aReceiptHandle) {
   if (TbrvSQSDeleteMessageBatchRequestItem* item = AddNew(aId))
     item->SetReceiptHandle(aReceiptHandle);
 }
@@ -143,7 +150,9 @@ void TbrvSQSSendMessageRequest::SetMessageSystemAttributes(const TbrvSQSMessageA
   CopyMessageAttributes(Value, MessageSystemAttributes());
 }
 
-TbrvSQSReceiveMessageRequest::~TbrvSQSReceiveMessageRequest() { FMessageAttributeName.reset(); }
+TbrvSQSReceiveMessageRequest::~TbrvSQSReceiveMessageRequest() {
+  FMessageAttributeName.reset();
+}
 
 TStringList& TbrvSQSReceiveMessageRequest::MessageAttributeName() const {
   return Ensure(FMessageAttributeName);
@@ -180,14 +189,20 @@ TbrvSQSCreateQueue::~TbrvSQSCreateQueue() {
   FTags.reset();
 }
 
-TbrvSQSAttributes& TbrvSQSCreateQueue::Attributes() const { return Ensure(FAttributes); }
+TbrvSQSAttributes& TbrvSQSCreateQueue::Attributes() const {
+  return Ensure(FAttributes);
+}
 
 void TbrvSQSCreateQueue::SetAttributes(std::unique_ptr<TbrvSQSAttributes> Value) {
   FAttributes = std::move(Value);
 }
 
-TbrvSQSTags& TbrvSQSCreateQueue::Tags() const { return Ensure(FTags); }
+TbrvSQSTags& TbrvSQSCreateQueue::Tags() const {
+  return Ensure(FTags);
+}
 
-void TbrvSQSCreateQueue::SetTags(std::unique_ptr<TbrvSQSTags> Value) { FTags = std::move(Value); }
+void TbrvSQSCreateQueue::SetTags(std::unique_ptr<TbrvSQSTags> Value) {
+  FTags = std::move(Value);
+}
 
 }  // namespace brv

@@ -19,10 +19,10 @@ class SQSActions : public SQSClientTest {
 // --- messages ---
 
 TEST_F(SQSActions, SendMessageSimpleFormEncodesTheBodyAndSendsDelayOnlyInRange) {
-  const std::string send_answer = Answer(
-      "SendMessage",
-      "<MD5OfMessageBody>fafb00f5732ab283681e124bf8747ed1</MD5OfMessageBody>"
-      "<MessageId>5fea7756-0ea4-451a-a703-a558b933e274</MessageId>");
+  const std::string send_answer =
+      Answer("SendMessage",
+             "<MD5OfMessageBody>fafb00f5732ab283681e124bf8747ed1</MD5OfMessageBody>"
+             "<MessageId>5fea7756-0ea4-451a-a703-a558b933e274</MessageId>");
   for (int i = 0; i < 4; ++i) seams.AnswerBody(send_answer);
   EXPECT_TRUE(client.SendMessage("orders", "{\"total\": 5 & \"x\"=1} 100% +1 \xE2\x82\xAC", 0));
   EXPECT_TRUE(client.SendMessage("orders", "a", 900));
@@ -56,18 +56,19 @@ TEST_F(SQSActions, SendMessageFullFormSendsAttributesUnderTheServiceNames) {
       "<SequenceNumber>18849496460467696128</SequenceNumber>"));
   TbrvSQSSendMessageResponse response;
   ASSERT_TRUE(client.SendMessage("orders", request, response));
-  EXPECT_EQ(Sent(),
-            (Strings{Q +
-                     "Action=SendMessage&MessageAttribute.1.Name=City"
-                     "&MessageAttribute.1.Value.DataType=String"
-                     "&MessageAttribute.1.Value.StringValue=Any%20City"
-                     "&MessageAttribute.2.Name=Thumb&MessageAttribute.2.Value.BinaryValue=AAEC%2Fw%3D%3D"
-                     "&MessageAttribute.2.Value.DataType=Binary&MessageBody=hello"
-                     "&MessageDeduplicationId=dedup%3D1&MessageGroupId=group%201"
-                     "&MessageSystemAttribute.1.Name=AWSTraceHeader"
-                     "&MessageSystemAttribute.1.Value.DataType=String"
-                     "&MessageSystemAttribute.1.Value.StringValue="
-                     "Root%3D1-5759e988-bd862e3fe1be46a994272793"}));
+  EXPECT_EQ(
+      Sent(),
+      (Strings{Q +
+               "Action=SendMessage&MessageAttribute.1.Name=City"
+               "&MessageAttribute.1.Value.DataType=String"
+               "&MessageAttribute.1.Value.StringValue=Any%20City"
+               "&MessageAttribute.2.Name=Thumb&MessageAttribute.2.Value.BinaryValue=AAEC%2Fw%3D%3D"
+               "&MessageAttribute.2.Value.DataType=Binary&MessageBody=hello"
+               "&MessageDeduplicationId=dedup%3D1&MessageGroupId=group%201"
+               "&MessageSystemAttribute.1.Name=AWSTraceHeader"
+               "&MessageSystemAttribute.1.Value.DataType=String"
+               "&MessageSystemAttribute.1.Value.StringValue="
+               "Root%3D1-5759e988-bd862e3fe1be46a994272793"}));
   EXPECT_EQ(response.MD5OfMessageBody(), "5d41402abc4b2a76b9719d911017c592");
   EXPECT_EQ(response.MD5OfMessageAttributes(), "3ae8f24a165a8cedc005670c81a27295");
   EXPECT_EQ(response.MD5OfMessageSystemAttributes(), "5ae4d5d7636402d80f4eb6d213245a88");
@@ -129,7 +130,8 @@ const char* kReceiveAnswer =
     "<ReceiveMessageResponse><ReceiveMessageResult>"
     "<Message>"
     "<MessageId>5fea7756-0ea4-451a-a703-a558b933e274</MessageId>"
-    "<ReceiptHandle>MbZj6wDWli+JvwwJaBV+3dcjk2YW2vA3+STFFljTM8tJJg6HRG6PYSasuWXPJB+Cw=</ReceiptHandle>"
+    "<ReceiptHandle>MbZj6wDWli+JvwwJaBV+3dcjk2YW2vA3+STFFljTM8tJJg6HRG6PYSasuWXPJB+Cw=</"
+    "ReceiptHandle>"
     "<MD5OfBody>fafb00f5732ab283681e124bf8747ed1</MD5OfBody>"
     "<Body>{&quot;order&quot;: 1, &quot;note&quot;: &quot;a &lt; b &amp;&amp; caf\xC3\xA9&quot;}"
     "</Body>"
@@ -271,10 +273,11 @@ TEST_F(SQSActions, DeleteMessageEncodesTheHandleAndNeedsARequestId) {
   seams.AnswerBody("<DeleteMessageResponse><ResponseMetadata/></DeleteMessageResponse>");
   EXPECT_TRUE(client.DeleteMessage("orders", "MbZj6+JvwwJaBV/3dcjk2YW2vA3=="));
   EXPECT_FALSE(client.DeleteMessage("orders", "x"));
-  EXPECT_EQ(Sent(), (Strings{
-                        Q + "Action=DeleteMessage&ReceiptHandle=MbZj6%2BJvwwJaBV%2F3dcjk2YW2vA3%3D%3D",
-                        Q + "Action=DeleteMessage&ReceiptHandle=x",
-                    }));
+  EXPECT_EQ(Sent(),
+            (Strings{
+                Q + "Action=DeleteMessage&ReceiptHandle=MbZj6%2BJvwwJaBV%2F3dcjk2YW2vA3%3D%3D",
+                Q + "Action=DeleteMessage&ReceiptHandle=x",
+            }));
 }
 
 TEST_F(SQSActions, DeleteMessageBatchDeletesEveryEntry) {
@@ -282,14 +285,15 @@ TEST_F(SQSActions, DeleteMessageBatchDeletesEveryEntry) {
   for (int i = 1; i <= 21; ++i)
     items.AddSQSDeleteMessage("d" + std::to_string(i), "h/" + std::to_string(i));
   for (int i = 0; i < 3; ++i)
-    seams.AnswerBody(Answer("DeleteMessageBatch", "<DeleteMessageBatchResultEntry><Id>d1</Id>"
-                                                  "</DeleteMessageBatchResultEntry>"));
+    seams.AnswerBody(Answer("DeleteMessageBatch",
+                            "<DeleteMessageBatchResultEntry><Id>d1</Id>"
+                            "</DeleteMessageBatchResultEntry>"));
   client.DeleteMessageBatch("orders", items);
   const Strings sent = Sent();
   ASSERT_EQ(sent.size(), 3u);
   const std::string e = "DeleteMessageBatchRequestEntry.";
-  EXPECT_EQ(sent[2], Q + "Action=DeleteMessageBatch&" + e + "1.Id=d21&" + e +
-                         "1.ReceiptHandle=h%2F21");
+  EXPECT_EQ(sent[2],
+            Q + "Action=DeleteMessageBatch&" + e + "1.Id=d21&" + e + "1.ReceiptHandle=h%2F21");
   EXPECT_NE(sent[1].find(e + "10.Id=d20&" + e + "10.ReceiptHandle=h%2F20&"), std::string::npos);
   EXPECT_NE(sent[0].find(e + "1.Id=d1&" + e + "1.ReceiptHandle=h%2F1&"), std::string::npos);
   EXPECT_EQ(sent[0].find(e + "11."), std::string::npos);
@@ -367,12 +371,12 @@ TEST_F(SQSActions, ListQueueTagsReadsKeysAndValues) {
 
 TEST_F(SQSActions, GetQueueAttributesAsksForAllAndClearsEvenOnFailure) {
   TbrvSQSAttributes attributes;
-  seams.AnswerBody(Answer(
-      "GetQueueAttributes",
-      "<Attribute><Name>ApproximateNumberOfMessages</Name><Value>0</Value></Attribute>"
-      "<Attribute><Name>Policy</Name><Value>{&quot;Version&quot;:&quot;2012-10-17&quot;}"
-      "</Value></Attribute>"
-      "<Attribute><Name>VisibilityTimeout</Name><Value>30</Value></Attribute>"));
+  seams.AnswerBody(
+      Answer("GetQueueAttributes",
+             "<Attribute><Name>ApproximateNumberOfMessages</Name><Value>0</Value></Attribute>"
+             "<Attribute><Name>Policy</Name><Value>{&quot;Version&quot;:&quot;2012-10-17&quot;}"
+             "</Value></Attribute>"
+             "<Attribute><Name>VisibilityTimeout</Name><Value>30</Value></Attribute>"));
   ASSERT_TRUE(client.GetQueueAttributes("orders", attributes));
   ASSERT_EQ(attributes.Count(), 3);
   EXPECT_EQ(attributes.Find("Policy")->AttributeValue(), "{\"Version\":\"2012-10-17\"}");
@@ -453,9 +457,9 @@ TEST_F(SQSActions, ListDeadLetterSourceQueuesClearsOnlyOnAcceptedAnswer) {
   seams.AnswerHTTPError(400, ErrorAnswer("AWS.SimpleQueueService.NonExistentQueue", "gone"));
   EXPECT_FALSE(client.ListDeadLetterSourceQueues("orders", urls));
   EXPECT_EQ(urls.Text(), "kept\n");
-  seams.AnswerBody(Answer("ListDeadLetterSourceQueues",
-                          "<QueueUrl>" + kQueueURL + "-a</QueueUrl><QueueUrl>" + kQueueURL +
-                              "-b</QueueUrl>"));
+  seams.AnswerBody(
+      Answer("ListDeadLetterSourceQueues",
+             "<QueueUrl>" + kQueueURL + "-a</QueueUrl><QueueUrl>" + kQueueURL + "-b</QueueUrl>"));
   EXPECT_TRUE(client.ListDeadLetterSourceQueues("orders", urls));
   EXPECT_EQ(urls.Text(), kQueueURL + "-a\n" + kQueueURL + "-b\n");
   EXPECT_EQ(Sent(), (Strings{Q + "Action=ListDeadLetterSourceQueues",
@@ -485,8 +489,8 @@ std::vector<TOperation> AllOperations() {
          TbrvSQSSendMessageResponse response;
          const bool ok = c.SendMessage("orders", request, response);
          if (!ok) {
-    EXPECT_EQ(response.MessageId(), "");
-  }
+           EXPECT_EQ(response.MessageId(), "");
+         }
          return ok;
        }},
       {"SendMessageBatch",
@@ -502,8 +506,8 @@ std::vector<TOperation> AllOperations() {
          TbrvSQSReceiveMessageResponses responses;
          const bool ok = c.ReceiveMessage("orders", responses);
          if (!ok) {
-    EXPECT_EQ(responses.Count(), 0);
-  }
+           EXPECT_EQ(responses.Count(), 0);
+         }
          return ok;
        }},
       {"ReceiveMessageFull",
@@ -521,8 +525,8 @@ std::vector<TOperation> AllOperations() {
          ids.Add("kept");
          const bool ok = c.ChangeMessageVisibilityBatch("orders", requests, ids);
          if (!ok) {
-    EXPECT_EQ(ids.Count(), 1);
-  }
+           EXPECT_EQ(ids.Count(), 1);
+         }
          return ok;
        }},
       {"DeleteMessage", [](auto& c) { return c.DeleteMessage("orders", "h"); }},
@@ -579,8 +583,8 @@ TEST_P(SQSFailureRoads, EveryRoadFailsTheOperationAsDesigned) {
   ASSERT_EQ(seams.Gets.size(), 1u);
 
   // HTTP error status: reported through OnSQSError with code and message.
-  seams.AnswerHTTPError(400, ErrorAnswer("AWS.SimpleQueueService.QueueDeletedRecently",
-                                         "You must wait 60 seconds."));
+  seams.AnswerHTTPError(
+      400, ErrorAnswer("AWS.SimpleQueueService.QueueDeletedRecently", "You must wait 60 seconds."));
   const bool after_error = op.Run(client);
   if (op.HasResult) {
     EXPECT_FALSE(after_error);

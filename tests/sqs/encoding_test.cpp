@@ -46,12 +46,12 @@ class TTextSource {
 
  private:
   char32_t NextCode() {
-    static const char32_t kSpecials[] = {'&', '=', '+', '%', '#', ' ', '\r', '\n', ';', '<', '>',
-                                         '"', '\''};
+    static const char32_t kSpecials[] = {'&',  '=', '+', '%', '#', ' ', '\r',
+                                         '\n', ';', '<', '>', '"', '\''};
     switch (std::uniform_int_distribution<int>(0, 3)(random_)) {
       case 0:
-        return kSpecials[std::uniform_int_distribution<size_t>(0, std::size(kSpecials) - 1)(
-            random_)];
+        return kSpecials[std::uniform_int_distribution<size_t>(0,
+                                                               std::size(kSpecials) - 1)(random_)];
       case 1:
         return std::uniform_int_distribution<char32_t>(0, 0x7F)(random_);
       default: {
@@ -97,7 +97,8 @@ std::map<std::string, std::string> DecodeQuery(const std::string& Query) {
     if (end == std::string::npos) end = Query.size();
     const std::string pair = Query.substr(start, end - start);
     const size_t eq = pair.find('=');
-    result[unescape(pair.substr(0, eq))] = eq == std::string::npos ? "" : unescape(pair.substr(eq + 1));
+    result[unescape(pair.substr(0, eq))] =
+        eq == std::string::npos ? "" : unescape(pair.substr(eq + 1));
     start = end + 1;
   }
   return result;
@@ -106,8 +107,7 @@ std::map<std::string, std::string> DecodeQuery(const std::string& Query) {
 bool IsCanonical(const std::string& Encoded) {
   for (size_t i = 0; i < Encoded.size(); ++i) {
     const char c = Encoded[i];
-    if (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_' ||
-        c == '~')
+    if (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_' || c == '~')
       continue;
     if (c != '%' || i + 2 >= Encoded.size()) return false;
     for (int k = 1; k <= 2; ++k) {
@@ -212,12 +212,23 @@ TEST(SQSEncodingProperty, EntityDecodingInvertsEscapesAndNumericReferences) {
         continue;
       }
       switch (code) {
-        case '&': escaped += "&amp;"; break;
-        case '<': escaped += "&lt;"; break;
-        case '>': escaped += "&gt;"; break;
-        case '"': escaped += "&quot;"; break;
-        case '\'': escaped += "&apos;"; break;
-        default: escaped += UTF8(code);
+        case '&':
+          escaped += "&amp;";
+          break;
+        case '<':
+          escaped += "&lt;";
+          break;
+        case '>':
+          escaped += "&gt;";
+          break;
+        case '"':
+          escaped += "&quot;";
+          break;
+        case '\'':
+          escaped += "&apos;";
+          break;
+        default:
+          escaped += UTF8(code);
       }
     }
     ASSERT_EQ(DecodeXMLEntities(escaped), Join(codes)) << escaped;

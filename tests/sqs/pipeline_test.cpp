@@ -13,8 +13,8 @@ using namespace brv::testing;
 
 TEST(SQSText, EncodeURLValueWritesUTF8BytesAndKeepsOnlyUnreserved) {
   EXPECT_EQ(EncodeURLValue("a b/c~d"), "a%20b%2Fc~d");
-  EXPECT_EQ(EncodeURLValue("\xC3\xA9"), "%C3%A9");           // U+00E9
-  EXPECT_EQ(EncodeURLValue("\xE2\x82\xAC"), "%E2%82%AC");    // U+20AC
+  EXPECT_EQ(EncodeURLValue("\xC3\xA9"), "%C3%A9");                // U+00E9
+  EXPECT_EQ(EncodeURLValue("\xE2\x82\xAC"), "%E2%82%AC");         // U+20AC
   EXPECT_EQ(EncodeURLValue("\xF0\x9F\x98\x80"), "%F0%9F%98%80");  // U+1F600
   EXPECT_EQ(EncodeURLValue("a&b=c+d%e#f\r\n"), "a%26b%3Dc%2Bd%25e%23f%0D%0A");
   EXPECT_EQ(EncodeURLValue("AZaz09-._~"), "AZaz09-._~");
@@ -44,7 +44,7 @@ TEST(SQSText, GetXMLTagValueIsAPlainTextSearch) {
   EXPECT_EQ(GetXMLTagValue("<a><b/></a>", "b"), "");
   EXPECT_EQ(GetXMLTagValue("<a></b>x<b>y</a>", "b"), "");  // closing tag first
   EXPECT_EQ(GetXMLTagValue("<b attr=\"1\">x</b>", "b"), "");
-  EXPECT_EQ(GetXMLTagValue("<v><i>1</i></v>", "v"), "<i>1</i>");  // nested markup kept
+  EXPECT_EQ(GetXMLTagValue("<v><i>1</i></v>", "v"), "<i>1</i>");    // nested markup kept
   EXPECT_EQ(GetXMLTagValue("<v>a &amp; b</v>", "v"), "a &amp; b");  // raw
   EXPECT_EQ(GetXMLTagText("<v>a &amp; b</v>", "v"), "a & b");
   EXPECT_EQ(GetXMLTagValue("<MessageId>1</MessageId>", "Message"), "");
@@ -126,8 +126,8 @@ TEST_F(SQSPipeline, CacheIsKeyedByEndpointAccessKeyAndName) {
 TEST_F(SQSPipeline, UnresolvedQueueFallsBackToTheEndpointAndReportsBothErrors) {
   seams.AnswerHTTPError(400, ErrorAnswer("AWS.SimpleQueueService.NonExistentQueue",
                                          "The specified queue does not exist."));
-  seams.AnswerHTTPError(400, ErrorAnswer("MissingParameter",
-                                         "The request must contain the parameter QueueUrl."));
+  seams.AnswerHTTPError(
+      400, ErrorAnswer("MissingParameter", "The request must contain the parameter QueueUrl."));
   EXPECT_FALSE(client.DeleteQueue("missing"));
   EXPECT_EQ(Sent(), (std::vector<std::string>{
                         kEndPoint + "?Action=GetQueueUrl&QueueName=missing",
@@ -141,8 +141,8 @@ TEST_F(SQSPipeline, UnresolvedQueueFallsBackToTheEndpointAndReportsBothErrors) {
 }
 
 TEST_F(SQSPipeline, ErrorReportDecodesCodeAndMessageAndKeepsTheRawText) {
-  const std::string raw = ErrorAnswer("InvalidParameterValue",
-                                      "Value &quot;a&lt;b&quot; for parameter X is invalid.");
+  const std::string raw =
+      ErrorAnswer("InvalidParameterValue", "Value &quot;a&lt;b&quot; for parameter X is invalid.");
   seams.AnswerHTTPError(400, raw);
   EXPECT_EQ(client.CreateQueue("bad name"), "");
   ASSERT_EQ(errors.size(), 1u);

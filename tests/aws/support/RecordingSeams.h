@@ -48,10 +48,10 @@ class TRecordingSeams {
     Client.SetHTTPClientFactory([this] { return std::make_unique<HTTP>(this); });
   }
 
-  std::vector<TRecordedGet> Gets;               // every Get, in order
-  std::vector<std::string> SignedURLs;          // every SignGET, in order
+  std::vector<TRecordedGet> Gets;                              // every Get, in order
+  std::vector<std::string> SignedURLs;                         // every SignGET, in order
   std::vector<IbrvAWSSigner::TSignatureV4Options> SignedWith;  // options of every SignGET
-  std::vector<TwsTLSVersions> TLSVersions;      // every SetTLSVersion
+  std::vector<TwsTLSVersions> TLSVersions;                     // every SetTLSVersion
   int SignersMade = 0;
   int HTTPClientsMade = 0;
   // When set, SignGET raises it.

@@ -28,7 +28,9 @@ inline std::string Answer(const std::string& Action, const std::string& Result,
 }
 
 // An answer with no result element, as DeleteQueue and its kind give.
-inline std::string EmptyAnswer(const std::string& Action) { return Answer(Action, ""); }
+inline std::string EmptyAnswer(const std::string& Action) {
+  return Answer(Action, "");
+}
 
 // The service's error document.
 inline std::string ErrorAnswer(const std::string& Code, const std::string& Message) {
