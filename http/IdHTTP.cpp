@@ -83,6 +83,17 @@ std::int64_t ParseChunkSize(const std::string& ALine) {
   return value;
 }
 
+// No value may carry a line break into the message: it would end the header block early or
+// start a header of its own.
+void CheckRequestLine(TIdHTTPRequest& ARequest) {
+  if (HasBreakNulOrSpace(ARequest.Method()) || ARequest.Method().empty())
+    throw EIdHTTPInvalidRequestValue("Invalid request method: \"" + ARequest.Method() + "\"");
+  if (HasBreakNulOrSpace(ARequest.URL()))
+    throw EIdHTTPInvalidRequestValue("Invalid request target: it holds a CR, LF, NUL or space");
+  if (HasBreakNulOrSpace(ARequest.Host()))
+    throw EIdHTTPInvalidRequestValue("Invalid host: it holds a CR, LF, NUL or space");
+}
+
 TIdSSLIOHandlerSocketBase* AsTLS(TIdIOHandler* AHandler) {
   return dynamic_cast<TIdSSLIOHandlerSocketBase*>(AHandler);
 }
@@ -167,14 +178,7 @@ void TIdHTTPProtocol::BuildAndSendRequest(TIdURI* AURI) {
   TIdHTTPRequest& req = *FRequest;
   if (req.Authentication() != nullptr) req.Authentication()->SetRequest(req.Method(), req.URL());
 
-  // No value may carry a line break into the message: it would end the header block early
-  // or start a header of its own.
-  if (HasBreakNulOrSpace(req.Method()) || req.Method().empty())
-    throw EIdHTTPInvalidRequestValue("Invalid request method: \"" + req.Method() + "\"");
-  if (HasBreakNulOrSpace(req.URL()))
-    throw EIdHTTPInvalidRequestValue("Invalid request target: it holds a CR, LF, NUL or space");
-  if (HasBreakNulOrSpace(req.Host()))
-    throw EIdHTTPInvalidRequestValue("Invalid host: it holds a CR, LF, NUL or space");
+  CheckRequestLine(req);
   for (int i = 0; i < req.CustomHeaders().Count(); ++i)
     if (HasLineBreakOrNul(req.CustomHeaders()[i]))
       throw EIdHTTPInvalidRequestValue("Invalid header \"" + req.CustomHeaders().GetName(i) +
@@ -674,6 +678,7 @@ void TIdCustomHTTP::ExecuteRequest(const std::string& AMethod, const std::string
     // never read it as its own.
     finish();
     Disconnect();
+    if (IOHandler() != nullptr) IOHandler()->InputBuffer()->Clear();
     throw;
   }
   finish();
@@ -757,6 +762,7 @@ void TIdCustomHTTP::ResolveRequestURL() {
   if (FURI->Port() != DefaultPortOf(FURI->Protocol()) || DefaultPortOf(FURI->Protocol()).empty())
     host += ":" + FURI->Port();
   req.SetHost(host);
+  CheckRequestLine(req);  // before anything connects
 }
 
 TIdHTTPConnectionType TIdCustomHTTP::SelectTarget() {
