@@ -572,7 +572,7 @@ class SQSFailureRoads : public SQSClientTest, public ::testing::WithParamInterfa
   void SetUp() override { ResolveOrders(); }
 };
 
-TEST_P(SQSFailureRoads, EveryRoadFailsTheOperationAsDesigned) {
+TEST_P(SQSFailureRoads, EveryFailureRoadFailsTheOperation) {
   const TOperation& op = GetParam();
   const std::string ok_answer =
       "<Response><QueueUrl>" + kQueueURL + "</QueueUrl><RequestId>r</RequestId></Response>";
