@@ -85,7 +85,10 @@ std::string Nginx::AccessLog() const {
   return s.str();
 }
 
-bool Nginx::TryStart(const std::string& AServerBlock, int APort) {
+bool Nginx::TryStart(const std::string& ATemplate, int APort) {
+  std::string AServerBlock = ATemplate;
+  for (size_t p; (p = AServerBlock.find("%PREFIX%")) != std::string::npos;)
+    AServerBlock.replace(p, 8, prefix_);
   std::ostringstream conf;
   if (::geteuid() == 0) conf << "user root;\n";
   conf << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
@@ -93,7 +96,8 @@ bool Nginx::TryStart(const std::string& AServerBlock, int APort) {
        << "error_log " << prefix_ << "/logs/error.log warn;\n"
        << "events { worker_connections 64; }\n"
        << "http {\n"
-       << "  access_log " << prefix_ << "/logs/access.log;\n"
+       << "  log_format brv '$connection $connection_requests \"$request\" $status';\n"
+       << "  access_log " << prefix_ << "/logs/access.log brv;\n"
        << "  client_body_temp_path " << prefix_ << "/tmp/body;\n"
        << "  proxy_temp_path " << prefix_ << "/tmp/proxy;\n"
        << "  fastcgi_temp_path " << prefix_ << "/tmp/fastcgi;\n"

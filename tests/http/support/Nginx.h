@@ -9,8 +9,8 @@ namespace brv::test {
 
 class Nginx {
  public:
-  // AServerBlock is the text inside "server { listen ...; ... }" after the listen line;
-  // ADocs is filled with files by the test through Root().
+  // AServerBlock is the text inside "server { listen ...; root ...; ... }" after the root
+  // line; "%PREFIX%" in it stands for the prefix folder. Files are written with WriteFile.
   explicit Nginx(const std::string& AServerBlock);
   ~Nginx();
   Nginx(const Nginx&) = delete;
