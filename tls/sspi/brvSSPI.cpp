@@ -687,7 +687,7 @@ SECURITY_STATUS FreeContextBuffer(void* pvContextBuffer) {
 SECURITY_STATUS EncryptMessage(PCtxtHandle phContext, ULONG, PSecBufferDesc pMessage, ULONG) {
   Context* c = ContextOf(phContext);
   if (!c) return SEC_E_INVALID_HANDLE;
-  std::lock_guard lock(c->mu);
+  std::unique_lock lock(c->mu);
   if (!c->established) return SEC_E_INVALID_HANDLE;
   SecBuffer* header = FindBuffer(pMessage, SECBUFFER_STREAM_HEADER);
   SecBuffer* data = FindBuffer(pMessage, SECBUFFER_DATA);
@@ -698,9 +698,11 @@ SECURITY_STATUS EncryptMessage(PCtxtHandle phContext, ULONG, PSecBufferDesc pMes
   c->out.clear();
   if (data->cbBuffer > 0) {
     ssize_t r;
+    lock.unlock();  // Push takes the lock itself
     do {
       r = gnutls_record_send(c->session, data->pvBuffer, data->cbBuffer);
     } while (r == GNUTLS_E_AGAIN || r == GNUTLS_E_INTERRUPTED);
+    lock.lock();
     if (r < 0) return r == GNUTLS_E_INVALID_SESSION ? SEC_E_CONTEXT_EXPIRED : SEC_E_INTERNAL_ERROR;
   }
   // What the peer is owed goes first, then the record; together they fill header, data and
@@ -726,7 +728,7 @@ SECURITY_STATUS DecryptMessage(PCtxtHandle phContext, PSecBufferDesc pMessage, U
   Context* c = ContextOf(phContext);
   if (!c) return SEC_E_INVALID_HANDLE;
   if (pfQOP) *pfQOP = 0;
-  std::lock_guard lock(c->mu);
+  std::unique_lock lock(c->mu);
   if (!c->established) return SEC_E_INVALID_HANDLE;
   if (!pMessage || !pMessage->pBuffers || pMessage->cBuffers < 4) return SEC_E_INVALID_TOKEN;
   SecBuffer* dataBuf = FindBuffer(pMessage, SECBUFFER_DATA);
@@ -746,12 +748,9 @@ SECURITY_STATUS DecryptMessage(PCtxtHandle phContext, PSecBufferDesc pMessage, U
   c->out.clear();
   std::uint8_t plain[kMaxRecordBody];
   ssize_t r;
-  {
-    // Push and Pull lock the mutex themselves.
-    c->mu.unlock();
-    r = gnutls_record_recv(c->session, plain, sizeof plain);
-    c->mu.lock();
-  }
+  lock.unlock();  // Push and Pull take the lock themselves
+  r = gnutls_record_recv(c->session, plain, sizeof plain);
+  lock.lock();
   c->in.clear();
   c->inPos = 0;
   if (!c->out.empty()) {
