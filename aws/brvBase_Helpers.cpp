@@ -94,6 +94,7 @@ TDateTime NowLocal() {
 }
 
 TDateTime LocalTimeOfUnixTime(long long AUnixSeconds) {
+  tzset();
   const auto moment = static_cast<std::time_t>(AUnixSeconds);
   return FromSeconds(AUnixSeconds + OffsetSecondsAt(moment) + kUnixEpochDays * kSecondsPerDay);
 }

@@ -251,12 +251,23 @@ bool HasPercentEscape(const std::string& AStr, int APos) {
          IsHexDigit(AStr[i + 2]);
 }
 
+namespace {
+
+std::size_t CheckedIndex(const std::string& AStr, int APos) {
+  if (APos < 1 || static_cast<std::size_t>(APos) > AStr.size()) {
+    throw EArgumentException(Format("Index out of bounds (%d)", APos));
+  }
+  return static_cast<std::size_t>(APos - 1);
+}
+
+}  // namespace
+
 int Utf16CharUnits(const std::string& AStr, int APos) {
-  return CharAt(AStr, static_cast<std::size_t>(APos - 1)).Units;
+  return CharAt(AStr, CheckedIndex(AStr, APos)).Units;
 }
 
 char32_t Utf16CodePointAt(const std::string& AStr, int APos) {
-  return CharAt(AStr, static_cast<std::size_t>(APos - 1)).CodePoint;
+  return CharAt(AStr, CheckedIndex(AStr, APos)).CodePoint;
 }
 
 bool IsCharOfSet(const std::string& ASet, char AChar) {

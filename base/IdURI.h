@@ -95,6 +95,7 @@ bool HasPercentEscape(const std::string& AStr, int APos);
 int Utf16CharUnits(const std::string& AStr, int APos);
 // The code point of the character that starts at the 1-based byte position, with the
 // errors of Utf16CharUnits. A byte that starts no valid UTF-8 sequence is returned as is.
+// Both raise EArgumentException for a position outside the text.
 char32_t Utf16CodePointAt(const std::string& AStr, int APos);
 // True when the unit AChar occurs in ASet.
 bool IsCharOfSet(const std::string& ASet, char AChar);

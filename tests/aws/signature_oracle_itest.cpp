@@ -21,6 +21,14 @@
 namespace brv {
 namespace {
 
+// The signers here are given their moment as a local time, which is ambiguous in the hour a
+// daylight-saving change repeats; in UTC every moment has exactly one local time.
+const bool kInUtc = [] {
+  setenv("TZ", "UTC0", 1);
+  tzset();
+  return true;
+}();
+
 constexpr char kContentType[] = "application/x-www-form-urlencoded; charset=utf-8";
 constexpr char kPython[] = "/usr/bin/python3";
 

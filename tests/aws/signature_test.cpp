@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -12,6 +14,14 @@
 
 namespace brv {
 namespace {
+
+// The signers here are given their moment as a local time, which is ambiguous in the hour a
+// daylight-saving change repeats; in UTC every moment has exactly one local time.
+const bool kInUtc = [] {
+  setenv("TZ", "UTC0", 1);
+  tzset();
+  return true;
+}();
 
 using testing::OpenSSLHashHooks;
 using testing::ScopedHashHooks;

@@ -170,6 +170,8 @@ TEST(IdURITest, EncodingAnUnpairedSurrogateFails) {
   EXPECT_EQ(Utf16CodePointAt(pair, 1), U'\U0001F600');
   EXPECT_EQ(TIdURI::PathEncode(pair), "%F0%9F%98%80");
   EXPECT_EQ(Utf16CharUnits("\xC3\xA9", 1), 1);
+  EXPECT_THROW((void)Utf16CharUnits("ab", 3), EArgumentException);
+  EXPECT_THROW((void)Utf16CodePointAt("ab", 0), EArgumentException);
 }
 
 TEST(IdURITest, EncodesWholeUrls) {
