@@ -1,0 +1,127 @@
+#include "http/brvIdLogFile.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "base/Exception.h"
+
+namespace brv {
+namespace {
+
+class LogFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/brv-httplog-XXXXXX";
+    dir_ = ::mkdtemp(tmpl);
+    path_ = dir_ + "/exchange.log";
+  }
+  void TearDown() override {
+    std::remove(path_.c_str());
+    ::rmdir(dir_.c_str());
+  }
+  std::string Read() const {
+    std::ifstream in(path_, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  static TIdBytes Bytes(const std::string& AText) { return TIdBytes(AText.begin(), AText.end()); }
+
+  std::string dir_;
+  std::string path_;
+};
+
+TEST_F(LogFileTest, DataLinesReplaceLineBreaksAndStatusLinesHaveNoStamp) {
+  {
+    TIdLogFile log;
+    log.SetFilename(path_);
+    log.SetLogTime(false);
+    log.SetActive(true);
+    log.Connect(nullptr);
+    TIdBytes out = Bytes("GET / HTTP/1.1\r\nHost: h\r\n\r\n");
+    log.Send(out);
+    TIdBytes in = Bytes("a\rb\nc\n\rd");
+    log.Receive(in);
+    log.Disconnect();
+  }
+  EXPECT_EQ(Read(),
+            "Stat Connected.\r\n"
+            "Sent : GET / HTTP/1.1<EOL>Host: h<EOL><EOL>\r\n"
+            "Recv : a<CR>b<LF>c<LF><CR>d\r\n"
+            "Stat Disconnected.\r\n");
+}
+
+TEST_F(LogFileTest, TimeStampsAndRawBlocksAsTheComponentWritesThem) {
+  std::string high;
+  for (int b = 0x80; b <= 0xFF; ++b) high += static_cast<char>(b);
+  {
+    TIdLogFile log;
+    log.SetFilename(path_);
+    log.SetReplaceCRLF(false);
+    log.SetActive(true);
+    TIdBytes in = Bytes("HTTP/1.1 200 OK\r\n\r\n" + high);
+    log.Receive(in);
+    EXPECT_EQ(std::string(in.begin(), in.end()), "HTTP/1.1 200 OK\r\n\r\n" + high);
+  }
+  const std::string text = Read();
+  const std::regex line(
+      "Recv \\d{4}-\\d{2}-\\d{2}( \\d{2}:\\d{2}:\\d{2})?: HTTP/1\\.1 200 OK\r\n\r\n([\\s\\S]*)\r\n");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(text, m, line)) << text;
+  EXPECT_EQ(m[2].str(), high);
+}
+
+TEST_F(LogFileTest, AppendsCreatesForItsOwnerAndExcludesOtherWriters) {
+  std::ofstream(path_) << "earlier\r\n";
+  ::chmod(path_.c_str(), 0644);
+  {
+    TIdLogFile log;
+    log.SetFilename(path_);
+    log.SetActive(true);
+    TIdLogFile second;
+    second.SetFilename(path_);
+    EXPECT_THROW(second.SetActive(true), EFOpenError);
+    EXPECT_FALSE(second.Active());
+    EXPECT_THROW(log.SetFilename("other"), EIdException);
+    log.Connect(nullptr);
+  }
+  EXPECT_EQ(Read(), "earlier\r\nStat Connected.\r\n");
+  std::remove(path_.c_str());
+
+  TIdLogFile created;
+  created.SetFilename(path_);
+  created.SetActive(true);
+  struct stat st {};
+  ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  created.SetActive(false);
+  created.SetFilename(dir_ + "/missing/dir/log");
+  EXPECT_THROW(created.SetActive(true), EFOpenError);
+}
+
+TEST_F(LogFileTest, InactiveLogWritesNothingAndPassesBytesOn) {
+  TIdLogFile log;
+  log.SetFilename(path_);
+  int seen = 0;
+  log.OnSend = [&](TIdConnectionIntercept*, TIdBytes& b) { seen += static_cast<int>(b.size()); };
+  TIdBytes out = Bytes("abc");
+  log.Send(out);
+  EXPECT_EQ(seen, 3);
+  EXPECT_EQ(::access(path_.c_str(), F_OK), -1);
+}
+
+TEST(LogText, ReplaceLineBreaksAndDateFormat) {
+  EXPECT_EQ(ReplaceLineBreaks("\r\n\r\r\n\n"), "<EOL><CR><EOL><LF>");
+  EXPECT_EQ(FormatLogDateTime(45000.0), "2023-03-15");
+  EXPECT_EQ(FormatLogDateTime(45000.5), "2023-03-15 12:00:00");
+}
+
+}  // namespace
+}  // namespace brv
