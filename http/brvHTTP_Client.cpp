@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "http/private/Text.h"
+#include "tls/TLSHandlerFactory.h"
 
 namespace brv {
 
@@ -109,9 +110,14 @@ void TbrvIdHTTP::EnsureTLSHandler() {
     if (IOHandler() != FTLSHandler.get()) SetIOHandler(FTLSHandler.get());
     return;
   }
-  if (!TLSFactory()) return;
-  std::unique_ptr<TIdSSLIOHandlerSocketBase> handler = TLSFactory()(*this);
-  if (!handler) return;
+  // The options are read here, once: a handler in use keeps the settings it was made with.
+  std::unique_ptr<TIdSSLIOHandlerSocketBase> handler =
+      TLSFactory() ? TLSFactory()(*this)
+                   : MakeTLSHandler(*FTLSOptions, [this](std::string& VPassword) {
+                       DoGetTLSPassword(VPassword);
+                     });
+  if (!handler) return;  // the engine is not available: the request raises
+  handler->OnStatus = OnStatus;
   if (IOHandler() != nullptr) {
     if (Connected()) Disconnect();
     SetIOHandler(nullptr);

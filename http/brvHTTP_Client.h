@@ -99,9 +99,10 @@ class TbrvIdHTTP : public TIdHTTP {
   // The TLS handler made for https requests, or nullptr.
   TIdSSLIOHandlerSocketBase* TLSHandler() const { return FTLSHandler.get(); }
 
-  // Makes the TLS I/O handler of an https request from the component's options. Until a TLS
-  // engine registers here, none is made and an https request raises "IOHandler value is not
-  // valid" (unless a TLS handler class is registered with the I/O handler registry).
+  // Replaces how the TLS I/O handler of an https request is made (by default the engine that
+  // TLSOptions.IOHandler names, configured from TLSOptions); an empty factory restores the
+  // default. When no handler can be made, an https request raises "IOHandler value is not
+  // valid".
   using TTLSHandlerFactory =
       std::function<std::unique_ptr<TIdSSLIOHandlerSocketBase>(TbrvIdHTTP& AHTTP)>;
   static void SetTLSHandlerFactory(TTLSHandlerFactory AFactory);
