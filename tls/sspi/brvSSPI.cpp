@@ -585,7 +585,7 @@ SECURITY_STATUS InitializeSecurityContextW(PCredHandle phCredential, PCtxtHandle
   if (finished && c->worker.joinable()) c->worker.join();
   if (given != SEC_E_OK) return given;
   if (status == SEC_E_INCOMPLETE_MESSAGE) {
-    MarkMissing(pInput, MissingBytes(input + used, inputSize - used));
+    MarkMissing(pInput, MissingBytes(input ? input + used : nullptr, inputSize - used));
   } else if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED || status == SEC_I_INCOMPLETE_CREDENTIALS) {
     reportExtra(used);
   }
