@@ -16,16 +16,7 @@
 
 #include "app/ExceptionGuard.h"
 #include "base/Exception.h"
-
-// Readable rectangles in failure messages.
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QRect& R, std::ostream* Out) {
-  *Out << "(" << R.x() << ", " << R.y() << ", " << R.width() << " x " << R.height() << ")";
-}
-inline void PrintTo(const QSize& S, std::ostream* Out) {
-  *Out << S.width() << " x " << S.height();
-}
-QT_END_NAMESPACE
+#include "support/QtPrinters.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 
 #include "app/ExceptionGuard.h"
 #include "base/Exception.h"
+#include "support/QtPrinters.h"
 #include "tests/aws/support/RecordingSeams.h"
 #include "tests/sqs/support/SQSFixture.h"
 
