@@ -365,11 +365,10 @@ void TIdURI::SetURI(const std::string& AURI) {
     FPort = A;
 
     const std::size_t slash = L.rfind('/');
+    Fpath.assign(1, '/');
     if (slash != std::string::npos) {
-      Fpath = "/" + L.substr(0, slash + 1);
+      Fpath.append(L, 0, slash + 1);
       L.erase(0, slash + 1);
-    } else {
-      Fpath = "/";
     }
   } else {
     splitQueryAndBookmark();
