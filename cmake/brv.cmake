@@ -56,7 +56,7 @@ function(brv_tests layer)
     target_compile_definitions(${target} PRIVATE
       BRV_SOURCE_DIR="${PROJECT_SOURCE_DIR}" BRV_BINARY_DIR="${PROJECT_BINARY_DIR}")
     if(src IN_LIST integ)
-      set(labels "${layer};integration")
+      set(labels "${layer}\\;integration")
     else()
       set(labels "${layer}")
     endif()

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/Classes.h"
+#include "base/IdIPVersion.h"
 
 namespace brv {
 
@@ -17,8 +18,7 @@ using TIdBytes = std::vector<std::uint8_t>;
 // A 16-byte IPv6 address held as eight 16-bit groups.
 using TIdIPv6Address = std::array<std::uint16_t, 8>;
 
-// Address family of a connection.
-enum TIdIPVersion { Id_IPv4 = 0, Id_IPv6 = 1 };
+// Address family of a connection: TIdIPVersion (Id_IPv4, Id_IPv6) from base/IdIPVersion.h.
 
 // Address reuse of a local binding.
 enum TIdReuseSocket { rsOSDependent = 0, rsTrue = 1, rsFalse = 2 };
