@@ -10,6 +10,8 @@ namespace brv {
 
 namespace {
 constexpr std::int64_t kMaxBufferSize = std::numeric_limits<std::int32_t>::max();
+// Largest storage Clear keeps aside for reuse (two default receive blocks).
+constexpr std::size_t kSpareLimit = 65536;
 }
 
 TIdBuffer::TIdBuffer() = default;
@@ -53,10 +55,17 @@ void TIdBuffer::AppendRaw(const std::uint8_t* AData, int ACount) {
   CompactHead(false);
   const std::int64_t spare = static_cast<std::int64_t>(FBytes.size()) - FSize;
   if (spare < ACount) {
-    const std::int64_t wanted = static_cast<std::int64_t>(FSize) + ACount + std::max(0, FGrowthFactor);
-    FBytes.resize(static_cast<std::size_t>(std::min(wanted, kMaxBufferSize)));
+    // Grow to Size + count + GrowthFactor. The new bytes are appended rather than written over
+    // zero-filled room, so growing costs no extra pass over the block.
+    const std::int64_t wanted =
+        std::min(static_cast<std::int64_t>(FSize) + ACount + std::max(0, FGrowthFactor), kMaxBufferSize);
+    FBytes.resize(static_cast<std::size_t>(FSize));
+    FBytes.reserve(static_cast<std::size_t>(wanted));
+    FBytes.insert(FBytes.end(), AData, AData + ACount);
+    FBytes.resize(static_cast<std::size_t>(wanted));
+  } else {
+    std::memcpy(FBytes.data() + FSize, AData, static_cast<std::size_t>(ACount));
   }
-  std::memcpy(FBytes.data() + FSize, AData, static_cast<std::size_t>(ACount));
   FSize += ACount;
 }
 
@@ -71,6 +80,19 @@ void TIdBuffer::Write(const TIdBytes& ABytes, int ALength, int AOffset) {
 }
 
 void TIdBuffer::Write(const std::uint8_t* ABytes, int ALength) { AppendRaw(ABytes, ALength); }
+
+void TIdBuffer::AdoptBytes(TIdBytes& VBytes, int ALength) {
+  const int count = std::clamp(ALength, 0, static_cast<int>(VBytes.size()));
+  if (FSize != 0) {
+    AppendRaw(VBytes.data(), count);
+    return;
+  }
+  if (count == 0) return;
+  FBytes.swap(VBytes);
+  FHeadIndex = 0;
+  FSize = count;
+  if (VBytes.empty()) VBytes.swap(FSpare);
+}
 
 void TIdBuffer::Write(const std::string& AString, const IIdTextEncoding* AByteEncoding) {
   const IIdTextEncoding* encoding = AByteEncoding != nullptr ? AByteEncoding : FByteEncoding;
@@ -242,11 +264,14 @@ void TIdBuffer::CompactHead(bool ACanShrink) {
   }
   if (ACanShrink && static_cast<std::int64_t>(FBytes.size()) - FSize > FGrowthFactor) {
     FBytes.resize(static_cast<std::size_t>(FSize) + static_cast<std::size_t>(std::max(0, FGrowthFactor)));
-    FBytes.shrink_to_fit();
+    // The memory goes back to the system once it is worth it; a block or two stays allocated
+    // so that a reading loop does not allocate for every block.
+    if (FBytes.capacity() > FBytes.size() + kSpareLimit) FBytes.shrink_to_fit();
   }
 }
 
 void TIdBuffer::Clear() {
+  if (FBytes.size() <= kSpareLimit && FBytes.size() > FSpare.size()) FSpare.swap(FBytes);
   TIdBytes().swap(FBytes);
   FHeadIndex = 0;
   FSize = 0;

@@ -96,6 +96,10 @@ class TIdBuffer : public TObject {
   // Writes the unread bytes to the stream without removing them.
   void SaveToStream(TStream& AStream);
 
+  // For an empty buffer: takes VBytes itself as the storage, holding its first ALength bytes,
+  // and hands the former storage back in VBytes. Saves the copy of a freshly received block.
+  void AdoptBytes(TIdBytes& VBytes, int ALength);
+
   // Read access to the unread bytes (Size of them).
   const std::uint8_t* Peek() const { return FBytes.data() + FHeadIndex; }
 
@@ -110,6 +114,9 @@ class TIdBuffer : public TObject {
   int FHeadIndex = 0;
   TIdBufferBytesRemoved FOnBytesRemoved;
   int FSize = 0;
+  // Storage of at most one receive block that Clear took out of use, kept for AdoptBytes to
+  // hand back, so a read loop does not allocate and clear a block for every read.
+  TIdBytes FSpare;
 };
 
 }  // namespace brv

@@ -184,9 +184,8 @@ int TIdIOHandler::FillInputBuffer(bool ARaiseExceptionIfDisconnected, int ATimeo
     bool swallowed = false;
     if (FOpened) {
       if (RawSourceAvailable()) {
-        if (FRecvBuffer.size() != static_cast<std::size_t>(std::max(1, FRecvBufferSize))) {
-          FRecvBuffer.assign(static_cast<std::size_t>(std::max(1, FRecvBufferSize)), 0);
-        }
+        const auto wanted = static_cast<std::size_t>(std::max(1, FRecvBufferSize));
+        if (FRecvBuffer.size() != wanted) FRecvBuffer.resize(wanted);
         n = ReadRawData(FRecvBuffer);
         if (n > 0) {
           if (FIntercept != nullptr) {
@@ -197,7 +196,8 @@ int TIdIOHandler::FillInputBuffer(bool ARaiseExceptionIfDisconnected, int ATimeo
             swallowed = n == 0;
             FInputBuffer->Write(block);
           } else {
-            FInputBuffer->Write(FRecvBuffer.data(), n);
+            // Into an empty input buffer the block moves without a copy.
+            FInputBuffer->AdoptBytes(FRecvBuffer, n);
           }
         }
       } else if (ARaiseExceptionIfDisconnected) {

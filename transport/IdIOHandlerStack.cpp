@@ -49,6 +49,12 @@ void TIdIOHandlerStack::CheckForDisconnect(bool ARaiseExceptionIfDisconnected, b
 
 bool TIdIOHandlerStack::Readable(int AMSec) {
   if (!FBinding) throw EIdConnClosedGracefully();
+  // Without a limit the answer is yes at once: the blocking receive that follows waits for the
+  // data itself, and polling first would only cost a system call per block.
+  if (AMSec == IdTimeoutDefault || AMSec == IdTimeoutInfinite) {
+    if (!FBinding->HandleAllocated()) throw EIdConnClosedGracefully();
+    return true;
+  }
   return FBinding->Readable(AMSec);
 }
 

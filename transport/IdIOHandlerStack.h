@@ -22,7 +22,8 @@ class TIdIOHandlerStack : public TIdIOHandlerSocket {
   bool Connected() override;
   void CheckForDisconnect(bool ARaiseExceptionIfDisconnected = true,
                           bool AIgnoreBuffer = false) override;
-  // The binding's Readable (-1 and -2: no limit).
+  // The binding's Readable. Without a limit (-1, -2) it answers true at once, since the
+  // receive that follows blocks until data arrives.
   bool Readable(int AMSec = IdTimeoutDefault) override;
 
  protected:
