@@ -81,6 +81,17 @@ TEST(TcpClient, EchoesLinesAndReportsEachStep) {
   EXPECT_THROW(client.Connect(), EIdAlreadyConnected);
   EXPECT_TRUE(client.Connected());  // the failed second connect left the first alone
 
+  // The handler's work progress is reported by the connection.
+  std::vector<std::string> work;
+  client.OnWorkBegin = [&](TObject* ASender, TWorkMode, std::int64_t AMax) {
+    work.push_back(std::string(ASender == &client ? "client" : "other") + " begin " + std::to_string(AMax));
+  };
+  client.OnWorkEnd = [&](TObject*, TWorkMode) { work.push_back("end"); };
+  client.IOHandler()->WriteLn("0123456789");
+  TMemoryStream echoed;
+  client.IOHandler()->ReadStream(&echoed, 12);
+  EXPECT_EQ(work, (std::vector<std::string>{"client begin 12", "end"}));
+
   client.Disconnect();
   EXPECT_FALSE(client.Connected());
   const std::size_t reported = status.size();
@@ -397,6 +408,13 @@ TEST(TcpClient, SettingsReachTheHandler) {
     client.SetIOHandler(&short_lived);
   }
   EXPECT_EQ(client.IOHandler(), nullptr);  // a freed handler is forgotten
+
+  TIdTCPClient fresh;
+  fresh.SetPort(25);
+  fresh.CreateIOHandler();
+  EXPECT_TRUE(fresh.ManagedIOHandler());
+  EXPECT_STREQ(fresh.IOHandler()->ClassName(), "TIdIOHandlerStack");
+  EXPECT_EQ(fresh.IOHandler()->Port(), 25);
 
   TIdConnectionIntercept mine, theirs;
   handler.SetIntercept(&theirs);
