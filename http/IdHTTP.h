@@ -118,6 +118,8 @@ class TIdHTTPRequest : public TIdRequestHeaderInfo {
   // Host, ":" and port of the origin server.
   const std::string& Destination() const { return FDestination; }
   void SetDestination(const std::string& V) { FDestination = V; }
+  // The client this request belongs to.
+  TIdCustomHTTP* HTTP() const { return FHTTP; }
 
  private:
   friend class TIdCustomHTTP;
