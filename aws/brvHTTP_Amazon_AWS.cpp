@@ -1,5 +1,6 @@
 #include "aws/brvHTTP_Amazon_AWS.h"
 
+#include "aws/brvAWSComponents.h"
 #include "aws/brvAWSHTTPError.h"
 
 namespace brv {
@@ -38,12 +39,12 @@ std::string TbrvHTTP_Amazon_AWS_Client::EndPoint() const {
 
 std::unique_ptr<IbrvAWSSigner> TbrvHTTP_Amazon_AWS_Client::CreateSigner() {
   if (FSignerFactory) return FSignerFactory();
-  throw EbrvAWSComponentUnavailable("The AWS Signature Version 4 signer is not available");
+  return std::make_unique<TbrvAWSSignerV4>();
 }
 
 std::unique_ptr<IbrvAWSHTTPClient> TbrvHTTP_Amazon_AWS_Client::CreateHTTPClient() {
   if (FHTTPClientFactory) return FHTTPClientFactory();
-  throw EbrvAWSComponentUnavailable("The HTTP client component is not available");
+  return std::make_unique<TbrvAWSHTTPClient>();
 }
 
 IbrvAWSHTTPClient& TbrvHTTP_Amazon_AWS_Client::GetHTTPClient() {

@@ -80,8 +80,9 @@ class TbrvHTTP_Amazon_AWS_Client : public TbrvHTTP_Amazon_AWS_Base {
   // The signer, made on first call.
   IbrvAWSSigner& GetSigner();
 
-  // Where the signer and the HTTP component come from when they are first needed. Unset
-  // factories leave the choice to CreateSigner and CreateHTTPClient.
+  // Where the signer and the HTTP component come from when they are first needed (tests put
+  // recording fakes here). Unset factories leave the choice to CreateSigner and
+  // CreateHTTPClient.
   void SetSignerFactory(TSignerFactory Factory) { FSignerFactory = std::move(Factory); }
   void SetHTTPClientFactory(THTTPClientFactory Factory) { FHTTPClientFactory = std::move(Factory); }
 
@@ -94,8 +95,8 @@ class TbrvHTTP_Amazon_AWS_Client : public TbrvHTTP_Amazon_AWS_Base {
   // As PrepareGET without signing: the headers carry whatever the signer last produced.
   virtual void PreparePOST(const std::string& aBody);
 
-  // Make the signer and the HTTP component. They use the factory when one is set, and
-  // otherwise raise EbrvAWSComponentUnavailable.
+  // Make the signer and the HTTP component: the factory's when one is set, else the
+  // library's Signature Version 4 signer and TbrvIdHTTP component.
   virtual std::unique_ptr<IbrvAWSSigner> CreateSigner();
   virtual std::unique_ptr<IbrvAWSHTTPClient> CreateHTTPClient();
 

@@ -1,0 +1,53 @@
+// The signer and the HTTP component of the library behind the AWS client base's seams.
+#pragma once
+
+#include <memory>
+
+#include "aws/brvAWSSeams.h"
+#include "aws/brvHTTP_Amazon_AWS_Signature.h"
+#include "http/brvHTTP_Client.h"
+
+namespace brv {
+
+// The Signature Version 4 signer as the AWS client base uses it.
+class TbrvAWSSignerV4 : public IbrvAWSSigner {
+ public:
+  TSignatureV4Options& SignatureV4Options() override { return FOptions; }
+  // Copies the options into the signer, then signs.
+  void SignGET(const std::string& aURL) override;
+  std::string RequestDate() const override { return FSigner.RequestDate(); }
+  std::string AuthorizationHeader() const override { return FSigner.AuthorizationHeader(); }
+
+  // The signer itself, for callers that need more of it (its clock, its last results).
+  TbrvHTTP_Amazon_AWS_Signature_V4& Signer() { return FSigner; }
+
+ private:
+  void CopyOptions();
+
+  TSignatureV4Options FOptions;
+  TbrvHTTP_Amazon_AWS_Signature_V4 FSigner;
+};
+
+// The HTTP component TbrvIdHTTP as the AWS client base uses it.
+class TbrvAWSHTTPClient : public IbrvAWSHTTPClient {
+ public:
+  TbrvAWSHTTPClient();
+  ~TbrvAWSHTTPClient() override;
+
+  void SetTLSVersion(TwsTLSVersions Version) override;
+  void SetLogFileName(const std::string& FileName) override;
+  void SetLog(bool Value) override;
+  void ClearCustomHeaders() override;
+  void AddCustomHeader(const std::string& Line) override;
+  void SetContentType(const std::string& Value) override;
+  void SetAccept(const std::string& Value) override;
+  void Get(const std::string& aURL, TStream& aResponseContent) override;
+
+  // The component itself, for callers that configure more of it (TLS options, time-outs).
+  TbrvIdHTTP& HTTP() { return *FHTTP; }
+
+ private:
+  std::unique_ptr<TbrvIdHTTP> FHTTP;
+};
+
+}  // namespace brv
