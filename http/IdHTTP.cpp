@@ -419,6 +419,9 @@ TIdCustomHTTP::~TIdCustomHTTP() {
     Disconnect(false);
   } catch (...) {
   }
+  SetCookieManager(nullptr);  // frees an implicit one while this client is still whole
+  SetCompressor(nullptr);
+  SetAuthenticationManager(nullptr);
 }
 
 void TIdCustomHTTP::SetCookieManager(TIdCookieManager* AValue) {

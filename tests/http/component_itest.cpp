@@ -138,6 +138,24 @@ TEST_F(ComponentTest, TheFirstFiveCharactersChooseTheTLSBranch) {
             std::string::npos);
 }
 
+TEST_F(ComponentTest, HttpsThroughAProxyOpensATunnelAndSendsTheBareHost) {
+  ScriptedServer proxy({{S::Read(), S::Send("HTTP/1.1 200 Connection established\r\n\r\n"),
+                         S::Read(), S::Send(Ok("tunnelled"))}});
+  TbrvIdHTTP http;
+  http.ProxyParams().SetProxyServer("127.0.0.1");
+  http.ProxyParams().SetProxyPort(proxy.Port());
+  http.Request().SetAccept("");
+  EXPECT_EQ(http.Get("https://example.test/p?q=1"), "tunnelled");
+  const auto r = proxy.Requests();
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(r[0].substr(0, r[0].find("\r\n")), "CONNECT example.test:443 HTTP/1.1");
+  EXPECT_NE(r[0].find("\r\nProxy-Connection: keep-alive\r\n"), std::string::npos) << r[0];
+  EXPECT_EQ(r[1],
+            "GET /p?q=1 HTTP/1.1\r\nHost: example.test\r\n"
+            "User-Agent: Mozilla/5.0 (Brevolink 4.4.6)\r\n\r\n");
+  EXPECT_FALSE(http.TLSHandler()->PassThrough());
+}
+
 TEST_F(ComponentTest, WithoutATLSEngineHttpsIsRefused) {
   if (TIdIOHandler::TryMakeIOHandler<TIdSSLIOHandlerSocketBase>() != nullptr)
     GTEST_SKIP() << "a TLS handler class is registered";

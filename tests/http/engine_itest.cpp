@@ -295,6 +295,34 @@ TEST(Engine, WithoutInProcessAuthAnAcceptedChallengeEndsTheCall) {
   EXPECT_THROW(anonymous.Get(server.Url()), EIdHTTPProtocolException);
 }
 
+TEST(Engine, ProxyChallengeIsAnsweredWithProxyCredentials) {
+  ScriptedServer proxy({S::Exchange(
+      {"HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"p\"\r\n"
+       "Content-Length: 0\r\n\r\n",
+       Ok("through")})});
+  Client http;
+  http.SetHTTPOptions(http.HTTPOptions() | hoInProcessAuth);
+  http.ProxyParams().SetProxyServer("127.0.0.1");
+  http.ProxyParams().SetProxyPort(proxy.Port());
+  http.ProxyParams().SetProxyUsername("pu");
+  http.ProxyParams().SetProxyPassword("pp");
+  EXPECT_EQ(http.Get("http://example.test/"), "through");
+  EXPECT_EQ(http.AuthProxyRetries(), 1);
+  EXPECT_TRUE(HasHeader(proxy.Requests().at(1), "Proxy-Authorization: Basic cHU6cHA="))
+      << proxy.Requests().at(1);
+}
+
+TEST(Engine, CookiesComeBackToTheirOrigin) {
+  ScriptedServer server({S::Exchange({Ok("1", "Set-Cookie: sid=abc; Path=/\r\n"
+                                              "Set-Cookie: gone=x; Max-Age=0\r\n"),
+                                      Ok("2")})});
+  Client http;
+  http.Get(server.Url("/a"));
+  http.Get(server.Url("/b"));
+  EXPECT_TRUE(HasHeader(server.Requests().at(1), "Cookie: sid=abc")) << server.Requests().at(1);
+  http.SetAllowCookies(false);
+}
+
 TEST(Engine, MultipartBodyEndsAtTheClosingDelimiter) {
   const std::string body = "--b\r\nContent-Type: text/plain\r\n\r\npart\r\n--b--";
   ScriptedServer server({S::Exchange({"HTTP/1.1 200 OK\r\nContent-Type: multipart/mixed; "
