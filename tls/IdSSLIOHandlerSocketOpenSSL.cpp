@@ -94,7 +94,7 @@ template <class E>
 [[noreturn]] void RaiseWithQueuedError() {
   unsigned long code = 0;
   const std::string text = ossl::TakeErrorText(&code);
-  API().ERR_clear_error();
+  ossl::ClearErrors();
   E error;
   std::string message = error.Message();
   if (!text.empty()) message += "\r\n" + text;
@@ -282,7 +282,7 @@ void TIdSSLContext::InitContext(TIdSSLCtxMode ACtxMode) {
     case sslmUnassigned: throw EIdOSSLModeNotSet();
   }
   if (method == nullptr) throw EIdOSSLGetMethodError();
-  f.ERR_clear_error();
+  ossl::ClearErrors();
   fContext = f.SSL_CTX_new(method);
   if (fContext == nullptr) RaiseWithQueuedError<EIdOSSLCreatingContextError>();
 
@@ -295,9 +295,11 @@ void TIdSSLContext::InitContext(TIdSSLCtxMode ACtxMode) {
 
   f.SSL_CTX_set_default_passwd_cb(fContext, &PasswordCallback);
   f.SSL_CTX_set_default_passwd_cb_userdata(fContext, this);
-  f.SSL_CTX_set_default_verify_paths(fContext);
-
-  if (!fsRootCertFile.empty() || !fVerifyDirs.empty()) {
+  // The library's default trust locations plus RootCertFile and VerifyDirs, in one store
+  // shared by every context with the same locations. A context that verifies nothing and
+  // names no root file gets none: OpenSSL would still search the system's certificate
+  // directory for every server's issuer, for a verdict nobody reads.
+  if (fVerifyMode != 0 || !fsRootCertFile.empty() || !fVerifyDirs.empty()) {
     if (!LoadRootCert()) RaiseWithQueuedError<EIdOSSLLoadingRootCertError>();
   }
   if (!fsCertFile.empty()) {
@@ -311,7 +313,7 @@ void TIdSSLContext::InitContext(TIdSSLCtxMode ACtxMode) {
   }
   if (fStatusInfoOn) f.SSL_CTX_set_info_callback(fContext, &InfoCallback);
   if (!fCipherList.empty() && f.SSL_CTX_set_cipher_list(fContext, fCipherList.c_str()) < 1) {
-    f.ERR_clear_error();
+    ossl::ClearErrors();
     throw EIdOSSLSettingCipherError();
   }
   if (fVerifyMode != 0) ApplyVerifyMode();
@@ -319,11 +321,12 @@ void TIdSSLContext::InitContext(TIdSSLCtxMode ACtxMode) {
     f.SSL_CTX_set_session_id_context(fContext, reinterpret_cast<const unsigned char*>(&fSessionId),
                                      sizeof fSessionId);
   }
-  if (!fsRootCertFile.empty() && f.SSL_load_client_CA_file != nullptr &&
+  // The acceptable issuers of client certificates: a server's list only.
+  if (fCtxMode == sslCtxServer && !fsRootCertFile.empty() && f.SSL_load_client_CA_file != nullptr &&
       f.SSL_CTX_set_client_CA_list != nullptr) {
     if (ossl::OPENSSL_STACK* names = f.SSL_load_client_CA_file(fsRootCertFile.c_str()))
       f.SSL_CTX_set_client_CA_list(fContext, names);
-    f.ERR_clear_error();
+    ossl::ClearErrors();
   }
   if (fCtxMode == sslCtxClient) {
     ApplyALPNProtocols();
@@ -362,7 +365,7 @@ void TIdSSLContext::ApplyVersions() {
   // silently falling back to another one.
   if (f.SSL_CTX_ctrl(fContext, ossl::SSL_CTRL_SET_MIN_PROTO_VERSION, lowest, nullptr) != 1 ||
       f.SSL_CTX_ctrl(fContext, ossl::SSL_CTRL_SET_MAX_PROTO_VERSION, highest, nullptr) != 1) {
-    f.ERR_clear_error();
+    ossl::ClearErrors();
     throw EIdOSSLGetMethodError();
   }
   for (const Row& row : kRows) {
@@ -393,15 +396,16 @@ void TIdSSLContext::ApplyALPNProtocols() {
   }
   if (wire.empty()) return;
   if (API().SSL_CTX_set_alpn_protos(fContext, wire.data(), static_cast<unsigned>(wire.size())) != 0) {
-    API().ERR_clear_error();
+    ossl::ClearErrors();
     throw EIdException("Error Updating ALPN Protocols");
   }
 }
 
 bool TIdSSLContext::LoadRootCert() {
-  return API().SSL_CTX_load_verify_locations(
-             fContext, fsRootCertFile.empty() ? nullptr : fsRootCertFile.c_str(),
-             fVerifyDirs.empty() ? nullptr : fVerifyDirs.c_str()) > 0;
+  ossl::X509_STORE* store = ossl::SharedCertStore(fsRootCertFile, fVerifyDirs);
+  if (store == nullptr) return false;
+  API().SSL_CTX_set_cert_store(fContext, store);  // takes our reference
+  return true;
 }
 
 bool TIdSSLContext::LoadCert() {
@@ -534,7 +538,7 @@ void TIdSSLSocket::FreeConnection() {
   if (fSSL != nullptr && IsOpenSSLLoaded()) {
     Shutdown(false);
     API().SSL_free(fSSL);  // frees our BIO with it
-    API().ERR_clear_error();
+    ossl::ClearErrors();
   }
   fSSL = nullptr;
   fDeferredRecv = false;
@@ -544,7 +548,7 @@ template <class Call>
 int TIdSSLSocket::Run(Call&& ACall) {
   const ossl::Functions& f = API();
   // Errors of earlier calls must not be taken for this one's.
-  f.ERR_clear_error();
+  ossl::ClearErrors();
   fBio->last_error = 0;
   const int result = ACall();
   if (result > 0) return result;
@@ -552,6 +556,9 @@ int TIdSSLSocket::Run(Call&& ACall) {
   fLast.Ret = result;
   fLast.SSLError = f.SSL_get_error(fSSL, result);
   fLast.SysErrno = fBio->last_error;
+  // Waiting for the socket is no error: nothing is queued then.
+  if (fLast.SSLError == ossl::SSL_ERROR_WANT_READ || fLast.SSLError == ossl::SSL_ERROR_WANT_WRITE)
+    return result;
   fLast.QueuedText = ossl::TakeErrorText(&fLast.Queued);
   // Name the reason when the peer's certificate was refused (untrusted, expired, wrong name).
   if (fLast.SSLError == ossl::SSL_ERROR_SSL && fSSLContext != nullptr &&
@@ -562,14 +569,13 @@ int TIdSSLSocket::Run(Call&& ACall) {
       if (reason != nullptr) fLast.QueuedText += Format(" (%s)", reason);
     }
   }
-  f.ERR_clear_error();
+  ossl::ClearErrors();
   return result;
 }
 
 bool TIdSSLSocket::WaitForSocket(bool AForWrite, std::int64_t ADeadline) {
-  const int left = Remaining(ADeadline);
-  if (left == 0) return false;
-  return TIdStackUnix::WaitFor(fBio->fd, AForWrite ? POLLOUT : POLLIN, left) != 0;
+  // Past the deadline this still looks once (a wait of 0): what has arrived may be taken.
+  return TIdStackUnix::WaitFor(fBio->fd, AForWrite ? POLLOUT : POLLIN, Remaining(ADeadline)) != 0;
 }
 
 void TIdSSLSocket::CreateConnection(int pHandle) {
@@ -577,14 +583,14 @@ void TIdSSLSocket::CreateConnection(int pHandle) {
   FreeConnection();
   if (fSSLContext == nullptr || fSSLContext->Context() == nullptr)
     throw EIdOSSLCouldNotLoadSSLLibrary();
-  f.ERR_clear_error();
+  ossl::ClearErrors();
   fSSL = f.SSL_new(fSSLContext->Context());
   if (fSSL == nullptr) {
-    f.ERR_clear_error();
+    ossl::ClearErrors();
     throw EIdOSSLCreatingSessionError();
   }
   if (f.SSL_set_ex_data(fSSL, 0, this) < 1) {
-    f.ERR_clear_error();
+    ossl::ClearErrors();
     throw EIdOSSLDataBindingError();
   }
   // Our BIO instead of SSL_set_fd: no SIGPIPE, and every wait under our own time-out.
@@ -592,10 +598,12 @@ void TIdSSLSocket::CreateConnection(int pHandle) {
   fBio->last_error = 0;
   ossl::BIO* bio = ossl::NewSocketBIO(fBio.get());
   if (bio == nullptr) {
-    f.ERR_clear_error();
+    ossl::ClearErrors();
     throw EIdOSSLFDSetError();
   }
   f.SSL_set_bio(fSSL, bio, bio);
+  // Read whatever has arrived in one receive, not a record header and its body apart.
+  f.SSL_set_read_ahead(fSSL, 1);
 }
 
 namespace {
@@ -668,7 +676,7 @@ void TIdSSLSocket::Connect(int pHandle) {
     else
       f.SSL_set1_host(fSSL, host.c_str());
   }
-  f.ERR_clear_error();
+  ossl::ClearErrors();
   f.SSL_set_connect_state(fSSL);
   Handshake([this] { return API().SSL_connect(fSSL); }, true);
 
@@ -744,8 +752,16 @@ bool TIdSSLSocket::Readable(int AMSec) {
   if (fSSL == nullptr) return false;
   if (fDeferredRecv || API().SSL_pending(fSSL) > 0) return true;
   const std::int64_t deadline = DeadlineAfter(AMSec);
-  for (;;) {
-    if (!fParent->TIdIOHandlerStack::Readable(Remaining(deadline))) return false;
+  // Records OpenSSL has read ahead but not yet processed need no wait on the socket; once
+  // they proved incomplete, only the socket can bring the rest.
+  bool wait = API().SSL_has_pending(fSSL) == 0;
+  for (;; wait = true) {
+    // Our own poll: the socket handler answers "readable" at once when there is no limit,
+    // for a blocking receive to do the waiting, and our receives never block.
+    if (wait) {
+      if (!fParent->BindingAllocated()) throw EIdConnClosedGracefully();
+      if (!WaitForSocket(false, deadline)) return false;
+    }
     // Let OpenSSL take what arrived: a session ticket or a key update is no data to read.
     char probe;
     const int n = Run([&] { return API().SSL_peek(fSSL, &probe, 1); });
@@ -802,7 +818,7 @@ void TIdSSLSocket::SetCipherList(const std::string& CipherList) {
   const ossl::Functions& f = API();
   if (fSSL == nullptr || f.SSL_set_cipher_list == nullptr ||
       f.SSL_set_cipher_list(fSSL, CipherList.c_str()) < 1) {
-    if (f.ERR_clear_error != nullptr) f.ERR_clear_error();
+    if (IsOpenSSLLoaded()) ossl::ClearErrors();
     throw EIdOSSLSettingCipherError();
   }
 }

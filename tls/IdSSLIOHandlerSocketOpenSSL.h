@@ -202,7 +202,8 @@ class TIdSSLContext : public TObject {
 
   // (Re)creates the OpenSSL context for the role and applies every setting.
   void InitContext(TIdSSLCtxMode ACtxMode);
-  // Each answers false when the library refused the file.
+  // Each answers false when the library refused the file. LoadRootCert gives the context the
+  // trust store of the library's default locations plus RootCertFile and VerifyDirs.
   bool LoadRootCert();
   bool LoadCert();
   bool LoadKey();

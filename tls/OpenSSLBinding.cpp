@@ -1,8 +1,10 @@
 #include "tls/OpenSSLBinding.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include <atomic>
+#include <list>
 #include <mutex>
 
 #include "base/Exception.h"
@@ -34,7 +36,22 @@ struct Binding {
   ossl::BIO_METHOD* socket_bio = nullptr;
   std::string directory;
   std::vector<std::string> failed;
+  // Shared trust stores by their locations (see ossl::SharedCertStore), newest first.
+  struct Store {
+    std::string key;
+    ossl::X509_STORE* store;
+  };
+  std::mutex stores_mutex;
+  std::list<Store> stores;
 };
+
+constexpr std::size_t kMaxSharedStores = 8;
+
+void FreeStores(Binding& b) {
+  std::lock_guard<std::mutex> lock(b.stores_mutex);
+  for (auto& s : b.stores) b.functions.X509_STORE_free(s.store);
+  b.stores.clear();
+}
 
 Binding& State() {
   // Never destroyed: the exit-time release below may run after other static objects are gone.
@@ -156,8 +173,10 @@ bool EnsureOpenSSLLoaded() {
 void ReleaseOpenSSL() {
   Binding& b = State();
   std::lock_guard<std::mutex> lock(b.mutex);
-  if (b.loaded.load(std::memory_order_relaxed) && b.socket_bio != nullptr)
-    ossl::FreeSocketBIOMethod(b.functions, b.socket_bio);
+  if (b.loaded.load(std::memory_order_relaxed)) {
+    if (b.socket_bio != nullptr) ossl::FreeSocketBIOMethod(b.functions, b.socket_bio);
+    FreeStores(b);
+  }
   b.socket_bio = nullptr;
   b.loaded.store(false, std::memory_order_release);
   b.functions = ossl::Functions{};
@@ -199,10 +218,50 @@ const Functions& API() { return State().functions; }
 
 const BIO_METHOD* SocketBIOMethod() { return State().socket_bio; }
 
+X509_STORE* SharedCertStore(const std::string& ARootCertFile, const std::string& AVerifyDirs) {
+  Binding& b = State();
+  const Functions& f = b.functions;
+  std::string key = ARootCertFile + '\n' + AVerifyDirs;
+  struct stat st {};
+  if (!ARootCertFile.empty() && ::stat(ARootCertFile.c_str(), &st) == 0)
+    key += Format("\n%lld.%ld.%lld", static_cast<long long>(st.st_mtim.tv_sec),
+                  st.st_mtim.tv_nsec, static_cast<long long>(st.st_size));
+  std::lock_guard<std::mutex> lock(b.stores_mutex);
+  for (auto it = b.stores.begin(); it != b.stores.end(); ++it) {
+    if (it->key != key) continue;
+    f.X509_STORE_up_ref(it->store);
+    b.stores.splice(b.stores.begin(), b.stores, it);
+    return it->store;
+  }
+  X509_STORE* store = f.X509_STORE_new();
+  if (store == nullptr) return nullptr;
+  // The library's own default locations (the system's trust store), then ours.
+  f.X509_STORE_set_default_paths(store);
+  f.ERR_clear_error();
+  if ((!ARootCertFile.empty() || !AVerifyDirs.empty()) &&
+      f.X509_STORE_load_locations(store, ARootCertFile.empty() ? nullptr : ARootCertFile.c_str(),
+                                  AVerifyDirs.empty() ? nullptr : AVerifyDirs.c_str()) != 1) {
+    f.X509_STORE_free(store);
+    return nullptr;
+  }
+  if (b.stores.size() >= kMaxSharedStores) {
+    f.X509_STORE_free(b.stores.back().store);
+    b.stores.pop_back();
+  }
+  b.stores.push_front({key, store});
+  f.X509_STORE_up_ref(store);
+  return store;
+}
+
 X509* GetPeerCertificate(const SSL* ssl) {
   const Functions& f = API();
   if (f.SSL_get1_peer_certificate != nullptr) return f.SSL_get1_peer_certificate(ssl);
   return f.SSL_get_peer_certificate(ssl);
+}
+
+void ClearErrors() {
+  const Functions& f = API();
+  if (f.ERR_peek_error() != 0) f.ERR_clear_error();
 }
 
 std::string TakeErrorText(unsigned long* code) {

@@ -21,6 +21,7 @@ struct SSL_CIPHER;
 struct SSL_SESSION;
 struct X509;
 struct X509_NAME;
+struct X509_STORE;
 struct X509_STORE_CTX;
 struct X509_VERIFY_PARAM;
 struct EVP_MD;
@@ -165,6 +166,11 @@ inline constexpr std::uint64_t OPENSSL_INIT_LOAD_CRYPTO_STRINGS = 0x00000002L;
   F(crypto, false, BIO*, BIO_new_file, (const char*, const char*))                              \
   /* certificates and verification */                                                           \
   F(crypto, true, void, X509_free, (X509*))                                                     \
+  F(crypto, true, X509_STORE*, X509_STORE_new, (void))                                          \
+  F(crypto, true, void, X509_STORE_free, (X509_STORE*))                                         \
+  F(crypto, true, int, X509_STORE_up_ref, (X509_STORE*))                                        \
+  F(crypto, true, int, X509_STORE_set_default_paths, (X509_STORE*))                             \
+  F(crypto, true, int, X509_STORE_load_locations, (X509_STORE*, const char*, const char*))      \
   F(crypto, true, int, X509_STORE_CTX_get_error, (X509_STORE_CTX*))                             \
   F(crypto, true, int, X509_STORE_CTX_get_error_depth, (X509_STORE_CTX*))                       \
   F(crypto, true, X509*, X509_STORE_CTX_get_current_cert, (X509_STORE_CTX*))                    \
@@ -213,6 +219,7 @@ inline constexpr std::uint64_t OPENSSL_INIT_LOAD_CRYPTO_STRINGS = 0x00000002L;
   F(ssl, true, void, SSL_CTX_set_default_passwd_cb_userdata, (SSL_CTX*, void*))                 \
   F(ssl, true, int, SSL_CTX_set_default_verify_paths, (SSL_CTX*))                               \
   F(ssl, true, int, SSL_CTX_load_verify_locations, (SSL_CTX*, const char*, const char*))        \
+  F(ssl, true, void, SSL_CTX_set_cert_store, (SSL_CTX*, X509_STORE*))                           \
   F(ssl, true, int, SSL_CTX_use_certificate_chain_file, (SSL_CTX*, const char*))                \
   F(ssl, true, int, SSL_CTX_use_certificate_file, (SSL_CTX*, const char*, int))                 \
   F(ssl, true, int, SSL_CTX_use_PrivateKey_file, (SSL_CTX*, const char*, int))                  \
@@ -245,6 +252,8 @@ inline constexpr std::uint64_t OPENSSL_INIT_LOAD_CRYPTO_STRINGS = 0x00000002L;
   F(ssl, true, int, SSL_write, (SSL*, const void*, int))                                        \
   F(ssl, true, int, SSL_get_error, (const SSL*, int))                                           \
   F(ssl, true, int, SSL_pending, (const SSL*))                                                  \
+  F(ssl, true, int, SSL_has_pending, (const SSL*))                                              \
+  F(ssl, true, void, SSL_set_read_ahead, (SSL*, int))                                           \
   F(ssl, true, int, SSL_shutdown, (SSL*))                                                       \
   F(ssl, true, int, SSL_set1_host, (SSL*, const char*))                                         \
   F(ssl, false, int, SSL_set_cipher_list, (SSL*, const char*))                                  \
@@ -284,6 +293,17 @@ X509* GetPeerCertificate(const SSL* ssl);
 // OpenSSL's text for the first error on the queue (taken off it), at most 160 characters;
 // empty when the queue is empty. `code` receives the error code (0 when none).
 std::string TakeErrorText(unsigned long* code = nullptr);
+
+// Empties the error queue (looked at first: emptying an empty queue still costs a walk over
+// every slot, and this runs before every TLS call).
+void ClearErrors();
+
+// A trust store holding the library's default locations plus ARootCertFile and AVerifyDirs
+// (either may be empty), with a reference for the caller; null when a location could not be
+// loaded (the reason is on OpenSSL's error queue). Parsing the system's certificate bundle
+// takes tens of milliseconds, so stores are made once per set of locations and shared by
+// every context (a root file is loaded again when its size or time stamp changed).
+X509_STORE* SharedCertStore(const std::string& ARootCertFile, const std::string& AVerifyDirs);
 
 // The method table of our socket BIO (see OpenSSLSocketBIO.h); made at load, freed at release.
 const BIO_METHOD* SocketBIOMethod();

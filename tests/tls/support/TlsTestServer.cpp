@@ -1,4 +1,4 @@
-#include "support/TlsTestServer.h"
+#include "TlsTestServer.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
