@@ -1,5 +1,7 @@
 #include "aws/brvAWSComponents.h"
 
+#include "tls/brvIdSSLIOHandlerSocketSChannel.h"
+
 namespace brv {
 
 void TbrvAWSSignerV4::CopyOptions() {
@@ -8,6 +10,7 @@ void TbrvAWSSignerV4::CopyOptions() {
   options.Service = FOptions.Service;
   options.AccessKey = FOptions.AccessKey;
   options.SecretKey = FOptions.SecretKey;
+  options.SessionToken = FOptions.SessionToken;
 }
 
 void TbrvAWSSignerV4::SignGET(const std::string& aURL) {
@@ -15,13 +18,36 @@ void TbrvAWSSignerV4::SignGET(const std::string& aURL) {
   FSigner.SignGET(aURL);
 }
 
-TbrvAWSHTTPClient::TbrvAWSHTTPClient() : FHTTP(std::make_unique<TbrvIdHTTP>()) {}
+void TbrvAWSSignerV4::SignPOST(const std::string& aURL, const std::string& aPayload) {
+  CopyOptions();
+  FSigner.SignPOST(aURL, aPayload);
+}
+
+TbrvAWSHTTPClient::TbrvAWSHTTPClient() : FHTTP(std::make_unique<TbrvIdHTTP>()) {
+  // Both TLS engines are there for TLSOptions.IOHandler to choose from, also in a program
+  // that links the TLS layer statically and names the second engine nowhere else.
+  static const bool schannel_registered = RegisterSChannelHandler();
+  (void)schannel_registered;
+  // A form POST goes out as HTTP/1.1 on the kept connection, like every GET; the engine would
+  // otherwise close the connection and fall back to HTTP/1.0 for it.
+  FHTTP->SetHTTPOptions(FHTTP->HTTPOptions() | hoKeepOrigProtocol);
+}
 
 TbrvAWSHTTPClient::~TbrvAWSHTTPClient() = default;
 
 void TbrvAWSHTTPClient::SetTLSVersion(TwsTLSVersions Version) {
   FHTTP->TLSOptions().Version = Version;
 }
+
+TbrvTCPTLS_Options& TbrvAWSHTTPClient::TLSOptions() { return FHTTP->TLSOptions(); }
+
+int TbrvAWSHTTPClient::ConnectTimeout() const { return FHTTP->ConnectTimeout(); }
+
+void TbrvAWSHTTPClient::SetConnectTimeout(int Value) { FHTTP->SetConnectTimeout(Value); }
+
+int TbrvAWSHTTPClient::ReadTimeout() const { return FHTTP->ReadTimeout(); }
+
+void TbrvAWSHTTPClient::SetReadTimeout(int Value) { FHTTP->SetReadTimeout(Value); }
 
 void TbrvAWSHTTPClient::SetLogFileName(const std::string& FileName) {
   FHTTP->LogOptions().FileName = FileName;
@@ -43,6 +69,12 @@ void TbrvAWSHTTPClient::SetAccept(const std::string& Value) { FHTTP->Request().S
 
 void TbrvAWSHTTPClient::Get(const std::string& aURL, TStream& aResponseContent) {
   FHTTP->Get(aURL, &aResponseContent);
+}
+
+void TbrvAWSHTTPClient::Post(const std::string& aURL, const std::string& aBody,
+                             TStream& aResponseContent) {
+  TStringStream source(aBody);
+  FHTTP->Post(aURL, &source, &aResponseContent);
 }
 
 }  // namespace brv

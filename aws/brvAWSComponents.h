@@ -13,8 +13,9 @@ namespace brv {
 class TbrvAWSSignerV4 : public IbrvAWSSigner {
  public:
   TSignatureV4Options& SignatureV4Options() override { return FOptions; }
-  // Copies the options into the signer, then signs.
+  // Copy the options into the signer, then sign.
   void SignGET(const std::string& aURL) override;
+  void SignPOST(const std::string& aURL, const std::string& aPayload) override;
   std::string RequestDate() const override { return FSigner.RequestDate(); }
   std::string AuthorizationHeader() const override { return FSigner.AuthorizationHeader(); }
 
@@ -35,6 +36,11 @@ class TbrvAWSHTTPClient : public IbrvAWSHTTPClient {
   ~TbrvAWSHTTPClient() override;
 
   void SetTLSVersion(TwsTLSVersions Version) override;
+  TbrvTCPTLS_Options& TLSOptions() override;
+  int ConnectTimeout() const override;
+  void SetConnectTimeout(int Value) override;
+  int ReadTimeout() const override;
+  void SetReadTimeout(int Value) override;
   void SetLogFileName(const std::string& FileName) override;
   void SetLog(bool Value) override;
   void ClearCustomHeaders() override;
@@ -42,6 +48,7 @@ class TbrvAWSHTTPClient : public IbrvAWSHTTPClient {
   void SetContentType(const std::string& Value) override;
   void SetAccept(const std::string& Value) override;
   void Get(const std::string& aURL, TStream& aResponseContent) override;
+  void Post(const std::string& aURL, const std::string& aBody, TStream& aResponseContent) override;
 
   // The component itself, for callers that configure more of it (TLS options, time-outs).
   TbrvIdHTTP& HTTP() { return *FHTTP; }

@@ -7,6 +7,7 @@
 
 #include "base/Exception.h"
 #include "base/Streams.h"
+#include "tls/brvTCP_TLS_Options.h"
 #include "tls/brvWebSocket_Types.h"
 
 namespace brv {
@@ -15,7 +16,7 @@ namespace brv {
 // supplies one.
 BRV_DECLARE_EXCEPTION(EbrvAWSComponentUnavailable, Exception);
 
-// Signs a GET request with AWS Signature Version 4.
+// Signs a request with AWS Signature Version 4.
 class IbrvAWSSigner {
  public:
   // The signing options; the client copies its AWS options into them before every signing.
@@ -24,6 +25,8 @@ class IbrvAWSSigner {
     std::string Region;
     std::string SecretKey;
     std::string Service;
+    // Temporary credentials' token; when set the signature covers "x-amz-security-token".
+    std::string SessionToken;
   };
 
   virtual ~IbrvAWSSigner() = default;
@@ -32,6 +35,8 @@ class IbrvAWSSigner {
   // Signs a GET of aURL (its path and query as they stand) with the current options, stamping
   // the request date.
   virtual void SignGET(const std::string& aURL) = 0;
+  // Signs a POST of aURL carrying aPayload, stamping the request date.
+  virtual void SignPOST(const std::string& aURL, const std::string& aPayload) = 0;
   // The UTC time stamp of the last signing, yyyymmddThhnnssZ.
   virtual std::string RequestDate() const = 0;
   // The complete header line of the last signing, "Authorization: AWS4-HMAC-SHA256 ...".
@@ -46,6 +51,14 @@ class IbrvAWSHTTPClient {
 
   // TLSOptions.Version: the TLS version https connections negotiate.
   virtual void SetTLSVersion(TwsTLSVersions Version) = 0;
+  // TLSOptions: engine, version, verification and trust files of https connections. Read when
+  // the first https request makes the TLS handler.
+  virtual TbrvTCPTLS_Options& TLSOptions() = 0;
+  // ConnectTimeout and ReadTimeout, in milliseconds (0 or -1: no limit).
+  virtual int ConnectTimeout() const = 0;
+  virtual void SetConnectTimeout(int Value) = 0;
+  virtual int ReadTimeout() const = 0;
+  virtual void SetReadTimeout(int Value) = 0;
   // LogOptions.FileName: the file the raw exchange is logged to.
   virtual void SetLogFileName(const std::string& FileName) = 0;
   // Log: switches the log of the raw exchange on or off.
@@ -62,6 +75,10 @@ class IbrvAWSHTTPClient {
   // status raises EbrvAWSHTTPError (brvAWSHTTPError.h) carrying the body as ErrorMessage;
   // every other failure raises its own exception.
   virtual void Get(const std::string& aURL, TStream& aResponseContent) = 0;
+  // Post: sends aBody to aURL with the request's content type and writes the response body
+  // into aResponseContent; errors as for Get.
+  virtual void Post(const std::string& aURL, const std::string& aBody,
+                    TStream& aResponseContent) = 0;
 };
 
 }  // namespace brv

@@ -2,6 +2,7 @@
 // client's signer and HTTP component.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,12 +17,21 @@ namespace brv {
 // "https://" + service + "." + region + this suffix.
 inline constexpr const char* brvAWSRegionalEndpointSuffix = ".amazonaws.com";
 
+// Longest URL the client sends as a GET; a longer request goes out as a form POST of the same
+// signed parameters, since servers and proxies refuse very long request lines.
+inline constexpr std::size_t brvAWSMaxGETURLLength = 8192;
+
+// Time-outs of the HTTP component the client makes, in milliseconds. The read time-out is
+// longer than the longest long-poll wait of SQS (20 s).
+inline constexpr int brvAWSDefaultConnectTimeout = 30000;
+inline constexpr int brvAWSDefaultReadTimeout = 60000;
+
 // The AWS options: credentials, region and service name.
 class TbrvHTTP_Amazon_AWS_Options : public TPersistent {
  public:
   BRV_CLASS_NAME(TbrvHTTP_Amazon_AWS_Options)
-  // Copies Region, Service, AccessKey and SecretKey from another AWS options group; anything
-  // else is refused with "Cannot assign a %s to a %s".
+  // Copies Region, Service, AccessKey, SecretKey, SessionToken and EndPointURL from another
+  // AWS options group; anything else is refused with "Cannot assign a %s to a %s".
   void Assign(const TPersistent* Source) override;
 
   std::string AccessKey;
@@ -29,6 +39,12 @@ class TbrvHTTP_Amazon_AWS_Options : public TPersistent {
   std::string SecretKey;
   // Set by the derived client ("sqs"); not stored with the form.
   std::string Service;
+  // The session token of temporary credentials, sent signed as "X-Amz-Security-Token" when
+  // not empty.
+  std::string SessionToken;
+  // An endpoint to use instead of the regional one (for example a local service); when not
+  // empty it takes precedence over the AWS_ENDPOINT_URL variables.
+  std::string EndPointURL;
 };
 
 // Log-file options of an AWS client.
@@ -65,17 +81,26 @@ class TbrvHTTP_Amazon_AWS_Client : public TbrvHTTP_Amazon_AWS_Base {
   // Copies Value into the owned log-file group.
   void SetLogFile(const TbrvTCPLogFile& Value) { FLogFile->Assign(&Value); }
 
-  // "https://" + Service + "." + Region + the regional endpoint suffix, computed on each read.
+  // The service endpoint, computed on each read, without a trailing "/": AWSOptions.EndPointURL
+  // when set; else the environment's AWS_ENDPOINT_URL_<SERVICE> (the service name in upper
+  // case, blanks and "-" as "_"), else AWS_ENDPOINT_URL, when set and not empty; else
+  // "https://" + Service + "." + Region + the regional endpoint suffix.
   std::string EndPoint() const;
 
-  // One signed GET of aURL. True with aResponse holding the body when one was obtained; false
-  // with aError holding the error answer on an HTTP error status; false with both empty when
-  // DoBeforeRequest refused. Every other failure raises.
+  // One signed request of aURL. True with aResponse holding the body when one was obtained;
+  // false with aError holding the error answer on an HTTP error status; false with both empty
+  // when DoBeforeRequest refused. Every other failure raises. A URL longer than
+  // brvAWSMaxGETURLLength goes out as PostURL; any other as a GET.
   bool GetURL(const std::string& aURL, std::string& aResponse, std::string& aError);
-  // Not supported: returns false and leaves aResponse and aError as they were.
+  // One signed form POST: the query of aURL is the body, sent to aURL without its query.
+  // Results as for GetURL.
   bool PostURL(const std::string& aURL, std::string& aResponse, std::string& aError);
 
-  // The HTTP component, made on first call (asking for TLS 1.2).
+  // The HTTP component, made on first call: TLS 1.2, the server's certificate verified (chain
+  // and host name; trusted roots from AWS_CA_BUNDLE when that is set, else the system's),
+  // brvAWSDefaultConnectTimeout and brvAWSDefaultReadTimeout. Callers change any of these
+  // through the component (TLSOptions().VerifyCertificate = false for a service with a
+  // self-signed certificate).
   IbrvAWSHTTPClient& GetHTTPClient();
   // The signer, made on first call.
   IbrvAWSSigner& GetSigner();
@@ -94,6 +119,8 @@ class TbrvHTTP_Amazon_AWS_Client : public TbrvHTTP_Amazon_AWS_Base {
   virtual void PrepareGET(const std::string& aURL);
   // As PrepareGET without signing: the headers carry whatever the signer last produced.
   virtual void PreparePOST(const std::string& aBody);
+  // Readies the HTTP component for a signed form POST of aBody to aURL.
+  virtual void PreparePOST(const std::string& aURL, const std::string& aBody);
 
   // Make the signer and the HTTP component: the factory's when one is set, else the
   // library's Signature Version 4 signer and TbrvIdHTTP component.
@@ -104,6 +131,9 @@ class TbrvHTTP_Amazon_AWS_Client : public TbrvHTTP_Amazon_AWS_Base {
   void CopyLogSettings();
   void CopyOptionsToSigner();
   void SetRequestHeaders();
+  // Sends the prepared request (aURL as a GET, or its query as a form POST) after the gate,
+  // and maps an HTTP error status to the error text.
+  bool Fetch(const std::string& aURL, bool aAsForm, std::string& aResponse, std::string& aError);
 
   std::unique_ptr<IbrvAWSSigner> FSignature;
   std::unique_ptr<IbrvAWSHTTPClient> FHTTPClient;

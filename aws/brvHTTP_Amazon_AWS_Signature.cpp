@@ -191,6 +191,24 @@ std::string HostHeaderValue(const TIdURI& AURI) {
   return host;
 }
 
+// A header value as Signature Version 4 canonicalises it: blanks around it removed and every
+// run of blanks inside it taken as one.
+std::string TrimHeaderValue(const std::string& AValue) {
+  std::string out;
+  out.reserve(AValue.size());
+  bool blank = false;
+  for (const char c : AValue) {
+    if (c == ' ' || c == '\t') {
+      blank = !out.empty();
+      continue;
+    }
+    if (blank) out += ' ';
+    blank = false;
+    out += c;
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string AWSCanonicalQuery(const std::string& AQuery) {
@@ -336,6 +354,7 @@ void TbrvHTTP_Amazon_AWS_Signature_V4_Options::Assign(const TPersistent* Source)
     Service = other->Service;
     AccessKey = other->AccessKey;
     SecretKey = other->SecretKey;
+    SessionToken = other->SessionToken;
     return;
   }
   TPersistent::Assign(Source);
@@ -410,6 +429,13 @@ void TbrvHTTP_Amazon_AWS_Signature_V4::CreateCanonicalRequest(const std::string&
     headers += FRequestDate;
     headers += '\n';
     FSignedHeaders = "content-type;host;x-amz-date";
+    const std::string token = TrimHeaderValue(FSignatureV4Options->SessionToken);
+    if (!token.empty()) {
+      headers += "x-amz-security-token:";
+      headers += token;
+      headers += '\n';
+      FSignedHeaders += ";x-amz-security-token";
+    }
     path = AWSCanonicalPath(uri.Path() + uri.Document());
   } else {
     headers = "host:" + HostHeaderValue(uri) + "\n";

@@ -31,14 +31,17 @@ class TbrvHTTP_Amazon_AWS_Signature : public TbrvComponent_Base {
 class TbrvHTTP_Amazon_AWS_Signature_V4_Options : public TPersistent {
  public:
   BRV_CLASS_NAME(TbrvHTTP_Amazon_AWS_Signature_V4_Options)
-  // Copies Region, Service, AccessKey and SecretKey from another options group; any other
-  // source fails with "Cannot assign a %s to a %s".
+  // Copies Region, Service, AccessKey, SecretKey and SessionToken from another options group;
+  // any other source fails with "Cannot assign a %s to a %s".
   void Assign(const TPersistent* Source) override;
 
   std::string AccessKey;
   std::string Region;
   std::string SecretKey;
   std::string Service;
+  // The session token of temporary credentials; when set, the request carries it as
+  // "X-Amz-Security-Token" and the signature covers that header. Empty by default.
+  std::string SessionToken;
 };
 
 // What a signature covers: an HTTP request, or the MQTT connection of the IoT services
@@ -49,6 +52,9 @@ enum TbrvHTTP_SignatureV4_Protocol : int { sv4pHTTP, sv4pMQTT };
 // date and leaves its results (date, signed headers, hashed canonical request, string to
 // sign, signature) in the signer until the next signing; the caller then sends
 // "X-Amz-Date:" + RequestDate() and the AuthorizationHeader() line with the request.
+//
+// With a SessionToken in the options the canonical headers gain "x-amz-security-token" (and
+// SignedHeaders names it), so the caller must send the token in an "X-Amz-Security-Token" line.
 //
 // What is signed is what a server checks: the Host value the HTTP engine sends (with the port
 // unless it is the scheme's default), the path as sent encoded once more, and the query in

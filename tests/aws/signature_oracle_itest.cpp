@@ -227,6 +227,7 @@ struct Request {
   std::string payload;
   std::string access;
   std::string secret;
+  std::string token;
   std::string region;
   std::string service;
   bool mqtt = false;
@@ -266,6 +267,15 @@ std::vector<Request> Generate(unsigned seed) {
       if (!g.Chance(15)) {
         for (int i = g.Int(1, 40); i > 0; --i) r.secret += static_cast<char>(g.Int(0x21, 0x7E));
       }
+      // temporary credentials now and then (never on MQTT, which signs the host alone)
+      if (g.Chance(20)) {
+        r.token = "IQoJb3JpZ2luX2Vj";
+        for (int i = g.Int(8, 60); i > 0; --i) {
+          static const char alphabet[] =
+              "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
+          r.token += alphabet[g.Int(0, sizeof alphabet - 2)];
+        }
+      }
       r.unixTime = static_cast<long long>(g.Int(946684800, 2100000000)) ;
       r.stamp = StampOf(r.unixTime);
 
@@ -298,7 +308,7 @@ std::vector<Request> Generate(unsigned seed) {
         query += Encode(name) + "=" + Encode(value);
       }
 
-      r.mqtt = g.Chance(15);
+      r.mqtt = r.token.empty() && g.Chance(15);
       if (!r.mqtt && g.Chance(10)) {
         r.method = "POST";
         r.url = base + path;
@@ -329,6 +339,7 @@ TEST(SignatureOracleTest, EveryAuthorizationLineMatchesBotocore) {
     signer.SignatureV4Options().SecretKey = r.secret;
     signer.SignatureV4Options().Region = r.region;
     signer.SignatureV4Options().Service = r.service;
+    signer.SignatureV4Options().SessionToken = r.token;
     signer.SetProtocol(r.mqtt ? sv4pMQTT : sv4pHTTP);
     const long long t = r.unixTime;
     signer.SetClock([t] { return LocalTimeOfUnixTime(t); });
@@ -353,6 +364,7 @@ TEST(SignatureOracleTest, EveryAuthorizationLineMatchesBotocore) {
          << ",\"payload\":" << JsonString(r.payload)
          << ",\"content_type\":" << JsonString(kContentType) << ",\"time\":" << JsonString(r.stamp)
          << ",\"access\":" << JsonString(r.access) << ",\"secret\":" << JsonString(r.secret)
+         << ",\"token\":" << JsonString(r.token)
          << ",\"region\":" << JsonString(r.region) << ",\"service\":" << JsonString(r.service)
          << ",\"protocol\":" << JsonString(r.mqtt ? "mqtt" : "http") << "}\n";
     }

@@ -215,18 +215,40 @@ TEST(SignatureV4Test, PostSignsThePayload) {
   EXPECT_EQ(signer.HashedCanonicalRequest(), Sha256Hex(canonical));
 }
 
+TEST(SignatureV4Test, ASessionTokenIsASignedHeader) {
+  PinnedSigner signer;
+  signer.SignatureV4Options().SessionToken = " IQoJb3JpZ2luX2VjEA  token/+= ";
+  signer.SignPOST("https://host/", "Action=ListQueues");
+  // Trimmed, inner blanks as one, sorted after x-amz-date.
+  const std::string canonical =
+      "POST\n/\n\ncontent-type:application/x-www-form-urlencoded; charset=utf-8\nhost:host\n"
+      "x-amz-date:20210302T090507Z\nx-amz-security-token:IQoJb3JpZ2luX2VjEA token/+=\n\n"
+      "content-type;host;x-amz-date;x-amz-security-token\n" +
+      Sha256Hex("Action=ListQueues");
+  EXPECT_EQ(signer.HashedCanonicalRequest(), Sha256Hex(canonical));
+  EXPECT_NE(signer.AuthorizationHeader().find(
+                ", SignedHeaders=content-type;host;x-amz-date;x-amz-security-token, "),
+            std::string::npos);
+
+  signer.SignatureV4Options().SessionToken.clear();
+  signer.SignGET(kWorkedURL);
+  EXPECT_EQ(signer.SignedHeaders(), "content-type;host;x-amz-date");
+}
+
 TEST(SignatureV4Test, OptionsCopyByAssign) {
   TbrvHTTP_Amazon_AWS_Signature_V4_Options a;
   a.AccessKey = "ak";
   a.SecretKey = "sk";
   a.Region = "r";
   a.Service = "s";
+  a.SessionToken = "st";
   TbrvHTTP_Amazon_AWS_Signature_V4 signer;
   signer.SetSignatureV4Options(a);
   EXPECT_EQ(signer.SignatureV4Options().AccessKey, "ak");
   EXPECT_EQ(signer.SignatureV4Options().SecretKey, "sk");
   EXPECT_EQ(signer.SignatureV4Options().Region, "r");
   EXPECT_EQ(signer.SignatureV4Options().Service, "s");
+  EXPECT_EQ(signer.SignatureV4Options().SessionToken, "st");
 
   TPersistent other;
   try {

@@ -3,7 +3,8 @@
 
 Reads one JSON object per line from standard input:
   {"method", "url", "payload", "content_type", "time" (yyyymmddThhmmssZ),
-   "access", "secret", "region", "service", "protocol" ("http" or "mqtt")}
+   "access", "secret", "token" (may be empty), "region", "service",
+   "protocol" ("http" or "mqtt")}
 and writes for each one line: the Authorization header value botocore computes.
 
 Before signing, the query is brought into the form a server checks: every parameter is
@@ -70,7 +71,7 @@ def sign(req):
         headers['Content-Type'] = req['content_type']
     payload = req.get('payload', '').encode('utf-8')
     request = AWSRequest(method=req['method'], url=url, headers=headers, data=payload or None)
-    credentials = Credentials(req['access'], req['secret'])
+    credentials = Credentials(req['access'], req['secret'], req.get('token') or None)
     auth_class = MqttSigV4Auth if req['protocol'] == 'mqtt' else SigV4Auth
     auth_class(credentials, req['service'], req['region']).add_auth(request)
     return request.headers['Authorization']

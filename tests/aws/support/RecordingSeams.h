@@ -19,10 +19,13 @@ namespace brv::testing {
 // Fixed signing time of every fake signature.
 inline constexpr const char* kFakeRequestDate = "20240305T101112Z";
 
-// What one Get was asked to do, with the state of the request at that moment.
+// What one Get (or Post) was asked to do, with the state of the request at that moment.
 struct TRecordedGet {
   std::string URL;                   // the URL fetched
   std::string SignedURL;             // the URL the signer signed last
+  std::string Method = "GET";        // "GET", or "POST" for a form POST
+  std::string Body;                  // what a POST sent
+  std::string SignedPayload;         // the payload the signer signed last
   std::vector<std::string> Headers;  // the custom header lines
   std::string ContentType;
   std::string Accept;
@@ -49,8 +52,10 @@ class TRecordingSeams {
   }
 
   std::vector<TRecordedGet> Gets;                              // every Get, in order
-  std::vector<std::string> SignedURLs;                         // every SignGET, in order
-  std::vector<IbrvAWSSigner::TSignatureV4Options> SignedWith;  // options of every SignGET
+  std::vector<std::string> SignedURLs;                         // every signing's URL, in order
+  std::vector<std::string> SignedMethods;                      // "GET" or "POST", in order
+  std::vector<std::string> SignedPayloads;                     // payloads signed, in order
+  std::vector<IbrvAWSSigner::TSignatureV4Options> SignedWith;  // options of every signing
   std::vector<TwsTLSVersions> TLSVersions;                     // every SetTLSVersion
   int SignersMade = 0;
   int HTTPClientsMade = 0;
@@ -86,9 +91,15 @@ class TRecordingSeams {
    public:
     explicit Signer(TRecordingSeams* Owner) : owner_(Owner) { ++owner_->SignersMade; }
     TSignatureV4Options& SignatureV4Options() override { return options_; }
-    void SignGET(const std::string& aURL) override {
+    void SignGET(const std::string& aURL) override { Sign("GET", aURL, ""); }
+    void SignPOST(const std::string& aURL, const std::string& aPayload) override {
+      Sign("POST", aURL, aPayload);
+    }
+    void Sign(const std::string& aMethod, const std::string& aURL, const std::string& aPayload) {
       if (owner_->SigningFailure) owner_->SigningFailure();
       owner_->SignedURLs.push_back(aURL);
+      owner_->SignedMethods.push_back(aMethod);
+      owner_->SignedPayloads.push_back(aPayload);
       owner_->SignedWith.push_back(options_);
       authorization_ = AuthorizationFor(options_, static_cast<int>(owner_->SignedURLs.size()));
       date_ = kFakeRequestDate;
@@ -106,7 +117,15 @@ class TRecordingSeams {
   class HTTP : public IbrvAWSHTTPClient {
    public:
     explicit HTTP(TRecordingSeams* Owner) : owner_(Owner) { ++owner_->HTTPClientsMade; }
-    void SetTLSVersion(TwsTLSVersions Version) override { owner_->TLSVersions.push_back(Version); }
+    void SetTLSVersion(TwsTLSVersions Version) override {
+      owner_->TLSVersions.push_back(Version);
+      tls_.Version = Version;
+    }
+    TbrvTCPTLS_Options& TLSOptions() override { return tls_; }
+    int ConnectTimeout() const override { return connect_timeout_; }
+    void SetConnectTimeout(int Value) override { connect_timeout_ = Value; }
+    int ReadTimeout() const override { return read_timeout_; }
+    void SetReadTimeout(int Value) override { read_timeout_ = Value; }
     void SetLogFileName(const std::string& FileName) override { log_file_ = FileName; }
     void SetLog(bool Value) override { log_ = Value; }
     void ClearCustomHeaders() override { headers_.clear(); }
@@ -114,8 +133,19 @@ class TRecordingSeams {
     void SetContentType(const std::string& Value) override { content_type_ = Value; }
     void SetAccept(const std::string& Value) override { accept_ = Value; }
     void Get(const std::string& aURL, TStream& aResponseContent) override {
+      Fetch("GET", aURL, "", aResponseContent);
+    }
+    void Post(const std::string& aURL, const std::string& aBody,
+              TStream& aResponseContent) override {
+      Fetch("POST", aURL, aBody, aResponseContent);
+    }
+    void Fetch(const std::string& aMethod, const std::string& aURL, const std::string& aBody,
+               TStream& aResponseContent) {
       TRecordedGet get;
       get.URL = aURL;
+      get.Method = aMethod;
+      get.Body = aBody;
+      get.SignedPayload = owner_->SignedPayloads.empty() ? "" : owner_->SignedPayloads.back();
       get.SignedURL = owner_->SignedURLs.empty() ? "" : owner_->SignedURLs.back();
       get.Headers = headers_;
       get.ContentType = content_type_;
@@ -148,6 +178,9 @@ class TRecordingSeams {
     std::vector<std::string> headers_{"X-Stale: left over from an earlier request"};
     std::string content_type_ = "text/plain";
     std::string accept_ = "*/*";
+    TbrvTCPTLS_Options tls_;
+    int connect_timeout_ = 0;
+    int read_timeout_ = -1;
     bool log_ = false;
     std::string log_file_;
   };
