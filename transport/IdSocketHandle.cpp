@@ -84,10 +84,20 @@ void TIdSocketHandle::Bind() {
 
 void TIdSocketHandle::Connect() {
   GStack->Connect(FHandle, FPeerIP, FPeerPort, FIPVersion);
+  RefreshAfterConnect();
+}
+
+void TIdSocketHandle::RefreshAfterConnect() {
   std::lock_guard<std::recursive_mutex> guard(FConnectionHandle);
-  if (FHandleAllocated) {
-    UpdateBindingLocal();
+  if (!FHandleAllocated) return;
+  UpdateBindingLocal();
+  try {
     UpdateBindingPeer();
+  } catch (const EIdSocketError& e) {
+    // A peer that resets right after accepting leaves no peer name to read. The connect did
+    // succeed: the peer fields keep the address connected to, and the next read or write
+    // reports the reset itself.
+    if (e.LastError() != Id_WSAENOTCONN) throw;
   }
 }
 
@@ -98,11 +108,7 @@ bool TIdSocketHandle::ConnectWithTimeout(int ATimeout) {
     return true;
   }
   if (!stack->ConnectWithTimeout(FHandle, FPeerIP, FPeerPort, FIPVersion, ATimeout)) return false;
-  std::lock_guard<std::recursive_mutex> guard(FConnectionHandle);
-  if (FHandleAllocated) {
-    UpdateBindingLocal();
-    UpdateBindingPeer();
-  }
+  RefreshAfterConnect();
   return true;
 }
 

@@ -87,6 +87,8 @@ class TIdSocketHandle : public TPersistent {
  protected:
   void SetHandle(TIdStackSocketHandle AHandle);
   bool TryBindPort(std::uint16_t APort);
+  // Refreshes the local and peer addresses after a connect, under the connection lock.
+  void RefreshAfterConnect();
 
   std::uint16_t FClientPortMin = 0;
   std::uint16_t FClientPortMax = 0;

@@ -310,6 +310,16 @@ TEST(TcpClient, PeerThatResetsEndsInAClearErrorWithoutASignal) {
     EXPECT_EQ(e.LastError(), 10054);
   }
   EXPECT_FALSE(writer.Connected());
+
+  // A peer that resets at once, again and again: the connect itself always succeeds (even when
+  // the reset beats the reading of the peer's address), and the first read reports the reset.
+  for (int i = 0; i < 100; ++i) {
+    TIdTCPClient quick;
+    quick.SetReadTimeout(kSafetyTimeout);
+    ASSERT_NO_THROW(quick.Connect(resetter.Host(), resetter.Port())) << "attempt " << i;
+    EXPECT_EQ(quick.Socket()->Binding()->PeerPort(), resetter.Port());
+    EXPECT_THROW(quick.IOHandler()->ReadLn(), EIdException);
+  }
 }
 
 // Bytes with a pattern that shows any loss, duplication or reordering.
