@@ -24,7 +24,9 @@ std::string StripBrackets(const std::string& AHost) {
 TbrvIdSSLIOHandlerSocketSChannel::TbrvIdSSLIOHandlerSocketSChannel(TComponent* aOwner)
     : TIdSSLIOHandlerSocketBase(aOwner) {}
 
-TbrvIdSSLIOHandlerSocketSChannel::~TbrvIdSSLIOHandlerSocketSChannel() { FreeLink(); }
+TbrvIdSSLIOHandlerSocketSChannel::~TbrvIdSSLIOHandlerSocketSChannel() {
+  FreeLink();
+}
 
 TStringList* TbrvIdSSLIOHandlerSocketSChannel::ALPNProtocols() {
   if (!FALPNProtocols) FALPNProtocols = std::make_unique<TStringList>();

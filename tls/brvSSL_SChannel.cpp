@@ -46,17 +46,25 @@ Globals& G() {
   return globals;
 }
 
-PSecurityFunctionTableW Table() { return G().table; }
+PSecurityFunctionTableW Table() {
+  return G().table;
+}
 
 // The last failure and certificate verdict belong to the thread whose handshake set them, so
 // that concurrent connects on other threads cannot change the message a connect raises.
 thread_local std::string tLastError;
 thread_local std::uint32_t tCertStatus = 0;
 
-void SetLastError(std::string AText) { tLastError = std::move(AText); }
+void SetLastError(std::string AText) {
+  tLastError = std::move(AText);
+}
 
-std::string Hex(std::uint32_t AValue) { return Format("%08X", AValue); }
-std::string Hex(SECURITY_STATUS AValue) { return Hex(static_cast<std::uint32_t>(AValue)); }
+std::string Hex(std::uint32_t AValue) {
+  return Format("%08X", AValue);
+}
+std::string Hex(SECURITY_STATUS AValue) {
+  return Hex(static_cast<std::uint32_t>(AValue));
+}
 
 std::int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -71,8 +79,9 @@ int WaitSocket(int ASocket, short AEvents, std::int64_t ADeadline) {
     int wait = -1;
     if (ADeadline != SChannelNoDeadline) {
       const std::int64_t left = ADeadline - NowMs();
-      wait = left <= 0 ? 0
-                       : static_cast<int>(std::min<std::int64_t>(left, std::numeric_limits<int>::max()));
+      wait = left <= 0
+                 ? 0
+                 : static_cast<int>(std::min<std::int64_t>(left, std::numeric_limits<int>::max()));
     }
     pollfd pfd{ASocket, AEvents, 0};
     const int r = ::poll(&pfd, 1, wait);
@@ -117,11 +126,16 @@ std::u16string Utf16(const std::string& AText) {
 
 DWORD EnabledProtocols(TwsTLSVersions AVersion) {
   switch (AVersion) {
-    case tls1_0: return 0xF0;  // SSL 3.0 and TLS 1.0, client and server
-    case tls1_1: return 0x300;
-    case tls1_2: return 0xC00;
-    case tls1_3: return 0x3000;
-    case tlsUndefined: break;
+    case tls1_0:
+      return 0xF0;  // SSL 3.0 and TLS 1.0, client and server
+    case tls1_1:
+      return 0x300;
+    case tls1_2:
+      return 0xC00;
+    case tls1_3:
+      return 0x3000;
+    case tlsUndefined:
+      break;
   }
   return 0;  // the package's defaults
 }
@@ -143,8 +157,12 @@ bool OpenMyStore(Globals& AGlobals) {
 // =============================================================================================
 // Process-wide
 
-const std::string& SChannelLastError() { return tLastError; }
-std::uint32_t SChannelCertStatus() { return tCertStatus; }
+const std::string& SChannelLastError() {
+  return tLastError;
+}
+std::uint32_t SChannelCertStatus() {
+  return tCertStatus;
+}
 
 bool SChannelInitialize() {
   Globals& g = G();
@@ -186,7 +204,9 @@ std::vector<std::uint8_t> SChannelALPNOffer(const TStringList* AProtocols) {
 // =============================================================================================
 // TSSLInfo
 
-TSSLInfo::~TSSLInfo() { Clean(); }
+TSSLInfo::~TSSLInfo() {
+  Clean();
+}
 
 void TSSLInfo::Clean() {
   if ((Init & iCredentials) != 0) Table()->FreeCredentialsHandle(&Credentials);
@@ -337,8 +357,8 @@ int TSSLInfo::ReadLoop(bool AReadFirst) {
 }
 
 bool TSSLInfo::InitBuffer() {
-  const SECURITY_STATUS s = Table()->QueryContextAttributesW(&Context, SECPKG_ATTR_STREAM_SIZES,
-                                                             &BuffSizes);
+  const SECURITY_STATUS s =
+      Table()->QueryContextAttributesW(&Context, SECPKG_ATTR_STREAM_SIZES, &BuffSizes);
   if (s != SEC_E_OK) {
     SetLastError("QueryContextAttributes(SECPKG_ATTR_STREAM_SIZES) returns " + Hex(s));
     return false;
@@ -448,7 +468,8 @@ bool TSSLInfo::VerifyCertificate() {
     if (CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) {
       tCertStatus = status.dwError;
       verified = status.dwError == 0;
-      if (!verified) SetLastError("CertVerifyCertificateChainPolicy.vStatus = " + Hex(status.dwError));
+      if (!verified)
+        SetLastError("CertVerifyCertificateChainPolicy.vStatus = " + Hex(status.dwError));
     }
     CertFreeCertificateChain(chain);
   }
@@ -574,8 +595,8 @@ std::string TSSLInfo::GetALPN() {
 
 bool TSSLInfo::SendToken(SecBuffer& AToken) {
   if (AToken.cbBuffer == 0 || AToken.pvBuffer == nullptr) return true;
-  const int sent = SendAll(static_cast<const std::uint8_t*>(AToken.pvBuffer),
-                           static_cast<int>(AToken.cbBuffer));
+  const int sent =
+      SendAll(static_cast<const std::uint8_t*>(AToken.pvBuffer), static_cast<int>(AToken.cbBuffer));
   Table()->FreeContextBuffer(AToken.pvBuffer);
   AToken.pvBuffer = nullptr;
   AToken.cbBuffer = 0;
@@ -602,11 +623,12 @@ int TSSLInfo::SendAll(const std::uint8_t* ABytes, int ACount) {
       if (ready < 0) return fail(TIdStackUnix::TranslateErrno(errno), false);
       flags |= MSG_DONTWAIT;
     }
-    const ssize_t n = ::send(Socket, ABytes + total, static_cast<std::size_t>(ACount - total), flags);
+    const ssize_t n =
+        ::send(Socket, ABytes + total, static_cast<std::size_t>(ACount - total), flags);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       if (Deadline != SChannelNoDeadline) continue;  // wait again, within the limit
-      return fail(Id_WSAETIMEDOUT, true);           // a send time-out set on the socket
+      return fail(Id_WSAETIMEDOUT, true);            // a send time-out set on the socket
     }
     if (n < 0) return fail(TIdStackUnix::TranslateErrno(errno), false);
     if (n == 0) {
@@ -625,9 +647,9 @@ int TSSLInfo::SendAll(const std::uint8_t* ABytes, int ACount) {
 std::unique_ptr<TSSLInfo> SChannelConnect(std::int32_t ASocket, const std::string& AServerName,
                                           TwsTLSVersions AVersion,
                                           const TStringList* AALPNProtocols,
-                                          bool AVerifyCertificate,
-                                          TCredentialsCallBack ACallBack, void* AUserData,
-                                          const std::string& ARootCertFile, int ATimeout) {
+                                          bool AVerifyCertificate, TCredentialsCallBack ACallBack,
+                                          void* AUserData, const std::string& ARootCertFile,
+                                          int ATimeout) {
   tCertStatus = 0;
   tLastError.clear();
   if (!SChannelInitialize()) return nullptr;

@@ -126,9 +126,8 @@ bool SChannelInitialize();
 std::unique_ptr<TSSLInfo> SChannelConnect(std::int32_t ASocket, const std::string& AServerName,
                                           TwsTLSVersions AVersion,
                                           const TStringList* AALPNProtocols,
-                                          bool AVerifyCertificate,
-                                          TCredentialsCallBack ACallBack, void* AUserData,
-                                          const std::string& ARootCertFile = {},
+                                          bool AVerifyCertificate, TCredentialsCallBack ACallBack,
+                                          void* AUserData, const std::string& ARootCertFile = {},
                                           int ATimeout = 0);
 // Replaces the credentials callback of a link.
 void SChannelSetCallback(TSSLInfo* ALink, TCredentialsCallBack ACallBack, void* AUserData);

@@ -160,8 +160,8 @@ TEST_F(SChannelHandler, NegotiatesTheVersionAskedFor) {
   // A server that cannot give TLS 1.3: the handshake fails instead of settling for less.
   handler_->SetTLSVersion(tls1_3);
   const auto [message, status] = ConnectError("localhost", Ports().Tls12Only);
-  EXPECT_EQ(message.rfind("SChannel initialization error: InitializeSecurityContext returns 8009", 0),
-            0u)
+  EXPECT_EQ(
+      message.rfind("SChannel initialization error: InitializeSecurityContext returns 8009", 0), 0u)
       << message;
   EXPECT_EQ(status, 0u);
 }
@@ -269,8 +269,8 @@ TEST_F(SChannelHandler, CutsAWriteIntoRecordsOfTheMaximumMessageSize) {
     handler_->SetTLSVersion(version);
     Connect("localhost", relay.Port());
     ASSERT_EQ(handler_->Link()->BuffSizes.cbMaximumMessage, 16384u);
-    handler_->Write(std::string(
-        "POST / HTTP/1.1\r\nHost: localhost\r\nContent-Length: 40000\r\n\r\n"));
+    handler_->Write(
+        std::string("POST / HTTP/1.1\r\nHost: localhost\r\nContent-Length: 40000\r\n\r\n"));
     handler_->Write(std::string(40000, 'x'));
     EXPECT_EQ(ReadResponse().first, "HTTP/1.1 200 OK");
     // nginx may answer before it has read the body: wait (a bounded while) until the relay
@@ -286,7 +286,8 @@ TEST_F(SChannelHandler, CutsAWriteIntoRecordsOfTheMaximumMessageSize) {
       records = relay.ClientRecords();
     }
     std::string seen;
-    for (const Record& r : records) seen += std::to_string(r.Type) + ":" + std::to_string(r.Length) + " ";
+    for (const Record& r : records)
+      seen += std::to_string(r.Type) + ":" + std::to_string(r.Length) + " ";
     ASSERT_GE(records.size(), 4u) << seen;
     const Record* body = &records[records.size() - 3];
     const int overhead = body[0].Length - 16384;
@@ -354,8 +355,8 @@ TEST_F(SChannelHandler, KeepsRecordsThatCameWithTheLastHandshakeFlight) {
   // A TLS 1.2 server that speaks first: its first data record follows its Finished at once,
   // and the relay hands both to the client in one piece.
   sspitest::TlsPeer server;
-  ASSERT_TRUE(server.Start({"-cert", Certs().Localhost, "-key", Env::Get().LocalhostKey(),
-                            "-tls1_2"}));
+  ASSERT_TRUE(
+      server.Start({"-cert", Certs().Localhost, "-key", Env::Get().LocalhostKey(), "-tls1_2"}));
   ASSERT_TRUE(server.Input("first line from the server\n"));
   Relay relay(server.Port(), {.HoldFinalFlight = true});
   Connect("localhost", relay.Port());
@@ -366,8 +367,8 @@ TEST_F(SChannelHandler, KeepsRecordsThatCameWithTheLastHandshakeFlight) {
 TEST_F(SChannelHandler, FollowsARenegotiationTheServerAsksFor) {
   // openssl s_server: lines typed go to the client, "r" asks for a new handshake.
   sspitest::TlsPeer server;
-  ASSERT_TRUE(server.Start({"-cert", Certs().Localhost, "-key", Env::Get().LocalhostKey(),
-                            "-tls1_2", "-msg"}));
+  ASSERT_TRUE(server.Start(
+      {"-cert", Certs().Localhost, "-key", Env::Get().LocalhostKey(), "-tls1_2", "-msg"}));
   Connect("localhost", server.Port());
   ASSERT_TRUE(server.Input("before\n"));
   EXPECT_EQ(handler_->ReadLn(), "before");
