@@ -276,6 +276,8 @@ bool Nginx::TryStart(const TestCertificates& C, bool ABench) {
     if (!name.empty()) s += "    server_name " + name + ";\n";
     s += "    ssl_certificate " + cert + ";\n    ssl_certificate_key " + key_of(cert) + ";\n";
     s += extra;
+    s += "    location /xml { default_type text/xml; return 200 \"" + std::string(kCannedXml) +
+         "\"; }\n";
     s += "    location / { " + answer + " }\n  }\n";
     return s;
   };

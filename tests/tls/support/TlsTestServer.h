@@ -45,6 +45,11 @@ struct TestCertificates {
   std::string ClientP12;    // the client certificate and key as PKCS#12, same password
 };
 
+// What every TLS port answers for GET /xml (with any query), as an SQS service would.
+inline constexpr const char* kCannedXml =
+    "<ListQueuesResponse><ListQueuesResult><QueueUrl>https://localhost/1/q</QueueUrl>"
+    "</ListQueuesResult></ListQueuesResponse>";
+
 // The ports of one nginx instance. Every TLS port answers GET / with one line:
 // "sni=<server name> proto=<protocol> alpn=<ALPN protocol> client=<client subject>".
 struct NginxPorts {
