@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <limits>
+#include <map>
 #include <mutex>
 
 #include "base/Exception.h"
@@ -143,6 +145,32 @@ DWORD EnabledProtocols(TwsTLSVersions AVersion) {
 SECURITY_STATUS Acquire(SCHANNEL_CRED& ACred, CredHandle& AHandle) {
   return Table()->AcquireCredentialsHandleW(nullptr, UNISP_NAME_W, SECPKG_CRED_OUTBOUND, nullptr,
                                             &ACred, nullptr, nullptr, &AHandle, nullptr);
+}
+
+// Chain engines for root certificates files, made once per file (and again when the file
+// changes): an engine reads the whole system trust store, far too slow for every handshake.
+using TEngine = std::shared_ptr<void>;
+
+TEngine EngineFor(const std::string& AFile) {
+  struct Entry {
+    TEngine engine;
+    std::filesystem::file_time_type time;
+    std::uintmax_t size = 0;
+  };
+  static std::mutex lock;
+  static std::map<std::string, Entry> engines;
+  std::error_code ec;
+  const auto time = std::filesystem::last_write_time(AFile, ec);
+  const std::uintmax_t size = ec ? 0 : std::filesystem::file_size(AFile, ec);
+  std::lock_guard<std::mutex> guard(lock);
+  auto found = engines.find(AFile);
+  if (found != engines.end() && !ec && found->second.time == time && found->second.size == size)
+    return found->second.engine;
+  HCERTCHAINENGINE made = nullptr;
+  if (!BrvCertCreateChainEngine(AFile.c_str(), &made)) return nullptr;
+  TEngine engine(made, [](void* AEngine) { CertFreeCertificateChainEngine(AEngine); });
+  if (!ec) engines[AFile] = Entry{engine, time, size};
+  return engine;
 }
 
 bool OpenMyStore(Globals& AGlobals) {
@@ -435,8 +463,8 @@ bool TSSLInfo::VerifyCertificate() {
     return false;
   }
   // The default engine trusts the system's roots; a root certificates file adds its own.
-  HCERTCHAINENGINE engine = nullptr;
-  if (!RootCertFile.empty() && !BrvCertCreateChainEngine(RootCertFile.c_str(), &engine)) {
+  TEngine engine;
+  if (!RootCertFile.empty() && !(engine = EngineFor(RootCertFile))) {
     CertFreeCertificateContext(certificate);
     SetLastError("Could not load root certificates from " + RootCertFile);
     return false;
@@ -452,7 +480,7 @@ bool TSSLInfo::VerifyCertificate() {
   para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
   PCCERT_CHAIN_CONTEXT chain = nullptr;
   bool verified = false;
-  if (CertGetCertificateChain(engine, certificate, nullptr, certificate->hCertStore, &para, 0,
+  if (CertGetCertificateChain(engine.get(), certificate, nullptr, certificate->hCertStore, &para, 0,
                               nullptr, &chain)) {
     std::u16string name = Utf16(Servername);
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
@@ -474,7 +502,6 @@ bool TSSLInfo::VerifyCertificate() {
     CertFreeCertificateChain(chain);
   }
   CertFreeCertificateContext(certificate);
-  if (engine != nullptr) CertFreeCertificateChainEngine(engine);
   return verified;
 }
 
