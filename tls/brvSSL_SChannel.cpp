@@ -554,7 +554,15 @@ int TSSLInfo::Readable() {
     if (s == SEC_I_RENEGOTIATE) {
       // The server asked for a new handshake: it starts from the bytes left over, then the
       // stream goes on under the new keys (and possibly new record sizes).
-      if (ReadLoop(false) < 0) return -1;
+      const std::int64_t deadline = Deadline;
+      Deadline = HandshakeTimeout > 0 ? NowMs() + HandshakeTimeout : SChannelNoDeadline;
+      const int handshake = ReadLoop(false);
+      Deadline = deadline;
+      if (handshake < 0) {
+        // A handshake cut short cannot be resumed: even a time-out here is a failure.
+        TimedOut = false;
+        return -1;
+      }
       const std::int32_t data = DataCount;
       if (!InitBuffer()) return -1;
       DataCount = data;  // a renegotiation request carries no data; nothing is lost here
@@ -687,6 +695,7 @@ std::unique_ptr<TSSLInfo> SChannelConnect(std::int32_t ASocket, const std::strin
   link->CredentialsCallBack = ACallBack;
   link->UserData = AUserData;
   link->RootCertFile = ARootCertFile;
+  link->HandshakeTimeout = ATimeout;
   SChannelSetTimeout(link.get(), ATimeout > 0 ? ATimeout : -1);
   if (!link->Start(AVersion, AVerifyCertificate)) {
     link->Clean();

@@ -69,6 +69,9 @@ struct TSSLInfo {
   std::string RootCertFile;
   // When a socket wait gives up (steady clock, milliseconds; SChannelNoDeadline: never).
   std::int64_t Deadline = SChannelNoDeadline;
+  // The limit of a whole handshake in milliseconds (0 or below: none); a renegotiation gets
+  // it too, whatever wait the read that met the request had.
+  int HandshakeTimeout = 0;
   // The last read or write failed because the deadline passed (Error is then 10060).
   bool TimedOut = false;
   // The last read or write failed on the socket (Error holds the stack's error number).
