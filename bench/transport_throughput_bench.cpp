@@ -5,8 +5,8 @@
 // can. Only the measured side differs: the raw loop, or TIdTCPClient's handler (ReadBytes of
 // 32 KiB pieces, Write of 32 KiB pieces).
 //
-//   cmake -S . -B build-bench -DBRV_BUILD_BENCH=ON && cmake --build build-bench --target bench_transport_throughput
-//   build-bench/bench/bench_transport_throughput
+//   cmake -S . -B build-bench -DBRV_BUILD_BENCH=ON && cmake --build build-bench --target
+//   bench_transport_throughput build-bench/bench/bench_transport_throughput
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
@@ -120,7 +120,8 @@ void BM_Send_RawSocket(benchmark::State& state) {
   std::thread peer(SinkPeer, listener.Accept());
   std::vector<char> chunk(kChunk, 'y');
   for (auto _ : state) {
-    for (std::int64_t sent = 0; sent < kBytesPerIteration; sent += static_cast<std::int64_t>(kChunk)) {
+    for (std::int64_t sent = 0; sent < kBytesPerIteration;
+         sent += static_cast<std::int64_t>(kChunk)) {
       std::size_t off = 0;
       while (off < kChunk) {
         const ssize_t n = ::send(fd, chunk.data() + off, kChunk - off, MSG_NOSIGNAL);
@@ -142,7 +143,8 @@ void BM_Send_IOHandler(benchmark::State& state) {
   TIdIOHandler* io = client.IOHandler();
   const TIdBytes chunk(kChunk, 'y');
   for (auto _ : state) {
-    for (std::int64_t sent = 0; sent < kBytesPerIteration; sent += static_cast<std::int64_t>(kChunk)) {
+    for (std::int64_t sent = 0; sent < kBytesPerIteration;
+         sent += static_cast<std::int64_t>(kChunk)) {
       io->Write(chunk);
     }
   }

@@ -12,7 +12,7 @@ namespace {
 constexpr std::int64_t kMaxBufferSize = std::numeric_limits<std::int32_t>::max();
 // Largest storage Clear keeps aside for reuse (two default receive blocks).
 constexpr std::size_t kSpareLimit = 65536;
-}
+}  // namespace
 
 TIdBuffer::TIdBuffer() = default;
 
@@ -23,7 +23,8 @@ TIdBuffer::TIdBuffer(TIdBufferBytesRemoved AOnBytesRemoved)
 
 TIdBuffer::TIdBuffer(const TIdBytes& ABytes, int ALength) {
   const std::size_t count =
-      ALength < 0 ? ABytes.size() : std::min<std::size_t>(ABytes.size(), static_cast<std::size_t>(ALength));
+      ALength < 0 ? ABytes.size()
+                  : std::min<std::size_t>(ABytes.size(), static_cast<std::size_t>(ALength));
   FBytes.assign(ABytes.begin(), ABytes.begin() + static_cast<std::ptrdiff_t>(count));
   FSize = static_cast<int>(count);
 }
@@ -57,8 +58,8 @@ void TIdBuffer::AppendRaw(const std::uint8_t* AData, int ACount) {
   if (spare < ACount) {
     // Grow to Size + count + GrowthFactor. The new bytes are appended rather than written over
     // zero-filled room, so growing costs no extra pass over the block.
-    const std::int64_t wanted =
-        std::min(static_cast<std::int64_t>(FSize) + ACount + std::max(0, FGrowthFactor), kMaxBufferSize);
+    const std::int64_t wanted = std::min(
+        static_cast<std::int64_t>(FSize) + ACount + std::max(0, FGrowthFactor), kMaxBufferSize);
     FBytes.resize(static_cast<std::size_t>(FSize));
     FBytes.reserve(static_cast<std::size_t>(wanted));
     FBytes.insert(FBytes.end(), AData, AData + ACount);
@@ -79,7 +80,9 @@ void TIdBuffer::Write(const TIdBytes& ABytes, int ALength, int AOffset) {
   AppendRaw(ABytes.data() + offset, static_cast<int>(count));
 }
 
-void TIdBuffer::Write(const std::uint8_t* ABytes, int ALength) { AppendRaw(ABytes, ALength); }
+void TIdBuffer::Write(const std::uint8_t* ABytes, int ALength) {
+  AppendRaw(ABytes, ALength);
+}
 
 void TIdBuffer::AdoptBytes(TIdBytes& VBytes, int ALength) {
   const int count = std::clamp(ALength, 0, static_cast<int>(VBytes.size()));
@@ -113,7 +116,9 @@ void TIdBuffer::Write(TStream& AStream, std::int64_t AByteCount) {
   AppendRaw(chunk.data(), static_cast<int>(count));
 }
 
-void TIdBuffer::Write(std::uint8_t AValue) { AppendRaw(&AValue, 1); }
+void TIdBuffer::Write(std::uint8_t AValue) {
+  AppendRaw(&AValue, 1);
+}
 
 void TIdBuffer::Write(std::uint16_t AValue) {
   const std::uint16_t v = HostToNetwork(AValue);
@@ -142,15 +147,15 @@ void TIdBuffer::Write(const TIdIPv6Address& AValue) {
 void TIdBuffer::ExtractToBytes(TIdBytes& VBytes, int AByteCount, bool AAppend) {
   if (AByteCount < 0) AByteCount = FSize;
   if (AByteCount > FSize) {
-    throw EIdNotEnoughDataInBuffer(
-        Format("Not enough data in buffer. (%d/%d)", AByteCount, FSize));
+    throw EIdNotEnoughDataInBuffer(Format("Not enough data in buffer. (%d/%d)", AByteCount, FSize));
   }
   if (AByteCount == 0) return;
   const std::uint8_t* from = Peek();
   if (AAppend) {
     VBytes.insert(VBytes.end(), from, from + AByteCount);
   } else {
-    if (VBytes.size() < static_cast<std::size_t>(AByteCount)) VBytes.resize(static_cast<std::size_t>(AByteCount));
+    if (VBytes.size() < static_cast<std::size_t>(AByteCount))
+      VBytes.resize(static_cast<std::size_t>(AByteCount));
     std::memcpy(VBytes.data(), from, static_cast<std::size_t>(AByteCount));
   }
   Remove(AByteCount);
@@ -160,8 +165,7 @@ std::string TIdBuffer::ExtractToString(int AByteCount, const IIdTextEncoding* AB
   if (AByteCount < 0) AByteCount = FSize;
   if (AByteCount < 1) return {};
   if (AByteCount > FSize) {
-    throw EIdNotEnoughDataInBuffer(
-        Format("Not enough data in buffer. (%d/%d)", AByteCount, FSize));
+    throw EIdNotEnoughDataInBuffer(Format("Not enough data in buffer. (%d/%d)", AByteCount, FSize));
   }
   const IIdTextEncoding* encoding = AByteEncoding != nullptr ? AByteEncoding : FByteEncoding;
   std::string result =
@@ -173,8 +177,7 @@ std::string TIdBuffer::ExtractToString(int AByteCount, const IIdTextEncoding* AB
 void TIdBuffer::ExtractToStream(TStream& AStream, int AByteCount) {
   if (AByteCount < 0) AByteCount = FSize;
   if (AByteCount > FSize) {
-    throw EIdNotEnoughDataInBuffer(
-        Format("Not enough data in buffer. (%d/%d)", AByteCount, FSize));
+    throw EIdNotEnoughDataInBuffer(Format("Not enough data in buffer. (%d/%d)", AByteCount, FSize));
   }
   if (AByteCount == 0) return;
   CompactHead(false);
@@ -185,8 +188,7 @@ void TIdBuffer::ExtractToStream(TStream& AStream, int AByteCount) {
 void TIdBuffer::ExtractToIdBuffer(TIdBuffer& ABuffer, int AByteCount) {
   if (AByteCount < 0) AByteCount = FSize;
   if (AByteCount > FSize) {
-    throw EIdNotEnoughDataInBuffer(
-        Format("Not enough data in buffer. (%d/%d)", AByteCount, FSize));
+    throw EIdNotEnoughDataInBuffer(Format("Not enough data in buffer. (%d/%d)", AByteCount, FSize));
   }
   if (AByteCount == 0) return;
   ABuffer.Write(Peek(), AByteCount);
@@ -204,10 +206,18 @@ T ExtractNumber(TIdBuffer& ABuffer) {
 }
 }  // namespace
 
-std::uint8_t TIdBuffer::ExtractToUInt8() { return ExtractNumber<std::uint8_t>(*this); }
-std::uint16_t TIdBuffer::ExtractToUInt16() { return ExtractNumber<std::uint16_t>(*this); }
-std::uint32_t TIdBuffer::ExtractToUInt32() { return ExtractNumber<std::uint32_t>(*this); }
-std::uint64_t TIdBuffer::ExtractToUInt64() { return ExtractNumber<std::uint64_t>(*this); }
+std::uint8_t TIdBuffer::ExtractToUInt8() {
+  return ExtractNumber<std::uint8_t>(*this);
+}
+std::uint16_t TIdBuffer::ExtractToUInt16() {
+  return ExtractNumber<std::uint16_t>(*this);
+}
+std::uint32_t TIdBuffer::ExtractToUInt32() {
+  return ExtractNumber<std::uint32_t>(*this);
+}
+std::uint64_t TIdBuffer::ExtractToUInt64() {
+  return ExtractNumber<std::uint64_t>(*this);
+}
 
 TIdIPv6Address TIdBuffer::ExtractToIPv6() {
   TIdIPv6Address result{};
@@ -235,7 +245,8 @@ int TIdBuffer::IndexOf(std::uint8_t AByte, int AStartPos) const {
   if (FSize == 0) return -1;
   if (AStartPos < 0 || AStartPos >= FSize) throw EIdException("Buffer start position is invalid.");
   const std::uint8_t* begin = Peek();
-  const void* found = std::memchr(begin + AStartPos, AByte, static_cast<std::size_t>(FSize - AStartPos));
+  const void* found =
+      std::memchr(begin + AStartPos, AByte, static_cast<std::size_t>(FSize - AStartPos));
   return found == nullptr ? -1 : static_cast<int>(static_cast<const std::uint8_t*>(found) - begin);
 }
 
@@ -263,7 +274,8 @@ void TIdBuffer::CompactHead(bool ACanShrink) {
     FHeadIndex = 0;
   }
   if (ACanShrink && static_cast<std::int64_t>(FBytes.size()) - FSize > FGrowthFactor) {
-    FBytes.resize(static_cast<std::size_t>(FSize) + static_cast<std::size_t>(std::max(0, FGrowthFactor)));
+    FBytes.resize(static_cast<std::size_t>(FSize) +
+                  static_cast<std::size_t>(std::max(0, FGrowthFactor)));
     // The memory goes back to the system once it is worth it; a block or two stays allocated
     // so that a reading loop does not allocate for every block.
     if (FBytes.capacity() > FBytes.size() + kSpareLimit) FBytes.shrink_to_fit();

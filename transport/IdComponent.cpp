@@ -6,22 +6,35 @@ namespace brv {
 
 const char* StatusText(TIdStatus AStatus) {
   switch (AStatus) {
-    case hsResolving: return "Resolving hostname %s.";
-    case hsConnecting: return "Connecting to %s.";
-    case hsConnected: return "Connected.";
-    case hsDisconnecting: return "Disconnecting.";
-    case hsDisconnected: return "Disconnected.";
-    case hsStatusText: return "%s";
-    case ftpTransfer: return "Transferring.";
-    case ftpReady: return "Ready.";
-    case ftpAborted: return "Aborted.";
+    case hsResolving:
+      return "Resolving hostname %s.";
+    case hsConnecting:
+      return "Connecting to %s.";
+    case hsConnected:
+      return "Connected.";
+    case hsDisconnecting:
+      return "Disconnecting.";
+    case hsDisconnected:
+      return "Disconnected.";
+    case hsStatusText:
+      return "%s";
+    case ftpTransfer:
+      return "Transferring.";
+    case ftpReady:
+      return "Ready.";
+    case ftpAborted:
+      return "Aborted.";
   }
   return "";
 }
 
-TIdComponent::TIdComponent(TComponent* AOwner) : TIdBaseComponent(AOwner) { TIdStack::IncUsage(); }
+TIdComponent::TIdComponent(TComponent* AOwner) : TIdBaseComponent(AOwner) {
+  TIdStack::IncUsage();
+}
 
-TIdComponent::~TIdComponent() { TIdStack::DecUsage(); }
+TIdComponent::~TIdComponent() {
+  TIdStack::DecUsage();
+}
 
 void TIdComponent::BeginWork(TWorkMode AWorkMode, std::int64_t ASize) {
   if (FWorkTarget != nullptr) {

@@ -8,12 +8,11 @@
 namespace brv {
 
 // Declares an exception class with a fixed default message (the class can still take another).
-#define BRV_DECLARE_ID_EXCEPTION(Name, Base, DefaultMessage)          \
-  class Name : public Base {                                          \
-   public:                                                            \
-    explicit Name(std::string message = DefaultMessage)               \
-        : Base(std::move(message)) {}                                 \
-    const char* ClassName() const noexcept override { return #Name; } \
+#define BRV_DECLARE_ID_EXCEPTION(Name, Base, DefaultMessage)                          \
+  class Name : public Base {                                                          \
+   public:                                                                            \
+    explicit Name(std::string message = DefaultMessage) : Base(std::move(message)) {} \
+    const char* ClassName() const noexcept override { return #Name; }                 \
   }
 
 // --- connection state (I/O handler) ---
@@ -22,8 +21,7 @@ BRV_DECLARE_ID_EXCEPTION(EIdConnClosedGracefully, EIdSilentException,
 BRV_DECLARE_ID_EXCEPTION(EIdNotConnected, EIdException, "Not Connected");
 BRV_DECLARE_ID_EXCEPTION(EIdClosedSocket, EIdException, "Disconnected.");
 BRV_DECLARE_ID_EXCEPTION(EIdReadTimeout, EIdException, "Read timed out.");
-BRV_DECLARE_ID_EXCEPTION(EIdReadLnMaxLineLengthExceeded, EIdException,
-                         "Max line length exceeded.");
+BRV_DECLARE_ID_EXCEPTION(EIdReadLnMaxLineLengthExceeded, EIdException, "Max line length exceeded.");
 BRV_DECLARE_ID_EXCEPTION(EIdReadLnWaitMaxAttemptsExceeded, EIdException,
                          "Max line read attempts exceeded.");
 BRV_DECLARE_ID_EXCEPTION(EIdMaxCaptureLineExceeded, EIdException,
@@ -52,7 +50,8 @@ BRV_DECLARE_ID_EXCEPTION(EIdInterceptCircularLink, EIdException, "");
 // A failing socket call: the error number (in the stack's numbering) and its text.
 class EIdSocketError : public EIdException {
  public:
-  EIdSocketError(int AErr, std::string AMessage) : EIdException(std::move(AMessage)), FLastError(AErr) {}
+  EIdSocketError(int AErr, std::string AMessage)
+      : EIdException(std::move(AMessage)), FLastError(AErr) {}
   const char* ClassName() const noexcept override { return "EIdSocketError"; }
   int LastError() const noexcept { return FLastError; }
 

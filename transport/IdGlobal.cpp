@@ -15,7 +15,9 @@ std::int64_t GetElapsedTicks(std::int64_t AStart) {
   return std::max<std::int64_t>(0, Ticks64() - AStart);
 }
 
-TIdBytes RawToBytes(const std::string& AText) { return TIdBytes(AText.begin(), AText.end()); }
+TIdBytes RawToBytes(const std::string& AText) {
+  return TIdBytes(AText.begin(), AText.end());
+}
 
 std::string BytesToStringRaw(const TIdBytes& ABytes, int AStartIndex, int ALength) {
   const std::int64_t size = static_cast<std::int64_t>(ABytes.size());
@@ -48,12 +50,24 @@ T ToBigEndian(T AValue) {
 }
 }  // namespace
 
-std::uint16_t HostToNetwork(std::uint16_t AValue) { return ToBigEndian(AValue); }
-std::uint32_t HostToNetwork(std::uint32_t AValue) { return ToBigEndian(AValue); }
-std::uint64_t HostToNetwork(std::uint64_t AValue) { return ToBigEndian(AValue); }
-std::uint16_t NetworkToHost(std::uint16_t AValue) { return ToBigEndian(AValue); }
-std::uint32_t NetworkToHost(std::uint32_t AValue) { return ToBigEndian(AValue); }
-std::uint64_t NetworkToHost(std::uint64_t AValue) { return ToBigEndian(AValue); }
+std::uint16_t HostToNetwork(std::uint16_t AValue) {
+  return ToBigEndian(AValue);
+}
+std::uint32_t HostToNetwork(std::uint32_t AValue) {
+  return ToBigEndian(AValue);
+}
+std::uint64_t HostToNetwork(std::uint64_t AValue) {
+  return ToBigEndian(AValue);
+}
+std::uint16_t NetworkToHost(std::uint16_t AValue) {
+  return ToBigEndian(AValue);
+}
+std::uint32_t NetworkToHost(std::uint32_t AValue) {
+  return ToBigEndian(AValue);
+}
+std::uint64_t NetworkToHost(std::uint64_t AValue) {
+  return ToBigEndian(AValue);
+}
 
 std::string TrimText(const std::string& AText) {
   std::size_t first = 0;

@@ -54,7 +54,8 @@ TIdBytes NumberBytes(T AValue, bool AConvert) {
   TIdBytes bytes(sizeof(T));
   if (AConvert) {
     for (std::size_t i = 0; i < sizeof(T); ++i) {
-      bytes[sizeof(T) - 1 - i] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(AValue) >> (8 * i));
+      bytes[sizeof(T) - 1 - i] =
+          static_cast<std::uint8_t>(static_cast<std::uint64_t>(AValue) >> (8 * i));
     }
   } else {
     std::memcpy(bytes.data(), &AValue, sizeof(T));
@@ -79,7 +80,8 @@ T BytesNumber(const TIdBytes& ABytes, bool AConvert) {
 
 TIdIOHandler::TIdIOHandler(TComponent* AOwner)
     : TIdComponent(AOwner),
-      FInputBuffer(std::make_unique<TIdBuffer>([this](TObject*, int ABytes) { DoWork(wmRead, ABytes); })),
+      FInputBuffer(
+          std::make_unique<TIdBuffer>([this](TObject*, int ABytes) { DoWork(wmRead, ABytes); })),
       FDefStringEncoding(IndyTextEncoding_ASCII()) {}
 
 TIdIOHandler::~TIdIOHandler() {
@@ -153,9 +155,13 @@ bool TIdIOHandler::CheckForDataOnSource(int ATimeout) {
   return FillInputBuffer(false, ATimeout, false) > 0;
 }
 
-bool TIdIOHandler::Readable(int) { return false; }
+bool TIdIOHandler::Readable(int) {
+  return false;
+}
 
-void TIdIOHandler::RaiseClosedGracefully() { throw EIdConnClosedGracefully(); }
+void TIdIOHandler::RaiseClosedGracefully() {
+  throw EIdConnClosedGracefully();
+}
 
 void TIdIOHandler::ResolveTimeout(int& ATimeout) const {
   if (ATimeout == IdTimeoutDefault) {
@@ -251,11 +257,12 @@ std::string TIdIOHandler::ReadLn(const std::string& ATerminator, int ATimeout, i
   while (true) {
     const int size = FInputBuffer->Size();
     if (size > 0) {
-      terminator_pos = search_start < size ? FInputBuffer->IndexOf(terminator_bytes, search_start) : -1;
+      terminator_pos =
+          search_start < size ? FInputBuffer->IndexOf(terminator_bytes, search_start) : -1;
       search_start = std::max(0, size - (terminator_length - 1));
     }
-    if (AMaxLineLength > 0 &&
-        (terminator_pos > AMaxLineLength || (terminator_pos == -1 && search_start > AMaxLineLength))) {
+    if (AMaxLineLength > 0 && (terminator_pos > AMaxLineLength ||
+                               (terminator_pos == -1 && search_start > AMaxLineLength))) {
       if (FMaxLineAction == maException) throw EIdReadLnMaxLineLengthExceeded();
       FReadLnSplit = true;
       return FInputBuffer->ExtractToString(AMaxLineLength, encoding);
@@ -274,7 +281,8 @@ std::string TIdIOHandler::ReadLn(const std::string& ATerminator, int ATimeout, i
       FInputBuffer->PeekByte(line_length - 1) == '\r') {
     --line_length;
   }
-  std::string result = encoding->GetString(FInputBuffer->Peek(), static_cast<std::size_t>(line_length));
+  std::string result =
+      encoding->GetString(FInputBuffer->Peek(), static_cast<std::size_t>(line_length));
   FInputBuffer->Remove(terminator_pos + terminator_length);
   return result;
 }
@@ -296,7 +304,8 @@ std::string TIdIOHandler::ReadLnSplit(bool& AWasSplit, const std::string& ATermi
 }
 
 std::string TIdIOHandler::ReadLnRFC(bool& VMsgEnd, const std::string& ALineTerminator,
-                                    const std::string& ADelim, const IIdTextEncoding* AByteEncoding) {
+                                    const std::string& ADelim,
+                                    const IIdTextEncoding* AByteEncoding) {
   std::string line = ReadLn(ALineTerminator, AByteEncoding);
   VMsgEnd = line == ADelim;
   if (!VMsgEnd && line.rfind("..", 0) == 0) line.erase(0, 1);
@@ -366,10 +375,10 @@ std::uint8_t TIdIOHandler::ReadByte() {
   return bytes[0];
 }
 
-#define BRV_READ_NUMBER(Name, Type)           \
-  Type TIdIOHandler::Name(bool AConvert) {    \
-    TIdBytes bytes;                           \
-    ReadBytes(bytes, sizeof(Type), false);    \
+#define BRV_READ_NUMBER(Name, Type)            \
+  Type TIdIOHandler::Name(bool AConvert) {     \
+    TIdBytes bytes;                            \
+    ReadBytes(bytes, sizeof(Type), false);     \
     return BytesNumber<Type>(bytes, AConvert); \
   }
 BRV_READ_NUMBER(ReadInt16, std::int16_t)
@@ -385,7 +394,8 @@ BRV_READ_NUMBER(ReadUInt64, std::uint64_t)
 
 std::int64_t TIdIOHandler::MoveToStream(TStream* AStream, std::int64_t AMax) {
   const int available = FInputBuffer->Size();
-  const int count = AMax < 0 ? available : static_cast<int>(std::min<std::int64_t>(available, AMax));
+  const int count =
+      AMax < 0 ? available : static_cast<int>(std::min<std::int64_t>(available, AMax));
   if (count <= 0) return 0;
   if (AStream != nullptr) {
     FInputBuffer->ExtractToStream(*AStream, count);
@@ -395,7 +405,8 @@ std::int64_t TIdIOHandler::MoveToStream(TStream* AStream, std::int64_t AMax) {
   return count;
 }
 
-void TIdIOHandler::ReadStream(TStream* AStream, std::int64_t AByteCount, bool AReadUntilDisconnect) {
+void TIdIOHandler::ReadStream(TStream* AStream, std::int64_t AByteCount,
+                              bool AReadUntilDisconnect) {
   std::int64_t count;
   if (AByteCount != -1) {
     count = AByteCount;
@@ -490,7 +501,8 @@ void TIdIOHandler::DiscardAll() {
 
 std::string TIdIOHandler::AllData(const IIdTextEncoding* AByteEncoding) {
   try {
-    while (FOpened && RawSourceAvailable() && !FClosedGracefully) FillInputBuffer(false, 250, false);
+    while (FOpened && RawSourceAvailable() && !FClosedGracefully)
+      FillInputBuffer(false, 250, false);
   } catch (const Exception&) {
     // Whatever ended the connection, what arrived is the answer.
   }
@@ -506,9 +518,11 @@ std::string TIdIOHandler::WaitFor(const std::string& AString, bool ARemoveFromBu
   int search_start = 0;
   while (true) {
     const int size = FInputBuffer->Size();
-    const int pos = size > 0 && search_start < size ? FInputBuffer->IndexOf(bytes, search_start) : -1;
+    const int pos =
+        size > 0 && search_start < size ? FInputBuffer->IndexOf(bytes, search_start) : -1;
     if (pos >= 0) {
-      if (ARemoveFromBuffer && AInclusive) return FInputBuffer->ExtractToString(pos + length, encoding);
+      if (ARemoveFromBuffer && AInclusive)
+        return FInputBuffer->ExtractToString(pos + length, encoding);
       std::string result = FInputBuffer->ExtractToString(pos, encoding);
       if (ARemoveFromBuffer) FInputBuffer->Remove(length);
       if (AInclusive) result += AString;
@@ -532,7 +546,8 @@ void TIdIOHandler::PerformCapture(TStream* AStreamDest, TStringList* AListDest, 
       if (FReadLnTimedOut) throw EIdReadTimeout();
       if (line == ADelim) break;
       if (AUsesDotTransparency && line.rfind("..", 0) == 0) line.erase(0, 1);
-      if (FMaxCapturedLines > 0 && VLineCount > FMaxCapturedLines) throw EIdMaxCaptureLineExceeded();
+      if (FMaxCapturedLines > 0 && VLineCount > FMaxCapturedLines)
+        throw EIdMaxCaptureLineExceeded();
       ++VLineCount;
       if (AListDest != nullptr) {
         AListDest->Add(line);
@@ -594,7 +609,8 @@ std::string TIdIOHandler::InputLn(const std::string& AMask, bool AEcho, int ATab
                                  UTF16Length(result) % static_cast<std::size_t>(ATabWidth);
       ch = std::string(spaces, ' ');
     }
-    if (AMaxLineLength > 0 && UTF16Length(result) + UTF16Length(ch) > static_cast<std::size_t>(AMaxLineLength)) {
+    if (AMaxLineLength > 0 &&
+        UTF16Length(result) + UTF16Length(ch) > static_cast<std::size_t>(AMaxLineLength)) {
       continue;
     }
     result += ch;
@@ -642,7 +658,8 @@ void TIdIOHandler::WriteDirect(const TIdBytes& ABuffer, int ALength, int AOffset
   const TIdBytes* source = &ABuffer;
   TIdBytes copy;
   if (FIntercept != nullptr) {
-    copy.assign(ABuffer.begin() + offset, ABuffer.begin() + offset + std::max<std::int64_t>(0, length));
+    copy.assign(ABuffer.begin() + offset,
+                ABuffer.begin() + offset + std::max<std::int64_t>(0, length));
     FIntercept->Send(copy);
     source = &copy;
     offset = 0;
@@ -679,13 +696,27 @@ void TIdIOHandler::Write(char AValue, const IIdTextEncoding* AByteEncoding) {
   Write(std::string(1, AValue), AByteEncoding);
 }
 
-void TIdIOHandler::Write(std::uint8_t AValue) { Write(TIdBytes{AValue}); }
-void TIdIOHandler::Write(std::int16_t AValue, bool AConvert) { Write(NumberBytes(AValue, AConvert)); }
-void TIdIOHandler::Write(std::uint16_t AValue, bool AConvert) { Write(NumberBytes(AValue, AConvert)); }
-void TIdIOHandler::Write(std::int32_t AValue, bool AConvert) { Write(NumberBytes(AValue, AConvert)); }
-void TIdIOHandler::Write(std::uint32_t AValue, bool AConvert) { Write(NumberBytes(AValue, AConvert)); }
-void TIdIOHandler::Write(std::int64_t AValue, bool AConvert) { Write(NumberBytes(AValue, AConvert)); }
-void TIdIOHandler::Write(std::uint64_t AValue, bool AConvert) { Write(NumberBytes(AValue, AConvert)); }
+void TIdIOHandler::Write(std::uint8_t AValue) {
+  Write(TIdBytes{AValue});
+}
+void TIdIOHandler::Write(std::int16_t AValue, bool AConvert) {
+  Write(NumberBytes(AValue, AConvert));
+}
+void TIdIOHandler::Write(std::uint16_t AValue, bool AConvert) {
+  Write(NumberBytes(AValue, AConvert));
+}
+void TIdIOHandler::Write(std::int32_t AValue, bool AConvert) {
+  Write(NumberBytes(AValue, AConvert));
+}
+void TIdIOHandler::Write(std::uint32_t AValue, bool AConvert) {
+  Write(NumberBytes(AValue, AConvert));
+}
+void TIdIOHandler::Write(std::int64_t AValue, bool AConvert) {
+  Write(NumberBytes(AValue, AConvert));
+}
+void TIdIOHandler::Write(std::uint64_t AValue, bool AConvert) {
+  Write(NumberBytes(AValue, AConvert));
+}
 
 void TIdIOHandler::Write(const TStringList& AValue, bool AWriteLinesCount,
                          const IIdTextEncoding* AByteEncoding) {
@@ -812,8 +843,9 @@ namespace {
 void EnsureStackHandler(TRegistry& ARegistry) {
   if (!ARegistry.types.empty()) return;
   ARegistry.types.push_back(&typeid(TIdIOHandlerStack));
-  ARegistry.factories.push_back(
-      [](TComponent* AOwner) -> std::unique_ptr<TIdIOHandler> { return std::make_unique<TIdIOHandlerStack>(AOwner); });
+  ARegistry.factories.push_back([](TComponent* AOwner) -> std::unique_ptr<TIdIOHandler> {
+    return std::make_unique<TIdIOHandlerStack>(AOwner);
+  });
   ARegistry.throwers.push_back([] { throw static_cast<TIdIOHandlerStack*>(nullptr); });
   if (!ARegistry.default_factory) ARegistry.default_factory = ARegistry.factories.back();
 }

@@ -112,7 +112,8 @@ class TIdIOHandler : public TIdComponent {
   // A line ending at ATerminator (empty: LF, and then a CR before it is dropped too). On a
   // time-out returns "" with ReadLnTimedout set. AMaxLineLength < 0 means MaxLineLength.
   std::string ReadLn(const IIdTextEncoding* AByteEncoding = nullptr);
-  std::string ReadLn(const std::string& ATerminator, const IIdTextEncoding* AByteEncoding = nullptr);
+  std::string ReadLn(const std::string& ATerminator,
+                     const IIdTextEncoding* AByteEncoding = nullptr);
   virtual std::string ReadLn(const std::string& ATerminator, int ATimeout, int AMaxLineLength = -1,
                              const IIdTextEncoding* AByteEncoding = nullptr);
   // ReadLn with MaxLineAction maSplit; AWasSplit tells whether the line was cut.
@@ -167,8 +168,8 @@ class TIdIOHandler : public TIdComponent {
                const IIdTextEncoding* AByteEncoding = nullptr);
   void Capture(TStream& ADest, int& VLineCount, const std::string& ADelim = ".",
                bool AUsesDotTransparency = true, const IIdTextEncoding* AByteEncoding = nullptr);
-  void Capture(TStringList& ADest, const std::string& ADelim = ".", bool AUsesDotTransparency = true,
-               const IIdTextEncoding* AByteEncoding = nullptr);
+  void Capture(TStringList& ADest, const std::string& ADelim = ".",
+               bool AUsesDotTransparency = true, const IIdTextEncoding* AByteEncoding = nullptr);
   void Capture(TStringList& ADest, int& VLineCount, const std::string& ADelim = ".",
                bool AUsesDotTransparency = true, const IIdTextEncoding* AByteEncoding = nullptr);
   // Reads characters up to a line feed with simple line editing (backspace, tab), echoing them
@@ -205,7 +206,8 @@ class TIdIOHandler : public TIdComponent {
   // AWriteByteCount the count goes first (64-bit with LargeStream, else 32-bit).
   virtual void Write(TStream* AStream, std::int64_t ASize = 0, bool AWriteByteCount = false);
   // AOut followed by CR LF, in one write.
-  virtual void WriteLn(const std::string& AOut = "", const IIdTextEncoding* AByteEncoding = nullptr);
+  virtual void WriteLn(const std::string& AOut = "",
+                       const IIdTextEncoding* AByteEncoding = nullptr);
   // WriteLn with a leading dot doubled.
   virtual void WriteLnRFC(const std::string& AOut = "",
                           const IIdTextEncoding* AByteEncoding = nullptr);
@@ -252,7 +254,8 @@ class TIdIOHandler : public TIdComponent {
   // An instance of the most recently registered class deriving from TBase, or nullptr.
   template <class TBase>
   static std::unique_ptr<TIdIOHandler> TryMakeIOHandler(TComponent* AOwner = nullptr) {
-    return TryMake([](const Entry& AEntry) { return AEntry.template DerivesFrom<TBase>(); }, AOwner);
+    return TryMake([](const Entry& AEntry) { return AEntry.template DerivesFrom<TBase>(); },
+                   AOwner);
   }
   // As TryMakeIOHandler, but raises EIdException "No IOHandler of type %s is installed.".
   template <class TBase>
@@ -308,7 +311,8 @@ class TIdIOHandler : public TIdComponent {
     void (*ThrowNull)();
     template <class T>
     static Entry Make() {
-      return Entry{&typeid(T), [](TComponent* AOwner) -> std::unique_ptr<TIdIOHandler> {
+      return Entry{&typeid(T),
+                   [](TComponent* AOwner) -> std::unique_ptr<TIdIOHandler> {
                      return std::make_unique<T>(AOwner);
                    },
                    [] { throw static_cast<T*>(nullptr); }};

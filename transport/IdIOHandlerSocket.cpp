@@ -71,7 +71,8 @@ int TIdIOHandlerSocket::CheckTransportError(int ALastResult) {
   int err = FLastSocketError;
   FLastSocketError = 0;
   if (err == 0) {
-    err = BindingAllocated() ? GStack->WSGetLastErrorOn(FBinding->Handle()) : GStack->WSGetLastError();
+    err = BindingAllocated() ? GStack->WSGetLastErrorOn(FBinding->Handle())
+                             : GStack->WSGetLastError();
   }
   if (err != Id_WSAESHUTDOWN && err != Id_WSAECONNABORTED && err != Id_WSAECONNRESET &&
       err != Id_WSAETIMEDOUT) {
@@ -80,7 +81,9 @@ int TIdIOHandlerSocket::CheckTransportError(int ALastResult) {
   return err;
 }
 
-void TIdIOHandlerSocket::RaiseTransportError(int AError) { GStack->RaiseSocketError(AError); }
+void TIdIOHandlerSocket::RaiseTransportError(int AError) {
+  GStack->RaiseSocketError(AError);
+}
 
 void TIdIOHandlerSocket::AfterAccept() {
   TIdIOHandler::AfterAccept();
@@ -140,7 +143,9 @@ std::int64_t TIdIOHandlerSocket::WriteFile(const std::string& AFile, bool AEnabl
   return TIdIOHandler::WriteFile(AFile, AEnableTransferFile);
 }
 
-bool TIdIOHandlerSocket::BindingAllocated() const { return FBinding && FBinding->HandleAllocated(); }
+bool TIdIOHandlerSocket::BindingAllocated() const {
+  return FBinding && FBinding->HandleAllocated();
+}
 
 TIdReuseSocket TIdIOHandlerSocket::ReuseSocket() const {
   return FBinding ? FBinding->ReuseSocket() : FReuseSocket;
@@ -151,7 +156,9 @@ void TIdIOHandlerSocket::SetReuseSocket(TIdReuseSocket AValue) {
   if (FBinding) FBinding->SetReuseSocket(AValue);
 }
 
-bool TIdIOHandlerSocket::UseNagle() const { return FBinding ? FBinding->UseNagle() : FUseNagle; }
+bool TIdIOHandlerSocket::UseNagle() const {
+  return FBinding ? FBinding->UseNagle() : FUseNagle;
+}
 
 void TIdIOHandlerSocket::SetUseNagle(bool AValue) {
   FUseNagle = AValue;
@@ -195,7 +202,8 @@ TIdCustomTransparentProxy* TIdIOHandlerSocket::EnabledProxy() const {
 
 void TIdIOHandlerSocket::Notification(TComponent* AComponent, TOperation Operation) {
   TIdIOHandler::Notification(AComponent, Operation);
-  if (Operation == TOperation::opRemove && AComponent == FTransparentProxy && !FImplicitTransparentProxy) {
+  if (Operation == TOperation::opRemove && AComponent == FTransparentProxy &&
+      !FImplicitTransparentProxy) {
     FTransparentProxy = nullptr;
   }
 }

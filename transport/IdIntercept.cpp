@@ -34,8 +34,7 @@ void TIdConnectionIntercept::SetIntercept(TIdConnectionIntercept* AValue) {
   if (AValue == FIntercept) return;
   for (TIdConnectionIntercept* next = AValue; next != nullptr; next = next->FIntercept) {
     if (next == this) {
-      throw EIdInterceptCircularLink(
-          Format("%s: Circular links are not allowed", ClassName()));
+      throw EIdInterceptCircularLink(Format("%s: Circular links are not allowed", ClassName()));
     }
   }
   if (FIntercept != nullptr) RemoveFreeNotification(FIntercept);

@@ -12,7 +12,8 @@ namespace brv {
 class TIdConnectionIntercept;
 
 // Receives the intercept and the bytes, which it may replace.
-using TIdInterceptStreamEvent = std::function<void(TIdConnectionIntercept* ASender, TIdBytes& ABuffer)>;
+using TIdInterceptStreamEvent =
+    std::function<void(TIdConnectionIntercept* ASender, TIdBytes& ABuffer)>;
 using TIdInterceptNotifyEvent = std::function<void(TIdConnectionIntercept* ASender)>;
 
 class TIdConnectionIntercept : public TIdBaseComponent {

@@ -124,7 +124,9 @@ void TIdSocketHandle::DisconnectSocket() {
   if (FHandle != Id_INVALID_SOCKET) GStack->Disconnect(FHandle);
 }
 
-int TIdSocketHandle::Receive(TIdBytes& VBuffer) { return GStack->Receive(FHandle, VBuffer); }
+int TIdSocketHandle::Receive(TIdBytes& VBuffer) {
+  return GStack->Receive(FHandle, VBuffer);
+}
 
 int TIdSocketHandle::Send(const TIdBytes& ABuffer, int AOffset, int ASize) {
   return GStack->Send(FHandle, ABuffer, AOffset, ASize);
@@ -136,9 +138,12 @@ bool TIdSocketHandle::Readable(int AMSec) {
   return Select(AMSec);
 }
 
-bool TIdSocketHandle::Select(int ATimeout) { return FReadSocketList->SelectRead(ATimeout); }
+bool TIdSocketHandle::Select(int ATimeout) {
+  return FReadSocketList->SelectRead(ATimeout);
+}
 
-void TIdSocketHandle::SetPeer(const std::string& AIP, std::uint16_t APort, TIdIPVersion AIPVersion) {
+void TIdSocketHandle::SetPeer(const std::string& AIP, std::uint16_t APort,
+                              TIdIPVersion AIPVersion) {
   FPeerIP = AIP;
   FPeerPort = APort;
   FIPVersion = AIPVersion;
@@ -164,7 +169,9 @@ void TIdSocketHandle::Reset(bool AResetLocal) {
   }
 }
 
-void TIdSocketHandle::UpdateBindingLocal() { GStack->GetSocketName(FHandle, FIP, FPort, FIPVersion); }
+void TIdSocketHandle::UpdateBindingLocal() {
+  GStack->GetSocketName(FHandle, FIP, FPort, FIPVersion);
+}
 
 void TIdSocketHandle::UpdateBindingPeer() {
   GStack->GetPeerName(FHandle, FPeerIP, FPeerPort, FIPVersion);
@@ -194,7 +201,9 @@ void TIdSocketHandle::SetIPVersion(TIdIPVersion AValue) {
   FIPVersion = AValue;
 }
 
-void TIdSocketHandle::Listen(int AQueueCount) { GStack->Listen(FHandle, AQueueCount); }
+void TIdSocketHandle::Listen(int AQueueCount) {
+  GStack->Listen(FHandle, AQueueCount);
+}
 
 bool TIdSocketHandle::Accept(TIdStackSocketHandle ASocket) {
   Reset();

@@ -105,7 +105,8 @@ bool ParseIPv6(const std::string& AText, TIdIPv6Address& VGroups) {
   std::string& tail_part = elided ? right : left;
   if (!tail_part.empty() && tail_part.back() == ':') tail_part += "0";
 
-  std::vector<std::string> left_groups = left.empty() ? std::vector<std::string>{} : SplitText(left, ':');
+  std::vector<std::string> left_groups =
+      left.empty() ? std::vector<std::string>{} : SplitText(left, ':');
   std::vector<std::string> right_groups =
       right.empty() ? std::vector<std::string>{} : SplitText(right, ':');
   std::vector<std::string>& last_side = elided ? right_groups : left_groups;
@@ -236,7 +237,9 @@ int TIdStack::CheckForSocketError(int AResult, const std::vector<int>& AIgnore) 
   return AResult;
 }
 
-void TIdStack::RaiseLastSocketError() { RaiseSocketError(WSGetLastError()); }
+void TIdStack::RaiseLastSocketError() {
+  RaiseSocketError(WSGetLastError());
+}
 
 std::string TIdStack::CanonicalIPv6Text(const std::string& AText) {
   TIdIPv6Address groups{};
@@ -271,50 +274,90 @@ TIdIPv6Address TIdStack::NetworkToHost(const TIdIPv6Address& AValue) {
 
 std::string TIdStack::WSTranslateSocketErrorMsg(int AErr) {
   switch (AErr) {
-    case 10004: return "Interrupted system call.";
-    case 10009: return "Bad file number.";
-    case 10013: return "Access denied.";
-    case 10014: return "Buffer fault.";
-    case 10022: return "Invalid argument.";
-    case 10024: return "Too many open files.";
-    case 10035: return "Operation would block.";
-    case 10036: return "Operation now in progress.";
-    case 10037: return "Operation already in progress.";
-    case 10038: return "Socket operation on non-socket.";
-    case 10039: return "Destination address required.";
-    case 10040: return "Message too long.";
-    case 10041: return "Protocol wrong type for socket.";
-    case 10042: return "Bad protocol option.";
-    case 10043: return "Protocol not supported.";
-    case 10044: return "Socket type not supported.";
-    case 10045: return "Operation not supported on socket.";
-    case 10046: return "Protocol family not supported.";
-    case 10047: return "Address family not supported by protocol family.";
-    case 10048: return "Address already in use.";
-    case 10049: return "Cannot assign requested address.";
-    case 10050: return "Network is down.";
-    case 10051: return "Network is unreachable.";
-    case 10052: return "Net dropped connection or reset.";
-    case 10053: return "Software caused connection abort.";
-    case 10054: return "Connection reset by peer.";
-    case 10055: return "No buffer space available.";
-    case 10056: return "Socket is already connected.";
-    case 10057: return "Socket is not connected.";
-    case 10058: return "Cannot send or receive after socket is closed.";
-    case 10059: return "Too many references, cannot splice.";
-    case 10060: return "Connection timed out.";
-    case 10061: return "Connection refused.";
-    case 10062: return "Too many levels of symbolic links.";
-    case 10063: return "File name too long.";
-    case 10064: return "Host is down.";
-    case 10065: return "No route to host.";
-    case 10066: return "Directory not empty";
-    default: return {};
+    case 10004:
+      return "Interrupted system call.";
+    case 10009:
+      return "Bad file number.";
+    case 10013:
+      return "Access denied.";
+    case 10014:
+      return "Buffer fault.";
+    case 10022:
+      return "Invalid argument.";
+    case 10024:
+      return "Too many open files.";
+    case 10035:
+      return "Operation would block.";
+    case 10036:
+      return "Operation now in progress.";
+    case 10037:
+      return "Operation already in progress.";
+    case 10038:
+      return "Socket operation on non-socket.";
+    case 10039:
+      return "Destination address required.";
+    case 10040:
+      return "Message too long.";
+    case 10041:
+      return "Protocol wrong type for socket.";
+    case 10042:
+      return "Bad protocol option.";
+    case 10043:
+      return "Protocol not supported.";
+    case 10044:
+      return "Socket type not supported.";
+    case 10045:
+      return "Operation not supported on socket.";
+    case 10046:
+      return "Protocol family not supported.";
+    case 10047:
+      return "Address family not supported by protocol family.";
+    case 10048:
+      return "Address already in use.";
+    case 10049:
+      return "Cannot assign requested address.";
+    case 10050:
+      return "Network is down.";
+    case 10051:
+      return "Network is unreachable.";
+    case 10052:
+      return "Net dropped connection or reset.";
+    case 10053:
+      return "Software caused connection abort.";
+    case 10054:
+      return "Connection reset by peer.";
+    case 10055:
+      return "No buffer space available.";
+    case 10056:
+      return "Socket is already connected.";
+    case 10057:
+      return "Socket is not connected.";
+    case 10058:
+      return "Cannot send or receive after socket is closed.";
+    case 10059:
+      return "Too many references, cannot splice.";
+    case 10060:
+      return "Connection timed out.";
+    case 10061:
+      return "Connection refused.";
+    case 10062:
+      return "Too many levels of symbolic links.";
+    case 10063:
+      return "File name too long.";
+    case 10064:
+      return "Host is down.";
+    case 10065:
+      return "No route to host.";
+    case 10066:
+      return "Directory not empty";
+    default:
+      return {};
   }
 }
 
 void TIdStack::RaiseSocketError(int AErr) {
-  std::string message = Format("Socket Error # %d\r\n%s", AErr, WSTranslateSocketErrorMsg(AErr).c_str());
+  std::string message =
+      Format("Socket Error # %d\r\n%s", AErr, WSTranslateSocketErrorMsg(AErr).c_str());
   if (AErr == Id_WSAENOTSOCK) throw EIdNotASocket(AErr, std::move(message));
   throw EIdSocketError(AErr, std::move(message));
 }
@@ -357,7 +400,7 @@ void TIdStackBSDBase::TranslateStringToTInAddr(const std::string& AIP, std::uint
 }
 
 std::string TIdStackBSDBase::TranslateTInAddrToString(const std::uint8_t* AInAddr,
-                                                       TIdIPVersion AIPVersion) {
+                                                      TIdIPVersion AIPVersion) {
   switch (AIPVersion) {
     case Id_IPv4:
       return Format("%u.%u.%u.%u", AInAddr[0], AInAddr[1], AInAddr[2], AInAddr[3]);
@@ -403,7 +446,8 @@ int TIdStackBSDBase::Receive(TIdStackSocketHandle ASocket, TIdBytes& VBuffer) {
 int TIdStackBSDBase::Send(TIdStackSocketHandle ASocket, const TIdBytes& ABuffer, int AOffset,
                           int ASize) {
   const std::int64_t offset = std::max(0, AOffset);
-  const std::int64_t available = std::max<std::int64_t>(0, static_cast<std::int64_t>(ABuffer.size()) - offset);
+  const std::int64_t available =
+      std::max<std::int64_t>(0, static_cast<std::int64_t>(ABuffer.size()) - offset);
   const std::int64_t count = ASize >= 0 && ASize < available ? ASize : available;
   const std::uint8_t* from = count > 0 ? ABuffer.data() + offset : ABuffer.data();
   return WSTransmit(ASocket, from, static_cast<int>(count), 0);
@@ -418,7 +462,9 @@ std::unique_ptr<TIdSocketList> TIdSocketList::CreateSocketList() {
 
 bool TIdSocketList::Select(TIdSocketList* AReadList, TIdSocketList* AWriteList,
                            TIdSocketList* AExceptList, int ATimeout) {
-  TIdSocketList* any = AReadList != nullptr ? AReadList : AWriteList != nullptr ? AWriteList : AExceptList;
+  TIdSocketList* any = AReadList != nullptr    ? AReadList
+                       : AWriteList != nullptr ? AWriteList
+                                               : AExceptList;
   if (any == nullptr) return false;
   return any->DoSelect(AReadList, AWriteList, AExceptList, ATimeout);
 }

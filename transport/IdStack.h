@@ -223,7 +223,8 @@ class TIdStackBSDBase : public TIdStack {
                                        bool ANonBlocking = false) override;
   void GetSocketOption(TIdStackSocketHandle ASocket, int ALevel, int AOptName,
                        int& AOptVal) override;
-  void SetSocketOption(TIdStackSocketHandle ASocket, int ALevel, int AOptName, int AOptVal) override;
+  void SetSocketOption(TIdStackSocketHandle ASocket, int ALevel, int AOptName,
+                       int AOptVal) override;
   int Receive(TIdStackSocketHandle ASocket, TIdBytes& VBuffer) override;
   int Send(TIdStackSocketHandle ASocket, const TIdBytes& ABuffer, int AOffset = 0,
            int ASize = -1) override;

@@ -22,8 +22,10 @@ namespace {
 
 int FamilyOf(TIdIPVersion AIPVersion) {
   switch (AIPVersion) {
-    case Id_IPv4: return AF_INET;
-    case Id_IPv6: return AF_INET6;
+    case Id_IPv4:
+      return AF_INET;
+    case Id_IPv6:
+      return AF_INET6;
   }
   throw EIdIPVersionUnsupported();
 }
@@ -120,7 +122,8 @@ bool TIdSocketListUnix::DoSelect(TIdSocketList* AReadList, TIdSocketList* AWrite
     auto copy = AList->Clone();
     for (int i = 0; i < copy->Count(); ++i) {
       const TIdStackSocketHandle h = copy->Items(i);
-      auto it = std::find_if(entries.begin(), entries.end(), [&](const TEntry& e) { return e.handle == h; });
+      auto it = std::find_if(entries.begin(), entries.end(),
+                             [&](const TEntry& e) { return e.handle == h; });
       if (it == entries.end()) {
         entries.push_back({h, AEvents});
       } else {
@@ -134,7 +137,8 @@ bool TIdSocketListUnix::DoSelect(TIdSocketList* AReadList, TIdSocketList* AWrite
   std::vector<pollfd> fds;
   fds.reserve(entries.size());
   for (const TEntry& e : entries) fds.push_back(pollfd{e.handle, e.events, 0});
-  const int result = PollRetrying(fds.data(), fds.size(), ATimeout == IdTimeoutInfinite ? -1 : ATimeout);
+  const int result =
+      PollRetrying(fds.data(), fds.size(), ATimeout == IdTimeoutInfinite ? -1 : ATimeout);
   if (result < 0) GStack->RaiseSocketError(TIdStackUnix::TranslateErrno(errno));
   // As with select, an error or a hang-up counts as readable and writable, so the next call
   // reports it.
@@ -157,7 +161,8 @@ bool TIdSocketListUnix::SelectRead(int ATimeout) {
   auto copy = Clone();
   std::vector<pollfd> fds;
   for (int i = 0; i < copy->Count(); ++i) fds.push_back(pollfd{copy->Items(i), POLLIN, 0});
-  const int result = PollRetrying(fds.data(), fds.size(), ATimeout == IdTimeoutInfinite ? -1 : ATimeout);
+  const int result =
+      PollRetrying(fds.data(), fds.size(), ATimeout == IdTimeoutInfinite ? -1 : ATimeout);
   if (result < 0) GStack->RaiseSocketError(TIdStackUnix::TranslateErrno(errno));
   return result > 0;
 }
@@ -176,85 +181,141 @@ bool TIdSocketListUnix::SelectReadList(std::unique_ptr<TIdSocketList>& VSocketLi
 
 int TIdStackUnix::TranslateErrno(int AErrno) {
   switch (AErrno) {
-    case 0: return 0;
-    case EINTR: return Id_WSAEINTR;
-    case EBADF: return Id_WSAEBADF;
+    case 0:
+      return 0;
+    case EINTR:
+      return Id_WSAEINTR;
+    case EBADF:
+      return Id_WSAEBADF;
     case EACCES:
-    case EPERM: return Id_WSAEACCES;
-    case EFAULT: return Id_WSAEFAULT;
-    case EINVAL: return Id_WSAEINVAL;
+    case EPERM:
+      return Id_WSAEACCES;
+    case EFAULT:
+      return Id_WSAEFAULT;
+    case EINVAL:
+      return Id_WSAEINVAL;
     case EMFILE:
-    case ENFILE: return Id_WSAEMFILE;
+    case ENFILE:
+      return Id_WSAEMFILE;
 #if EAGAIN != EWOULDBLOCK
     case EAGAIN:
 #endif
-    case EWOULDBLOCK: return Id_WSAEWOULDBLOCK;
-    case EINPROGRESS: return Id_WSAEINPROGRESS;
-    case EALREADY: return Id_WSAEALREADY;
-    case ENOTSOCK: return Id_WSAENOTSOCK;
-    case EDESTADDRREQ: return Id_WSAEDESTADDRREQ;
-    case EMSGSIZE: return Id_WSAEMSGSIZE;
-    case EPROTOTYPE: return Id_WSAEPROTOTYPE;
-    case ENOPROTOOPT: return Id_WSAENOPROTOOPT;
-    case EPROTONOSUPPORT: return Id_WSAEPROTONOSUPPORT;
-    case ESOCKTNOSUPPORT: return Id_WSAESOCKTNOSUPPORT;
-    case EOPNOTSUPP: return Id_WSAEOPNOTSUPP;
-    case EPFNOSUPPORT: return Id_WSAEPFNOSUPPORT;
-    case EAFNOSUPPORT: return Id_WSAEAFNOSUPPORT;
-    case EADDRINUSE: return Id_WSAEADDRINUSE;
-    case EADDRNOTAVAIL: return Id_WSAEADDRNOTAVAIL;
-    case ENETDOWN: return Id_WSAENETDOWN;
-    case ENETUNREACH: return Id_WSAENETUNREACH;
-    case ENETRESET: return Id_WSAENETRESET;
-    case ECONNABORTED: return Id_WSAECONNABORTED;
+    case EWOULDBLOCK:
+      return Id_WSAEWOULDBLOCK;
+    case EINPROGRESS:
+      return Id_WSAEINPROGRESS;
+    case EALREADY:
+      return Id_WSAEALREADY;
+    case ENOTSOCK:
+      return Id_WSAENOTSOCK;
+    case EDESTADDRREQ:
+      return Id_WSAEDESTADDRREQ;
+    case EMSGSIZE:
+      return Id_WSAEMSGSIZE;
+    case EPROTOTYPE:
+      return Id_WSAEPROTOTYPE;
+    case ENOPROTOOPT:
+      return Id_WSAENOPROTOOPT;
+    case EPROTONOSUPPORT:
+      return Id_WSAEPROTONOSUPPORT;
+    case ESOCKTNOSUPPORT:
+      return Id_WSAESOCKTNOSUPPORT;
+    case EOPNOTSUPP:
+      return Id_WSAEOPNOTSUPP;
+    case EPFNOSUPPORT:
+      return Id_WSAEPFNOSUPPORT;
+    case EAFNOSUPPORT:
+      return Id_WSAEAFNOSUPPORT;
+    case EADDRINUSE:
+      return Id_WSAEADDRINUSE;
+    case EADDRNOTAVAIL:
+      return Id_WSAEADDRNOTAVAIL;
+    case ENETDOWN:
+      return Id_WSAENETDOWN;
+    case ENETUNREACH:
+      return Id_WSAENETUNREACH;
+    case ENETRESET:
+      return Id_WSAENETRESET;
+    case ECONNABORTED:
+      return Id_WSAECONNABORTED;
     // A send to a peer that has reset the connection fails with EPIPE on this platform.
     case EPIPE:
-    case ECONNRESET: return Id_WSAECONNRESET;
+    case ECONNRESET:
+      return Id_WSAECONNRESET;
     case ENOBUFS:
-    case ENOMEM: return Id_WSAENOBUFS;
-    case EISCONN: return Id_WSAEISCONN;
-    case ENOTCONN: return Id_WSAENOTCONN;
-    case ESHUTDOWN: return Id_WSAESHUTDOWN;
-    case ETOOMANYREFS: return Id_WSAETOOMANYREFS;
-    case ETIMEDOUT: return Id_WSAETIMEDOUT;
-    case ECONNREFUSED: return Id_WSAECONNREFUSED;
-    case ELOOP: return Id_WSAELOOP;
-    case ENAMETOOLONG: return Id_WSAENAMETOOLONG;
-    case EHOSTDOWN: return Id_WSAEHOSTDOWN;
-    case EHOSTUNREACH: return Id_WSAEHOSTUNREACH;
-    case ENOTEMPTY: return Id_WSAENOTEMPTY;
-    default: return AErrno;
+    case ENOMEM:
+      return Id_WSAENOBUFS;
+    case EISCONN:
+      return Id_WSAEISCONN;
+    case ENOTCONN:
+      return Id_WSAENOTCONN;
+    case ESHUTDOWN:
+      return Id_WSAESHUTDOWN;
+    case ETOOMANYREFS:
+      return Id_WSAETOOMANYREFS;
+    case ETIMEDOUT:
+      return Id_WSAETIMEDOUT;
+    case ECONNREFUSED:
+      return Id_WSAECONNREFUSED;
+    case ELOOP:
+      return Id_WSAELOOP;
+    case ENAMETOOLONG:
+      return Id_WSAENAMETOOLONG;
+    case EHOSTDOWN:
+      return Id_WSAEHOSTDOWN;
+    case EHOSTUNREACH:
+      return Id_WSAEHOSTUNREACH;
+    case ENOTEMPTY:
+      return Id_WSAENOTEMPTY;
+    default:
+      return AErrno;
   }
 }
 
 int TIdStackUnix::TranslateAddrInfoError(int AResult, int AErrno) {
   switch (AResult) {
-    case EAI_BADFLAGS: return Id_WSAEINVAL;
-    case EAI_NONAME: return Id_WSAHOST_NOT_FOUND;
-    case EAI_AGAIN: return Id_WSATRY_AGAIN;
-    case EAI_FAIL: return Id_WSANO_RECOVERY;
+    case EAI_BADFLAGS:
+      return Id_WSAEINVAL;
+    case EAI_NONAME:
+      return Id_WSAHOST_NOT_FOUND;
+    case EAI_AGAIN:
+      return Id_WSATRY_AGAIN;
+    case EAI_FAIL:
+      return Id_WSANO_RECOVERY;
 #ifdef EAI_NODATA
-    case EAI_NODATA: return Id_WSANO_DATA;
+    case EAI_NODATA:
+      return Id_WSANO_DATA;
 #endif
 #ifdef EAI_ADDRFAMILY
     // The host has no address of the asked family.
-    case EAI_ADDRFAMILY: return Id_WSANO_DATA;
+    case EAI_ADDRFAMILY:
+      return Id_WSANO_DATA;
 #endif
-    case EAI_FAMILY: return Id_WSAEAFNOSUPPORT;
-    case EAI_SOCKTYPE: return Id_WSAESOCKTNOSUPPORT;
-    case EAI_SERVICE: return Id_WSATYPE_NOT_FOUND;
-    case EAI_MEMORY: return 8;
-    case EAI_SYSTEM: return TranslateErrno(AErrno);
-    case EAI_OVERFLOW: return Id_WSAEINVAL;
+    case EAI_FAMILY:
+      return Id_WSAEAFNOSUPPORT;
+    case EAI_SOCKTYPE:
+      return Id_WSAESOCKTNOSUPPORT;
+    case EAI_SERVICE:
+      return Id_WSATYPE_NOT_FOUND;
+    case EAI_MEMORY:
+      return 8;
+    case EAI_SYSTEM:
+      return TranslateErrno(AErrno);
+    case EAI_OVERFLOW:
+      return Id_WSAEINVAL;
 #ifdef EAI_IDN_ENCODE
     // A name that cannot be written in ASCII cannot be found.
-    case EAI_IDN_ENCODE: return Id_WSAHOST_NOT_FOUND;
+    case EAI_IDN_ENCODE:
+      return Id_WSAHOST_NOT_FOUND;
 #endif
-    default: return Id_WSANO_RECOVERY;
+    default:
+      return Id_WSANO_RECOVERY;
   }
 }
 
-int TIdStackUnix::WSGetLastError() { return TranslateErrno(errno); }
+int TIdStackUnix::WSGetLastError() {
+  return TranslateErrno(errno);
+}
 
 void TIdStackUnix::WSSetLastError(int AErr) {
   // Only numbers that came from errno can go back; others clear it.
@@ -302,7 +363,8 @@ std::string TIdStackUnix::LookupHostAddress(const std::string& AHostName, TIdIPV
   for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
     if (entry->ai_family == AF_INET && AIPVersion == Id_IPv4) {
       const auto* sin = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
-      return TranslateTInAddrToString(reinterpret_cast<const std::uint8_t*>(&sin->sin_addr), Id_IPv4);
+      return TranslateTInAddrToString(reinterpret_cast<const std::uint8_t*>(&sin->sin_addr),
+                                      Id_IPv4);
     }
     if (entry->ai_family == AF_INET6 && AIPVersion == Id_IPv6) {
       const auto* sin6 = reinterpret_cast<const sockaddr_in6*>(entry->ai_addr);
@@ -330,7 +392,8 @@ socklen_t MakeSockAddr(TIdStackBSDBase& AStack, const std::string& AIP, std::uin
       sin->sin_family = AF_INET;
       sin->sin_port = htons(APort);
       if (!(AWildcardWhenEmpty && AIP.empty())) {
-        AStack.TranslateStringToTInAddr(AIP, reinterpret_cast<std::uint8_t*>(&sin->sin_addr), Id_IPv4);
+        AStack.TranslateStringToTInAddr(AIP, reinterpret_cast<std::uint8_t*>(&sin->sin_addr),
+                                        Id_IPv4);
       }
       return sizeof(sockaddr_in);
     }
@@ -352,7 +415,8 @@ void ReadSockAddr(TIdStackBSDBase& AStack, const sockaddr_storage& AAddr, std::s
   switch (AAddr.ss_family) {
     case AF_INET: {
       const auto* sin = reinterpret_cast<const sockaddr_in*>(&AAddr);
-      VIP = AStack.TranslateTInAddrToString(reinterpret_cast<const std::uint8_t*>(&sin->sin_addr), Id_IPv4);
+      VIP = AStack.TranslateTInAddrToString(reinterpret_cast<const std::uint8_t*>(&sin->sin_addr),
+                                            Id_IPv4);
       VPort = ntohs(sin->sin_port);
       VIPVersion = Id_IPv4;
       return;
@@ -468,19 +532,25 @@ int TIdStackUnix::SendTo(TIdStackSocketHandle ASocket, const TIdBytes& ABuffer, 
   sockaddr_storage addr{};
   const socklen_t len = MakeSockAddr(*this, AIP, APort, AIPVersion, false, addr);
   const std::int64_t offset = std::max(0, AOffset);
-  const std::int64_t available = std::max<std::int64_t>(0, static_cast<std::int64_t>(ABuffer.size()) - offset);
+  const std::int64_t available =
+      std::max<std::int64_t>(0, static_cast<std::int64_t>(ABuffer.size()) - offset);
   const std::int64_t count = ASize >= 0 && ASize < available ? ASize : available;
   ssize_t result;
   do {
-    result = ::sendto(ASocket, ABuffer.data() + (count > 0 ? offset : 0), static_cast<std::size_t>(count),
-                      MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&addr), len);
+    result = ::sendto(ASocket, ABuffer.data() + (count > 0 ? offset : 0),
+                      static_cast<std::size_t>(count), MSG_NOSIGNAL,
+                      reinterpret_cast<sockaddr*>(&addr), len);
   } while (result < 0 && errno == EINTR);
   if (result < 0) RaiseSocketError(LastErrorOn(ASocket));
   return static_cast<int>(result);
 }
 
-bool TIdStackUnix::SupportsIPv4() { return CheckIPVersionSupport(Id_IPv4); }
-bool TIdStackUnix::SupportsIPv6() { return CheckIPVersionSupport(Id_IPv6); }
+bool TIdStackUnix::SupportsIPv4() {
+  return CheckIPVersionSupport(Id_IPv4);
+}
+bool TIdStackUnix::SupportsIPv6() {
+  return CheckIPVersionSupport(Id_IPv6);
+}
 
 void TIdStackUnix::SetKeepAliveValues(TIdStackSocketHandle ASocket, bool AEnabled, int ATimeMS,
                                       int AInterval) {
@@ -498,7 +568,8 @@ void TIdStackUnix::GetLocalAddressList(TStringList& AAddresses) {
     if (entry->ifa_addr == nullptr) continue;
     if (entry->ifa_addr->sa_family == AF_INET) {
       const auto* sin = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
-      AAddresses.Add(TranslateTInAddrToString(reinterpret_cast<const std::uint8_t*>(&sin->sin_addr), Id_IPv4));
+      AAddresses.Add(
+          TranslateTInAddrToString(reinterpret_cast<const std::uint8_t*>(&sin->sin_addr), Id_IPv4));
     } else if (entry->ifa_addr->sa_family == AF_INET6) {
       const auto* sin6 = reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr);
       AAddresses.Add(TranslateTInAddrToString(sin6->sin6_addr.s6_addr, Id_IPv6));
@@ -506,7 +577,9 @@ void TIdStackUnix::GetLocalAddressList(TStringList& AAddresses) {
   }
 }
 
-int TIdStackUnix::WSClose(TIdStackSocketHandle ASocket) { return ::close(ASocket); }
+int TIdStackUnix::WSClose(TIdStackSocketHandle ASocket) {
+  return ::close(ASocket);
+}
 
 int TIdStackUnix::WSReceive(TIdStackSocketHandle ASocket, void* ABuffer, int ABufferLength,
                             int AFlags) {
@@ -571,7 +644,9 @@ void TIdStackUnix::SetBlocking(TIdStackSocketHandle ASocket, bool ABlocking) {
   if (wanted != flags) CheckForSocketError(::fcntl(ASocket, F_SETFL, wanted));
 }
 
-bool TIdStackUnix::WouldBlock(int AResult) { return AResult == Id_WSAEWOULDBLOCK; }
+bool TIdStackUnix::WouldBlock(int AResult) {
+  return AResult == Id_WSAEWOULDBLOCK;
+}
 
 // A non-blocking connect waited on with poll. No thread is needed: closing a socket does not
 // wake a connect blocked in another thread on this platform, so a connect thread could outlive

@@ -60,7 +60,8 @@ void TIdTCPClientCustom::CreateDefaultHandler() {
   SetIOHandler(std::move(handler));
 }
 
-void TIdTCPClientCustom::DoSetIOHandler(TIdIOHandler* AValue, std::unique_ptr<TIdIOHandler> AOwned) {
+void TIdTCPClientCustom::DoSetIOHandler(TIdIOHandler* AValue,
+                                        std::unique_ptr<TIdIOHandler> AOwned) {
   const bool is_new = AValue != FIOHandler;
   TIdTCPConnection::DoSetIOHandler(AValue, std::move(AOwned));
   if (is_new && AValue != nullptr) CopySettingsTo(AValue, false);
@@ -148,7 +149,9 @@ void TIdTCPClientCustom::SetReuseSocket(TIdReuseSocket AValue) {
   if (FSocket != nullptr) FSocket->SetReuseSocket(AValue);
 }
 
-bool TIdTCPClientCustom::UseNagle() const { return FSocket != nullptr ? FSocket->UseNagle() : FUseNagle; }
+bool TIdTCPClientCustom::UseNagle() const {
+  return FSocket != nullptr ? FSocket->UseNagle() : FUseNagle;
+}
 
 void TIdTCPClientCustom::SetUseNagle(bool AValue) {
   FUseNagle = AValue;

@@ -87,7 +87,9 @@ void TIdTCPConnection::CheckForGracefulDisconnect(bool ARaiseExceptionIfDisconne
   }
 }
 
-bool TIdTCPConnection::Connected() { return FIOHandler != nullptr && FIOHandler->Connected(); }
+bool TIdTCPConnection::Connected() {
+  return FIOHandler != nullptr && FIOHandler->Connected();
+}
 
 void TIdTCPConnection::Disconnect(bool ANotifyPeer) {
   try {

@@ -111,8 +111,19 @@ constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz
 bool IsUTF7Direct(char32_t cp) {
   if ((cp >= 'A' && cp <= 'Z') || (cp >= 'a' && cp <= 'z') || (cp >= '0' && cp <= '9')) return true;
   switch (cp) {
-    case '\'': case '(': case ')': case ',': case '-': case '.': case '/': case ':': case '?':
-    case ' ': case '\t': case '\r': case '\n':
+    case '\'':
+    case '(':
+    case ')':
+    case ',':
+    case '-':
+    case '.':
+    case '/':
+    case ':':
+    case '?':
+    case ' ':
+    case '\t':
+    case '\r':
+    case '\n':
       return true;
     default:
       return false;
@@ -137,7 +148,8 @@ std::string IIdTextEncoding::GetString(const TIdBytes& ABytes) const {
 std::string IIdTextEncoding::GetString(const TIdBytes& ABytes, int AByteIndex,
                                        int AByteCount) const {
   const std::size_t size = ABytes.size();
-  const std::size_t start = std::min<std::size_t>(size, static_cast<std::size_t>(std::max(0, AByteIndex)));
+  const std::size_t start =
+      std::min<std::size_t>(size, static_cast<std::size_t>(std::max(0, AByteIndex)));
   std::size_t count = size - start;
   if (AByteCount >= 0) count = std::min<std::size_t>(count, static_cast<std::size_t>(AByteCount));
   return GetString(ABytes.data() + start, count);
@@ -451,37 +463,65 @@ namespace {
 // iconv names of the code-page numbers that are not simply "CP<number>".
 const char* KnownCodePageName(int ACodePage) {
   switch (ACodePage) {
-    case 20866: return "KOI8-R";
-    case 21866: return "KOI8-U";
-    case 28591: return "ISO-8859-1";
-    case 28592: return "ISO-8859-2";
-    case 28593: return "ISO-8859-3";
-    case 28594: return "ISO-8859-4";
-    case 28595: return "ISO-8859-5";
-    case 28596: return "ISO-8859-6";
-    case 28597: return "ISO-8859-7";
-    case 28598: return "ISO-8859-8";
-    case 28599: return "ISO-8859-9";
-    case 28603: return "ISO-8859-13";
-    case 28605: return "ISO-8859-15";
+    case 20866:
+      return "KOI8-R";
+    case 21866:
+      return "KOI8-U";
+    case 28591:
+      return "ISO-8859-1";
+    case 28592:
+      return "ISO-8859-2";
+    case 28593:
+      return "ISO-8859-3";
+    case 28594:
+      return "ISO-8859-4";
+    case 28595:
+      return "ISO-8859-5";
+    case 28596:
+      return "ISO-8859-6";
+    case 28597:
+      return "ISO-8859-7";
+    case 28598:
+      return "ISO-8859-8";
+    case 28599:
+      return "ISO-8859-9";
+    case 28603:
+      return "ISO-8859-13";
+    case 28605:
+      return "ISO-8859-15";
     case 20932:
-    case 51932: return "EUC-JP";
+    case 51932:
+      return "EUC-JP";
     case 50220:
     case 50221:
-    case 50222: return "ISO-2022-JP";
-    case 51936: return "EUC-CN";
-    case 51949: return "EUC-KR";
-    case 52936: return "HZ";
-    case 54936: return "GB18030";
-    case 10000: return "MACINTOSH";
-    case 12000: return "UTF-32LE";
-    case 12001: return "UTF-32BE";
-    case 20127: return "US-ASCII";
-    case 1200: return "UTF-16LE";
-    case 1201: return "UTF-16BE";
-    case 65000: return "UTF-7";
-    case 65001: return "UTF-8";
-    default: return nullptr;
+    case 50222:
+      return "ISO-2022-JP";
+    case 51936:
+      return "EUC-CN";
+    case 51949:
+      return "EUC-KR";
+    case 52936:
+      return "HZ";
+    case 54936:
+      return "GB18030";
+    case 10000:
+      return "MACINTOSH";
+    case 12000:
+      return "UTF-32LE";
+    case 12001:
+      return "UTF-32BE";
+    case 20127:
+      return "US-ASCII";
+    case 1200:
+      return "UTF-16LE";
+    case 1201:
+      return "UTF-16BE";
+    case 65000:
+      return "UTF-7";
+    case 65001:
+      return "UTF-8";
+    default:
+      return nullptr;
   }
 }
 
@@ -542,7 +582,8 @@ void RunIconv(iconv_t cd, const std::uint8_t* AIn, std::size_t ACount, TOut& VOu
     drain(out);
     if (err == E2BIG) continue;
     if (err == EILSEQ || err == EINVAL) {
-      const std::size_t skip = std::min(in_left, AOnBad(reinterpret_cast<const std::uint8_t*>(in), in_left));
+      const std::size_t skip =
+          std::min(in_left, AOnBad(reinterpret_cast<const std::uint8_t*>(in), in_left));
       in += skip;
       in_left -= skip;
       continue;
@@ -629,7 +670,9 @@ std::string UpperAscii(std::string s) {
 
 }  // namespace
 
-TIdTextEncodingType GIdDefaultTextEncoding() { return g_default_kind.load(); }
+TIdTextEncodingType GIdDefaultTextEncoding() {
+  return g_default_kind.load();
+}
 
 void SetGIdDefaultTextEncoding(TIdTextEncodingType AValue) {
   g_default_kind.store(AValue == encIndyDefault ? encASCII : AValue);
@@ -660,33 +703,49 @@ const IIdTextEncoding* IndyTextEncoding_UTF8() {
   return &instance;
 }
 // The system code page of this platform is UTF-8.
-const IIdTextEncoding* IndyTextEncoding_OSDefault() { return IndyTextEncoding_UTF8(); }
+const IIdTextEncoding* IndyTextEncoding_OSDefault() {
+  return IndyTextEncoding_UTF8();
+}
 const IIdTextEncoding* IndyTextEncoding_Default() {
   return IndyTextEncoding(GIdDefaultTextEncoding());
 }
 
 const IIdTextEncoding* IndyTextEncoding(TIdTextEncodingType AType) {
   switch (AType) {
-    case encIndyDefault: return IndyTextEncoding_Default();
-    case encOSDefault: return IndyTextEncoding_OSDefault();
-    case enc8Bit: return IndyTextEncoding_8Bit();
-    case encASCII: return IndyTextEncoding_ASCII();
-    case encUTF16BE: return IndyTextEncoding_UTF16BE();
-    case encUTF16LE: return IndyTextEncoding_UTF16LE();
-    case encUTF7: return IndyTextEncoding_UTF7();
-    case encUTF8: return IndyTextEncoding_UTF8();
+    case encIndyDefault:
+      return IndyTextEncoding_Default();
+    case encOSDefault:
+      return IndyTextEncoding_OSDefault();
+    case enc8Bit:
+      return IndyTextEncoding_8Bit();
+    case encASCII:
+      return IndyTextEncoding_ASCII();
+    case encUTF16BE:
+      return IndyTextEncoding_UTF16BE();
+    case encUTF16LE:
+      return IndyTextEncoding_UTF16LE();
+    case encUTF7:
+      return IndyTextEncoding_UTF7();
+    case encUTF8:
+      return IndyTextEncoding_UTF8();
   }
   return IndyTextEncoding_ASCII();
 }
 
 const IIdTextEncoding* IndyTextEncoding(int ACodepage) {
   switch (ACodepage) {
-    case 1200: return IndyTextEncoding_UTF16LE();
-    case 1201: return IndyTextEncoding_UTF16BE();
-    case 20127: return IndyTextEncoding_ASCII();
-    case 65000: return IndyTextEncoding_UTF7();
-    case 65001: return IndyTextEncoding_UTF8();
-    default: break;
+    case 1200:
+      return IndyTextEncoding_UTF16LE();
+    case 1201:
+      return IndyTextEncoding_UTF16BE();
+    case 20127:
+      return IndyTextEncoding_ASCII();
+    case 65000:
+      return IndyTextEncoding_UTF7();
+    case 65001:
+      return IndyTextEncoding_UTF8();
+    default:
+      break;
   }
   std::lock_guard<std::mutex> guard(CacheLock());
   auto& cache = CodePageCache();

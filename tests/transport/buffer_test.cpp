@@ -28,13 +28,15 @@ TEST(Buffer, QueueBehaviourAcrossGrowthAndCompaction) {
   std::string expected;
   // Append and consume in uneven steps so the head wanders past the growth factor many times.
   for (int round = 0; round < 200; ++round) {
-    const std::string piece(static_cast<std::size_t>(97 + round * 31 % 3000), static_cast<char>('a' + round % 26));
+    const std::string piece(static_cast<std::size_t>(97 + round * 31 % 3000),
+                            static_cast<char>('a' + round % 26));
     buffer.Write(piece);
     expected += piece;
     const int take = static_cast<int>(expected.size() / 3);
     TIdBytes out;
     buffer.ExtractToBytes(out, take);
-    ASSERT_EQ(std::string(out.begin(), out.end()), expected.substr(0, static_cast<std::size_t>(take)));
+    ASSERT_EQ(std::string(out.begin(), out.end()),
+              expected.substr(0, static_cast<std::size_t>(take)));
     expected.erase(0, static_cast<std::size_t>(take));
     ASSERT_EQ(buffer.Size(), static_cast<int>(expected.size()));
     // The storage never keeps much more than the growth factor of spare room behind the data
@@ -132,8 +134,12 @@ TEST(Intercept, ChainOrderAndCircularLinks) {
     seen.push_back("outer send " + BytesToStringRaw(b));
     b.push_back('!');
   };
-  inner.OnSend = [&](TIdConnectionIntercept*, TIdBytes& b) { seen.push_back("inner send " + BytesToStringRaw(b)); };
-  outer.OnReceive = [&](TIdConnectionIntercept*, TIdBytes& b) { seen.push_back("outer receive " + BytesToStringRaw(b)); };
+  inner.OnSend = [&](TIdConnectionIntercept*, TIdBytes& b) {
+    seen.push_back("inner send " + BytesToStringRaw(b));
+  };
+  outer.OnReceive = [&](TIdConnectionIntercept*, TIdBytes& b) {
+    seen.push_back("outer receive " + BytesToStringRaw(b));
+  };
   inner.OnReceive = [&](TIdConnectionIntercept*, TIdBytes& b) {
     seen.push_back("inner receive " + BytesToStringRaw(b));
     b.pop_back();
@@ -150,9 +156,10 @@ TEST(Intercept, ChainOrderAndCircularLinks) {
   TIdBytes in = RawToBytes("yo?");
   outer.Receive(in);
   outer.Disconnect();
-  EXPECT_EQ(seen, (std::vector<std::string>{"outer connect", "inner connect", "outer send hi",
-                                            "inner send hi!", "inner receive yo?", "outer receive yo",
-                                            "inner disconnect", "outer disconnect"}));
+  EXPECT_EQ(seen,
+            (std::vector<std::string>{"outer connect", "inner connect", "outer send hi",
+                                      "inner send hi!", "inner receive yo?", "outer receive yo",
+                                      "inner disconnect", "outer disconnect"}));
   EXPECT_EQ(outer.Connection(), nullptr);
 
   EXPECT_EQ(MessageOf<EIdInterceptCircularLink>([&] { inner.SetIntercept(&outer); }),

@@ -31,7 +31,9 @@ std::string Utf8(char32_t cp) {
   return out;
 }
 
-bool IsScalar(char32_t cp) { return cp < 0xD800 || (cp > 0xDFFF && cp <= 0x10FFFF); }
+bool IsScalar(char32_t cp) {
+  return cp < 0xD800 || (cp > 0xDFFF && cp <= 0x10FFFF);
+}
 
 // Every Unicode scalar value in [AFrom, ATo), as one text.
 std::string AllScalars(char32_t AFrom, char32_t ATo) {
@@ -59,7 +61,8 @@ TEST_P(FullUnicodeEncodings, RoundTripEveryCodePoint) {
     TIdBytes bytes;
     ASSERT_EQ(encoding->Encode(text, bytes), 0u) << "plane at " << static_cast<unsigned>(from);
     std::string back;
-    ASSERT_EQ(encoding->Decode(bytes.data(), bytes.size(), back), 0u) << "plane at " << static_cast<unsigned>(from);
+    ASSERT_EQ(encoding->Decode(bytes.data(), bytes.size(), back), 0u)
+        << "plane at " << static_cast<unsigned>(from);
     ASSERT_TRUE(back == text) << "plane at " << static_cast<unsigned>(from);
   }
 }
@@ -78,7 +81,8 @@ TEST(ByteEncodings, RoundTripWhatTheyCanAndCountTheRest) {
     const IIdTextEncoding* encoding;
     char32_t limit;
   };
-  for (const Case& c : {Case{IndyTextEncoding_ASCII(), 0x80}, Case{IndyTextEncoding_8Bit(), 0x100}}) {
+  for (const Case& c :
+       {Case{IndyTextEncoding_ASCII(), 0x80}, Case{IndyTextEncoding_8Bit(), 0x100}}) {
     for (char32_t cp = 0; cp < 0x110000; cp += (cp < 0x1000 ? 1 : 0x101)) {
       if (!IsScalar(cp)) continue;
       TIdBytes bytes;
@@ -98,7 +102,9 @@ TEST(ByteEncodings, RoundTripWhatTheyCanAndCountTheRest) {
   std::string text;
   EXPECT_EQ(IndyTextEncoding_ASCII()->Decode(high.data(), high.size(), text), 1u);
   EXPECT_EQ(text, "A" + kReplacement + "B");
-  EXPECT_EQ(IndyTextEncoding_8Bit()->GetString(high), "A\xC3\xA9" "B");
+  EXPECT_EQ(IndyTextEncoding_8Bit()->GetString(high),
+            "A\xC3\xA9"
+            "B");
   EXPECT_EQ(IndyTextEncoding_ASCII()->GetBytes("caf\xC3\xA9"), RawToBytes("caf?"));
 }
 
@@ -110,18 +116,22 @@ TEST(Utf8Encoding, ReplacesEachIllFormedSequenceOnce) {
     std::size_t lost;
   };
   const std::vector<Case> cases = {
-      {"\x80", kReplacement, 1},                                 // lone continuation byte
-      {"\xC0\xAF", kReplacement + kReplacement, 2},              // overlong form of "/"
-      {"\xE2\x82", kReplacement, 1},                             // truncated at the end
-      {"\xE2\x82" "A", kReplacement + "A", 1},                   // truncated before ASCII
+      {"\x80", kReplacement, 1},                     // lone continuation byte
+      {"\xC0\xAF", kReplacement + kReplacement, 2},  // overlong form of "/"
+      {"\xE2\x82", kReplacement, 1},                 // truncated at the end
+      {"\xE2\x82"
+       "A",
+       kReplacement + "A", 1},                                          // truncated before ASCII
       {"\xED\xA0\x80", kReplacement + kReplacement + kReplacement, 3},  // encoded surrogate
-      {"\xF4\x90\x80\x80", kReplacement + kReplacement + kReplacement + kReplacement, 4},  // > U+10FFFF
+      {"\xF4\x90\x80\x80", kReplacement + kReplacement + kReplacement + kReplacement,
+       4},  // > U+10FFFF
       {"\xFF", kReplacement, 1},
   };
   for (const Case& c : cases) {
     std::string text;
     const TIdBytes bytes = RawToBytes(c.bytes);
-    EXPECT_EQ(utf8->Decode(bytes.data(), bytes.size(), text), c.lost) << testing::PrintToString(c.bytes);
+    EXPECT_EQ(utf8->Decode(bytes.data(), bytes.size(), text), c.lost)
+        << testing::PrintToString(c.bytes);
     EXPECT_EQ(text, c.text);
   }
   EXPECT_EQ(utf8->GetPreamble(), (TIdBytes{0xEF, 0xBB, 0xBF}));
@@ -129,8 +139,10 @@ TEST(Utf8Encoding, ReplacesEachIllFormedSequenceOnce) {
 
 TEST(Utf16Encoding, ByteOrderSurrogatesAndBrokenInput) {
   const std::string clef = Utf8(0x1D11E);  // a character outside the BMP
-  EXPECT_EQ(IndyTextEncoding_UTF16LE()->GetBytes("A" + clef), (TIdBytes{0x41, 0, 0x34, 0xD8, 0x1E, 0xDD}));
-  EXPECT_EQ(IndyTextEncoding_UTF16BE()->GetBytes("A" + clef), (TIdBytes{0, 0x41, 0xD8, 0x34, 0xDD, 0x1E}));
+  EXPECT_EQ(IndyTextEncoding_UTF16LE()->GetBytes("A" + clef),
+            (TIdBytes{0x41, 0, 0x34, 0xD8, 0x1E, 0xDD}));
+  EXPECT_EQ(IndyTextEncoding_UTF16BE()->GetBytes("A" + clef),
+            (TIdBytes{0, 0x41, 0xD8, 0x34, 0xDD, 0x1E}));
   // A lone surrogate and an odd trailing byte cannot become text.
   const TIdBytes broken = {0x00, 0xD8, 0x41, 0x00, 0x42};
   std::string text;

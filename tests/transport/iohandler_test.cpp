@@ -16,8 +16,9 @@ namespace {
 const std::string kHead = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nX-Bare: lf\n\r\n";
 
 // A handler opened over canned input, handing out at most AMaxRead bytes per read.
-std::unique_ptr<TIdTestIOHandler> OpenWith(const std::string& AInput, int AMaxRead = 0,
-                                          TIdTestIOHandler::TInputEnd AEnd = TIdTestIOHandler::ieClose) {
+std::unique_ptr<TIdTestIOHandler> OpenWith(
+    const std::string& AInput, int AMaxRead = 0,
+    TIdTestIOHandler::TInputEnd AEnd = TIdTestIOHandler::ieClose) {
   auto handler = std::make_unique<TIdTestIOHandler>();
   handler->AddInput(AInput);
   handler->SetMaxReadSize(AMaxRead);
@@ -27,7 +28,8 @@ std::unique_ptr<TIdTestIOHandler> OpenWith(const std::string& AInput, int AMaxRe
 }
 
 TEST(IOHandlerReadLn, SameLinesWhateverTheReadSizes) {
-  const std::vector<std::string> expected = {"HTTP/1.1 200 OK", "Content-Length: 5", "X-Bare: lf", ""};
+  const std::vector<std::string> expected = {"HTTP/1.1 200 OK", "Content-Length: 5", "X-Bare: lf",
+                                             ""};
   // One byte per read, then every split of the text into two reads.
   for (int max_read : {1, 2, 3, 7}) {
     auto handler = OpenWith(kHead, max_read);
@@ -39,7 +41,8 @@ TEST(IOHandlerReadLn, SameLinesWhateverTheReadSizes) {
     handler.SetMaxReadSize(static_cast<int>(split));
     handler.AddInput(kHead.substr(split));
     handler.Open();
-    for (const std::string& line : expected) ASSERT_EQ(handler.ReadLn(), line) << "split at " << split;
+    for (const std::string& line : expected)
+      ASSERT_EQ(handler.ReadLn(), line) << "split at " << split;
   }
 }
 
@@ -103,7 +106,8 @@ TEST(IOHandlerReadLn, TimeOutAndClose) {
 }
 
 TEST(IOHandlerReadBytes, CountsTimeOutsAndValues) {
-  auto handler = OpenWith(std::string("\x00\x00\x00\x02", 4) + "one\ntwo\n" + std::string("\x12\x34", 2) + "xyz", 2);
+  auto handler = OpenWith(
+      std::string("\x00\x00\x00\x02", 4) + "one\ntwo\n" + std::string("\x12\x34", 2) + "xyz", 2);
   TStringList lines;
   handler->ReadStrings(lines);  // the count comes first, in network order
   EXPECT_EQ(lines.Text(), "one\ntwo\n");
@@ -123,7 +127,9 @@ TEST(IOHandlerReadBytes, CountsTimeOutsAndValues) {
   }
   EXPECT_EQ(stalled->ReadString(2), "ab");  // still usable after a time-out
 
-  auto chars = OpenWith("\xE2\x82\xAC" "a");
+  auto chars = OpenWith(
+      "\xE2\x82\xAC"
+      "a");
   EXPECT_EQ(chars->ReadChar(IndyTextEncoding_UTF8()), "\xE2\x82\xAC");
   EXPECT_EQ(chars->ReadChar(), "a");
 }
@@ -167,8 +173,12 @@ TEST(IOHandlerReadStream, CountedUntilCloseAndAnnounced) {
   // Without a stream the bytes are dropped; work progress counts them.
   auto dropped = OpenWith("0123456789");
   std::vector<std::string> work;
-  dropped->OnWorkBegin = [&](TObject*, TWorkMode, std::int64_t AMax) { work.push_back("begin " + std::to_string(AMax)); };
-  dropped->OnWork = [&](TObject*, TWorkMode, std::int64_t ACount) { work.push_back(std::to_string(ACount)); };
+  dropped->OnWorkBegin = [&](TObject*, TWorkMode, std::int64_t AMax) {
+    work.push_back("begin " + std::to_string(AMax));
+  };
+  dropped->OnWork = [&](TObject*, TWorkMode, std::int64_t ACount) {
+    work.push_back(std::to_string(ACount));
+  };
   dropped->OnWorkEnd = [&](TObject*, TWorkMode) { work.push_back("end"); };
   dropped->ReadStream(nullptr, 10);
   EXPECT_EQ(work, (std::vector<std::string>{"begin 10", "10", "end"}));
@@ -210,7 +220,8 @@ TEST(IOHandlerWrite, TextLinesNumbersAndPieces) {
   handler->WriteLnRFC(".hidden");
   handler->Write(std::uint32_t{0x01020304});
   handler->Write(std::int16_t{-2}, true);
-  EXPECT_EQ(handler->Output(), std::string("\r\ncaf?\r\ncaf\xC3\xA9\r\n..hidden\r\n\x01\x02\x03\x04\xFF\xFE", 31));
+  EXPECT_EQ(handler->Output(),
+            std::string("\r\ncaf?\r\ncaf\xC3\xA9\r\n..hidden\r\n\x01\x02\x03\x04\xFF\xFE", 31));
 }
 
 TEST(IOHandlerWrite, BufferingThresholdFlushAndCancel) {
@@ -235,7 +246,9 @@ TEST(IOHandlerWrite, BufferingThresholdFlushAndCancel) {
   const int calls = handler->CallCount();
   handler->Write(lines, true);  // buffered internally: one send
   EXPECT_EQ(handler->CallCount(), calls + 1);
-  EXPECT_EQ(handler->Output(), std::string("\0\0\0\x02" "a\r\nb\r\n", 10));
+  EXPECT_EQ(handler->Output(), std::string("\0\0\0\x02"
+                                           "a\r\nb\r\n",
+                                           10));
 }
 
 TEST(IOHandlerFailures, ReadAndWriteErrorsCloseTheHandler) {
@@ -308,7 +321,8 @@ TEST(IOHandlerRegistry, DefaultAndDerivedClasses) {
   auto test = TIdIOHandler::TryMakeIOHandler<TIdTestIOHandler>();
   ASSERT_NE(test, nullptr);
   EXPECT_STREQ(test->ClassName(), "TIdTestIOHandler");
-  EXPECT_STREQ(TIdIOHandler::MakeIOHandler<TIdIOHandler>("TIdIOHandler")->ClassName(), "TIdTestIOHandler");
+  EXPECT_STREQ(TIdIOHandler::MakeIOHandler<TIdIOHandler>("TIdIOHandler")->ClassName(),
+               "TIdTestIOHandler");
   try {
     TIdIOHandler::MakeIOHandler<TIdConnectionIntercept>("TIdConnectionIntercept");
     FAIL();

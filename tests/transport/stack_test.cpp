@@ -24,8 +24,8 @@ TEST_F(StackTest, IsIPAcceptsOnlyFourDecimalBytes) {
   for (const char* good : {"10.0.0.1", "255.255.255.255", "0.0.0.0", " 10 . 1 . 2 . 3 "}) {
     EXPECT_TRUE(GStack->IsIP(good)) << good;
   }
-  for (const char* bad : {"10.0.0", "10.0.0.1.5", "256.1.1.1", "a.b.c.d", "10.1.2.300", "", "1..2.3",
-                          "-1.2.3.4", "0x1.2.3.4"}) {
+  for (const char* bad : {"10.0.0", "10.0.0.1.5", "256.1.1.1", "a.b.c.d", "10.1.2.300", "",
+                          "1..2.3", "-1.2.3.4", "0x1.2.3.4"}) {
     EXPECT_FALSE(GStack->IsIP(bad)) << bad;
   }
 }
@@ -63,7 +63,8 @@ TEST_F(StackTest, CanonicalIPv6TextAcceptsExactlyEightGroups) {
       {"g::1", "", "not a hex digit"},
       {"1.2.3.4", "", "plain IPv4"},
       {"", "", "empty"},
-      {"0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0", "", "far too many"},
+      {"0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0", "",
+       "far too many"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(TIdStack::CanonicalIPv6Text(c.text), c.canonical) << c.rule << ": " << c.text;
@@ -132,7 +133,8 @@ TEST_F(StackTest, ErrorNumbersAndMessages) {
       GStack->RaiseSocketError(number);
     } catch (const EIdSocketError& e) {
       EXPECT_EQ(e.LastError(), c.number);
-      EXPECT_EQ(e.Message(), std::string("Socket Error # ") + std::to_string(c.number) + "\r\n" + c.text);
+      EXPECT_EQ(e.Message(),
+                std::string("Socket Error # ") + std::to_string(c.number) + "\r\n" + c.text);
     }
   }
   EXPECT_THROW(GStack->RaiseSocketError(10038), EIdNotASocket);

@@ -84,7 +84,8 @@ TEST(TcpClient, EchoesLinesAndReportsEachStep) {
   // The handler's work progress is reported by the connection.
   std::vector<std::string> work;
   client.OnWorkBegin = [&](TObject* ASender, TWorkMode, std::int64_t AMax) {
-    work.push_back(std::string(ASender == &client ? "client" : "other") + " begin " + std::to_string(AMax));
+    work.push_back(std::string(ASender == &client ? "client" : "other") + " begin " +
+                   std::to_string(AMax));
   };
   client.OnWorkEnd = [&](TObject*, TWorkMode) { work.push_back("end"); };
   client.IOHandler()->WriteLn("0123456789");
@@ -98,8 +99,8 @@ TEST(TcpClient, EchoesLinesAndReportsEachStep) {
   client.Disconnect();  // a second disconnect does nothing and reports nothing
   EXPECT_EQ(status.size(), reported);
   // A dotted address is used as written: no resolving step.
-  EXPECT_EQ(status, (std::vector<std::string>{"Connecting to 127.0.0.1.", "Connected.", "Disconnecting.",
-                                              "Disconnected."}));
+  EXPECT_EQ(status, (std::vector<std::string>{"Connecting to 127.0.0.1.", "Connected.",
+                                              "Disconnecting.", "Disconnected."}));
 
   // The managed handler stays for the next connect, which opens a fresh socket.
   client.Connect();
@@ -338,14 +339,17 @@ TEST(TcpClient, SixtyFourMebibytesThroughWriteBuffering) {
       const ssize_t n = ::recv(s, chunk.data(), chunk.size(), 0);
       if (n <= 0) break;
       for (ssize_t i = 0; i < n; ++i) {
-        if (static_cast<std::uint8_t>(chunk[static_cast<std::size_t>(i)]) != PatternByte(received + static_cast<std::size_t>(i))) ++mismatches;
+        if (static_cast<std::uint8_t>(chunk[static_cast<std::size_t>(i)]) !=
+            PatternByte(received + static_cast<std::size_t>(i)))
+          ++mismatches;
       }
       received += static_cast<std::size_t>(n);
     }
     SendAll(s, std::to_string(received) + " " + std::to_string(mismatches) + "\r\n");
     std::vector<char> out(1 << 20);
     for (std::size_t sent = 0; sent < kSize; sent += out.size()) {
-      for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<char>(PatternByte(sent + i));
+      for (std::size_t i = 0; i < out.size(); ++i)
+        out[i] = static_cast<char>(PatternByte(sent + i));
       if (!SendAll(s, out.data(), out.size())) return;
     }
     ReceiveAll(s);
@@ -443,8 +447,12 @@ TEST(TcpClient, InterceptSeesTheConnectionAndItsBytes) {
   TIdConnectionIntercept log;
   std::vector<std::string> seen;
   log.OnConnect = [&](TIdConnectionIntercept*) { seen.push_back("connect"); };
-  log.OnSend = [&](TIdConnectionIntercept*, TIdBytes& b) { seen.push_back("send " + BytesToStringRaw(b)); };
-  log.OnReceive = [&](TIdConnectionIntercept*, TIdBytes& b) { seen.push_back("recv " + BytesToStringRaw(b)); };
+  log.OnSend = [&](TIdConnectionIntercept*, TIdBytes& b) {
+    seen.push_back("send " + BytesToStringRaw(b));
+  };
+  log.OnReceive = [&](TIdConnectionIntercept*, TIdBytes& b) {
+    seen.push_back("recv " + BytesToStringRaw(b));
+  };
   log.OnDisconnect = [&](TIdConnectionIntercept*) { seen.push_back("disconnect"); };
   client.SetIntercept(&log);
   client.SetReadTimeout(kSafetyTimeout);
@@ -452,7 +460,8 @@ TEST(TcpClient, InterceptSeesTheConnectionAndItsBytes) {
   client.IOHandler()->WriteLn("ping");
   EXPECT_EQ(client.IOHandler()->ReadLn(), "ping");
   client.Disconnect();
-  EXPECT_EQ(seen, (std::vector<std::string>{"connect", "send ping\r\n", "recv ping\r\n", "disconnect"}));
+  EXPECT_EQ(seen,
+            (std::vector<std::string>{"connect", "send ping\r\n", "recv ping\r\n", "disconnect"}));
 }
 
 void IgnoreSignal(int) {}

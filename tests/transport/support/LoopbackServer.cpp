@@ -97,7 +97,9 @@ bool SendAll(int ASocket, const void* AData, std::size_t ACount) {
   return true;
 }
 
-bool SendAll(int ASocket, const std::string& AText) { return SendAll(ASocket, AText.data(), AText.size()); }
+bool SendAll(int ASocket, const std::string& AText) {
+  return SendAll(ASocket, AText.data(), AText.size());
+}
 
 std::string ReceiveAll(int ASocket) {
   std::string result;

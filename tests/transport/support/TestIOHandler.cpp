@@ -17,7 +17,9 @@ TIdTestIOHandler::~TIdTestIOHandler() {
   }
 }
 
-void TIdTestIOHandler::AddInput(const std::string& ABytes) { AddInput(RawToBytes(ABytes)); }
+void TIdTestIOHandler::AddInput(const std::string& ABytes) {
+  AddInput(RawToBytes(ABytes));
+}
 
 void TIdTestIOHandler::AddInput(const TIdBytes& ABytes) {
   if (ABytes.empty()) return;
@@ -28,7 +30,9 @@ void TIdTestIOHandler::AddInput(const TIdBytes& ABytes) {
   }
 }
 
-void TIdTestIOHandler::AddClose() { FInput.push_back(TSegment{{}, true}); }
+void TIdTestIOHandler::AddClose() {
+  FInput.push_back(TSegment{{}, true});
+}
 
 std::size_t TIdTestIOHandler::InputLeft() const {
   std::size_t left = 0;
@@ -52,7 +56,8 @@ bool TIdTestIOHandler::NextCallFails() {
 int TIdTestIOHandler::ReadRawData(TIdBytes& VBuffer) {
   if (NextCallFails()) return -1;
   if (FPeerClosed) return 0;
-  while (!FInput.empty() && !FInput.front().close && FInput.front().bytes.empty()) FInput.pop_front();
+  while (!FInput.empty() && !FInput.front().close && FInput.front().bytes.empty())
+    FInput.pop_front();
   if (FInput.empty() || FInput.front().close) {
     if (!FInput.empty()) FInput.pop_front();  // the close mark is used up by this connection
     FPeerClosed = true;
@@ -84,7 +89,9 @@ int TIdTestIOHandler::CheckTransportError(int ALastResult) {
   return FFailError;
 }
 
-void TIdTestIOHandler::RaiseTransportError(int AError) { GStack->RaiseSocketError(AError); }
+void TIdTestIOHandler::RaiseTransportError(int AError) {
+  GStack->RaiseSocketError(AError);
+}
 
 bool TIdTestIOHandler::Connected() {
   FillInputBuffer(false, 0, false);
