@@ -57,20 +57,21 @@ class SQSServiceTest : public ::testing::TestWithParam<TE2ETransport> {
   }
 
   static TLocalSQSService& Service() { return *service_; }
-  std::string EndPoint() const {
-    return GetParam().TLS ? Service().HTTPS() : Service().HTTP();
+  std::string EndPoint(const TLocalSQSService& Of = Service()) const {
+    return GetParam().TLS ? Of.HTTPS() : Of.HTTP();
   }
 
-  // A client for the transport under test, with the service's credentials; its service
-  // errors land in `errors`.
-  std::unique_ptr<TbrvHTTPAWS_SQS_Client> MakeClient(const std::string& SecretKey = "test") {
+  // A client of the service (this program's, or Of) for the transport under test, with the
+  // service's credentials; its service errors land in `errors`.
+  std::unique_ptr<TbrvHTTPAWS_SQS_Client> MakeClient(const std::string& SecretKey = "test",
+                                                     const TLocalSQSService& Of = Service()) {
     auto client = std::make_unique<TbrvHTTPAWS_SQS_Client>();
-    client->AWSOptions().Region = Service().Region();
+    client->AWSOptions().Region = Of.Region();
     client->AWSOptions().AccessKey = "test";
     client->AWSOptions().SecretKey = SecretKey;
-    client->AWSOptions().EndPointURL = EndPoint();
+    client->AWSOptions().EndPointURL = EndPoint(Of);
     // Verification stays on (the client's default); the service's CA is the trusted root.
-    client->GetHTTPClient().TLSOptions().RootCertFile = Service().CA();
+    client->GetHTTPClient().TLSOptions().RootCertFile = Of.CA();
     client->GetHTTPClient().TLSOptions().IOHandler = GetParam().Engine;
     client->OnSQSError = [this](TObject*, const std::string& Code, const std::string& Description,
                                 const std::string&) { errors.push_back({Code, Description}); };
