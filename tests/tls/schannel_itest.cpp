@@ -429,6 +429,24 @@ TEST_F(SChannelHandler, ReadsAndHandshakesGiveUpAfterTheReadTimeout) {
   EXPECT_TRUE(client_->Connected());
 }
 
+TEST_F(SChannelHandler, ATamperedRecordFailsTheReadAndClosesTheConnection) {
+  Relay relay(Ports().Main, {.CorruptServerData = true});
+  Connect("localhost", relay.Port());
+  handler_->Write(std::string("GET / HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+  try {
+    handler_->ReadLn();
+    FAIL() << "a record that fails its integrity check was read";
+  } catch (const SChannelError& e) {
+    EXPECT_EQ(e.Message(), "DecryptMessage returns 80090330");
+    EXPECT_EQ(e.CertStatus(), 0u);
+  }
+  EXPECT_FALSE(client_->Connected());
+  EXPECT_EQ(handler_->Link(), nullptr);
+  // The handler connects again as new.
+  Connect("localhost", Ports().Main);
+  EXPECT_EQ(Get().first, "HTTP/1.1 200 OK");
+}
+
 TEST_F(SChannelHandler, ACloseNotificationEndsTheData) {
   for (auto version : {tls1_2, tls1_3}) {
     handler_->SetTLSVersion(version);

@@ -49,14 +49,17 @@ class RecordScanner {
     while (pending_.size() - pos >= 5) {
       const int length = (pending_[pos + 3] << 8) | pending_[pos + 4];
       if (pending_.size() - pos < 5u + static_cast<std::size_t>(length)) break;
-      AOnRecord(Record{pending_[pos], length});
       pos += 5u + static_cast<std::size_t>(length);
+      AOnRecord(
+          Record{pending_[pos - 5u - static_cast<std::size_t>(length)], length, consumed_ + pos});
     }
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(pos));
+    consumed_ += pos;
   }
 
  private:
   std::vector<std::uint8_t> pending_;
+  std::size_t consumed_ = 0;  // stream offset of pending_'s first byte
 };
 
 }  // namespace
@@ -125,18 +128,26 @@ void Relay::Pump(int AFrom, int ATo, bool AFromServer) {
   bool held_once = false;
   // Once the other side is gone, bytes are still read and noted, just not passed on.
   bool forwarding = true;
+  bool corrupted = false;
+  std::size_t stream = 0;  // stream offset of buffer[0]
   std::uint8_t buffer[65536];
   for (;;) {
     const ssize_t n = ::recv(AFrom, buffer, sizeof buffer, 0);
     if (n <= 0) break;
     bool release = false;
     scanner.Feed(buffer, static_cast<std::size_t>(n), [&](const Record& ARecord) {
+      if (AFromServer && options_.CorruptServerData && !corrupted && ARecord.Type == 23) {
+        // The record ends in this buffer, since it completed with it.
+        buffer[ARecord.End - 1 - stream] ^= 0x01;
+        corrupted = true;
+      }
       std::lock_guard<std::mutex> guard(mutex_);
       (AFromServer ? server_records_ : client_records_).push_back(ARecord);
       if (!AFromServer || !options_.HoldFinalFlight || held_once) return;
       if (ARecord.Type == 20) holding = true;
       if (holding && ARecord.Type == 23) release = true;
     });
+    stream += static_cast<std::size_t>(n);
     if (!forwarding) continue;
     if (holding && !held_once) {
       held.insert(held.end(), buffer, buffer + n);

@@ -16,6 +16,8 @@ namespace brv::schanneltest {
 struct Record {
   int Type = 0;
   int Length = 0;
+  // Where the record ends in its direction's byte stream.
+  std::size_t End = 0;
 };
 
 class Relay {
@@ -27,6 +29,9 @@ class Relay {
     // After the server's ChangeCipherSpec, hold its bytes until an application-data record
     // is complete, then send everything held at once (TLS 1.2 servers).
     bool HoldFinalFlight = false;
+    // Flip the last byte of the server's first application-data record (TLS 1.2 servers,
+    // where that is the first record after the handshake).
+    bool CorruptServerData = false;
   };
 
   // Listens on a free loopback port and relays each connection to 127.0.0.1:ATargetPort.
