@@ -711,6 +711,16 @@ void PrintCommandHelp(const TCommandSpec& Command, std::ostream& Out) {
       << "Every option of \"sqs --help\" (--region, --endpoint-url, ...) applies as well.\n";
 }
 
+// A message with its CR LF line breaks as this platform's LF.
+std::string PlainLines(const std::string& Message) {
+  std::string out;
+  for (size_t i = 0; i < Message.size(); ++i) {
+    if (Message[i] == '\r' && i + 1 < Message.size() && Message[i + 1] == '\n') continue;
+    out += Message[i];
+  }
+  return out;
+}
+
 // --- parsing ---
 
 TCommandLine Parse(const std::vector<std::string>& Args) {
@@ -822,10 +832,10 @@ int RunSQSCommandLine(const std::vector<std::string>& Args, std::ostream& Out, s
     return sqsExitUsage;
   } catch (const EFOpenError& e) {
     // the log file named by --log-file
-    Err << "sqs: " << e.Message() << "\n";
+    Err << "sqs: " << PlainLines(e.Message()) << "\n";
     return sqsExitUsage;
   } catch (const Exception& e) {
-    Err << "sqs: " << e.Message() << "\n";
+    Err << "sqs: " << PlainLines(e.Message()) << "\n";
     return sqsExitNetwork;
   }
 }

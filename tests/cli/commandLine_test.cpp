@@ -1,0 +1,174 @@
+// The `sqs` command without a service: help, usage errors, the output escapes, and the exit
+// status of a failure that never reaches a service.
+#include "cli/SQSCommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/RunSQS.h"
+
+namespace brv {
+namespace {
+
+using testing::RunSQS;
+using testing::TSQSRun;
+
+const std::vector<std::string> kCommands = {
+    "list-queues",          "create-queue",
+    "get-queue-url",        "delete-queue",
+    "purge-queue",          "get-queue-attributes",
+    "set-queue-attributes", "send-message",
+    "send-message-batch",   "receive-message",
+    "delete-message",       "delete-message-batch",
+    "change-message-visibility", "change-message-visibility-batch",
+    "list-queue-tags",      "tag-queue",
+    "untag-queue",          "add-permission",
+    "remove-permission",    "list-dead-letter-source-queues"};
+
+// The environment of a user who has set up credentials and a region.
+const std::map<std::string, std::string> kUser = {
+    {"AWS_ACCESS_KEY_ID", "test"}, {"AWS_SECRET_ACCESS_KEY", "test"}, {"AWS_REGION", "us-east-1"}};
+
+TEST(SQSCommandLine, HelpNamesEveryCommandAndExplainsEach) {
+  const TSQSRun general = RunSQS({"--help"});
+  EXPECT_EQ(general.Status, 0);
+  EXPECT_EQ(general.Err, "");
+  for (const std::string& command : kCommands)
+    EXPECT_NE(general.Out.find("\n  " + command + " "), std::string::npos) << command;
+  for (const char* topic : {"--endpoint-url", "--no-verify-ssl", "--ca-bundle", "--log-file",
+                            "--tls-engine", "AWS_SESSION_TOKEN", "AWS_DEFAULT_REGION",
+                            "AWS_ENDPOINT_URL_SQS", "AWS_CA_BUNDLE", "Exit status"})
+    EXPECT_NE(general.Out.find(topic), std::string::npos) << topic;
+  EXPECT_EQ(RunSQS({"help"}).Out, general.Out);
+
+  for (const std::string& command : kCommands) {
+    const TSQSRun help = RunSQS({command, "--help"});
+    EXPECT_EQ(help.Status, 0) << command;
+    EXPECT_EQ(help.Out.rfind("Usage: sqs [OPTIONS] " + command, 0), 0u) << help.Out;
+    EXPECT_NE(help.Out.find("--queue-name"), command == "list-queues" ? std::string::npos : 0u)
+        << command;
+    EXPECT_NE(help.Out.find("Prints: "), std::string::npos) << command;
+    EXPECT_EQ(RunSQS({"help", command}).Out, help.Out);
+  }
+}
+
+TEST(SQSCommandLine, UsageErrorsExitWithTwoAndSayWhatIsWrong) {
+  struct TCase {
+    std::vector<std::string> Args;
+    std::map<std::string, std::string> Environment;
+    std::string Message;
+  };
+  const std::vector<TCase> cases = {
+      {{}, kUser, "no command given"},
+      {{"lsit-queues"}, kUser, "unknown command \"lsit-queues\""},
+      {{"list-queues", "--verbose"}, kUser, "unknown option --verbose for list-queues"},
+      {{"--queue-name", "q", "get-queue-url"}, kUser, "unknown option --queue-name"},
+      {{"get-queue-url"}, kUser, "get-queue-url needs --queue-name"},
+      {{"get-queue-url", "--queue-name"}, kUser, "--queue-name needs a value (NAME)"},
+      {{"get-queue-url", "--queue-name", "a", "--queue-name", "b"}, kUser,
+       "--queue-name is given more than once"},
+      {{"get-queue-url", "--queue-name", "a", "b"}, kUser, "unexpected argument \"b\""},
+      {{"--no-verify-ssl=yes", "list-queues"}, kUser, "--no-verify-ssl takes no value"},
+      {{"receive-message", "--queue-name", "q", "--max-number-of-messages", "11"}, kUser,
+       "--max-number-of-messages needs a whole number from 1 to 10, got \"11\""},
+      {{"receive-message", "--queue-name", "q", "--wait-time-seconds", "2s"}, kUser,
+       "--wait-time-seconds needs a whole number from 0 to 20, got \"2s\""},
+      {{"receive-message", "--queue-name", "q", "--attribute-name", "Everything"}, kUser,
+       "--attribute-name: no attribute is called \"Everything\""},
+      {{"tag-queue", "--queue-name", "q", "--tag", "novalue"}, kUser,
+       "--tag needs NAME=VALUE, got \"novalue\""},
+      {{"send-message", "--queue-name", "q"}, kUser,
+       "send-message needs either --message-body or --message-body-file"},
+      {{"send-message", "--queue-name", "q", "--message-body", "a", "--message-body-file", "f"},
+       kUser, "send-message needs either --message-body or --message-body-file"},
+      {{"send-message", "--queue-name", "q", "--message-body-file", "/nonexistent/body"}, kUser,
+       "cannot read /nonexistent/body"},
+      {{"send-message-batch", "--queue-name", "q", "--entry", "a=1", "--entry", "a=2"}, kUser,
+       "--entry id \"a\" repeats"},
+      {{"list-queues", "--tls-engine", "gnutls"}, kUser,
+       "--tls-engine is openssl or schannel, not \"gnutls\""},
+      {{"list-queues", "--read-timeout", "-1"}, kUser,
+       "--read-timeout needs a whole number from 0 to 86400, got \"-1\""},
+      {{"list-queues"}, {{"AWS_REGION", "us-east-1"}},
+       "no credentials: set AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY"},
+      {{"list-queues"}, {{"AWS_ACCESS_KEY_ID", "a"}, {"AWS_SECRET_ACCESS_KEY", "b"}},
+       "no region: give --region or set AWS_REGION or AWS_DEFAULT_REGION"},
+  };
+  for (const TCase& c : cases) {
+    const TSQSRun run = RunSQS(c.Args, c.Environment);
+    EXPECT_EQ(run.Status, 2) << c.Message;
+    EXPECT_EQ(run.Out, "") << c.Message;
+    EXPECT_EQ(run.Err.rfind("sqs: " + c.Message + "\n", 0), 0u) << run.Err;
+    EXPECT_NE(run.Err.find("--help\"."), std::string::npos) << run.Err;
+  }
+}
+
+TEST(SQSCommandLine, NoAnswerExitsWithThree) {
+  // A port nothing listens on: bound by the OS, then closed.
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  close(fd);
+  const std::string endpoint = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+
+  const TSQSRun refused = RunSQS({"list-queues", "--endpoint-url", endpoint}, kUser);
+  EXPECT_EQ(refused.Status, 3);
+  EXPECT_EQ(refused.Out, "");
+  EXPECT_EQ(refused.Err, "sqs: Socket Error # 10061\nConnection refused.\n");
+
+  const TSQSRun unknown = RunSQS({"list-queues", "--endpoint-url", "https://no-such-host.invalid"},
+                                 kUser);
+  EXPECT_EQ(unknown.Status, 3);
+  EXPECT_NE(unknown.Err.find("11001"), std::string::npos) << unknown.Err;
+
+  // The environment's endpoint is used when no flag names one.
+  auto environment = kUser;
+  environment["AWS_ENDPOINT_URL_SQS"] = endpoint + "/";
+  EXPECT_EQ(RunSQS({"list-queues"}, environment).Err, refused.Err);
+  environment.erase("AWS_ENDPOINT_URL_SQS");
+  environment["AWS_ENDPOINT_URL"] = endpoint;
+  EXPECT_EQ(RunSQS({"list-queues"}, environment).Err, refused.Err);
+}
+
+TEST(SQSCommandLine, ALogFileThatCannotBeWrittenIsAUsageError) {
+  const TSQSRun run = RunSQS(
+      {"list-queues", "--endpoint-url", "http://127.0.0.1:9", "--log-file", "/nonexistent/x.log"},
+      kUser);
+  EXPECT_EQ(run.Status, 2);
+  EXPECT_NE(run.Err.find("/nonexistent/x.log"), std::string::npos) << run.Err;
+}
+
+TEST(SQSCommandLine, OutputEscapesKeepEveryByteOnOneLine) {
+  EXPECT_EQ(EscapeOutputValue("plain \xC3\xA9 = & %"), "plain \xC3\xA9 = & %");
+  EXPECT_EQ(EscapeOutputValue("a\\b\r\n\tc"), "a\\\\b\\r\\n\\tc");
+  EXPECT_EQ(EscapeOutputValue(std::string("\x01\x1f\x7f\0", 4)), "\\x01\\x1f\\x7f\\x00");
+  EXPECT_EQ(EscapeOutputName("a=b\\c\n"), "a\\=b\\\\c\\n");
+  // What the tests read back is what went in.
+  const std::string text = std::string("k=\\ \r\n\x02", 7);
+  EXPECT_EQ(testing::Unescape(EscapeOutputValue(text)), text);
+  const auto pairs = testing::Pairs(EscapeOutputName(text) + "=" + EscapeOutputValue(text) + "\n");
+  ASSERT_EQ(pairs.size(), 1u);
+  EXPECT_EQ(pairs[0].first, text);
+  EXPECT_EQ(pairs[0].second, text);
+}
+
+TEST(SQSCommandLine, RunsInProcessWithTheGivenStreams) {
+  std::ostringstream out, err;
+  EXPECT_EQ(RunSQSCommandLine({"purge-queue", "--help"}, out, err), sqsExitSuccess);
+  EXPECT_EQ(out.str().rfind("Usage: sqs [OPTIONS] purge-queue --queue-name NAME", 0), 0u);
+  EXPECT_EQ(err.str(), "");
+}
+
+}  // namespace
+}  // namespace brv
