@@ -137,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool error = (data[0] & 0x80) != 0;
   const std::string answer(reinterpret_cast<const char*>(data + 1), size - 1);
 
-  testing::TRecordingSeams seams;
+  brv::testing::TRecordingSeams seams;
   TbrvHTTPAWS_SQS_Client client;
   seams.Install(client);
   client.AWSOptions().Region = "us-east-1";
