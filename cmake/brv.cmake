@@ -40,19 +40,29 @@ endfunction()
 # brv_tests(<layer> [LIBS <extra libraries...>])
 # Every tests/<layer>/*_test.cpp becomes one GoogleTest program labelled <layer>;
 # every *_itest.cpp (tests that start servers) is labelled <layer> and integration.
-# Files in tests/<layer>/support/ are linked into every test program of the layer.
+# Files in tests/<layer>/support/ form one library linked into every test program of the layer.
 function(brv_tests layer)
   cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
   file(GLOB unit CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   file(GLOB integ CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_itest.cpp)
   file(GLOB support CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/support/*.cpp)
+  # The support files are compiled once per layer, not once per test program.
+  set(support_lib)
+  if(support)
+    set(support_lib brv_${layer}_test_support)
+    add_library(${support_lib} STATIC ${support})
+    target_include_directories(${support_lib} PUBLIC ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+    target_link_libraries(${support_lib} PUBLIC brv_${layer} GTest::gtest GTest::gmock ${ARG_LIBS})
+    target_compile_definitions(${support_lib} PUBLIC
+      BRV_SOURCE_DIR="${PROJECT_SOURCE_DIR}" BRV_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  endif()
   foreach(src IN LISTS unit integ)
     get_filename_component(stem ${src} NAME_WE)
     set(target test_${layer}_${stem})
-    add_executable(${target} ${src} ${support})
+    add_executable(${target} ${src})
     target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
-    target_link_libraries(${target} PRIVATE brv_${layer} GTest::gtest GTest::gtest_main GTest::gmock
-                                            ${ARG_LIBS})
+    target_link_libraries(${target} PRIVATE ${support_lib} brv_${layer} GTest::gtest
+                                            GTest::gtest_main GTest::gmock ${ARG_LIBS})
     target_compile_definitions(${target} PRIVATE
       BRV_SOURCE_DIR="${PROJECT_SOURCE_DIR}" BRV_BINARY_DIR="${PROJECT_BINARY_DIR}")
     if(src IN_LIST integ)
