@@ -50,7 +50,7 @@ const std::vector<TOptionSpec>& GlobalOptions() {
        "send requests to URL instead of the regional endpoint (default: AWS_ENDPOINT_URL_SQS, "
        "else AWS_ENDPOINT_URL)"},
       {"ca-bundle", "FILE", false, false,
-       "trust the CA certificates in FILE (PEM) instead of the system's (default: "
+       "trust the CA certificates in FILE (PEM) besides the system's (default: "
        "AWS_CA_BUNDLE)"},
       {"no-verify-ssl", nullptr, false, false,
        "do not verify the server's certificate (for a local service with a self-signed one)"},
