@@ -1,0 +1,233 @@
+// The window against the local SQS service through the endpoint override: over plain HTTP, and
+// over HTTPS verified against the service's test CA.
+#include "app/FAmazonSQS.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "app/ExceptionGuard.h"
+#include "support/LocalSQSService.h"
+#include "support/QtPrinters.h"
+
+namespace {
+
+class WindowOnLocalSQS : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { service = std::make_unique<TLocalSQSService>(); }
+  static void TearDownTestSuite() { service.reset(); }
+
+  WindowOnLocalSQS() {
+    previous_ =
+        SetExceptionReporter([this](QWidget*, const QString& Message) { shown << Message; });
+  }
+  ~WindowOnLocalSQS() override {
+    SetExceptionReporter(previous_);
+    qunsetenv("AWS_ENDPOINT_URL_SQS");
+    qunsetenv("AWS_CA_BUNDLE");
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(service && service->Ready());
+    UseEndPoint(service->HTTP());
+    form = std::make_unique<TFRMAmazonSQS>();
+    form->show();
+    QTest::keyClicks(form->txtAccessKey, "test");
+    QTest::keyClicks(form->txtSecretKey, "test");
+    // A queue name of its own for every test: names of deleted queues are free at once, but
+    // tests of one run must not see each other's queues.
+    static int counter = 0;
+    queue = "app-itest-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+    form->txtQueueName->setText(QString::fromStdString(queue));
+  }
+
+  static void UseEndPoint(const std::string& EndPoint) {
+    qputenv("AWS_ENDPOINT_URL_SQS", QByteArray::fromStdString(EndPoint));
+  }
+
+  void Click(QPushButton* Button) { QTest::mouseClick(Button, Qt::LeftButton); }
+
+  // The lines logged since the last call.
+  QStringList NewLines() {
+    const QString text = form->memoLog->toPlainText();
+    QStringList all = text.isEmpty() ? QStringList() : text.split('\n');
+    QStringList fresh = all.mid(seen_);
+    seen_ = all.size();
+    return fresh;
+  }
+
+  QString QueueURL() const {
+    return QString::fromStdString(service->HTTP() + "/000000000000/" + queue);
+  }
+
+  static std::unique_ptr<TLocalSQSService> service;
+  std::unique_ptr<TFRMAmazonSQS> form;
+  std::string queue;
+  QStringList shown;
+
+ private:
+  TExceptionReporter previous_;
+  int seen_ = 0;
+};
+
+std::unique_ptr<TLocalSQSService> WindowOnLocalSQS::service;
+
+TEST_F(WindowOnLocalSQS, EveryButtonDoesItsOperation) {
+  Click(form->btnCreateQueue);
+  EXPECT_EQ(NewLines(), QStringList{"#CreateQueue: " + QueueURL()});
+
+  Click(form->btnListQueues);
+  const QStringList listed = NewLines();
+  ASSERT_FALSE(listed.isEmpty());
+  EXPECT_TRUE(listed.value(0).startsWith("#ListQueues: ")) << listed.value(0).toStdString();
+  EXPECT_TRUE(listed.join('\n').contains(QueueURL()));
+
+  form->txtVisibilityTimeout->setText("45");
+  Click(form->btnSetQueueAttributes);
+  EXPECT_EQ(NewLines(), QStringList{"#SetQueueAttributes: ok"});
+  Click(form->btnGetQueueAttributes);
+  const QStringList attributes = NewLines();
+  EXPECT_TRUE(attributes.contains("#Attribute: VisibilityTimeout 45"))
+      << attributes.join('\n').toStdString();
+  for (const QString& line : attributes) EXPECT_TRUE(line.startsWith("#Attribute: "));
+
+  // Receiving on the empty queue logs nothing and leaves the handle as it is.
+  Click(form->btnReceiveMessage);
+  EXPECT_EQ(NewLines(), QStringList());
+  EXPECT_EQ(form->txtReceiptHandle->text(), "");
+
+  form->txtMessageBody->setText(QString::fromUtf8("Grüße, 1 + 1 = 2 & 50% done"));
+  Click(form->btnSendMessage);
+  EXPECT_EQ(NewLines(), QStringList{"#SendMessage: ok"});
+  Click(form->btnReceiveMessage);
+  EXPECT_EQ(NewLines(),
+            QStringList{QString::fromUtf8("#ReceiveMessage: Grüße, 1 + 1 = 2 & 50% done")});
+  const QString handle = form->txtReceiptHandle->text();
+  EXPECT_FALSE(handle.isEmpty());
+
+  Click(form->btnDeleteMessage);
+  EXPECT_EQ(NewLines(), QStringList{"#DeleteMessage: ok"});
+  EXPECT_EQ(form->txtReceiptHandle->text(), "");
+
+  Click(form->btnSendMessage);
+  EXPECT_EQ(NewLines(), QStringList{"#SendMessage: ok"});
+  Click(form->btnPurgueQueue);
+  EXPECT_EQ(NewLines(), QStringList{"#PurgueQueue: ok"});
+  Click(form->btnReceiveMessage);
+  EXPECT_EQ(NewLines(), QStringList());  // purged
+
+  Click(form->btnDeleteQueue);
+  EXPECT_EQ(NewLines(), QStringList{"#Delete Queue: ok"});
+  EXPECT_TRUE(shown.isEmpty()) << shown.join('\n').toStdString();
+}
+
+TEST_F(WindowOnLocalSQS, AFailedDeleteKeepsTheReceiptHandle) {
+  Click(form->btnCreateQueue);
+  Click(form->btnSendMessage);
+  Click(form->btnReceiveMessage);
+  NewLines();
+  const QString handle = form->txtReceiptHandle->text();
+  ASSERT_FALSE(handle.isEmpty());
+
+  form->txtSecretKey->setText("wrong");
+  Click(form->btnDeleteMessage);
+  // The service's message spans several lines (it quotes the canonical request it expected).
+  const QStringList lines = NewLines();
+  ASSERT_GE(lines.size(), 2);
+  EXPECT_TRUE(lines.first().startsWith("#Error: SignatureDoesNotMatch ")) << lines[0].toStdString();
+  EXPECT_EQ(lines.last(), "#DeleteMessage: error");
+  EXPECT_EQ(lines.filter("#Error: ").size(), 1);
+  EXPECT_EQ(form->txtReceiptHandle->text(), handle);
+
+  form->txtSecretKey->setText("test");
+  Click(form->btnDeleteMessage);
+  EXPECT_EQ(NewLines(), QStringList{"#DeleteMessage: ok"});
+  Click(form->btnDeleteQueue);
+}
+
+TEST_F(WindowOnLocalSQS, AServiceErrorIsLoggedBeforeTheOperationsOwnLine) {
+  // The queue does not exist: the resolution fails, then the action itself.
+  Click(form->btnDeleteQueue);
+  const QStringList lines = NewLines();
+  ASSERT_GE(lines.size(), 2) << lines.join('\n').toStdString();
+  EXPECT_TRUE(lines[0].startsWith("#Error: AWS.SimpleQueueService.NonExistentQueue "))
+      << lines[0].toStdString();
+  for (int i = 0; i + 1 < lines.size(); ++i) EXPECT_TRUE(lines[i].startsWith("#Error: "));
+  EXPECT_EQ(lines.last(), "#Delete Queue: error");
+}
+
+TEST_F(WindowOnLocalSQS, AChangedRegionTakesEffectOnTheNextClick) {
+  Click(form->btnListQueues);
+  EXPECT_TRUE(NewLines().value(0).startsWith("#ListQueues: "));
+
+  // The service answers for us-east-1 only and refuses a credential scope for another region.
+  form->txtRegion->setText("eu-west-1");
+  Click(form->btnListQueues);
+  const QStringList refused = NewLines();
+  ASSERT_EQ(refused.size(), 2) << refused.join('\n').toStdString();
+  EXPECT_TRUE(refused[0].startsWith("#Error: SignatureDoesNotMatch ")) << refused[0].toStdString();
+  EXPECT_EQ(refused[1], "#ListQueues: error");
+
+  form->txtRegion->setText("us-east-1");
+  Click(form->btnListQueues);
+  EXPECT_TRUE(NewLines().value(0).startsWith("#ListQueues: "));
+}
+
+TEST_F(WindowOnLocalSQS, ARefusedConnectionIsShownLogsNothingAndTheNextClickWorks) {
+  UseEndPoint("http://127.0.0.1:" + std::to_string(UnusedLoopbackPort()));
+  Click(form->btnListQueues);
+  ASSERT_EQ(shown.size(), 1);
+  EXPECT_TRUE(shown[0].startsWith("Socket Error # 10061")) << shown[0].toStdString();
+  EXPECT_EQ(NewLines(), QStringList());
+
+  UseEndPoint(service->HTTP());
+  Click(form->btnListQueues);
+  const QStringList lines = NewLines();
+  ASSERT_FALSE(lines.isEmpty());
+  EXPECT_TRUE(lines.value(0).startsWith("#ListQueues: "));
+  EXPECT_EQ(shown.size(), 1);
+}
+
+// The same service over HTTPS: the client verifies its certificate against the test CA given
+// through AWS_CA_BUNDLE.
+class WindowOnLocalSQSOverHTTPS : public WindowOnLocalSQS {
+ protected:
+  static void SetUpTestSuite() {
+    service = std::make_unique<TLocalSQSService>(std::string(BRV_BINARY_DIR) + "/local-sqs-certs");
+  }
+  void SetUp() override {
+    WindowOnLocalSQS::SetUp();
+    ASSERT_FALSE(service->HTTPS().empty());
+    UseEndPoint(service->HTTPS());
+    qputenv("AWS_CA_BUNDLE", QByteArray::fromStdString(service->CA()));
+  }
+};
+
+TEST_F(WindowOnLocalSQSOverHTTPS, SendsReceivesAndDeletes) {
+  Click(form->btnCreateQueue);
+  EXPECT_EQ(NewLines(), QStringList{QString::fromStdString("#CreateQueue: " + service->HTTPS() +
+                                                           "/000000000000/" + queue)});
+  Click(form->btnSendMessage);
+  Click(form->btnReceiveMessage);
+  EXPECT_EQ(NewLines(),
+            (QStringList{"#SendMessage: ok", "#ReceiveMessage: My First SQS Message."}));
+  Click(form->btnDeleteMessage);
+  Click(form->btnDeleteQueue);
+  EXPECT_EQ(NewLines(), (QStringList{"#DeleteMessage: ok", "#Delete Queue: ok"}));
+  EXPECT_TRUE(shown.isEmpty()) << shown.join('\n').toStdString();
+}
+
+TEST_F(WindowOnLocalSQSOverHTTPS, AnUntrustedServiceIsShownAndLogsNothing) {
+  qunsetenv("AWS_CA_BUNDLE");  // the test CA is in no trust store
+  Click(form->btnListQueues);
+  EXPECT_EQ(shown.size(), 1);
+  EXPECT_EQ(NewLines(), QStringList());
+}
+
+}  // namespace
