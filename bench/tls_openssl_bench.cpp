@@ -45,7 +45,8 @@ double Seconds(std::chrono::steady_clock::duration d) {
 double CpuSeconds(int AWho) {
   rusage r{};
   ::getrusage(AWho, &r);
-  return r.ru_utime.tv_sec + r.ru_utime.tv_usec / 1e6 + r.ru_stime.tv_sec + r.ru_stime.tv_usec / 1e6;
+  return r.ru_utime.tv_sec + r.ru_utime.tv_usec / 1e6 + r.ru_stime.tv_sec +
+         r.ru_stime.tv_usec / 1e6;
 }
 
 // A rate and the CPU time per operation of the client side (nginx's is the same for both).
@@ -177,19 +178,22 @@ int main(int argc, char** argv) {
     add(curl_get, CurlRate(requests, false));
     add(ours_get, OurKeepAliveGets(requests));
   }
-  std::printf("TLS 1.2 against nginx on loopback, %d handshakes and %d GETs per run, %d runs;\n"
-              "rate per second, and the client's CPU milliseconds per operation:\n",
-              handshakes, requests, kRounds);
+  std::printf(
+      "TLS 1.2 against nginx on loopback, %d handshakes and %d GETs per run, %d runs;\n"
+      "rate per second, and the client's CPU milliseconds per operation:\n",
+      handshakes, requests, kRounds);
   std::printf("  full handshakes (connect, handshake, close)  ours %7.0f/s %6.3f ms\n",
               ours_hs.rate, ours_hs.cpu_ms);
-  std::printf("  full handshakes with one GET each           ours %7.0f/s %6.3f ms   "
-              "curl %7.0f/s %6.3f ms   ratio %.2f (CPU %.2f)\n",
-              ours_hs_get.rate, ours_hs_get.cpu_ms, curl_hs_get.rate, curl_hs_get.cpu_ms,
-              ours_hs_get.rate / curl_hs_get.rate, curl_hs_get.cpu_ms / ours_hs_get.cpu_ms);
-  std::printf("  GETs on one keep-alive connection           ours %7.0f/s %6.3f ms   "
-              "curl %7.0f/s %6.3f ms   ratio %.2f (CPU %.2f)\n",
-              ours_get.rate, ours_get.cpu_ms, curl_get.rate, curl_get.cpu_ms,
-              ours_get.rate / curl_get.rate, curl_get.cpu_ms / ours_get.cpu_ms);
+  std::printf(
+      "  full handshakes with one GET each           ours %7.0f/s %6.3f ms   "
+      "curl %7.0f/s %6.3f ms   ratio %.2f (CPU %.2f)\n",
+      ours_hs_get.rate, ours_hs_get.cpu_ms, curl_hs_get.rate, curl_hs_get.cpu_ms,
+      ours_hs_get.rate / curl_hs_get.rate, curl_hs_get.cpu_ms / ours_hs_get.cpu_ms);
+  std::printf(
+      "  GETs on one keep-alive connection           ours %7.0f/s %6.3f ms   "
+      "curl %7.0f/s %6.3f ms   ratio %.2f (CPU %.2f)\n",
+      ours_get.rate, ours_get.cpu_ms, curl_get.rate, curl_get.cpu_ms, ours_get.rate / curl_get.rate,
+      curl_get.cpu_ms / ours_get.cpu_ms);
   std::fflush(stdout);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

@@ -49,7 +49,9 @@ std::int64_t NowMs() {
 }
 
 // A time-out in the transport's convention (negative: no limit) as a deadline.
-std::int64_t DeadlineAfter(int AMSec) { return AMSec < 0 ? kNoDeadline : NowMs() + AMSec; }
+std::int64_t DeadlineAfter(int AMSec) {
+  return AMSec < 0 ? kNoDeadline : NowMs() + AMSec;
+}
 
 // What is left of a deadline, as a time-out for a wait (IdTimeoutInfinite: no limit).
 int Remaining(std::int64_t ADeadline) {
@@ -76,7 +78,8 @@ bool EndsWithNoCase(const std::string& AText, const char* ASuffix) {
   const std::size_t n = std::strlen(ASuffix);
   if (AText.size() < n) return false;
   for (std::size_t i = 0; i < n; ++i) {
-    const char a = static_cast<char>(std::tolower(static_cast<unsigned char>(AText[AText.size() - n + i])));
+    const char a =
+        static_cast<char>(std::tolower(static_cast<unsigned char>(AText[AText.size() - n + i])));
     if (a != ASuffix[i]) return false;
   }
   return true;
@@ -114,7 +117,8 @@ int PasswordCallback(char* buf, int size, int rwflag, void* userdata) {
     if (context != nullptr && context->Parent != nullptr && buf != nullptr && size > 0) {
       const std::string password = context->Parent->RequestPassword(rwflag > 0);
       std::memset(buf, 0, static_cast<std::size_t>(size));
-      placed = static_cast<int>(std::min<std::size_t>(password.size(), static_cast<std::size_t>(size - 1)));
+      placed = static_cast<int>(
+          std::min<std::size_t>(password.size(), static_cast<std::size_t>(size - 1)));
       std::memcpy(buf, password.data(), static_cast<std::size_t>(placed));
     }
   } catch (...) {
@@ -235,7 +239,9 @@ TIdSSLContext::TIdSSLContext() {
   if (!EnsureOpenSSLLoaded()) throw EIdOSSLCouldNotLoadSSLLibrary();
 }
 
-TIdSSLContext::~TIdSSLContext() { FreeContext(); }
+TIdSSLContext::~TIdSSLContext() {
+  FreeContext();
+}
 
 void TIdSSLContext::FreeContext() {
   if (fContext != nullptr && IsOpenSSLLoaded()) API().SSL_CTX_free(fContext);
@@ -276,10 +282,17 @@ void TIdSSLContext::InitContext(TIdSSLCtxMode ACtxMode) {
   // then pinned with the minimum and maximum protocol version below.
   const ossl::SSL_METHOD* method = nullptr;
   switch (fMode) {
-    case sslmClient: method = f.TLS_client_method(); break;
-    case sslmServer: method = f.TLS_server_method(); break;
-    case sslmBoth: method = f.TLS_method(); break;
-    case sslmUnassigned: throw EIdOSSLModeNotSet();
+    case sslmClient:
+      method = f.TLS_client_method();
+      break;
+    case sslmServer:
+      method = f.TLS_server_method();
+      break;
+    case sslmBoth:
+      method = f.TLS_method();
+      break;
+    case sslmUnassigned:
+      throw EIdOSSLModeNotSet();
   }
   if (method == nullptr) throw EIdOSSLGetMethodError();
   ossl::ClearErrors();
@@ -395,7 +408,8 @@ void TIdSSLContext::ApplyALPNProtocols() {
     wire.insert(wire.end(), name.begin(), name.end());
   }
   if (wire.empty()) return;
-  if (API().SSL_CTX_set_alpn_protos(fContext, wire.data(), static_cast<unsigned>(wire.size())) != 0) {
+  if (API().SSL_CTX_set_alpn_protos(fContext, wire.data(), static_cast<unsigned>(wire.size())) !=
+      0) {
     ossl::ClearErrors();
     throw EIdException("Error Updating ALPN Protocols");
   }
@@ -427,8 +441,9 @@ bool TIdSSLContext::LoadKey() {
 bool TIdSSLContext::LoadPKCS12(bool ACertificate) {
   const ossl::Functions& f = API();
   if (f.BIO_new_file == nullptr || f.d2i_PKCS12_bio == nullptr || f.PKCS12_parse == nullptr ||
-      f.PKCS12_free == nullptr || f.EVP_PKEY_free == nullptr || f.SSL_CTX_use_certificate == nullptr ||
-      f.SSL_CTX_use_PrivateKey == nullptr || f.OPENSSL_sk_pop_free == nullptr)
+      f.PKCS12_free == nullptr || f.EVP_PKEY_free == nullptr ||
+      f.SSL_CTX_use_certificate == nullptr || f.SSL_CTX_use_PrivateKey == nullptr ||
+      f.OPENSSL_sk_pop_free == nullptr)
     return false;
   const std::string& file = ACertificate ? fsCertFile : fsKeyFile;
   ossl::BIO* bio = f.BIO_new_file(file.c_str(), "rb");
@@ -469,7 +484,8 @@ bool TIdSSLContext::LoadPKCS12(bool ACertificate) {
   }
   if (key != nullptr) f.EVP_PKEY_free(key);
   if (certificate != nullptr) f.X509_free(certificate);
-  if (chain != nullptr) f.OPENSSL_sk_pop_free(chain, [](void* x) { API().X509_free(static_cast<ossl::X509*>(x)); });
+  if (chain != nullptr)
+    f.OPENSSL_sk_pop_free(chain, [](void* x) { API().X509_free(static_cast<ossl::X509*>(x)); });
   return ok;
 }
 
@@ -530,7 +546,9 @@ std::string TIdSSLCipher::Version() const {
 TIdSSLSocket::TIdSSLSocket(TIdSSLIOHandlerSocketOpenSSL* AParent)
     : fParent(AParent), fBio(std::make_unique<ossl::SocketBIOState>()) {}
 
-TIdSSLSocket::~TIdSSLSocket() { FreeConnection(); }
+TIdSSLSocket::~TIdSSLSocket() {
+  FreeConnection();
+}
 
 void TIdSSLSocket::FreeConnection() {
   fSSLCipher.reset();
@@ -681,10 +699,9 @@ void TIdSSLSocket::Connect(int pHandle) {
   Handshake([this] { return API().SSL_connect(fSSL); }, true);
 
   TIdSSLCipher* cipher = Cipher();
-  fParent->FireStatusInfo("Cipher: name = " + cipher->Name() + "; " +
-                          "description = " + cipher->Description() + "; " +
-                          "bits = " + std::to_string(cipher->Bits()) + "; " +
-                          "version = " + cipher->Version() + "; ");
+  fParent->FireStatusInfo(
+      "Cipher: name = " + cipher->Name() + "; " + "description = " + cipher->Description() + "; " +
+      "bits = " + std::to_string(cipher->Bits()) + "; " + "version = " + cipher->Version() + "; ");
 }
 
 void TIdSSLSocket::Accept(int pHandle) {
@@ -701,9 +718,8 @@ int TIdSSLSocket::Recv(TIdBytes& ABuffer) {
   }
   const std::int64_t deadline = DeadlineAfter(fParent->TLSWaitTimeout());
   for (;;) {
-    const int n = Run([&] {
-      return API().SSL_read(fSSL, ABuffer.data(), static_cast<int>(ABuffer.size()));
-    });
+    const int n =
+        Run([&] { return API().SSL_read(fSSL, ABuffer.data(), static_cast<int>(ABuffer.size())); });
     if (n > 0) return n;
     switch (fLast.SSLError) {
       case ossl::SSL_ERROR_WANT_READ:
@@ -1016,7 +1032,8 @@ int TIdSSLIOHandlerSocketOpenSSL::WriteEncrypted(const TIdBytes& ABuffer, int AO
 }
 
 int TIdSSLIOHandlerSocketOpenSSL::CheckTransportError(int ALastResult) {
-  if (fPassThrough || !fSSLSocket) return TIdSSLIOHandlerSocketBase::CheckTransportError(ALastResult);
+  if (fPassThrough || !fSSLSocket)
+    return TIdSSLIOHandlerSocketBase::CheckTransportError(ALastResult);
   const TIdSSLSocket::TLastResult& last = fSSLSocket->LastResult();
   if (last.TimedOut) return Id_WSAETIMEDOUT;
   if (last.SSLError == ossl::SSL_ERROR_SYSCALL && last.Queued == 0 && last.SysErrno != 0) {
@@ -1094,12 +1111,30 @@ void TIdSSLIOHandlerSocketOpenSSL::ReportStatus(const ossl::SSL* ASSL, int AWher
     return Format("%s Failed", side);
   };
   switch (AWhere) {
-    case ossl::SSL_CB_HANDSHAKE_START: type = "Handshake Start"; msg = state; break;
-    case ossl::SSL_CB_HANDSHAKE_DONE: type = "Handshake Done"; msg = state; break;
-    case ossl::SSL_ST_CONNECT | ossl::SSL_CB_LOOP: type = "Connect Loop"; msg = state; break;
-    case ossl::SSL_ST_CONNECT | ossl::SSL_CB_EXIT: type = outcome("Connect"); msg = state; break;
-    case ossl::SSL_ST_ACCEPT | ossl::SSL_CB_LOOP: type = "Accept Loop"; msg = state; break;
-    case ossl::SSL_ST_ACCEPT | ossl::SSL_CB_EXIT: type = outcome("Accept"); msg = state; break;
+    case ossl::SSL_CB_HANDSHAKE_START:
+      type = "Handshake Start";
+      msg = state;
+      break;
+    case ossl::SSL_CB_HANDSHAKE_DONE:
+      type = "Handshake Done";
+      msg = state;
+      break;
+    case ossl::SSL_ST_CONNECT | ossl::SSL_CB_LOOP:
+      type = "Connect Loop";
+      msg = state;
+      break;
+    case ossl::SSL_ST_CONNECT | ossl::SSL_CB_EXIT:
+      type = outcome("Connect");
+      msg = state;
+      break;
+    case ossl::SSL_ST_ACCEPT | ossl::SSL_CB_LOOP:
+      type = "Accept Loop";
+      msg = state;
+      break;
+    case ossl::SSL_ST_ACCEPT | ossl::SSL_CB_EXIT:
+      type = outcome("Accept");
+      msg = state;
+      break;
     case ossl::SSL_CB_ALERT: {
       const std::string alert = text(f.SSL_alert_type_string_long(ARet));
       type = Format("%s Alert", alert.c_str());
@@ -1114,7 +1149,8 @@ void TIdSSLIOHandlerSocketOpenSSL::ReportStatus(const ossl::SSL* ASSL, int AWher
       msg = text(f.SSL_alert_desc_string_long(ARet));
       break;
     }
-    default: break;
+    default:
+      break;
   }
   OnStatusInfoEx(this, ASSL, AWhere, ARet, type, msg);
 }

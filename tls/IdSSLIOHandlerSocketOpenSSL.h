@@ -28,7 +28,8 @@ BRV_DECLARE_EXCEPTION(EIdOpenSSLError, EIdException);
 // A failing TLS connection call: OpenSSL's connection error code and the call's result.
 class EIdOpenSSLAPISSLError : public EIdOpenSSLError {
  public:
-  explicit EIdOpenSSLAPISSLError(std::string AMessage = {}) : EIdOpenSSLError(std::move(AMessage)) {}
+  explicit EIdOpenSSLAPISSLError(std::string AMessage = {})
+      : EIdOpenSSLError(std::move(AMessage)) {}
   const char* ClassName() const noexcept override { return "EIdOpenSSLAPISSLError"; }
   int ErrorCode() const noexcept { return FErrorCode; }
   int RetCode() const noexcept { return FRetCode; }
@@ -55,12 +56,11 @@ class EIdOpenSSLAPICryptoError : public EIdOpenSSLError {
   unsigned long FErrorCode = 0;
 };
 
-#define BRV_DECLARE_OSSL_EXCEPTION(Name, Base, DefaultMessage)        \
-  class Name : public Base {                                          \
-   public:                                                            \
-    explicit Name(std::string message = DefaultMessage)               \
-        : Base(std::move(message)) {}                                 \
-    const char* ClassName() const noexcept override { return #Name; } \
+#define BRV_DECLARE_OSSL_EXCEPTION(Name, Base, DefaultMessage)                        \
+  class Name : public Base {                                                          \
+   public:                                                                            \
+    explicit Name(std::string message = DefaultMessage) : Base(std::move(message)) {} \
+    const char* ClassName() const noexcept override { return #Name; }                 \
   }
 
 // A library failure below a TLS call (a rejected certificate, a protocol error).

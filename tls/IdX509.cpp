@@ -38,7 +38,8 @@ TIdX509::~TIdX509() {
 TIdX509Name* TIdX509::Subject() {
   if (!FSubject) {
     const auto fn = API().X509_get_subject_name;
-    FSubject = std::make_unique<TIdX509Name>(fn != nullptr && FX509 != nullptr ? fn(FX509) : nullptr);
+    FSubject =
+        std::make_unique<TIdX509Name>(fn != nullptr && FX509 != nullptr ? fn(FX509) : nullptr);
   }
   return FSubject.get();
 }
@@ -46,7 +47,8 @@ TIdX509Name* TIdX509::Subject() {
 TIdX509Name* TIdX509::Issuer() {
   if (!FIssuer) {
     const auto fn = API().X509_get_issuer_name;
-    FIssuer = std::make_unique<TIdX509Name>(fn != nullptr && FX509 != nullptr ? fn(FX509) : nullptr);
+    FIssuer =
+        std::make_unique<TIdX509Name>(fn != nullptr && FX509 != nullptr ? fn(FX509) : nullptr);
   }
   return FIssuer.get();
 }
@@ -55,12 +57,18 @@ TIdBytes TIdX509::Fingerprint(const std::string& ADigest) const {
   const ossl::Functions& f = API();
   if (FX509 == nullptr || f.X509_digest == nullptr) return {};
   const ossl::EVP_MD* (*md)() = nullptr;
-  if (ADigest == "MD5") md = f.EVP_md5;
-  else if (ADigest == "SHA1") md = f.EVP_sha1;
-  else if (ADigest == "SHA224") md = f.EVP_sha224;
-  else if (ADigest == "SHA256") md = f.EVP_sha256;
-  else if (ADigest == "SHA384") md = f.EVP_sha384;
-  else if (ADigest == "SHA512") md = f.EVP_sha512;
+  if (ADigest == "MD5")
+    md = f.EVP_md5;
+  else if (ADigest == "SHA1")
+    md = f.EVP_sha1;
+  else if (ADigest == "SHA224")
+    md = f.EVP_sha224;
+  else if (ADigest == "SHA256")
+    md = f.EVP_sha256;
+  else if (ADigest == "SHA384")
+    md = f.EVP_sha384;
+  else if (ADigest == "SHA512")
+    md = f.EVP_sha512;
   if (md == nullptr) return {};
   unsigned char buffer[64];
   unsigned int length = 0;
@@ -131,7 +139,8 @@ std::string TIdX509::SignatureAlgorithm() const {
 
 std::string TIdX509::DisplayInfo() const {
   const ossl::Functions& f = API();
-  if (FX509 == nullptr || f.BIO_s_mem == nullptr || f.X509_print == nullptr || f.BIO_ctrl == nullptr)
+  if (FX509 == nullptr || f.BIO_s_mem == nullptr || f.X509_print == nullptr ||
+      f.BIO_ctrl == nullptr)
     return {};
   ossl::BIO* bio = f.BIO_new(f.BIO_s_mem());
   if (bio == nullptr) return {};

@@ -154,9 +154,9 @@ bool EnsureOpenSSLLoaded() {
   // tables. OpenSSL 1.1 and later lock internally, so there are no locking callbacks to
   // install (CRYPTO_num_locks and CRYPTO_set_locking_callback are no-ops there), and the
   // random generator seeds itself.
-  if (f.OPENSSL_init_ssl(ossl::OPENSSL_INIT_LOAD_SSL_STRINGS |
-                             ossl::OPENSSL_INIT_LOAD_CRYPTO_STRINGS,
-                         nullptr) <= 0) {
+  if (f.OPENSSL_init_ssl(
+          ossl::OPENSSL_INIT_LOAD_SSL_STRINGS | ossl::OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr) <=
+      0) {
     b.failed.emplace_back("OPENSSL_init_ssl");
     return false;
   }
@@ -184,7 +184,9 @@ void ReleaseOpenSSL() {
   UnloadLibraries(b);
 }
 
-bool IsOpenSSLLoaded() { return State().loaded.load(std::memory_order_acquire); }
+bool IsOpenSSLLoaded() {
+  return State().loaded.load(std::memory_order_acquire);
+}
 
 void SetOpenSSLLibraryPath(const std::string& Directory) {
   Binding& b = State();
@@ -214,9 +216,13 @@ std::string OpenSSLVersionText() {
 
 namespace ossl {
 
-const Functions& API() { return State().functions; }
+const Functions& API() {
+  return State().functions;
+}
 
-const BIO_METHOD* SocketBIOMethod() { return State().socket_bio; }
+const BIO_METHOD* SocketBIOMethod() {
+  return State().socket_bio;
+}
 
 X509_STORE* SharedCertStore(const std::string& ARootCertFile, const std::string& AVerifyDirs) {
   Binding& b = State();
@@ -224,8 +230,8 @@ X509_STORE* SharedCertStore(const std::string& ARootCertFile, const std::string&
   std::string key = ARootCertFile + '\n' + AVerifyDirs;
   struct stat st {};
   if (!ARootCertFile.empty() && ::stat(ARootCertFile.c_str(), &st) == 0)
-    key += Format("\n%lld.%ld.%lld", static_cast<long long>(st.st_mtim.tv_sec),
-                  st.st_mtim.tv_nsec, static_cast<long long>(st.st_size));
+    key += Format("\n%lld.%ld.%lld", static_cast<long long>(st.st_mtim.tv_sec), st.st_mtim.tv_nsec,
+                  static_cast<long long>(st.st_size));
   std::lock_guard<std::mutex> lock(b.stores_mutex);
   for (auto it = b.stores.begin(); it != b.stores.end(); ++it) {
     if (it->key != key) continue;

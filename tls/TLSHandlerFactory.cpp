@@ -41,11 +41,20 @@ std::unique_ptr<TIdSSLIOHandlerSocketBase> MakeTLSHandler(const TbrvTCPTLS_Optio
   handler->SetPassThrough(false);
   TIdSSLOptions* ssl = handler->SSLOptions();
   switch (AOptions.Version) {
-    case tls1_0: ssl->SetMethod(sslvTLSv1); break;
-    case tls1_1: ssl->SetMethod(sslvTLSv1_1); break;
-    case tls1_2: ssl->SetMethod(sslvTLSv1_2); break;
-    case tls1_3: ssl->SetMethod(sslvTLSv1_3); break;
-    case tlsUndefined: break;  // the handler's own default stays
+    case tls1_0:
+      ssl->SetMethod(sslvTLSv1);
+      break;
+    case tls1_1:
+      ssl->SetMethod(sslvTLSv1_1);
+      break;
+    case tls1_2:
+      ssl->SetMethod(sslvTLSv1_2);
+      break;
+    case tls1_3:
+      ssl->SetMethod(sslvTLSv1_3);
+      break;
+    case tlsUndefined:
+      break;  // the handler's own default stays
   }
   handler->ALPNProtocols()->Assign(AOptions.ALPNProtocols());
   ssl->SetMode(sslmClient);

@@ -88,7 +88,10 @@ TEST(OpenSSLHandlerProperties, ALPNListIsMadeOnFirstReadAndOnlyThenTakesCopies) 
 
 TEST(TLSHandlerFactory, ConfiguresTheOpenSSLHandlerFromTheOptions) {
   const std::pair<TwsTLSVersions, TIdSSLVersion> versions[] = {
-      {tls1_0, sslvTLSv1}, {tls1_1, sslvTLSv1_1}, {tls1_2, sslvTLSv1_2}, {tls1_3, sslvTLSv1_3},
+      {tls1_0, sslvTLSv1},
+      {tls1_1, sslvTLSv1_1},
+      {tls1_2, sslvTLSv1_2},
+      {tls1_3, sslvTLSv1_3},
       {tlsUndefined, sslvTLSv1}};  // undefined: the handler's own default
   for (auto [version, method] : versions) {
     TbrvTCPTLS_Options options;

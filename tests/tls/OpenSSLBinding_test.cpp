@@ -15,8 +15,8 @@ namespace {
 class NoOpenSSLHere {
  public:
   NoOpenSSLHere() {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("brv-no-openssl-" + std::to_string(::getpid()));
+    dir_ =
+        std::filesystem::temp_directory_path() / ("brv-no-openssl-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir_);
     ReleaseOpenSSL();
     SetOpenSSLLibraryPath(dir_.string());
@@ -33,8 +33,7 @@ class NoOpenSSLHere {
 TEST(OpenSSLBinding, BindsTheSystemLibraryOnceForEveryThread) {
   std::atomic<int> ok{0};
   std::vector<std::thread> threads;
-  for (int i = 0; i < 8; ++i)
-    threads.emplace_back([&] { ok += EnsureOpenSSLLoaded() ? 1 : 0; });
+  for (int i = 0; i < 8; ++i) threads.emplace_back([&] { ok += EnsureOpenSSLLoaded() ? 1 : 0; });
   for (auto& t : threads) t.join();
   EXPECT_EQ(ok.load(), 8);
   EXPECT_TRUE(IsOpenSSLLoaded());

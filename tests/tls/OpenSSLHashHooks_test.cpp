@@ -15,7 +15,9 @@ std::string Hex(const std::uint8_t* data, std::size_t size) {
   return ToHex(TIdBytes(data, data + size), false);
 }
 
-TIdBytes Bytes(const std::string& s) { return TIdBytes(s.begin(), s.end()); }
+TIdBytes Bytes(const std::string& s) {
+  return TIdBytes(s.begin(), s.end());
+}
 
 struct ShaVector {
   std::string message;
@@ -88,8 +90,7 @@ TEST(OpenSSLHashHooks, AnswerUnavailableUntilBoundThenMatchTheBuiltInPath) {
   for (const auto& v : ShaVectors()) {
     TIdHashSHA256 hash;
     const auto builtin = TIdSHA256Builtin::Digest(v.message);
-    EXPECT_EQ(ToHex(hash.HashBytes(Bytes(v.message)), false), v.digest)
-        << v.message.substr(0, 20);
+    EXPECT_EQ(ToHex(hash.HashBytes(Bytes(v.message)), false), v.digest) << v.message.substr(0, 20);
     EXPECT_EQ(Hex(builtin.data(), builtin.size()), v.digest);
   }
 

@@ -114,166 +114,167 @@ inline constexpr std::uint64_t OPENSSL_INIT_LOAD_CRYPTO_STRINGS = 0x00000002L;
 // `crypto` functions come from libcrypto, `ssl` ones from libssl. A missing mandatory function
 // makes the binding fail; a missing optional one leaves its pointer empty and the feature that
 // needs it unavailable.
-#define BRV_OPENSSL_FUNCTIONS(F)                                                                \
-  /* library identity and start-up (successors of SSLeay and the 1.0 initialisers) */           \
-  F(crypto, true, unsigned long, OpenSSL_version_num, (void))                                   \
-  F(crypto, true, const char*, OpenSSL_version, (int))                                          \
-  F(crypto, true, int, OPENSSL_init_crypto, (std::uint64_t, const OPENSSL_INIT_SETTINGS*))      \
-  F(ssl, true, int, OPENSSL_init_ssl, (std::uint64_t, const OPENSSL_INIT_SETTINGS*))            \
-  /* error queue */                                                                             \
-  F(crypto, true, unsigned long, ERR_get_error, (void))                                         \
-  F(crypto, true, unsigned long, ERR_peek_error, (void))                                        \
-  F(crypto, true, void, ERR_clear_error, (void))                                                \
-  F(crypto, true, void, ERR_error_string_n, (unsigned long, char*, std::size_t))                \
-  /* digests (the hash hooks) */                                                                \
-  F(crypto, true, EVP_MD_CTX*, EVP_MD_CTX_new, (void))                                          \
-  F(crypto, true, void, EVP_MD_CTX_free, (EVP_MD_CTX*))                                         \
-  F(crypto, true, int, EVP_DigestInit_ex, (EVP_MD_CTX*, const EVP_MD*, ENGINE*))                \
-  F(crypto, true, int, EVP_DigestUpdate, (EVP_MD_CTX*, const void*, std::size_t))               \
-  F(crypto, true, int, EVP_DigestFinal_ex, (EVP_MD_CTX*, unsigned char*, unsigned int*))        \
-  F(crypto, true, const EVP_MD*, EVP_sha256, (void))                                            \
-  F(crypto, false, const EVP_MD*, EVP_md5, (void))                                              \
-  F(crypto, false, const EVP_MD*, EVP_sha1, (void))                                             \
-  F(crypto, false, const EVP_MD*, EVP_sha224, (void))                                           \
-  F(crypto, false, const EVP_MD*, EVP_sha384, (void))                                           \
-  F(crypto, false, const EVP_MD*, EVP_sha512, (void))                                           \
-  F(crypto, false, int, EVP_default_properties_is_fips_enabled, (OSSL_LIB_CTX*))                \
-  F(crypto, false, int, EVP_default_properties_enable_fips, (OSSL_LIB_CTX*, int))               \
-  /* HMAC (deprecated in 3.x but exported; absent means the digest-based construction) */       \
-  F(crypto, false, HMAC_CTX*, HMAC_CTX_new, (void))                                             \
-  F(crypto, false, void, HMAC_CTX_free, (HMAC_CTX*))                                            \
-  F(crypto, false, int, HMAC_Init_ex, (HMAC_CTX*, const void*, int, const EVP_MD*, ENGINE*))    \
-  F(crypto, false, int, HMAC_Update, (HMAC_CTX*, const unsigned char*, std::size_t))            \
-  F(crypto, false, int, HMAC_Final, (HMAC_CTX*, unsigned char*, unsigned int*))                 \
-  /* our socket BIO */                                                                          \
-  F(crypto, true, int, BIO_get_new_index, (void))                                               \
-  F(crypto, true, BIO_METHOD*, BIO_meth_new, (int, const char*))                                \
-  F(crypto, true, void, BIO_meth_free, (BIO_METHOD*))                                           \
-  F(crypto, true, int, BIO_meth_set_write, (BIO_METHOD*, BIO_write_cb))                         \
-  F(crypto, true, int, BIO_meth_set_read, (BIO_METHOD*, BIO_read_cb))                           \
-  F(crypto, true, int, BIO_meth_set_ctrl, (BIO_METHOD*, BIO_ctrl_cb))                           \
-  F(crypto, true, int, BIO_meth_set_create, (BIO_METHOD*, BIO_create_cb))                       \
-  F(crypto, true, int, BIO_meth_set_destroy, (BIO_METHOD*, BIO_destroy_cb))                     \
-  F(crypto, true, BIO*, BIO_new, (const BIO_METHOD*))                                           \
-  F(crypto, true, int, BIO_free, (BIO*))                                                        \
-  F(crypto, true, void, BIO_set_data, (BIO*, void*))                                            \
-  F(crypto, true, void*, BIO_get_data, (BIO*))                                                  \
-  F(crypto, true, void, BIO_set_init, (BIO*, int))                                              \
-  F(crypto, true, void, BIO_set_flags, (BIO*, int))                                             \
-  F(crypto, true, void, BIO_clear_flags, (BIO*, int))                                           \
-  F(crypto, false, const BIO_METHOD*, BIO_s_mem, (void))                                        \
-  F(crypto, false, long, BIO_ctrl, (BIO*, int, long, void*))                                    \
-  F(crypto, false, BIO*, BIO_new_file, (const char*, const char*))                              \
-  /* certificates and verification */                                                           \
-  F(crypto, true, void, X509_free, (X509*))                                                     \
-  F(crypto, true, X509_STORE*, X509_STORE_new, (void))                                          \
-  F(crypto, true, void, X509_STORE_free, (X509_STORE*))                                         \
-  F(crypto, true, int, X509_STORE_up_ref, (X509_STORE*))                                        \
-  F(crypto, true, int, X509_STORE_set_default_paths, (X509_STORE*))                             \
-  F(crypto, true, int, X509_STORE_load_locations, (X509_STORE*, const char*, const char*))      \
-  F(crypto, true, int, X509_STORE_CTX_get_error, (X509_STORE_CTX*))                             \
-  F(crypto, true, int, X509_STORE_CTX_get_error_depth, (X509_STORE_CTX*))                       \
-  F(crypto, true, X509*, X509_STORE_CTX_get_current_cert, (X509_STORE_CTX*))                    \
-  F(crypto, true, void*, X509_STORE_CTX_get_ex_data, (X509_STORE_CTX*, int))                    \
-  F(crypto, true, const char*, X509_verify_cert_error_string, (long))                           \
-  F(crypto, true, int, X509_VERIFY_PARAM_set1_ip_asc, (X509_VERIFY_PARAM*, const char*))        \
-  F(crypto, false, X509_NAME*, X509_get_subject_name, (const X509*))                            \
-  F(crypto, false, X509_NAME*, X509_get_issuer_name, (const X509*))                             \
-  F(crypto, false, char*, X509_NAME_oneline, (const X509_NAME*, char*, int))                    \
-  F(crypto, false, unsigned long, X509_NAME_hash_ex,                                            \
-    (const X509_NAME*, OSSL_LIB_CTX*, const char*, int*))                                       \
-  F(crypto, false, unsigned long, X509_NAME_hash, (const X509_NAME*))                           \
-  F(crypto, false, int, X509_digest, (const X509*, const EVP_MD*, unsigned char*, unsigned int*)) \
-  F(crypto, false, long, X509_get_version, (const X509*))                                       \
-  F(crypto, false, ASN1_INTEGER*, X509_get_serialNumber, (X509*))                               \
-  F(crypto, false, const ASN1_TIME*, X509_get0_notBefore, (const X509*))                        \
-  F(crypto, false, const ASN1_TIME*, X509_get0_notAfter, (const X509*))                         \
-  F(crypto, false, int, X509_get_signature_nid, (const X509*))                                  \
-  F(crypto, false, int, X509_print, (BIO*, X509*))                                              \
-  F(crypto, false, int, ASN1_TIME_to_tm, (const ASN1_TIME*, std::tm*))                          \
-  F(crypto, false, BIGNUM*, ASN1_INTEGER_to_BN, (const ASN1_INTEGER*, BIGNUM*))                 \
-  F(crypto, false, char*, BN_bn2hex, (const BIGNUM*))                                           \
-  F(crypto, false, void, BN_free, (BIGNUM*))                                                    \
-  F(crypto, false, void, CRYPTO_free, (void*, const char*, int))                                \
-  F(crypto, false, const char*, OBJ_nid2ln, (int))                                              \
-  /* key and certificate files */                                                               \
-  F(crypto, false, PKCS12*, d2i_PKCS12_bio, (BIO*, PKCS12**))                                   \
+#define BRV_OPENSSL_FUNCTIONS(F)                                                                   \
+  /* library identity and start-up (successors of SSLeay and the 1.0 initialisers) */              \
+  F(crypto, true, unsigned long, OpenSSL_version_num, (void))                                      \
+  F(crypto, true, const char*, OpenSSL_version, (int))                                             \
+  F(crypto, true, int, OPENSSL_init_crypto, (std::uint64_t, const OPENSSL_INIT_SETTINGS*))         \
+  F(ssl, true, int, OPENSSL_init_ssl, (std::uint64_t, const OPENSSL_INIT_SETTINGS*))               \
+  /* error queue */                                                                                \
+  F(crypto, true, unsigned long, ERR_get_error, (void))                                            \
+  F(crypto, true, unsigned long, ERR_peek_error, (void))                                           \
+  F(crypto, true, void, ERR_clear_error, (void))                                                   \
+  F(crypto, true, void, ERR_error_string_n, (unsigned long, char*, std::size_t))                   \
+  /* digests (the hash hooks) */                                                                   \
+  F(crypto, true, EVP_MD_CTX*, EVP_MD_CTX_new, (void))                                             \
+  F(crypto, true, void, EVP_MD_CTX_free, (EVP_MD_CTX*))                                            \
+  F(crypto, true, int, EVP_DigestInit_ex, (EVP_MD_CTX*, const EVP_MD*, ENGINE*))                   \
+  F(crypto, true, int, EVP_DigestUpdate, (EVP_MD_CTX*, const void*, std::size_t))                  \
+  F(crypto, true, int, EVP_DigestFinal_ex, (EVP_MD_CTX*, unsigned char*, unsigned int*))           \
+  F(crypto, true, const EVP_MD*, EVP_sha256, (void))                                               \
+  F(crypto, false, const EVP_MD*, EVP_md5, (void))                                                 \
+  F(crypto, false, const EVP_MD*, EVP_sha1, (void))                                                \
+  F(crypto, false, const EVP_MD*, EVP_sha224, (void))                                              \
+  F(crypto, false, const EVP_MD*, EVP_sha384, (void))                                              \
+  F(crypto, false, const EVP_MD*, EVP_sha512, (void))                                              \
+  F(crypto, false, int, EVP_default_properties_is_fips_enabled, (OSSL_LIB_CTX*))                   \
+  F(crypto, false, int, EVP_default_properties_enable_fips, (OSSL_LIB_CTX*, int))                  \
+  /* HMAC (deprecated in 3.x but exported; absent means the digest-based construction) */          \
+  F(crypto, false, HMAC_CTX*, HMAC_CTX_new, (void))                                                \
+  F(crypto, false, void, HMAC_CTX_free, (HMAC_CTX*))                                               \
+  F(crypto, false, int, HMAC_Init_ex, (HMAC_CTX*, const void*, int, const EVP_MD*, ENGINE*))       \
+  F(crypto, false, int, HMAC_Update, (HMAC_CTX*, const unsigned char*, std::size_t))               \
+  F(crypto, false, int, HMAC_Final, (HMAC_CTX*, unsigned char*, unsigned int*))                    \
+  /* our socket BIO */                                                                             \
+  F(crypto, true, int, BIO_get_new_index, (void))                                                  \
+  F(crypto, true, BIO_METHOD*, BIO_meth_new, (int, const char*))                                   \
+  F(crypto, true, void, BIO_meth_free, (BIO_METHOD*))                                              \
+  F(crypto, true, int, BIO_meth_set_write, (BIO_METHOD*, BIO_write_cb))                            \
+  F(crypto, true, int, BIO_meth_set_read, (BIO_METHOD*, BIO_read_cb))                              \
+  F(crypto, true, int, BIO_meth_set_ctrl, (BIO_METHOD*, BIO_ctrl_cb))                              \
+  F(crypto, true, int, BIO_meth_set_create, (BIO_METHOD*, BIO_create_cb))                          \
+  F(crypto, true, int, BIO_meth_set_destroy, (BIO_METHOD*, BIO_destroy_cb))                        \
+  F(crypto, true, BIO*, BIO_new, (const BIO_METHOD*))                                              \
+  F(crypto, true, int, BIO_free, (BIO*))                                                           \
+  F(crypto, true, void, BIO_set_data, (BIO*, void*))                                               \
+  F(crypto, true, void*, BIO_get_data, (BIO*))                                                     \
+  F(crypto, true, void, BIO_set_init, (BIO*, int))                                                 \
+  F(crypto, true, void, BIO_set_flags, (BIO*, int))                                                \
+  F(crypto, true, void, BIO_clear_flags, (BIO*, int))                                              \
+  F(crypto, false, const BIO_METHOD*, BIO_s_mem, (void))                                           \
+  F(crypto, false, long, BIO_ctrl, (BIO*, int, long, void*))                                       \
+  F(crypto, false, BIO*, BIO_new_file, (const char*, const char*))                                 \
+  /* certificates and verification */                                                              \
+  F(crypto, true, void, X509_free, (X509*))                                                        \
+  F(crypto, true, X509_STORE*, X509_STORE_new, (void))                                             \
+  F(crypto, true, void, X509_STORE_free, (X509_STORE*))                                            \
+  F(crypto, true, int, X509_STORE_up_ref, (X509_STORE*))                                           \
+  F(crypto, true, int, X509_STORE_set_default_paths, (X509_STORE*))                                \
+  F(crypto, true, int, X509_STORE_load_locations, (X509_STORE*, const char*, const char*))         \
+  F(crypto, true, int, X509_STORE_CTX_get_error, (X509_STORE_CTX*))                                \
+  F(crypto, true, int, X509_STORE_CTX_get_error_depth, (X509_STORE_CTX*))                          \
+  F(crypto, true, X509*, X509_STORE_CTX_get_current_cert, (X509_STORE_CTX*))                       \
+  F(crypto, true, void*, X509_STORE_CTX_get_ex_data, (X509_STORE_CTX*, int))                       \
+  F(crypto, true, const char*, X509_verify_cert_error_string, (long))                              \
+  F(crypto, true, int, X509_VERIFY_PARAM_set1_ip_asc, (X509_VERIFY_PARAM*, const char*))           \
+  F(crypto, false, X509_NAME*, X509_get_subject_name, (const X509*))                               \
+  F(crypto, false, X509_NAME*, X509_get_issuer_name, (const X509*))                                \
+  F(crypto, false, char*, X509_NAME_oneline, (const X509_NAME*, char*, int))                       \
+  F(crypto, false, unsigned long, X509_NAME_hash_ex,                                               \
+    (const X509_NAME*, OSSL_LIB_CTX*, const char*, int*))                                          \
+  F(crypto, false, unsigned long, X509_NAME_hash, (const X509_NAME*))                              \
+  F(crypto, false, int, X509_digest, (const X509*, const EVP_MD*, unsigned char*, unsigned int*))  \
+  F(crypto, false, long, X509_get_version, (const X509*))                                          \
+  F(crypto, false, ASN1_INTEGER*, X509_get_serialNumber, (X509*))                                  \
+  F(crypto, false, const ASN1_TIME*, X509_get0_notBefore, (const X509*))                           \
+  F(crypto, false, const ASN1_TIME*, X509_get0_notAfter, (const X509*))                            \
+  F(crypto, false, int, X509_get_signature_nid, (const X509*))                                     \
+  F(crypto, false, int, X509_print, (BIO*, X509*))                                                 \
+  F(crypto, false, int, ASN1_TIME_to_tm, (const ASN1_TIME*, std::tm*))                             \
+  F(crypto, false, BIGNUM*, ASN1_INTEGER_to_BN, (const ASN1_INTEGER*, BIGNUM*))                    \
+  F(crypto, false, char*, BN_bn2hex, (const BIGNUM*))                                              \
+  F(crypto, false, void, BN_free, (BIGNUM*))                                                       \
+  F(crypto, false, void, CRYPTO_free, (void*, const char*, int))                                   \
+  F(crypto, false, const char*, OBJ_nid2ln, (int))                                                 \
+  /* key and certificate files */                                                                  \
+  F(crypto, false, PKCS12*, d2i_PKCS12_bio, (BIO*, PKCS12**))                                      \
   F(crypto, false, int, PKCS12_parse, (PKCS12*, const char*, EVP_PKEY**, X509**, OPENSSL_STACK**)) \
-  F(crypto, false, void, PKCS12_free, (PKCS12*))                                                \
-  F(crypto, false, void, EVP_PKEY_free, (EVP_PKEY*))                                            \
-  F(crypto, false, int, OPENSSL_sk_num, (const OPENSSL_STACK*))                                 \
-  F(crypto, false, void*, OPENSSL_sk_value, (const OPENSSL_STACK*, int))                        \
-  F(crypto, false, void, OPENSSL_sk_pop_free, (OPENSSL_STACK*, sk_free_cb))                     \
-  F(crypto, false, DH*, PEM_read_bio_DHparams, (BIO*, DH**, pem_password_cb, void*))            \
-  F(crypto, false, void, DH_free, (DH*))                                                        \
-  /* contexts (TLS_client_method and its siblings replace the per-version constructors) */     \
-  F(ssl, true, const SSL_METHOD*, TLS_method, (void))                                           \
-  F(ssl, true, const SSL_METHOD*, TLS_client_method, (void))                                    \
-  F(ssl, true, const SSL_METHOD*, TLS_server_method, (void))                                    \
-  F(ssl, true, SSL_CTX*, SSL_CTX_new, (const SSL_METHOD*))                                      \
-  F(ssl, true, void, SSL_CTX_free, (SSL_CTX*))                                                  \
-  F(ssl, true, long, SSL_CTX_ctrl, (SSL_CTX*, int, long, void*))                                \
-  F(ssl, true, std::uint64_t, SSL_CTX_set_options, (SSL_CTX*, std::uint64_t))                   \
-  F(ssl, true, std::uint64_t, SSL_CTX_clear_options, (SSL_CTX*, std::uint64_t))                 \
-  F(ssl, true, void, SSL_CTX_set_default_passwd_cb, (SSL_CTX*, pem_password_cb))                \
-  F(ssl, true, void, SSL_CTX_set_default_passwd_cb_userdata, (SSL_CTX*, void*))                 \
-  F(ssl, true, int, SSL_CTX_set_default_verify_paths, (SSL_CTX*))                               \
-  F(ssl, true, int, SSL_CTX_load_verify_locations, (SSL_CTX*, const char*, const char*))        \
-  F(ssl, true, void, SSL_CTX_set_cert_store, (SSL_CTX*, X509_STORE*))                           \
-  F(ssl, true, int, SSL_CTX_use_certificate_chain_file, (SSL_CTX*, const char*))                \
-  F(ssl, true, int, SSL_CTX_use_certificate_file, (SSL_CTX*, const char*, int))                 \
-  F(ssl, true, int, SSL_CTX_use_PrivateKey_file, (SSL_CTX*, const char*, int))                  \
-  F(ssl, true, int, SSL_CTX_check_private_key, (const SSL_CTX*))                                \
-  F(ssl, true, int, SSL_CTX_set_cipher_list, (SSL_CTX*, const char*))                           \
-  F(ssl, true, void, SSL_CTX_set_verify, (SSL_CTX*, int, SSL_verify_cb))                        \
-  F(ssl, true, void, SSL_CTX_set_verify_depth, (SSL_CTX*, int))                                 \
-  F(ssl, true, void, SSL_CTX_set_info_callback, (SSL_CTX*, SSL_info_cb))                        \
-  F(ssl, true, int, SSL_CTX_set_alpn_protos, (SSL_CTX*, const unsigned char*, unsigned int))    \
-  F(ssl, false, int, SSL_CTX_use_certificate, (SSL_CTX*, X509*))                                \
-  F(ssl, false, int, SSL_CTX_use_PrivateKey, (SSL_CTX*, EVP_PKEY*))                             \
-  F(ssl, false, int, SSL_CTX_set_session_id_context, (SSL_CTX*, const unsigned char*, unsigned int)) \
-  F(ssl, false, void, SSL_CTX_set_alpn_select_cb, (SSL_CTX*, SSL_alpn_select_cb, void*))        \
-  F(ssl, false, OPENSSL_STACK*, SSL_load_client_CA_file, (const char*))                         \
-  F(ssl, false, void, SSL_CTX_set_client_CA_list, (SSL_CTX*, OPENSSL_STACK*))                   \
-  /* connections */                                                                             \
-  F(ssl, true, SSL*, SSL_new, (SSL_CTX*))                                                       \
-  F(ssl, true, void, SSL_free, (SSL*))                                                          \
-  F(ssl, true, int, SSL_set_ex_data, (SSL*, int, void*))                                        \
-  F(ssl, true, void*, SSL_get_ex_data, (const SSL*, int))                                       \
-  F(ssl, true, int, SSL_get_ex_data_X509_STORE_CTX_idx, (void))                                 \
-  F(ssl, true, void, SSL_set_bio, (SSL*, BIO*, BIO*))                                           \
-  F(ssl, true, long, SSL_ctrl, (SSL*, int, long, void*))                                        \
-  F(ssl, true, void, SSL_set_connect_state, (SSL*))                                             \
-  F(ssl, true, void, SSL_set_accept_state, (SSL*))                                              \
-  F(ssl, true, int, SSL_connect, (SSL*))                                                        \
-  F(ssl, true, int, SSL_accept, (SSL*))                                                         \
-  F(ssl, true, int, SSL_read, (SSL*, void*, int))                                               \
-  F(ssl, true, int, SSL_peek, (SSL*, void*, int))                                               \
-  F(ssl, true, int, SSL_write, (SSL*, const void*, int))                                        \
-  F(ssl, true, int, SSL_get_error, (const SSL*, int))                                           \
-  F(ssl, true, int, SSL_pending, (const SSL*))                                                  \
-  F(ssl, true, int, SSL_has_pending, (const SSL*))                                              \
-  F(ssl, true, void, SSL_set_read_ahead, (SSL*, int))                                           \
-  F(ssl, true, int, SSL_shutdown, (SSL*))                                                       \
-  F(ssl, true, int, SSL_set1_host, (SSL*, const char*))                                         \
-  F(ssl, false, int, SSL_set_cipher_list, (SSL*, const char*))                                  \
-  F(ssl, true, X509_VERIFY_PARAM*, SSL_get0_param, (SSL*))                                      \
-  F(ssl, true, long, SSL_get_verify_result, (const SSL*))                                       \
-  F(ssl, true, const SSL_CIPHER*, SSL_get_current_cipher, (const SSL*))                         \
-  F(ssl, true, const char*, SSL_CIPHER_get_name, (const SSL_CIPHER*))                           \
-  F(ssl, true, char*, SSL_CIPHER_description, (const SSL_CIPHER*, char*, int))                  \
-  F(ssl, true, int, SSL_CIPHER_get_bits, (const SSL_CIPHER*, int*))                             \
-  F(ssl, true, const char*, SSL_CIPHER_get_version, (const SSL_CIPHER*))                        \
-  F(ssl, true, const char*, SSL_get_version, (const SSL*))                                      \
-  F(ssl, true, void, SSL_get0_alpn_selected, (const SSL*, const unsigned char**, unsigned int*)) \
-  F(ssl, true, const char*, SSL_state_string_long, (const SSL*))                                \
-  F(ssl, true, const char*, SSL_alert_type_string_long, (int))                                  \
-  F(ssl, true, const char*, SSL_alert_desc_string_long, (int))                                  \
-  F(ssl, true, SSL_SESSION*, SSL_get_session, (const SSL*))                                     \
-  F(ssl, true, const unsigned char*, SSL_SESSION_get_id, (const SSL_SESSION*, unsigned int*))   \
-  F(ssl, true, int, SSL_copy_session_id, (SSL*, const SSL*))                                    \
-  /* 3.x name first; 1.1 exports the same function as SSL_get_peer_certificate */              \
-  F(ssl, false, X509*, SSL_get1_peer_certificate, (const SSL*))                                 \
+  F(crypto, false, void, PKCS12_free, (PKCS12*))                                                   \
+  F(crypto, false, void, EVP_PKEY_free, (EVP_PKEY*))                                               \
+  F(crypto, false, int, OPENSSL_sk_num, (const OPENSSL_STACK*))                                    \
+  F(crypto, false, void*, OPENSSL_sk_value, (const OPENSSL_STACK*, int))                           \
+  F(crypto, false, void, OPENSSL_sk_pop_free, (OPENSSL_STACK*, sk_free_cb))                        \
+  F(crypto, false, DH*, PEM_read_bio_DHparams, (BIO*, DH**, pem_password_cb, void*))               \
+  F(crypto, false, void, DH_free, (DH*))                                                           \
+  /* contexts (TLS_client_method and its siblings replace the per-version constructors) */         \
+  F(ssl, true, const SSL_METHOD*, TLS_method, (void))                                              \
+  F(ssl, true, const SSL_METHOD*, TLS_client_method, (void))                                       \
+  F(ssl, true, const SSL_METHOD*, TLS_server_method, (void))                                       \
+  F(ssl, true, SSL_CTX*, SSL_CTX_new, (const SSL_METHOD*))                                         \
+  F(ssl, true, void, SSL_CTX_free, (SSL_CTX*))                                                     \
+  F(ssl, true, long, SSL_CTX_ctrl, (SSL_CTX*, int, long, void*))                                   \
+  F(ssl, true, std::uint64_t, SSL_CTX_set_options, (SSL_CTX*, std::uint64_t))                      \
+  F(ssl, true, std::uint64_t, SSL_CTX_clear_options, (SSL_CTX*, std::uint64_t))                    \
+  F(ssl, true, void, SSL_CTX_set_default_passwd_cb, (SSL_CTX*, pem_password_cb))                   \
+  F(ssl, true, void, SSL_CTX_set_default_passwd_cb_userdata, (SSL_CTX*, void*))                    \
+  F(ssl, true, int, SSL_CTX_set_default_verify_paths, (SSL_CTX*))                                  \
+  F(ssl, true, int, SSL_CTX_load_verify_locations, (SSL_CTX*, const char*, const char*))           \
+  F(ssl, true, void, SSL_CTX_set_cert_store, (SSL_CTX*, X509_STORE*))                              \
+  F(ssl, true, int, SSL_CTX_use_certificate_chain_file, (SSL_CTX*, const char*))                   \
+  F(ssl, true, int, SSL_CTX_use_certificate_file, (SSL_CTX*, const char*, int))                    \
+  F(ssl, true, int, SSL_CTX_use_PrivateKey_file, (SSL_CTX*, const char*, int))                     \
+  F(ssl, true, int, SSL_CTX_check_private_key, (const SSL_CTX*))                                   \
+  F(ssl, true, int, SSL_CTX_set_cipher_list, (SSL_CTX*, const char*))                              \
+  F(ssl, true, void, SSL_CTX_set_verify, (SSL_CTX*, int, SSL_verify_cb))                           \
+  F(ssl, true, void, SSL_CTX_set_verify_depth, (SSL_CTX*, int))                                    \
+  F(ssl, true, void, SSL_CTX_set_info_callback, (SSL_CTX*, SSL_info_cb))                           \
+  F(ssl, true, int, SSL_CTX_set_alpn_protos, (SSL_CTX*, const unsigned char*, unsigned int))       \
+  F(ssl, false, int, SSL_CTX_use_certificate, (SSL_CTX*, X509*))                                   \
+  F(ssl, false, int, SSL_CTX_use_PrivateKey, (SSL_CTX*, EVP_PKEY*))                                \
+  F(ssl, false, int, SSL_CTX_set_session_id_context,                                               \
+    (SSL_CTX*, const unsigned char*, unsigned int))                                                \
+  F(ssl, false, void, SSL_CTX_set_alpn_select_cb, (SSL_CTX*, SSL_alpn_select_cb, void*))           \
+  F(ssl, false, OPENSSL_STACK*, SSL_load_client_CA_file, (const char*))                            \
+  F(ssl, false, void, SSL_CTX_set_client_CA_list, (SSL_CTX*, OPENSSL_STACK*))                      \
+  /* connections */                                                                                \
+  F(ssl, true, SSL*, SSL_new, (SSL_CTX*))                                                          \
+  F(ssl, true, void, SSL_free, (SSL*))                                                             \
+  F(ssl, true, int, SSL_set_ex_data, (SSL*, int, void*))                                           \
+  F(ssl, true, void*, SSL_get_ex_data, (const SSL*, int))                                          \
+  F(ssl, true, int, SSL_get_ex_data_X509_STORE_CTX_idx, (void))                                    \
+  F(ssl, true, void, SSL_set_bio, (SSL*, BIO*, BIO*))                                              \
+  F(ssl, true, long, SSL_ctrl, (SSL*, int, long, void*))                                           \
+  F(ssl, true, void, SSL_set_connect_state, (SSL*))                                                \
+  F(ssl, true, void, SSL_set_accept_state, (SSL*))                                                 \
+  F(ssl, true, int, SSL_connect, (SSL*))                                                           \
+  F(ssl, true, int, SSL_accept, (SSL*))                                                            \
+  F(ssl, true, int, SSL_read, (SSL*, void*, int))                                                  \
+  F(ssl, true, int, SSL_peek, (SSL*, void*, int))                                                  \
+  F(ssl, true, int, SSL_write, (SSL*, const void*, int))                                           \
+  F(ssl, true, int, SSL_get_error, (const SSL*, int))                                              \
+  F(ssl, true, int, SSL_pending, (const SSL*))                                                     \
+  F(ssl, true, int, SSL_has_pending, (const SSL*))                                                 \
+  F(ssl, true, void, SSL_set_read_ahead, (SSL*, int))                                              \
+  F(ssl, true, int, SSL_shutdown, (SSL*))                                                          \
+  F(ssl, true, int, SSL_set1_host, (SSL*, const char*))                                            \
+  F(ssl, false, int, SSL_set_cipher_list, (SSL*, const char*))                                     \
+  F(ssl, true, X509_VERIFY_PARAM*, SSL_get0_param, (SSL*))                                         \
+  F(ssl, true, long, SSL_get_verify_result, (const SSL*))                                          \
+  F(ssl, true, const SSL_CIPHER*, SSL_get_current_cipher, (const SSL*))                            \
+  F(ssl, true, const char*, SSL_CIPHER_get_name, (const SSL_CIPHER*))                              \
+  F(ssl, true, char*, SSL_CIPHER_description, (const SSL_CIPHER*, char*, int))                     \
+  F(ssl, true, int, SSL_CIPHER_get_bits, (const SSL_CIPHER*, int*))                                \
+  F(ssl, true, const char*, SSL_CIPHER_get_version, (const SSL_CIPHER*))                           \
+  F(ssl, true, const char*, SSL_get_version, (const SSL*))                                         \
+  F(ssl, true, void, SSL_get0_alpn_selected, (const SSL*, const unsigned char**, unsigned int*))   \
+  F(ssl, true, const char*, SSL_state_string_long, (const SSL*))                                   \
+  F(ssl, true, const char*, SSL_alert_type_string_long, (int))                                     \
+  F(ssl, true, const char*, SSL_alert_desc_string_long, (int))                                     \
+  F(ssl, true, SSL_SESSION*, SSL_get_session, (const SSL*))                                        \
+  F(ssl, true, const unsigned char*, SSL_SESSION_get_id, (const SSL_SESSION*, unsigned int*))      \
+  F(ssl, true, int, SSL_copy_session_id, (SSL*, const SSL*))                                       \
+  /* 3.x name first; 1.1 exports the same function as SSL_get_peer_certificate */                  \
+  F(ssl, false, X509*, SSL_get1_peer_certificate, (const SSL*))                                    \
   F(ssl, false, X509*, SSL_get_peer_certificate, (const SSL*))
 
 // One pointer per function of the list, empty until bound.

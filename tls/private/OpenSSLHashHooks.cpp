@@ -18,7 +18,9 @@ bool DigestsBound() {
          f.EVP_MD_CTX_free != nullptr;
 }
 
-bool SHA256Bound() { return IsOpenSSLLoaded() && API().EVP_sha256 != nullptr; }
+bool SHA256Bound() {
+  return IsOpenSSLLoaded() && API().EVP_sha256 != nullptr;
+}
 
 bool HMACBound() {
   if (!IsOpenSSLLoaded()) return false;
@@ -66,9 +68,8 @@ TIdHashContext NewHMACSHA256(const std::uint8_t* key, std::size_t key_size) {
   // A null key means "keep the previous key" to HMAC_Init_ex, so an empty key is passed as
   // a valid pointer with length 0.
   static const std::uint8_t kNoKey = 0;
-  if (ctx == nullptr ||
-      f.HMAC_Init_ex(ctx, key != nullptr ? key : &kNoKey, static_cast<int>(key_size),
-                     f.EVP_sha256(), nullptr) != 1) {
+  if (ctx == nullptr || f.HMAC_Init_ex(ctx, key != nullptr ? key : &kNoKey,
+                                       static_cast<int>(key_size), f.EVP_sha256(), nullptr) != 1) {
     if (ctx != nullptr) f.HMAC_CTX_free(ctx);
     f.ERR_clear_error();
     throw EIdDigestInitEx("HMAC_Init_ex error");

@@ -7,18 +7,22 @@
 namespace brv::ossl {
 namespace {
 
-SocketBIOState* StateOf(BIO* bio) { return static_cast<SocketBIOState*>(API().BIO_get_data(bio)); }
+SocketBIOState* StateOf(BIO* bio) {
+  return static_cast<SocketBIOState*>(API().BIO_get_data(bio));
+}
 
-bool WouldBlock(int err) { return err == EAGAIN || err == EWOULDBLOCK || err == EINTR; }
+bool WouldBlock(int err) {
+  return err == EAGAIN || err == EWOULDBLOCK || err == EINTR;
+}
 
 int SocketWrite(BIO* bio, const char* data, int length) {
   const Functions& api = API();
   SocketBIOState* state = StateOf(bio);
-  api.BIO_clear_flags(bio, BIO_FLAGS_READ | BIO_FLAGS_WRITE | BIO_FLAGS_IO_SPECIAL |
-                               BIO_FLAGS_SHOULD_RETRY);
+  api.BIO_clear_flags(
+      bio, BIO_FLAGS_READ | BIO_FLAGS_WRITE | BIO_FLAGS_IO_SPECIAL | BIO_FLAGS_SHOULD_RETRY);
   if (state == nullptr || state->fd < 0) return -1;
-  const ssize_t n = ::send(state->fd, data, static_cast<size_t>(length),
-                           MSG_NOSIGNAL | MSG_DONTWAIT);
+  const ssize_t n =
+      ::send(state->fd, data, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
   if (n >= 0) return static_cast<int>(n);
   const int err = errno;
   if (WouldBlock(err)) {
@@ -32,8 +36,8 @@ int SocketWrite(BIO* bio, const char* data, int length) {
 int SocketRead(BIO* bio, char* data, int length) {
   const Functions& api = API();
   SocketBIOState* state = StateOf(bio);
-  api.BIO_clear_flags(bio, BIO_FLAGS_READ | BIO_FLAGS_WRITE | BIO_FLAGS_IO_SPECIAL |
-                               BIO_FLAGS_SHOULD_RETRY);
+  api.BIO_clear_flags(
+      bio, BIO_FLAGS_READ | BIO_FLAGS_WRITE | BIO_FLAGS_IO_SPECIAL | BIO_FLAGS_SHOULD_RETRY);
   if (state == nullptr || state->fd < 0 || data == nullptr) return -1;
   const ssize_t n = ::recv(state->fd, data, static_cast<size_t>(length), MSG_DONTWAIT);
   if (n >= 0) return static_cast<int>(n);
@@ -68,8 +72,8 @@ int SocketDestroy(BIO* bio) {
 BIO_METHOD* CreateSocketBIOMethod(const Functions& api) {
   const int index = api.BIO_get_new_index();
   if (index < 0) return nullptr;
-  BIO_METHOD* method = api.BIO_meth_new(index | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
-                                        "brv socket");
+  BIO_METHOD* method =
+      api.BIO_meth_new(index | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR, "brv socket");
   if (method == nullptr) return nullptr;
   api.BIO_meth_set_write(method, &SocketWrite);
   api.BIO_meth_set_read(method, &SocketRead);

@@ -4,6 +4,8 @@
 
 namespace brv::ossl {
 
-std::string HostOfURI(const std::string& AURI) { return TIdURI(AURI).Host(); }
+std::string HostOfURI(const std::string& AURI) {
+  return TIdURI(AURI).Host();
+}
 
 }  // namespace brv::ossl

@@ -52,8 +52,8 @@ pid_t Spawn(const std::vector<std::string>& Args, const std::string& LogFile) {
   if (pid != 0) return pid;
   // Child: never outlive the test.
   ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-  const int out = ::open(LogFile.empty() ? "/dev/null" : LogFile.c_str(),
-                         O_WRONLY | O_CREAT | O_APPEND, 0600);
+  const int out =
+      ::open(LogFile.empty() ? "/dev/null" : LogFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
   const int in = ::open("/dev/null", O_RDONLY);
   if (out >= 0) {
     ::dup2(out, 1);
@@ -151,9 +151,9 @@ TestCertificates::TestCertificates(const std::string& ADir) : Dir(ADir) {
   };
   auto csr = [&](const std::string& name, const std::string& cn, const std::string& san) {
     key(name + ".key");
-    std::vector<std::string> args = {"openssl", "req", "-new", "-config", f("req.cnf"), "-key",
-                                     f(name + ".key"), "-subj", "/CN=" + cn, "-out",
-                                     f(name + ".csr")};
+    std::vector<std::string> args = {"openssl",    "req",  "-new",           "-config",
+                                     f("req.cnf"), "-key", f(name + ".key"), "-subj",
+                                     "/CN=" + cn,  "-out", f(name + ".csr")};
     if (!san.empty()) {
       args.push_back("-addext");
       args.push_back("subjectAltName=" + san);
@@ -163,16 +163,16 @@ TestCertificates::TestCertificates(const std::string& ADir) : Dir(ADir) {
   auto sign = [&](const std::string& name, const std::string& cn, const std::string& san) {
     csr(name, cn, san);
     Check(RunProgram({"openssl", "x509", "-req", "-in", f(name + ".csr"), "-CA", f("ca.pem"),
-                      "-CAkey", f("ca.key"), "-CAcreateserial", "-days", "30",
-                      "-copy_extensions", "copyall", "-out", f(name + ".pem")},
+                      "-CAkey", f("ca.key"), "-CAcreateserial", "-days", "30", "-copy_extensions",
+                      "copyall", "-out", f(name + ".pem")},
                      log),
           "sign " + name);
     return f(name + ".pem");
   };
 
   key("ca.key");
-  Check(RunProgram({"openssl", "req", "-x509", "-new", "-config", f("req.cnf"), "-key",
-                    f("ca.key"), "-subj", "/CN=BRV Test CA", "-days", "30", "-addext",
+  Check(RunProgram({"openssl", "req", "-x509", "-new", "-config", f("req.cnf"), "-key", f("ca.key"),
+                    "-subj", "/CN=BRV Test CA", "-days", "30", "-addext",
                     "basicConstraints=critical,CA:TRUE", "-addext",
                     "keyUsage=critical,keyCertSign,cRLSign", "-out", f("ca.pem")},
                    log),
@@ -199,11 +199,10 @@ TestCertificates::TestCertificates(const std::string& ADir) : Dir(ADir) {
   fs::create_directories(f("newcerts"));
   WriteFile(f("index.txt"), "");
   WriteFile(f("serial"), "1000\n");
-  WriteFile(f("ca.cnf"),
-            "[ca]\ndefault_ca = test_ca\n[test_ca]\ndatabase = " + f("index.txt") +
-                "\nnew_certs_dir = " + f("newcerts") + "\nserial = " + f("serial") +
-                "\ndefault_md = sha256\npolicy = any\ncopy_extensions = copy\n"
-                "unique_subject = no\n[any]\ncommonName = supplied\n");
+  WriteFile(f("ca.cnf"), "[ca]\ndefault_ca = test_ca\n[test_ca]\ndatabase = " + f("index.txt") +
+                             "\nnew_certs_dir = " + f("newcerts") + "\nserial = " + f("serial") +
+                             "\ndefault_md = sha256\npolicy = any\ncopy_extensions = copy\n"
+                             "unique_subject = no\n[any]\ncommonName = supplied\n");
   csr("expired", "localhost", "DNS:localhost");
   Check(RunProgram({"openssl", "ca", "-batch", "-config", f("ca.cnf"), "-cert", CA, "-keyfile",
                     f("ca.key"), "-in", f("expired.csr"), "-startdate", "20200101000000Z",
@@ -328,7 +327,8 @@ bool Nginx::TryStart(const TestCertificates& C, bool ABench) {
     int status = 0;
     if (::waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
-      error_ = "nginx exited: " + ReadFile(prefix + "/error.log") + ReadFile(prefix + "/stderr.log");
+      error_ =
+          "nginx exited: " + ReadFile(prefix + "/error.log") + ReadFile(prefix + "/stderr.log");
       return false;
     }
     bool all = true;
@@ -348,7 +348,9 @@ bool Nginx::TryStart(const TestCertificates& C, bool ABench) {
 
 // ---------------------------------------------------------------------------------------------
 
-SilentListener::SilentListener() { fd_ = ListenLoopback(&port_); }
+SilentListener::SilentListener() {
+  fd_ = ListenLoopback(&port_);
+}
 
 SilentListener::~SilentListener() {
   for (int fd : accepted_) ::close(fd);

@@ -33,16 +33,16 @@ class TempDir {
 struct TestCertificates {
   explicit TestCertificates(const std::string& Dir);
   std::string Dir;
-  std::string CA;           // ca.pem: the test root
-  std::string Localhost;    // for DNS name "localhost"
-  std::string IPDefault;    // for the address 127.0.0.1 (nginx's default server)
-  std::string OtherName;    // for "other.example" only
-  std::string Expired;      // for "localhost", validity ended in 2020
-  std::string SelfSigned;   // for "localhost", signed by itself
-  std::string Client;       // client certificate
-  std::string ClientKey;    // its key, encrypted with ClientKeyPassword
+  std::string CA;          // ca.pem: the test root
+  std::string Localhost;   // for DNS name "localhost"
+  std::string IPDefault;   // for the address 127.0.0.1 (nginx's default server)
+  std::string OtherName;   // for "other.example" only
+  std::string Expired;     // for "localhost", validity ended in 2020
+  std::string SelfSigned;  // for "localhost", signed by itself
+  std::string Client;      // client certificate
+  std::string ClientKey;   // its key, encrypted with ClientKeyPassword
   std::string ClientKeyPassword = "s3cret-Pa55";
-  std::string ClientP12;    // the client certificate and key as PKCS#12, same password
+  std::string ClientP12;  // the client certificate and key as PKCS#12, same password
 };
 
 // What every TLS port answers for GET /xml (with any query), as an SQS service would.
