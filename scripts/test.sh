@@ -22,7 +22,8 @@ stage "local SQS service tests (node)"
 (cd tools/local-sqs && node --test)
 
 stage "g++ build"
-cmake -S . -B build/ci-gcc -DCMAKE_BUILD_TYPE=Release -DBRV_WERROR=ON
+cmake -S . -B build/ci-gcc -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+  -DBRV_WERROR=ON
 cmake --build build/ci-gcc -j"$jobs"
 stage "tests (g++)"
 (cd build/ci-gcc && ctest --output-on-failure -j"$jobs" --timeout 600)
