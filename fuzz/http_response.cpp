@@ -7,8 +7,14 @@
 // The first byte shapes the exchange: its low four bits are the most a read hands out (0: no
 // limit), 0x10 asks with HEAD (no body may follow), 0x20 speaks HTTP/1.0, 0x40 lets the peer
 // stall instead of closing once its bytes are used up (reads then time out).
+//
+// A GET that succeeds with a 2xx status and a counted body must have delivered exactly the
+// bytes its Content-Length announced: a short body is never a success.
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "base/Streams.h"
@@ -34,8 +40,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       else
         http.Get("http://example.test/x", &body);
       // What a caller reads of a successful answer.
-      (void)http.ResponseCode();
-      (void)http.Response().ContentType();
+      const int code = http.ResponseCode();
+      TIdHTTPResponse& response = http.Response();
+      std::string coding = response.TransferEncoding();
+      for (char& c : coding) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      const bool chunked = coding.find("chunked") != std::string::npos;
+      if ((shape & 0x10) == 0 && code / 100 == 2 && code != 204 && !chunked &&
+          response.ContentLength() > 0 &&
+          static_cast<std::int64_t>(body.DataString().size()) != response.ContentLength()) {
+        std::fprintf(stderr, "status %d, Content-Length %lld, body of %zu bytes\n", code,
+                     static_cast<long long>(response.ContentLength()), body.DataString().size());
+        std::abort();
+      }
+      (void)response.ContentType();
       (void)http.Response().CharSet();
       (void)http.Response().KeepAlive();
     } catch (const Exception&) {
