@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -21,6 +23,32 @@ std::uint32_t U32(const std::vector<std::uint8_t>& ABytes, std::size_t AAt) {
   std::uint32_t v;
   std::memcpy(&v, ABytes.data() + AAt, 4);
   return v;
+}
+
+// First in this program: the process-wide initialisation has not run yet.
+TEST(SChannelInitialization, AFailureIsNotRememberedAndTheNextConnectTriesAgain) {
+  const char* configured = std::getenv("BRV_CERT_STORE_MY");
+  const std::string saved = configured != nullptr ? configured : "";
+  char tmpl[] = "/tmp/brv-schannel-store-XXXXXX";
+  ASSERT_NE(::mkdtemp(tmpl), nullptr);
+  const std::string store = tmpl;
+
+  ::setenv("BRV_CERT_STORE_MY", (store + "/not-yet").c_str(), 1);
+  EXPECT_FALSE(SChannelInitialize());
+  EXPECT_EQ(SChannelLastError(), "CertOpenSystemStore(0, 'MY') returns 0");
+  EXPECT_EQ(SChannelConnect(-1, "localhost", tls1_2, nullptr, false, nullptr, nullptr), nullptr);
+  EXPECT_EQ(SChannelLastError(), "CertOpenSystemStore(0, 'MY') returns 0") << "tried again";
+
+  ::mkdir((store + "/not-yet").c_str(), 0700);
+  EXPECT_TRUE(SChannelInitialize());
+  EXPECT_TRUE(SChannelInitialize()) << "once done, done";
+
+  if (configured != nullptr)
+    ::setenv("BRV_CERT_STORE_MY", saved.c_str(), 1);
+  else
+    ::unsetenv("BRV_CERT_STORE_MY");
+  ::rmdir((store + "/not-yet").c_str());
+  ::rmdir(store.c_str());
 }
 
 TEST(SChannelALPNOffer, LaysOutTheNamesInTheApplicationProtocolsStructure) {
