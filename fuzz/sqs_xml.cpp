@@ -1,7 +1,8 @@
 // Cutting values out of the service's XML answers by text search, and decoding the character
 // references of element text. The first byte's low four bits are the length of the element
 // name that follows it; the rest is the answer. Every answer is also searched for the names
-// the SQS client reads.
+// the SQS client reads. Any text escaped the way the service escapes element text comes back
+// unchanged from its element.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -23,6 +24,22 @@ void Search(const std::string& AText, const std::string& ATag) {
   (void)decoded;
 }
 
+// Element text as a service writes it: "&", "<" and ">" as references.
+std::string Escape(const std::string& AText) {
+  std::string out;
+  for (char c : AText) {
+    if (c == '&')
+      out += "&amp;";
+    else if (c == '<')
+      out += "&lt;";
+    else if (c == '>')
+      out += "&gt;";
+    else
+      out += c;
+  }
+  return out;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -41,6 +58,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string decoded = DecodeXMLEntities(text);
   if (decoded.size() > text.size()) {
     std::fprintf(stderr, "decoding grew %zu bytes to %zu\n", text.size(), decoded.size());
+    std::abort();
+  }
+  const std::string document = "<Message><Body>" + Escape(text) + "</Body></Message>";
+  if (GetXMLTagText(document, "Body") != text) {
+    std::fprintf(stderr, "an escaped body did not come back from its element\n");
     std::abort();
   }
   return 0;
