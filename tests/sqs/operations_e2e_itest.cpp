@@ -100,6 +100,7 @@ TEST_P(SQSOperations, MessagesAreSentReceivedHiddenAndDeleted) {
   send.SetMessageBody("order 1 & 2 = \"3\"");
   send.MessageAttributes().AddSQSAttribute("colour", "String", "blue green");
   send.MessageAttributes().AddSQSAttribute("count", "Number", "42");
+  send.MessageAttributes().AddSQSAttribute("blob", "Binary", "AAEC/w==");
   TbrvSQSSendMessageResponse sent;
   ASSERT_TRUE(client->SendMessage(name, send, sent));
   EXPECT_FALSE(sent.MessageId().empty());
@@ -114,7 +115,7 @@ TEST_P(SQSOperations, MessagesAreSentReceivedHiddenAndDeleted) {
   EXPECT_EQ(message->Body(), send.MessageBody());
   EXPECT_EQ(message->MD5OfBody(), sent.MD5OfMessageBody());
   EXPECT_EQ(message->MD5OfMessageAttributes(), sent.MD5OfMessageAttributes());
-  ASSERT_EQ(message->MessageAttributes().Count(), 2);
+  ASSERT_EQ(message->MessageAttributes().Count(), 3);
   const TbrvSQSMessageAttributeItem* colour = message->MessageAttributes().Find("colour");
   ASSERT_NE(colour, nullptr);
   EXPECT_EQ(colour->AttributeType(), "String");
@@ -123,6 +124,10 @@ TEST_P(SQSOperations, MessagesAreSentReceivedHiddenAndDeleted) {
   ASSERT_NE(count, nullptr);
   EXPECT_EQ(count->AttributeType(), "Number");
   EXPECT_EQ(count->AttributeValue(), "42");
+  const TbrvSQSMessageAttributeItem* blob = message->MessageAttributes().Find("blob");
+  ASSERT_NE(blob, nullptr);
+  EXPECT_EQ(blob->AttributeType(), "Binary");
+  EXPECT_EQ(blob->AttributeValue(), "AAEC/w==");
   ASSERT_NE(message->Attributes().Find("ApproximateReceiveCount"), nullptr);
   EXPECT_EQ(message->Attributes().Find("ApproximateReceiveCount")->AttributeValue(), "1");
 

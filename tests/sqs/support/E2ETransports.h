@@ -3,6 +3,7 @@
 // A new engine is one more row here.
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ inline std::vector<TE2ETransport> E2ETransports() {
           {"https_openssl", true, iohOpenSSL, "openssl"},
           {"https_schannel", true, iohSChannel, "schannel"}};
 }
+
+// How a transport appears in test output.
+inline void PrintTo(const TE2ETransport& Transport, std::ostream* Out) { *Out << Transport.Name; }
 
 inline std::string E2ETransportName(const ::testing::TestParamInfo<TE2ETransport>& Info) {
   return Info.param.Name;
