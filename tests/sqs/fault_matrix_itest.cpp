@@ -110,6 +110,10 @@ TEST(SQSFaultMatrix, AStalledServiceEndsTheCallWithATimeOutAndTheNextCallWorks) 
   client.AWSOptions().AccessKey = "AKIDEXAMPLE";
   client.AWSOptions().SecretKey = "wJalrXUtnFEMI/K7MDENG+bPxRfiCYEXAMPLEKEY";
   client.AWSOptions().EndPointURL = service.EndPoint();
+  // Out of the box the client never waits for ever: both limits are finite, and reading
+  // outlasts the longest long-poll wait of the service (20 s).
+  EXPECT_GT(client.GetHTTPClient().ConnectTimeout(), 0);
+  EXPECT_GT(client.GetHTTPClient().ReadTimeout(), 20000);
   client.GetHTTPClient().SetReadTimeout(300);
 
   TStringList queues;
