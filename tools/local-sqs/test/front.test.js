@@ -100,7 +100,7 @@ async function signedRequest(endpoint, params, opts = {}) {
   return send(endpoint, { method, target, headers: sendHeaders, body: opts.mutateBody ? opts.mutateBody(body) : body, ca: opts.ca });
 }
 
-/** An independent signer written from the design's Part 3.2, node:crypto only. */
+/** An independent signer written the way our C++ client signs (host:PORT), node:crypto only. */
 function part32Get(endpoint, reqPath, params, { secretKey = 'test', date = new Date() } = {}) {
   const url = new URL(endpoint);
   const stamp = amzDate(date);
@@ -205,7 +205,7 @@ test('our signed GETs: list, create, send and receive through the queue path, de
     assert.equal(tag(missing.body, 'Code'), 'AWS.SimpleQueueService.NonExistentQueue');
   }));
 
-test('a signer written from the design (Part 3.2) with host:PORT is accepted', () =>
+test('a signer written as our client signs, with host:PORT, is accepted', () =>
   withFront({}, async (ep) => {
     const name = uniqueName('part32');
     const created = await part32Get(ep, '/', [['Action', 'CreateQueue'], ['QueueName', name]]);
