@@ -48,8 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t tag_size = data[0] & 0x0F;
   if (size < 1 + tag_size) return 0;
   const std::string tag(reinterpret_cast<const char*>(data + 1), tag_size);
-  const std::string text(reinterpret_cast<const char*>(data + 1 + tag_size),
-                         size - 1 - tag_size);
+  const std::string text(reinterpret_cast<const char*>(data + 1 + tag_size), size - 1 - tag_size);
   Search(text, tag);
   for (const char* name : {"QueueUrl", "Code", "Message", "Body", "Value", "Name", "Id"})
     Search(text, name);

@@ -70,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t replaced = encoding->Encode(text, bytes);
     std::string again;
     (void)encoding->Decode(bytes.data(), bytes.size(), again);
-    if (replaced == 0 && again != text) Fail(encoding, "decoded text does not survive a round trip");
+    if (replaced == 0 && again != text)
+      Fail(encoding, "decoded text does not survive a round trip");
   }
   // The library's own text is UTF-8 from anywhere: each encoder must take it as it comes.
   const std::string raw(reinterpret_cast<const char*>(data), size);

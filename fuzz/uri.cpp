@@ -24,8 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)uri.URI();
   } catch (const Exception&) {
   }
-  for (auto encode : {&TIdURI::URLEncode, &TIdURI::ParamsEncode, &TIdURI::PathEncode,
-                      &TIdURI::URLDecode}) {
+  for (auto encode :
+       {&TIdURI::URLEncode, &TIdURI::ParamsEncode, &TIdURI::PathEncode, &TIdURI::URLDecode}) {
     try {
       (void)encode(text);
     } catch (const Exception&) {

@@ -26,10 +26,12 @@ std::string Ok(const std::string& ABody) {
 }
 
 // A good exchange on a new connection, for the request after the fault.
-FaultServer::Script Good() { return {S::Read(), S::Send(Ok("ok"))}; }
+FaultServer::Script Good() {
+  return {S::Read(), S::Send(Ok("ok"))};
+}
 
 struct Outcome {
-  std::string error;    // class of the exception, "" when the call returned
+  std::string error;  // class of the exception, "" when the call returned
   std::string message;
 };
 
@@ -66,15 +68,21 @@ std::string HeaderLines(int ACount) {
 }
 
 const Row kRows[] = {
-    {"CloseBeforeTheStatusLine", {S::Read(), S::Close()}, "EIdConnClosedGracefully",
-     "Connection Closed Gracefully.", "server closed"},
+    {"CloseBeforeTheStatusLine",
+     {S::Read(), S::Close()},
+     "EIdConnClosedGracefully",
+     "Connection Closed Gracefully.",
+     "server closed"},
     {"CloseInTheHeaders",
      {S::Read(), S::Send("HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Le"), S::Close()},
-     "EIdHTTPTruncatedResponse", "Connection closed before the end of the response headers",
+     "EIdHTTPTruncatedResponse",
+     "Connection closed before the end of the response headers",
      "server closed"},
     {"CloseInACountedBody",
      {S::Read(), S::Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n<ListQueues"), S::Close()},
-     "EIdHTTPTruncatedResponse", "Connection closed before the whole body was received (11 of 100 bytes)", "server closed"},
+     "EIdHTTPTruncatedResponse",
+     "Connection closed before the whole body was received (11 of 100 bytes)",
+     "server closed"},
     {"CloseInAChunkedBody",
      {S::Read(),
       S::Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n10\r\nabc"),
@@ -84,22 +92,31 @@ const Row kRows[] = {
      "server closed"},
     {"ResetInTheBody",
      {S::Read(), S::Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc"), S::Reset()},
-     "EIdSocketError", "Socket Error # 10054\r\nConnection reset by peer.", "reset"},
+     "EIdSocketError",
+     "Socket Error # 10054\r\nConnection reset by peer.",
+     "reset"},
     // Not an HTTP answer: the status line has no code, so the call fails as an error status
     // whose message is the line the server sent.
     {"GarbageStatusLine",
      {S::Read(), S::Send("SSH-2.0-OpenSSH_9.2p1\r\n\r\nProtocol mismatch.\n"), S::Close()},
-     "EIdHTTPProtocolException", "SSH-2.0-OpenSSH_9.2p1", "server closed"},
+     "EIdHTTPProtocolException",
+     "SSH-2.0-OpenSSH_9.2p1",
+     "server closed"},
     {"MoreThan255HeaderLines",
      {S::Read(), S::Send("HTTP/1.1 200 OK\r\n" + HeaderLines(300) + "Content-Length: 2\r\n\r\nok")},
-     "EIdHTTPMalformedResponse", "The response has more than 255 header lines", "client closed"},
+     "EIdHTTPMalformedResponse",
+     "The response has more than 255 header lines",
+     "client closed"},
     {"ChunkSizeOf2To31",
-     {S::Read(),
-      S::Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n80000000\r\nabc")},
-     "EIdHTTPMalformedResponse", "Chunk size too large: 80000000", "client closed"},
+     {S::Read(), S::Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n80000000\r\nabc")},
+     "EIdHTTPMalformedResponse",
+     "Chunk size too large: 80000000",
+     "client closed"},
     {"HeaderLineOf5MiB",
      {S::Read(), S::Send("HTTP/1.1 200 OK\r\nX-Big: " + std::string(5 << 20, 'a') + "\r\n\r\n")},
-     "EIdReadLnMaxLineLengthExceeded", "Max line length exceeded.", ""},
+     "EIdReadLnMaxLineLengthExceeded",
+     "Max line length exceeded.",
+     ""},
 };
 
 class FaultRow : public ::testing::TestWithParam<Row> {};

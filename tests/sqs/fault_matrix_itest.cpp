@@ -85,9 +85,10 @@ class StallingService {
             "<ListQueuesResponse><ListQueuesResult><QueueUrl>" + EndPoint() +
             "/123456789012/orders</QueueUrl></ListQueuesResult></ListQueuesResponse>";
         const std::string answer =
-            connection == 0 ? "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: 500\r\n\r\n"
-                            : "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " +
-                                  std::to_string(body.size()) + "\r\n\r\n" + body;
+            connection == 0
+                ? "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: 500\r\n\r\n"
+                : "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " +
+                      std::to_string(body.size()) + "\r\n\r\n" + body;
         ::send(conn, answer.data(), answer.size(), MSG_NOSIGNAL);
         const bool closed = WaitForClose(conn);
         if (connection == 0) stalled_closed_ = closed;

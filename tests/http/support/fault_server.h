@@ -20,12 +20,12 @@ namespace brv::faulttest {
 // is removed at exit.
 struct FaultCertificates {
   std::string Dir;
-  std::string CA;            // ca.pem: the root the client trusts
-  std::string Localhost;     // for "localhost" and 127.0.0.1
+  std::string CA;         // ca.pem: the root the client trusts
+  std::string Localhost;  // for "localhost" and 127.0.0.1
   std::string LocalhostKey;
-  std::string OtherName;     // for "other.example" only
+  std::string OtherName;  // for "other.example" only
   std::string OtherNameKey;
-  std::string Error;         // empty when every file was made
+  std::string Error;  // empty when every file was made
   static const FaultCertificates& Get();
 };
 
