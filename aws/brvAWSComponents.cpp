@@ -39,23 +39,37 @@ void TbrvAWSHTTPClient::SetTLSVersion(TwsTLSVersions Version) {
   FHTTP->TLSOptions().Version = Version;
 }
 
-TbrvTCPTLS_Options& TbrvAWSHTTPClient::TLSOptions() { return FHTTP->TLSOptions(); }
+TbrvTCPTLS_Options& TbrvAWSHTTPClient::TLSOptions() {
+  return FHTTP->TLSOptions();
+}
 
-int TbrvAWSHTTPClient::ConnectTimeout() const { return FHTTP->ConnectTimeout(); }
+int TbrvAWSHTTPClient::ConnectTimeout() const {
+  return FHTTP->ConnectTimeout();
+}
 
-void TbrvAWSHTTPClient::SetConnectTimeout(int Value) { FHTTP->SetConnectTimeout(Value); }
+void TbrvAWSHTTPClient::SetConnectTimeout(int Value) {
+  FHTTP->SetConnectTimeout(Value);
+}
 
-int TbrvAWSHTTPClient::ReadTimeout() const { return FHTTP->ReadTimeout(); }
+int TbrvAWSHTTPClient::ReadTimeout() const {
+  return FHTTP->ReadTimeout();
+}
 
-void TbrvAWSHTTPClient::SetReadTimeout(int Value) { FHTTP->SetReadTimeout(Value); }
+void TbrvAWSHTTPClient::SetReadTimeout(int Value) {
+  FHTTP->SetReadTimeout(Value);
+}
 
 void TbrvAWSHTTPClient::SetLogFileName(const std::string& FileName) {
   FHTTP->LogOptions().FileName = FileName;
 }
 
-void TbrvAWSHTTPClient::SetLog(bool Value) { FHTTP->SetLog(Value); }
+void TbrvAWSHTTPClient::SetLog(bool Value) {
+  FHTTP->SetLog(Value);
+}
 
-void TbrvAWSHTTPClient::ClearCustomHeaders() { FHTTP->Request().CustomHeaders().Clear(); }
+void TbrvAWSHTTPClient::ClearCustomHeaders() {
+  FHTTP->Request().CustomHeaders().Clear();
+}
 
 void TbrvAWSHTTPClient::AddCustomHeader(const std::string& Line) {
   FHTTP->Request().CustomHeaders().Add(Line);
@@ -65,7 +79,9 @@ void TbrvAWSHTTPClient::SetContentType(const std::string& Value) {
   FHTTP->Request().SetContentType(Value);
 }
 
-void TbrvAWSHTTPClient::SetAccept(const std::string& Value) { FHTTP->Request().SetAccept(Value); }
+void TbrvAWSHTTPClient::SetAccept(const std::string& Value) {
+  FHTTP->Request().SetAccept(Value);
+}
 
 void TbrvAWSHTTPClient::Get(const std::string& aURL, TStream& aResponseContent) {
   FHTTP->Get(aURL, &aResponseContent);

@@ -75,8 +75,8 @@ void BM_SendReceiveDelete(benchmark::State& state) {
   const double cpu = ProcessCPUSeconds() - cpu_before;
   client.DeleteQueue(queue);
   if (cycles == 0) return;
-  state.counters["cycles_per_s"] = benchmark::Counter(static_cast<double>(cycles),
-                                                      benchmark::Counter::kIsRate);
+  state.counters["cycles_per_s"] =
+      benchmark::Counter(static_cast<double>(cycles), benchmark::Counter::kIsRate);
   state.counters["requests"] = static_cast<double>(requests);
   state.counters["process_cpu_us_per_request"] = cpu / static_cast<double>(requests) * 1e6;
 }

@@ -20,8 +20,8 @@ namespace {
 // --- the command table ---
 
 struct TOptionSpec {
-  const char* Name;     // without the leading "--"
-  const char* Value;    // what the value is called in help, or nullptr for a switch
+  const char* Name;   // without the leading "--"
+  const char* Value;  // what the value is called in help, or nullptr for a switch
   bool Required;
   bool Repeatable;
   const char* Help;
@@ -100,8 +100,8 @@ int ParseInteger(const std::string& Option, const std::string& Text, int Low, in
     used = 0;
   }
   if (used == 0 || used != Text.size() || value < Low || value > High)
-    throw TUsageError{"--" + Option + " needs a whole number from " + std::to_string(Low) +
-                      " to " + std::to_string(High) + ", got \"" + Text + "\""};
+    throw TUsageError{"--" + Option + " needs a whole number from " + std::to_string(Low) + " to " +
+                      std::to_string(High) + ", got \"" + Text + "\""};
   return static_cast<int>(value);
 }
 
@@ -195,8 +195,7 @@ class TCommandRun {
     PrintPair("MD5OfMessageBody", response.MD5OfMessageBody());
     if (!response.MD5OfMessageAttributes().empty())
       PrintPair("MD5OfMessageAttributes", response.MD5OfMessageAttributes());
-    if (!response.SequenceNumber().empty())
-      PrintPair("SequenceNumber", response.SequenceNumber());
+    if (!response.SequenceNumber().empty()) PrintPair("SequenceNumber", response.SequenceNumber());
     return sqsExitSuccess;
   }
 
@@ -489,14 +488,26 @@ const std::vector<TCommandSpec>& Commands() {
         {"tag", "KEY=VALUE", false, true, "a tag of the new queue"}},
        "the URL of the queue",
        &TCommandRun::CreateQueue},
-      {"get-queue-url", "print the URL of a queue", {kQueueName}, "the URL of the queue",
+      {"get-queue-url",
+       "print the URL of a queue",
+       {kQueueName},
+       "the URL of the queue",
        &TCommandRun::GetQueueUrl},
-      {"delete-queue", "delete a queue and its messages", {kQueueName}, "nothing",
+      {"delete-queue",
+       "delete a queue and its messages",
+       {kQueueName},
+       "nothing",
        &TCommandRun::DeleteQueue},
-      {"purge-queue", "delete every message of a queue", {kQueueName}, "nothing",
+      {"purge-queue",
+       "delete every message of a queue",
+       {kQueueName},
+       "nothing",
        &TCommandRun::PurgeQueue},
-      {"get-queue-attributes", "print every attribute of a queue", {kQueueName},
-       "one NAME=VALUE line per attribute", &TCommandRun::GetQueueAttributes},
+      {"get-queue-attributes",
+       "print every attribute of a queue",
+       {kQueueName},
+       "one NAME=VALUE line per attribute",
+       &TCommandRun::GetQueueAttributes},
       {"set-queue-attributes",
        "change attributes of a queue",
        {kQueueName,
@@ -554,8 +565,7 @@ const std::vector<TCommandSpec>& Commands() {
        &TCommandRun::DeleteMessage},
       {"delete-message-batch",
        "delete several received messages, ten per request",
-       {kQueueName,
-        {"entry", "ID=HANDLE", true, true, "a receipt handle and its id in the batch"}},
+       {kQueueName, {"entry", "ID=HANDLE", true, true, "a receipt handle and its id in the batch"}},
        "nothing",
        &TCommandRun::DeleteMessageBatch},
       {"change-message-visibility",
@@ -572,8 +582,11 @@ const std::vector<TCommandSpec>& Commands() {
         {"visibility-timeout", "SECONDS", true, false, "for every entry"}},
        "the ids of the entries the service answered for, one per line",
        &TCommandRun::ChangeMessageVisibilityBatch},
-      {"list-queue-tags", "print the tags of a queue", {kQueueName},
-       "one KEY=VALUE line per tag", &TCommandRun::ListQueueTags},
+      {"list-queue-tags",
+       "print the tags of a queue",
+       {kQueueName},
+       "one KEY=VALUE line per tag",
+       &TCommandRun::ListQueueTags},
       {"tag-queue",
        "add or change tags of a queue",
        {kQueueName, {"tag", "KEY=VALUE", true, true, "a tag"}},
@@ -646,8 +659,8 @@ std::string Wrap(const std::string& Text, size_t Start, size_t Indent = kHelpCol
 // "  NAME" padded to the help column (or on a line of its own when longer), then the text.
 std::string HelpEntry(const std::string& Name, const std::string& Text) {
   std::string line = "  " + Name;
-  if (line.size() < kHelpColumn) return line + std::string(kHelpColumn - line.size(), ' ') +
-                                        Wrap(Text, kHelpColumn);
+  if (line.size() < kHelpColumn)
+    return line + std::string(kHelpColumn - line.size(), ' ') + Wrap(Text, kHelpColumn);
   return line + "\n" + std::string(kHelpColumn, ' ') + Wrap(Text, kHelpColumn);
 }
 
@@ -707,7 +720,8 @@ void PrintCommandHelp(const TCommandSpec& Command, std::ostream& Out) {
   summary[0] = static_cast<char>(summary[0] - 'a' + 'A');
   Out << " [COMMAND OPTIONS]\n\n" << summary << ".\n\nCommand options:\n";
   for (const TOptionSpec& option : Command.Options) Out << OptionLine(option);
-  Out << "\n" << Wrap(std::string("Prints: ") + Command.Output + ".", 0, 0) << "\n"
+  Out << "\n"
+      << Wrap(std::string("Prints: ") + Command.Output + ".", 0, 0) << "\n"
       << "Every option of \"sqs --help\" (--region, --endpoint-url, ...) applies as well.\n";
 }
 
@@ -785,10 +799,18 @@ std::string EscapeOutputValue(const std::string& Value) {
   for (const char ch : Value) {
     const auto c = static_cast<unsigned char>(ch);
     switch (ch) {
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20 || c == 0x7F) {
           out += "\\x";

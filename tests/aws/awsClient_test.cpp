@@ -242,9 +242,9 @@ TEST_F(AWSClient, URLsBeyondTheLimitGoOutAsASignedFormPost) {
   EXPECT_EQ(post.SignedPayload, post.Body);
   EXPECT_EQ(seams.SignedMethods, (std::vector<std::string>{"GET", "POST", "POST"}));
   EXPECT_EQ(post.ContentType, "application/x-www-form-urlencoded; charset=utf-8");
-  EXPECT_EQ(post.Headers, (std::vector<std::string>{
-                              "X-Amz-Date:20240305T101112Z",
-                              TRecordingSeams::AuthorizationFor(seams.SignedWith[1], 2)}));
+  EXPECT_EQ(post.Headers,
+            (std::vector<std::string>{"X-Amz-Date:20240305T101112Z",
+                                      TRecordingSeams::AuthorizationFor(seams.SignedWith[1], 2)}));
 }
 
 TEST_F(AWSClient, PostURLSendsTheQueryAsTheBodyAndHonoursTheGate) {

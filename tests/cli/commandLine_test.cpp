@@ -20,17 +20,26 @@ namespace {
 using testing::RunSQS;
 using testing::TSQSRun;
 
-const std::vector<std::string> kCommands = {
-    "list-queues",          "create-queue",
-    "get-queue-url",        "delete-queue",
-    "purge-queue",          "get-queue-attributes",
-    "set-queue-attributes", "send-message",
-    "send-message-batch",   "receive-message",
-    "delete-message",       "delete-message-batch",
-    "change-message-visibility", "change-message-visibility-batch",
-    "list-queue-tags",      "tag-queue",
-    "untag-queue",          "add-permission",
-    "remove-permission",    "list-dead-letter-source-queues"};
+const std::vector<std::string> kCommands = {"list-queues",
+                                            "create-queue",
+                                            "get-queue-url",
+                                            "delete-queue",
+                                            "purge-queue",
+                                            "get-queue-attributes",
+                                            "set-queue-attributes",
+                                            "send-message",
+                                            "send-message-batch",
+                                            "receive-message",
+                                            "delete-message",
+                                            "delete-message-batch",
+                                            "change-message-visibility",
+                                            "change-message-visibility-batch",
+                                            "list-queue-tags",
+                                            "tag-queue",
+                                            "untag-queue",
+                                            "add-permission",
+                                            "remove-permission",
+                                            "list-dead-letter-source-queues"};
 
 // The environment of a user who has set up credentials and a region.
 const std::map<std::string, std::string> kUser = {
@@ -72,33 +81,46 @@ TEST(SQSCommandLine, UsageErrorsExitWithTwoAndSayWhatIsWrong) {
       {{"--queue-name", "q", "get-queue-url"}, kUser, "unknown option --queue-name"},
       {{"get-queue-url"}, kUser, "get-queue-url needs --queue-name"},
       {{"get-queue-url", "--queue-name"}, kUser, "--queue-name needs a value (NAME)"},
-      {{"get-queue-url", "--queue-name", "a", "--queue-name", "b"}, kUser,
+      {{"get-queue-url", "--queue-name", "a", "--queue-name", "b"},
+       kUser,
        "--queue-name is given more than once"},
       {{"get-queue-url", "--queue-name", "a", "b"}, kUser, "unexpected argument \"b\""},
       {{"--no-verify-ssl=yes", "list-queues"}, kUser, "--no-verify-ssl takes no value"},
-      {{"receive-message", "--queue-name", "q", "--max-number-of-messages", "11"}, kUser,
+      {{"receive-message", "--queue-name", "q", "--max-number-of-messages", "11"},
+       kUser,
        "--max-number-of-messages needs a whole number from 1 to 10, got \"11\""},
-      {{"receive-message", "--queue-name", "q", "--wait-time-seconds", "2s"}, kUser,
+      {{"receive-message", "--queue-name", "q", "--wait-time-seconds", "2s"},
+       kUser,
        "--wait-time-seconds needs a whole number from 0 to 20, got \"2s\""},
-      {{"receive-message", "--queue-name", "q", "--attribute-name", "Everything"}, kUser,
+      {{"receive-message", "--queue-name", "q", "--attribute-name", "Everything"},
+       kUser,
        "--attribute-name: no attribute is called \"Everything\""},
-      {{"tag-queue", "--queue-name", "q", "--tag", "novalue"}, kUser,
+      {{"tag-queue", "--queue-name", "q", "--tag", "novalue"},
+       kUser,
        "--tag needs NAME=VALUE, got \"novalue\""},
-      {{"send-message", "--queue-name", "q"}, kUser,
+      {{"send-message", "--queue-name", "q"},
+       kUser,
        "send-message needs either --message-body or --message-body-file"},
       {{"send-message", "--queue-name", "q", "--message-body", "a", "--message-body-file", "f"},
-       kUser, "send-message needs either --message-body or --message-body-file"},
-      {{"send-message", "--queue-name", "q", "--message-body-file", "/nonexistent/body"}, kUser,
+       kUser,
+       "send-message needs either --message-body or --message-body-file"},
+      {{"send-message", "--queue-name", "q", "--message-body-file", "/nonexistent/body"},
+       kUser,
        "cannot read /nonexistent/body"},
-      {{"send-message-batch", "--queue-name", "q", "--entry", "a=1", "--entry", "a=2"}, kUser,
+      {{"send-message-batch", "--queue-name", "q", "--entry", "a=1", "--entry", "a=2"},
+       kUser,
        "--entry id \"a\" repeats"},
-      {{"list-queues", "--tls-engine", "gnutls"}, kUser,
+      {{"list-queues", "--tls-engine", "gnutls"},
+       kUser,
        "--tls-engine is openssl or schannel, not \"gnutls\""},
-      {{"list-queues", "--read-timeout", "-1"}, kUser,
+      {{"list-queues", "--read-timeout", "-1"},
+       kUser,
        "--read-timeout needs a whole number from 0 to 86400, got \"-1\""},
-      {{"list-queues"}, {{"AWS_REGION", "us-east-1"}},
+      {{"list-queues"},
+       {{"AWS_REGION", "us-east-1"}},
        "no credentials: set AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY"},
-      {{"list-queues"}, {{"AWS_ACCESS_KEY_ID", "a"}, {"AWS_SECRET_ACCESS_KEY", "b"}},
+      {{"list-queues"},
+       {{"AWS_ACCESS_KEY_ID", "a"}, {"AWS_SECRET_ACCESS_KEY", "b"}},
        "no region: give --region or set AWS_REGION or AWS_DEFAULT_REGION"},
   };
   for (const TCase& c : cases) {
@@ -127,8 +149,8 @@ TEST(SQSCommandLine, NoAnswerExitsWithThree) {
   EXPECT_EQ(refused.Out, "");
   EXPECT_EQ(refused.Err, "sqs: Socket Error # 10061\nConnection refused.\n");
 
-  const TSQSRun unknown = RunSQS({"list-queues", "--endpoint-url", "https://no-such-host.invalid"},
-                                 kUser);
+  const TSQSRun unknown =
+      RunSQS({"list-queues", "--endpoint-url", "https://no-such-host.invalid"}, kUser);
   EXPECT_EQ(unknown.Status, 3);
   EXPECT_NE(unknown.Err.find("11001"), std::string::npos) << unknown.Err;
 

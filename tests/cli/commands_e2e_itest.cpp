@@ -72,8 +72,8 @@ class SQSCommands : public ::testing::TestWithParam<TE2ETransport> {
     const TLocalSQSService& service = *service_;
     std::vector<std::string> options = {"--endpoint-url", EndPoint(service)};
     if (GetParam().TLS)
-      options.insert(options.end(), {"--ca-bundle", service.CA(), "--tls-engine",
-                                     GetParam().EngineName});
+      options.insert(options.end(),
+                     {"--ca-bundle", service.CA(), "--tls-engine", GetParam().EngineName});
     Args.insert(Args.end(), options.begin(), options.end());
     Environment.insert({{"AWS_ACCESS_KEY_ID", "test"},
                         {"AWS_SECRET_ACCESS_KEY", "test"},
@@ -97,11 +97,10 @@ class SQSCommands : public ::testing::TestWithParam<TE2ETransport> {
                                     const std::string& VisibilityTimeout = "0") {
     std::vector<TMessage> all;
     for (int empty = 0; all.size() < Count && empty < 3;) {
-      const auto messages = Messages(Ok({"receive-message", "--queue-name", Queue,
-                                         "--max-number-of-messages", "10", "--wait-time-seconds",
-                                         "1", "--visibility-timeout", VisibilityTimeout,
-                                         "--attribute-name", "All", "--message-attribute-name",
-                                         "All"}));
+      const auto messages =
+          Messages(Ok({"receive-message", "--queue-name", Queue, "--max-number-of-messages", "10",
+                       "--wait-time-seconds", "1", "--visibility-timeout", VisibilityTimeout,
+                       "--attribute-name", "All", "--message-attribute-name", "All"}));
       empty = messages.empty() ? empty + 1 : 0;
       all.insert(all.end(), messages.begin(), messages.end());
     }
@@ -127,8 +126,8 @@ TEST_P(SQSCommands, QueuesAreCreatedConfiguredTaggedAndDeleted) {
   EXPECT_TRUE(Contains(OutputLines(Ok({"list-queues"})), url));
 
   EXPECT_EQ(Attribute(name, "VisibilityTimeout"), "45");
-  EXPECT_EQ(Ok({"set-queue-attributes", "--queue-name", name, "--attribute",
-                "VisibilityTimeout=60", "--attribute", "DelaySeconds=1"}),
+  EXPECT_EQ(Ok({"set-queue-attributes", "--queue-name", name, "--attribute", "VisibilityTimeout=60",
+                "--attribute", "DelaySeconds=1"}),
             "");
   EXPECT_EQ(Attribute(name, "VisibilityTimeout"), "60");
   EXPECT_EQ(Attribute(name, "DelaySeconds"), "1");
@@ -150,9 +149,9 @@ TEST_P(SQSCommands, QueuesAreCreatedConfiguredTaggedAndDeleted) {
 TEST_P(SQSCommands, MessagesAreSentReceivedHiddenAndDeleted) {
   const std::string name = UniqueName("cli-messages");
   Ok({"create-queue", "--queue-name", name});
-  const auto sent = AsMap(Ok({"send-message", "--queue-name", name, "--message-body",
-                              "order 1 & 2 = \"3\"", "--message-attribute", "colour=blue green",
-                              "--message-attribute", "count:Number=42"}));
+  const auto sent = AsMap(
+      Ok({"send-message", "--queue-name", name, "--message-body", "order 1 & 2 = \"3\"",
+          "--message-attribute", "colour=blue green", "--message-attribute", "count:Number=42"}));
   ASSERT_EQ(sent.count("MessageId"), 1u);
   EXPECT_EQ(sent.at("MD5OfMessageBody").size(), 32u);
   EXPECT_EQ(sent.at("MD5OfMessageAttributes").size(), 32u);
@@ -257,16 +256,28 @@ TEST_P(SQSCommands, PermissionsAndDeadLetterSources) {
 // would read as a reference.)
 std::string RandomText(std::mt19937& Random, int Length) {
   std::string out;
-  auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(Random); };
+  auto pick = [&](int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(Random);
+  };
   for (int i = 0; i < Length; ++i) {
     static const char specials[] = "&=+%# \r\n\t\"'<>;/?~*-";
     char32_t c;
     switch (pick(0, 4)) {
-      case 0: c = static_cast<unsigned char>(specials[pick(0, sizeof specials - 2)]); break;
-      case 1: c = static_cast<char32_t>(pick(0x20, 0x7E)); break;
-      case 2: c = static_cast<char32_t>(pick(0x80, 0xD7FF)); break;
-      case 3: c = static_cast<char32_t>(pick(0xE000, 0xFFFD)); break;
-      default: c = static_cast<char32_t>(pick(0x10000, 0x10FFFF)); break;
+      case 0:
+        c = static_cast<unsigned char>(specials[pick(0, sizeof specials - 2)]);
+        break;
+      case 1:
+        c = static_cast<char32_t>(pick(0x20, 0x7E));
+        break;
+      case 2:
+        c = static_cast<char32_t>(pick(0x80, 0xD7FF));
+        break;
+      case 3:
+        c = static_cast<char32_t>(pick(0xE000, 0xFFFD));
+        break;
+      default:
+        c = static_cast<char32_t>(pick(0x10000, 0x10FFFF));
+        break;
     }
     if (!out.empty() && out.back() == '&' && (std::isalpha(static_cast<int>(c)) || c == '#'))
       out += ' ';
@@ -293,9 +304,9 @@ TEST_P(SQSCommands, TextsAndLargeBodiesComeBackByteExact) {
   const std::string name = UniqueName("cli-texts");
   Ok({"create-queue", "--queue-name", name});
   std::mt19937 random(20240608);
-  std::vector<std::string> texts = {
-      "a & b = c + d % e # f", "line one\r\nline two\n", " {\"json\": \"with \\\"quotes\\\"\"} ",
-      "--looks-like-an-option", "back\\slash \\n not a line feed"};
+  std::vector<std::string> texts = {"a & b = c + d % e # f", "line one\r\nline two\n",
+                                    " {\"json\": \"with \\\"quotes\\\"\"} ",
+                                    "--looks-like-an-option", "back\\slash \\n not a line feed"};
   for (int i = 0; i < 6; ++i) texts.push_back(RandomText(random, 120));
   std::map<std::string, std::string> sent;  // message id -> text
   for (const std::string& text : texts) {
@@ -342,10 +353,12 @@ TEST_P(SQSCommands, TheEnvironmentConfiguresEverything) {
   const std::string token = "FwoGZXIvYXdzEJr//////////token+with/odd=chars";
   TLocalSQSService service({true, {"--session-token", token}});
   ASSERT_TRUE(service.Ready()) << service.Failure();
-  std::map<std::string, std::string> environment = {
-      {"AWS_ACCESS_KEY_ID", "test"},         {"AWS_SECRET_ACCESS_KEY", "test"},
-      {"AWS_SESSION_TOKEN", token},          {"AWS_REGION", service.Region()},
-      {"AWS_ENDPOINT_URL_SQS", EndPoint(service)}, {"AWS_CA_BUNDLE", service.CA()}};
+  std::map<std::string, std::string> environment = {{"AWS_ACCESS_KEY_ID", "test"},
+                                                    {"AWS_SECRET_ACCESS_KEY", "test"},
+                                                    {"AWS_SESSION_TOKEN", token},
+                                                    {"AWS_REGION", service.Region()},
+                                                    {"AWS_ENDPOINT_URL_SQS", EndPoint(service)},
+                                                    {"AWS_CA_BUNDLE", service.CA()}};
   const std::vector<std::string> engine = {"--tls-engine", GetParam().EngineName};
   const std::string name = UniqueName("cli-env");
   std::vector<std::string> create = {"create-queue", "--queue-name", name};
@@ -361,17 +374,16 @@ TEST_P(SQSCommands, TheEnvironmentConfiguresEverything) {
   EXPECT_EQ(run.Err.rfind("InvalidClientTokenId: ", 0), 0u) << run.Err;
   environment["AWS_SESSION_TOKEN"] = token;
   environment["AWS_REGION"] = "eu-west-1";  // the service refuses another region's scope
-  run = RunSQS({"list-queues", "--region", service.Region(), "--tls-engine",
-                GetParam().EngineName},
+  run = RunSQS({"list-queues", "--region", service.Region(), "--tls-engine", GetParam().EngineName},
                environment);
   EXPECT_EQ(run.Status, 0) << run.Err;
 }
 
 TEST_P(SQSCommands, AnUntrustedCertificateIsRefusedUnlessVerificationIsOff) {
   if (!GetParam().TLS) GTEST_SKIP() << "no certificate on plain HTTP";
-  const std::map<std::string, std::string> environment = {
-      {"AWS_ACCESS_KEY_ID", "test"}, {"AWS_SECRET_ACCESS_KEY", "test"},
-      {"AWS_REGION", service_->Region()}};
+  const std::map<std::string, std::string> environment = {{"AWS_ACCESS_KEY_ID", "test"},
+                                                          {"AWS_SECRET_ACCESS_KEY", "test"},
+                                                          {"AWS_REGION", service_->Region()}};
   const std::vector<std::string> args = {"list-queues", "--endpoint-url", service_->HTTPS(),
                                          "--tls-engine", GetParam().EngineName};
   const TSQSRun refused = RunSQS(args, environment);

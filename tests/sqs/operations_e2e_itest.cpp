@@ -226,10 +226,9 @@ TEST_P(SQSOperations, PermissionsAndDeadLetterSources) {
   ASSERT_TRUE(client->ListDeadLetterSourceQueues(dead, sources));
   EXPECT_EQ(sources.Count(), 0);
   TbrvSQSAttributes redrive;
-  redrive.AddSQSAttribute(sqsatRedrivePolicy,
-                          "{\"deadLetterTargetArn\":\"" +
-                              QueueAttribute(*client, dead, "QueueArn") +
-                              "\",\"maxReceiveCount\":\"3\"}");
+  redrive.AddSQSAttribute(sqsatRedrivePolicy, "{\"deadLetterTargetArn\":\"" +
+                                                  QueueAttribute(*client, dead, "QueueArn") +
+                                                  "\",\"maxReceiveCount\":\"3\"}");
   ASSERT_TRUE(client->SetQueueAttributes(source, redrive));
   ASSERT_TRUE(client->ListDeadLetterSourceQueues(dead, sources));
   EXPECT_EQ(Lines(sources), std::vector<std::string>{source_url});
@@ -262,8 +261,7 @@ TEST_P(SQSOperations, AWrongSecretIsRefusedAsASignatureMismatch) {
   ASSERT_EQ(errors.size(), 2u);
   for (const auto& error : errors) {
     EXPECT_EQ(error.Code, "SignatureDoesNotMatch");
-    EXPECT_EQ(error.Description.rfind("The request signature we calculated does not match", 0),
-              0u);
+    EXPECT_EQ(error.Description.rfind("The request signature we calculated does not match", 0), 0u);
   }
   errors.clear();
 }

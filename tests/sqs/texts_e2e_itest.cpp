@@ -61,10 +61,18 @@ class TTextGenerator {
           code = static_cast<unsigned char>(specials[Int(0, sizeof specials - 2)]);
           break;
         }
-        case 1: code = static_cast<char32_t>(Int(0x20, 0x7E)); break;
-        case 2: code = static_cast<char32_t>(Int(0x80, 0x7FF)); break;
-        case 3: code = static_cast<char32_t>(Int(0x800, 0xFFFD)); break;
-        default: code = static_cast<char32_t>(Int(0x10000, 0x10FFFF)); break;
+        case 1:
+          code = static_cast<char32_t>(Int(0x20, 0x7E));
+          break;
+        case 2:
+          code = static_cast<char32_t>(Int(0x80, 0x7FF));
+          break;
+        case 3:
+          code = static_cast<char32_t>(Int(0x800, 0xFFFD));
+          break;
+        default:
+          code = static_cast<char32_t>(Int(0x10000, 0x10FFFF));
+          break;
       }
       if (code >= 0xD800 && code <= 0xDFFF) code = 0xE000 + (code - 0xD800);
       // An '&' followed by a letter or '#' would come back from the service as a reference.
@@ -83,8 +91,8 @@ class TTextGenerator {
 
 // A body of exactly Size bytes cycling through characters of one to four bytes.
 std::string BodyOfSize(size_t Size) {
-  static const char32_t cycle[] = {'a', U'\u00E9', U'\u20AC', U'\U0001F600', '&', ' ', '=',
-                                   '+', '%',      '#',      '\r',           '\n', '"', U'\u65E5'};
+  static const char32_t cycle[] = {'a', U'\u00E9', U'\u20AC', U'\U0001F600', '&',  ' ', '=',
+                                   '+', '%',       '#',       '\r',          '\n', '"', U'\u65E5'};
   std::string out;
   out.reserve(Size);
   for (size_t i = 0; out.size() + 4 <= Size; ++i) AppendUTF8(out, cycle[i % std::size(cycle)]);

@@ -27,7 +27,9 @@ inline std::vector<TE2ETransport> E2ETransports() {
 }
 
 // How a transport appears in test output.
-inline void PrintTo(const TE2ETransport& Transport, std::ostream* Out) { *Out << Transport.Name; }
+inline void PrintTo(const TE2ETransport& Transport, std::ostream* Out) {
+  *Out << Transport.Name;
+}
 
 inline std::string E2ETransportName(const ::testing::TestParamInfo<TE2ETransport>& Info) {
   return Info.param.Name;

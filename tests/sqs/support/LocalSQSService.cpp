@@ -35,13 +35,19 @@ bool WaitForExit(pid_t Pid, std::chrono::milliseconds Timeout) {
 
 }  // namespace
 
-std::string LocalSQSCertificateDir() { return std::string(BRV_BINARY_DIR) + "/local-sqs-certs"; }
+std::string LocalSQSCertificateDir() {
+  return std::string(BRV_BINARY_DIR) + "/local-sqs-certs";
+}
 
 TLocalSQSService::TLocalSQSService() : TLocalSQSService(TOptions{}) {}
 
-TLocalSQSService::TLocalSQSService(const TOptions& Options) { Start(Options); }
+TLocalSQSService::TLocalSQSService(const TOptions& Options) {
+  Start(Options);
+}
 
-TLocalSQSService::~TLocalSQSService() { Stop(); }
+TLocalSQSService::~TLocalSQSService() {
+  Stop();
+}
 
 void TLocalSQSService::Start(const TOptions& Options) {
   int out_fds[2];
@@ -56,9 +62,8 @@ void TLocalSQSService::Start(const TOptions& Options) {
     close(out_fds[1]);
     return;
   }
-  std::vector<std::string> args = {"/bin/bash",
-                                   std::string(BRV_SOURCE_DIR) + "/tools/local-sqs/start.sh",
-                                   "--exit-with-stdin"};
+  std::vector<std::string> args = {
+      "/bin/bash", std::string(BRV_SOURCE_DIR) + "/tools/local-sqs/start.sh", "--exit-with-stdin"};
   if (Options.TLS) {
     args.push_back("--certs");
     args.push_back(LocalSQSCertificateDir());

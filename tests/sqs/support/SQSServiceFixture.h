@@ -74,7 +74,9 @@ class SQSServiceTest : public ::testing::TestWithParam<TE2ETransport> {
     client->GetHTTPClient().TLSOptions().RootCertFile = Of.CA();
     client->GetHTTPClient().TLSOptions().IOHandler = GetParam().Engine;
     client->OnSQSError = [this](TObject*, const std::string& Code, const std::string& Description,
-                                const std::string&) { errors.push_back({Code, Description}); };
+                                const std::string&) {
+      errors.push_back({Code, Description});
+    };
     return client;
   }
 
