@@ -13,6 +13,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
 
@@ -57,19 +58,31 @@ void BM_SendReceiveDelete(benchmark::State& state) {
   }
 
   const brv::TbrvSQSReceiveMessageRequest receive;  // one message, no wait
+  using Clock = std::chrono::steady_clock;
+  // Wall-clock time spent in each kind of call, to show where a cycle's time goes.
+  Clock::duration sending{}, receiving{}, deleting{};
+  int64_t receives = 0;
   const double cpu_before = ProcessCPUSeconds();
   int64_t cycles = 0, requests = 0;
   for (auto _ : state) {
     ++requests;
+    auto start = Clock::now();
     if (!client.SendMessage(queue, "benchmark message " + std::to_string(cycles), 0)) break;
+    sending += Clock::now() - start;
     brv::TbrvSQSReceiveMessageResponses messages;
     while (messages.Count() == 0) {
       ++requests;
-      if (!client.ReceiveMessage(queue, receive, messages)) break;
+      ++receives;
+      start = Clock::now();
+      const bool received = client.ReceiveMessage(queue, receive, messages);
+      receiving += Clock::now() - start;
+      if (!received) break;
     }
     ++requests;
+    start = Clock::now();
     if (messages.Count() == 0 || !client.DeleteMessage(queue, messages.Items(0)->ReceiptHandle()))
       break;
+    deleting += Clock::now() - start;
     ++cycles;
   }
   const double cpu = ProcessCPUSeconds() - cpu_before;
@@ -79,6 +92,12 @@ void BM_SendReceiveDelete(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(cycles), benchmark::Counter::kIsRate);
   state.counters["requests"] = static_cast<double>(requests);
   state.counters["process_cpu_us_per_request"] = cpu / static_cast<double>(requests) * 1e6;
+  const auto mean_ms = [](Clock::duration total, int64_t count) {
+    return std::chrono::duration<double, std::milli>(total).count() / static_cast<double>(count);
+  };
+  state.counters["send_ms"] = mean_ms(sending, cycles);
+  state.counters["receive_ms"] = mean_ms(receiving, receives);
+  state.counters["delete_ms"] = mean_ms(deleting, cycles);
 }
 
 BENCHMARK(BM_SendReceiveDelete)->Iterations(1000)->Unit(benchmark::kMillisecond)->UseRealTime();

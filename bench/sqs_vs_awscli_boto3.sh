@@ -124,16 +124,24 @@ def cpu():
 client = boto3.client("sqs", endpoint_url=endpoint, region_name="us-east-1",
                       aws_access_key_id="test", aws_secret_access_key="test")
 url = client.create_queue(QueueName=f"bench-boto3-{os.getpid()}")["QueueUrl"]
-requests = 0
+requests = receives = 0
+sending = receiving = deleting = 0.0
 cpu_before, start = cpu(), time.perf_counter()
 for i in range(cycles):
+    t = time.perf_counter()
     client.send_message(QueueUrl=url, MessageBody=f"benchmark message {i}")
+    sending += time.perf_counter() - t
     requests += 1
     messages = []
     while not messages:
+        t = time.perf_counter()
         messages = client.receive_message(QueueUrl=url, MaxNumberOfMessages=1).get("Messages", [])
+        receiving += time.perf_counter() - t
         requests += 1
+        receives += 1
+    t = time.perf_counter()
     client.delete_message(QueueUrl=url, ReceiptHandle=messages[0]["ReceiptHandle"])
+    deleting += time.perf_counter() - t
     requests += 1
 wall, used = time.perf_counter() - start, cpu() - cpu_before
 client.delete_queue(QueueUrl=url)
@@ -142,9 +150,13 @@ ours_rate = ours["cycles_per_s"]
 ours_cpu = ours["process_cpu_us_per_request"]
 boto_rate = cycles / wall
 boto_cpu = used / requests * 1e6
-print(f"{'':7} {'cycles/s':>9} {'requests':>9} {'cpu/request':>12}")
-print(f"{'ours':7} {ours_rate:9.1f} {int(ours['requests']):9d} {ours_cpu:10.1f}us")
-print(f"{'boto3':7} {boto_rate:9.1f} {requests:9d} {boto_cpu:10.1f}us")
+print(f"{'':7} {'cycles/s':>9} {'requests':>9} {'cpu/request':>12}"
+      f" {'send':>8} {'receive':>8} {'delete':>8}  (mean wall per call)")
+print(f"{'ours':7} {ours_rate:9.1f} {int(ours['requests']):9d} {ours_cpu:10.1f}us"
+      f" {ours['send_ms']:6.2f}ms {ours['receive_ms']:6.2f}ms {ours['delete_ms']:6.2f}ms")
+print(f"{'boto3':7} {boto_rate:9.1f} {requests:9d} {boto_cpu:10.1f}us"
+      f" {sending / cycles * 1e3:6.2f}ms {receiving / receives * 1e3:6.2f}ms"
+      f" {deleting / cycles * 1e3:6.2f}ms")
 print(f"ours/boto3: {ours_rate / boto_rate:.2f}x the cycle rate, "
       f"{boto_cpu / ours_cpu:.1f}x less CPU per request")
 PY
