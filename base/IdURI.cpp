@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "base/UTF8.h"
+
 namespace brv {
 
 namespace {
@@ -74,8 +76,12 @@ TUtf8Char DecodeRaw(const std::string& s, std::size_t i) {
   return ch;
 }
 
-bool IsHighSurrogate(char32_t cp) { return cp >= 0xD800 && cp <= 0xDBFF; }
-bool IsLowSurrogate(char32_t cp) { return cp >= 0xDC00 && cp <= 0xDFFF; }
+bool IsHighSurrogate(char32_t cp) {
+  return cp >= 0xD800 && cp <= 0xDBFF;
+}
+bool IsLowSurrogate(char32_t cp) {
+  return cp >= 0xDC00 && cp <= 0xDFFF;
+}
 
 // The character at the 0-based index i, with a surrogate pair written as two encoded
 // surrogates joined into one character. An unpaired surrogate raises the out-of-range
@@ -107,24 +113,6 @@ TUtf8Char CharAt(const std::string& s, std::size_t i) {
   return ch;
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 // Decodes bytes as UTF-8 text: every ill-formed sequence and every surrogate becomes U+FFFD.
 std::string SanitizeUtf8(const std::string& bytes) {
   std::string out;
@@ -133,7 +121,7 @@ std::string SanitizeUtf8(const std::string& bytes) {
   while (i < bytes.size()) {
     const TUtf8Char ch = DecodeRaw(bytes, i);
     if (!ch.Valid) {
-      AppendUtf8(out, 0xFFFD);
+      AppendUTF8(out, 0xFFFD);
       i += 1;
       while (ch.CodePoint >= 0xC0 && i < bytes.size() && IsContinuation(bytes, i)) {
         ++i;  // the rest of a broken sequence is part of the same bad character
@@ -141,7 +129,7 @@ std::string SanitizeUtf8(const std::string& bytes) {
       continue;
     }
     if (IsHighSurrogate(ch.CodePoint) || IsLowSurrogate(ch.CodePoint)) {
-      AppendUtf8(out, 0xFFFD);
+      AppendUTF8(out, 0xFFFD);
       i += ch.Bytes;
       continue;
     }
@@ -173,7 +161,7 @@ std::string Encode(const std::string& src, const char* unsafe) {
     const TUtf8Char ch = CharAt(src, i);
     std::string bytes;
     if (ch.Valid) {
-      AppendUtf8(bytes, ch.CodePoint);
+      AppendUTF8(bytes, ch.CodePoint);
     } else {
       bytes = src.substr(i, 1);
     }
@@ -416,9 +404,13 @@ std::string TIdURI::GetPathAndParams() const {
   return result;
 }
 
-std::string TIdURI::ParamsEncode(const std::string& ASrc) { return Encode(ASrc, kParamsUnsafe); }
+std::string TIdURI::ParamsEncode(const std::string& ASrc) {
+  return Encode(ASrc, kParamsUnsafe);
+}
 
-std::string TIdURI::PathEncode(const std::string& ASrc) { return Encode(ASrc, kPathUnsafe); }
+std::string TIdURI::PathEncode(const std::string& ASrc) {
+  return Encode(ASrc, kPathUnsafe);
+}
 
 std::string TIdURI::URLEncode(const std::string& ASrc) {
   TIdURI uri(ASrc);
@@ -433,7 +425,7 @@ std::string TIdURI::URLDecode(const std::string& ASrc) {
   bytes.reserve(ASrc.size());
   char32_t pendingHigh = 0;  // a "%u" high surrogate waiting for its low half
   auto flushHigh = [&]() {
-    if (pendingHigh != 0) AppendUtf8(bytes, 0xFFFD);
+    if (pendingHigh != 0) AppendUTF8(bytes, 0xFFFD);
     pendingHigh = 0;
   };
 
@@ -452,7 +444,7 @@ std::string TIdURI::URLDecode(const std::string& ASrc) {
       if (unit < 0) continue;
       const auto cp = static_cast<char32_t>(unit);
       if (pendingHigh != 0 && IsLowSurrogate(cp)) {
-        AppendUtf8(bytes, 0x10000 + ((pendingHigh - 0xD800) << 10) + (cp - 0xDC00));
+        AppendUTF8(bytes, 0x10000 + ((pendingHigh - 0xD800) << 10) + (cp - 0xDC00));
         pendingHigh = 0;
         continue;
       }
@@ -460,7 +452,7 @@ std::string TIdURI::URLDecode(const std::string& ASrc) {
       if (IsHighSurrogate(cp)) {
         pendingHigh = cp;
       } else {
-        AppendUtf8(bytes, IsLowSurrogate(cp) ? 0xFFFD : cp);
+        AppendUTF8(bytes, IsLowSurrogate(cp) ? 0xFFFD : cp);
       }
       continue;
     }

@@ -5,74 +5,13 @@
 #include <utility>
 #include <vector>
 
+#include "base/UTF8.h"
+
 namespace brv {
 
 namespace {
 
 // --- UTF-8 ---
-
-constexpr char32_t kReplacementCharacter = 0xFFFD;
-
-void AppendUTF8(std::string& Out, char32_t Code) {
-  if (Code < 0x80) {
-    Out += static_cast<char>(Code);
-  } else if (Code < 0x800) {
-    Out += static_cast<char>(0xC0 | (Code >> 6));
-    Out += static_cast<char>(0x80 | (Code & 0x3F));
-  } else if (Code < 0x10000) {
-    Out += static_cast<char>(0xE0 | (Code >> 12));
-    Out += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
-    Out += static_cast<char>(0x80 | (Code & 0x3F));
-  } else {
-    Out += static_cast<char>(0xF0 | (Code >> 18));
-    Out += static_cast<char>(0x80 | ((Code >> 12) & 0x3F));
-    Out += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
-    Out += static_cast<char>(0x80 | (Code & 0x3F));
-  }
-}
-
-// Decodes the character at Pos and moves Pos past it. An ill-formed sequence yields U+FFFD
-// and Pos moves past its longest well-formed prefix (at least one byte), as the Unicode
-// standard recommends.
-char32_t NextCodePoint(std::string_view Text, size_t& Pos) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(Text[i]); };
-  const unsigned char lead = byte(Pos);
-  if (lead < 0x80) {
-    ++Pos;
-    return lead;
-  }
-  int length;
-  unsigned char low = 0x80, high = 0xBF;  // range of the first continuation byte
-  char32_t code;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    code = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    code = lead & 0x0F;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    code = lead & 0x07;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-  } else {
-    ++Pos;
-    return kReplacementCharacter;
-  }
-  size_t i = Pos + 1;
-  for (int k = 1; k < length; ++k, ++i) {
-    const unsigned char lo = k == 1 ? low : 0x80, hi = k == 1 ? high : 0xBF;
-    if (i >= Text.size() || byte(i) < lo || byte(i) > hi) {
-      Pos = i;
-      return kReplacementCharacter;
-    }
-    code = (code << 6) | (byte(i) & 0x3F);
-  }
-  Pos = i;
-  return code;
-}
 
 // The text with every ill-formed UTF-8 sequence replaced by U+FFFD.
 std::string RepairUTF8(std::string_view Text) {
@@ -81,11 +20,11 @@ std::string RepairUTF8(std::string_view Text) {
   size_t pos = 0;
   while (pos < Text.size()) {
     const size_t start = pos;
-    const char32_t code = NextCodePoint(Text, pos);
-    if (code == kReplacementCharacter)
-      AppendUTF8(out, code);
-    else
+    char32_t code;
+    if (NextUTF8CodePoint(Text, pos, code))
       out.append(Text.substr(start, pos - start));
+    else
+      AppendUTF8(out, kUTF8ReplacementCharacter);
   }
   return out;
 }
@@ -94,7 +33,8 @@ std::u16string ToUTF16(std::string_view Text) {
   std::u16string out;
   size_t pos = 0;
   while (pos < Text.size()) {
-    const char32_t code = NextCodePoint(Text, pos);
+    char32_t code;
+    if (!NextUTF8CodePoint(Text, pos, code)) code = kUTF8ReplacementCharacter;
     if (code >= 0x10000) {
       out += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
       out += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "base/UTF8.h"
+
 // Signs a few hundred generated SQS requests and checks every Authorization line against
 // botocore's SigV4Auth (tests/aws/oracle/sigv4_oracle.py), run with the system's python3.
 
@@ -50,24 +52,6 @@ std::string Encode(const std::string& text) {
   return out;
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 std::string JsonString(const std::string& s) {
   std::string out = "\"";
   for (char ch : s) {
@@ -93,7 +77,9 @@ class Generator {
   int Int(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
   bool Chance(int percent) { return Int(1, 100) <= percent; }
   template <typename T>
-  const T& Pick(const std::vector<T>& v) { return v[static_cast<std::size_t>(Int(0, static_cast<int>(v.size()) - 1))]; }
+  const T& Pick(const std::vector<T>& v) {
+    return v[static_cast<std::size_t>(Int(0, static_cast<int>(v.size()) - 1))];
+  }
 
   // A text of code points drawn from all of Unicode, with the characters that matter to a
   // query (& = + % # space CR LF) and plain ASCII mixed in.
@@ -114,7 +100,7 @@ class Generator {
         cp = static_cast<char32_t>(Int(0, 0x10FFFF));
       }
       if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;
-      AppendUtf8(out, cp);
+      AppendUTF8(out, cp);
     }
     return out;
   }
@@ -136,7 +122,9 @@ using Params = std::vector<std::pair<std::string, std::string>>;
 // The parameters of one SQS action, with random values.
 Params ActionParams(Generator& g, const std::string& action) {
   Params p{{"Action", action}};
-  auto add = [&](const std::string& name, const std::string& value) { p.emplace_back(name, value); };
+  auto add = [&](const std::string& name, const std::string& value) {
+    p.emplace_back(name, value);
+  };
   const int n = g.Int(1, 3);
   if (action == "SendMessage") {
     add("MessageBody", g.Text(60));
@@ -168,8 +156,9 @@ Params ActionParams(Generator& g, const std::string& action) {
     add("ReceiptHandle", g.Text(80));
     add("VisibilityTimeout", std::to_string(g.Int(-5, 43200)));
   } else if (action == "ChangeMessageVisibilityBatch" || action == "DeleteMessageBatch") {
-    const std::string prefix = action == "DeleteMessageBatch" ? "DeleteMessageBatchRequestEntry."
-                                                              : "ChangeMessageVisibilityBatchRequestEntry.";
+    const std::string prefix = action == "DeleteMessageBatch"
+                                   ? "DeleteMessageBatchRequestEntry."
+                                   : "ChangeMessageVisibilityBatchRequestEntry.";
     for (int e = 1; e <= g.Int(1, 10); ++e) {
       add(prefix + std::to_string(e) + ".Id", g.Text(8));
       add(prefix + std::to_string(e) + ".ReceiptHandle", g.Text(40));
@@ -211,7 +200,8 @@ Params ActionParams(Generator& g, const std::string& action) {
   } else if (action == "AddPermission") {
     for (int i = 1; i <= n; ++i) {
       add("AWSAccountId." + std::to_string(i), g.Digits(12));
-      add("ActionName." + std::to_string(i), g.Pick<std::string>({"SendMessage", "*", "ReceiveMessage"}));
+      add("ActionName." + std::to_string(i),
+          g.Pick<std::string>({"SendMessage", "*", "ReceiveMessage"}));
     }
     add("Label", g.Text(12));
   } else if (action == "RemovePermission") {
@@ -232,8 +222,8 @@ struct Request {
   std::string service;
   bool mqtt = false;
   long long unixTime = 0;
-  std::string stamp;       // the UTC stamp of unixTime, worked out here independently
-  std::string ours;        // our Authorization line without "Authorization: "
+  std::string stamp;  // the UTC stamp of unixTime, worked out here independently
+  std::string ours;   // our Authorization line without "Authorization: "
 };
 
 std::string StampOf(long long unixTime) {
@@ -246,13 +236,27 @@ std::string StampOf(long long unixTime) {
 }
 
 std::vector<Request> Generate(unsigned seed) {
-  static const std::vector<std::string> actions = {
-      "SendMessage",      "SendMessageBatch",  "ReceiveMessage",     "ChangeMessageVisibility",
-      "ChangeMessageVisibilityBatch", "DeleteMessage", "DeleteMessageBatch", "CreateQueue",
-      "DeleteQueue",      "ListQueues",        "ListQueueTags",      "GetQueueAttributes",
-      "SetQueueAttributes", "PurgeQueue",      "TagQueue",           "UntagQueue",
-      "AddPermission",    "RemovePermission",  "ListDeadLetterSourceQueues", "GetQueueUrl"};
-  static const std::vector<std::string> regions = {"us-east-1", "eu-west-1", "ap-southeast-2",
+  static const std::vector<std::string> actions = {"SendMessage",
+                                                   "SendMessageBatch",
+                                                   "ReceiveMessage",
+                                                   "ChangeMessageVisibility",
+                                                   "ChangeMessageVisibilityBatch",
+                                                   "DeleteMessage",
+                                                   "DeleteMessageBatch",
+                                                   "CreateQueue",
+                                                   "DeleteQueue",
+                                                   "ListQueues",
+                                                   "ListQueueTags",
+                                                   "GetQueueAttributes",
+                                                   "SetQueueAttributes",
+                                                   "PurgeQueue",
+                                                   "TagQueue",
+                                                   "UntagQueue",
+                                                   "AddPermission",
+                                                   "RemovePermission",
+                                                   "ListDeadLetterSourceQueues",
+                                                   "GetQueueUrl"};
+  static const std::vector<std::string> regions = {"us-east-1", "eu-west-1",     "ap-southeast-2",
                                                    "sa-east-1", "us-gov-west-1", ""};
   Generator g(seed);
   std::vector<Request> out;
@@ -276,21 +280,34 @@ std::vector<Request> Generate(unsigned seed) {
           r.token += alphabet[g.Int(0, sizeof alphabet - 2)];
         }
       }
-      r.unixTime = static_cast<long long>(g.Int(946684800, 2100000000)) ;
+      r.unixTime = static_cast<long long>(g.Int(946684800, 2100000000));
       r.stamp = StampOf(r.unixTime);
 
       // endpoint or queue URL: with and without port, with and without trailing slash
-      const bool toQueue = action != "ListQueues" && action != "CreateQueue" && action != "GetQueueUrl";
+      const bool toQueue =
+          action != "ListQueues" && action != "CreateQueue" && action != "GetQueueUrl";
       const std::string account = g.Digits(12);
       const std::string queue = g.Pick<std::string>({"MyQueue", "orders.fifo", "q-1_x", "Q"});
       std::string base;
       switch (g.Int(0, 5)) {
-        case 0: base = "https://sqs." + r.region + ".amazonaws.com"; break;
-        case 1: base = "https://sqs." + r.region + ".amazonaws.com:443"; break;
-        case 2: base = "http://localhost:" + std::to_string(g.Int(1024, 65535)); break;
-        case 3: base = "http://127.0.0.1:80"; break;
-        case 4: base = "https://sqs.internal.example:" + std::to_string(g.Int(1, 65535)); break;
-        default: base = "http://sqs.test"; break;
+        case 0:
+          base = "https://sqs." + r.region + ".amazonaws.com";
+          break;
+        case 1:
+          base = "https://sqs." + r.region + ".amazonaws.com:443";
+          break;
+        case 2:
+          base = "http://localhost:" + std::to_string(g.Int(1024, 65535));
+          break;
+        case 3:
+          base = "http://127.0.0.1:80";
+          break;
+        case 4:
+          base = "https://sqs.internal.example:" + std::to_string(g.Int(1, 65535));
+          break;
+        default:
+          base = "http://sqs.test";
+          break;
       }
       std::string path = toQueue ? "/" + account + "/" + queue : "";
       if (g.Chance(50)) path += "/";
@@ -364,15 +381,14 @@ TEST(SignatureOracleTest, EveryAuthorizationLineMatchesBotocore) {
          << ",\"payload\":" << JsonString(r.payload)
          << ",\"content_type\":" << JsonString(kContentType) << ",\"time\":" << JsonString(r.stamp)
          << ",\"access\":" << JsonString(r.access) << ",\"secret\":" << JsonString(r.secret)
-         << ",\"token\":" << JsonString(r.token)
-         << ",\"region\":" << JsonString(r.region) << ",\"service\":" << JsonString(r.service)
+         << ",\"token\":" << JsonString(r.token) << ",\"region\":" << JsonString(r.region)
+         << ",\"service\":" << JsonString(r.service)
          << ",\"protocol\":" << JsonString(r.mqtt ? "mqtt" : "http") << "}\n";
     }
   }
-  const std::string command = std::string(kPython) + " '" + script + "' < '" +
-                              (dir / "requests.jsonl").string() + "' > '" +
-                              (dir / "answers.txt").string() + "' 2> '" +
-                              (dir / "errors.txt").string() + "'";
+  const std::string command =
+      std::string(kPython) + " '" + script + "' < '" + (dir / "requests.jsonl").string() + "' > '" +
+      (dir / "answers.txt").string() + "' 2> '" + (dir / "errors.txt").string() + "'";
   const int rc = std::system(command.c_str());
   std::vector<std::string> answers;
   {
@@ -393,8 +409,8 @@ TEST(SignatureOracleTest, EveryAuthorizationLineMatchesBotocore) {
   int matched = 0;
   for (std::size_t i = 0; i < requests.size(); ++i) {
     const auto& r = requests[i];
-    EXPECT_EQ(r.ours, answers[i]) << "seed " << seed << ", request " << i << ": " << r.method
-                                  << " " << r.url << (r.mqtt ? " (mqtt)" : "");
+    EXPECT_EQ(r.ours, answers[i]) << "seed " << seed << ", request " << i << ": " << r.method << " "
+                                  << r.url << (r.mqtt ? " (mqtt)" : "");
     if (r.ours == answers[i]) ++matched;
   }
   EXPECT_EQ(matched, static_cast<int>(requests.size()));

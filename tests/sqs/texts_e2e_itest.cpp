@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "base/UTF8.h"
 #include "support/SQSServiceFixture.h"
 
 namespace brv {
@@ -24,24 +25,6 @@ using testing::E2ETransportName;
 using testing::E2ETransports;
 using testing::MD5Hex;
 using testing::SQSServiceTest;
-
-void AppendUTF8(std::string& Out, char32_t Code) {
-  if (Code < 0x80) {
-    Out += static_cast<char>(Code);
-  } else if (Code < 0x800) {
-    Out += static_cast<char>(0xC0 | (Code >> 6));
-    Out += static_cast<char>(0x80 | (Code & 0x3F));
-  } else if (Code < 0x10000) {
-    Out += static_cast<char>(0xE0 | (Code >> 12));
-    Out += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
-    Out += static_cast<char>(0x80 | (Code & 0x3F));
-  } else {
-    Out += static_cast<char>(0xF0 | (Code >> 18));
-    Out += static_cast<char>(0x80 | ((Code >> 12) & 0x3F));
-    Out += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
-    Out += static_cast<char>(0x80 | (Code & 0x3F));
-  }
-}
 
 // Texts of characters SQS accepts in a message (tab, LF, CR, U+0020..U+D7FF, U+E000..U+FFFD,
 // U+10000..U+10FFFF), drawn from every plane, mixed with the characters a query or form gives
