@@ -9,6 +9,7 @@
 
 #include "base/Exception.h"
 #include "tls/private/OpenSSLAPI.h"
+#include "tls/private/OpenSSLDefaultTrust.h"
 #include "tls/private/OpenSSLHashHooks.h"
 #include "tls/private/OpenSSLSocketBIO.h"
 
@@ -34,6 +35,8 @@ struct Binding {
   bool last_bind_complete = false;
   ossl::Functions functions;
   ossl::BIO_METHOD* socket_bio = nullptr;
+  // Reads the default certificate file of a store on first need (null: read it at once).
+  ossl::X509_LOOKUP_METHOD* deferred_file = nullptr;
   std::string directory;
   std::vector<std::string> failed;
   // Shared trust stores by their locations (see ossl::SharedCertStore), newest first.
@@ -165,6 +168,7 @@ bool EnsureOpenSSLLoaded() {
     b.failed.emplace_back("BIO_meth_new");
     return false;
   }
+  b.deferred_file = ossl::CreateDeferredFileLookupMethod(f);
   static ExitRelease exit_release;
   b.loaded.store(true, std::memory_order_release);
   return true;
@@ -176,8 +180,11 @@ void ReleaseOpenSSL() {
   if (b.loaded.load(std::memory_order_relaxed)) {
     if (b.socket_bio != nullptr) ossl::FreeSocketBIOMethod(b.functions, b.socket_bio);
     FreeStores(b);
+    // After the stores: their lookups use the method until they are freed.
+    ossl::FreeDeferredFileLookupMethod(b.functions, b.deferred_file);
   }
   b.socket_bio = nullptr;
+  b.deferred_file = nullptr;
   b.loaded.store(false, std::memory_order_release);
   b.functions = ossl::Functions{};
   b.last_bind_complete = false;
@@ -239,11 +246,9 @@ X509_STORE* SharedCertStore(const std::string& ARootCertFile, const std::string&
     b.stores.splice(b.stores.begin(), b.stores, it);
     return it->store;
   }
-  X509_STORE* store = f.X509_STORE_new();
-  if (store == nullptr) return nullptr;
   // The library's own default locations (the system's trust store), then ours.
-  f.X509_STORE_set_default_paths(store);
-  f.ERR_clear_error();
+  X509_STORE* store = NewDefaultTrustStore(f, b.deferred_file);
+  if (store == nullptr) return nullptr;
   if ((!ARootCertFile.empty() || !AVerifyDirs.empty()) &&
       f.X509_STORE_load_locations(store, ARootCertFile.empty() ? nullptr : ARootCertFile.c_str(),
                                   AVerifyDirs.empty() ? nullptr : AVerifyDirs.c_str()) != 1) {

@@ -23,6 +23,9 @@ struct X509;
 struct X509_NAME;
 struct X509_STORE;
 struct X509_STORE_CTX;
+struct X509_LOOKUP;
+struct X509_LOOKUP_METHOD;
+struct X509_OBJECT;
 struct X509_VERIFY_PARAM;
 struct EVP_MD;
 struct EVP_MD_CTX;
@@ -52,6 +55,10 @@ using BIO_ctrl_cb = long (*)(BIO*, int, long, void*);
 using BIO_create_cb = int (*)(BIO*);
 using BIO_destroy_cb = int (*)(BIO*);
 using sk_free_cb = void (*)(void*);
+// A certificate lookup's search by subject name; `type` is an X509_LU_* value.
+using X509_LOOKUP_get_by_subject_fn = int (*)(X509_LOOKUP* ctx, int type, const X509_NAME* name,
+                                              X509_OBJECT* ret);
+using X509_LOOKUP_free_fn = void (*)(X509_LOOKUP* ctx);
 
 // Published constants of OpenSSL 1.1 and 3.x used by the layer.
 inline constexpr int SSL_ERROR_NONE = 0;
@@ -107,6 +114,12 @@ inline constexpr int BIO_FLAGS_IO_SPECIAL = 0x04;
 inline constexpr int BIO_FLAGS_SHOULD_RETRY = 0x08;
 
 inline constexpr long X509_V_OK = 0;
+inline constexpr int X509_LU_X509 = 1;
+inline constexpr int X509_LU_CRL = 2;
+inline constexpr int X509_L_FILE_LOAD = 1;
+inline constexpr int X509_L_ADD_DIR = 2;
+inline constexpr int X509_L_ADD_STORE = 3;
+inline constexpr long X509_FILETYPE_DEFAULT = 3;
 inline constexpr std::uint64_t OPENSSL_INIT_LOAD_SSL_STRINGS = 0x00200000L;
 inline constexpr std::uint64_t OPENSSL_INIT_LOAD_CRYPTO_STRINGS = 0x00000002L;
 
@@ -125,6 +138,8 @@ inline constexpr std::uint64_t OPENSSL_INIT_LOAD_CRYPTO_STRINGS = 0x00000002L;
   F(crypto, true, unsigned long, ERR_peek_error, (void))                                           \
   F(crypto, true, void, ERR_clear_error, (void))                                                   \
   F(crypto, true, void, ERR_error_string_n, (unsigned long, char*, std::size_t))                   \
+  F(crypto, false, int, ERR_set_mark, (void))                                                      \
+  F(crypto, false, int, ERR_pop_to_mark, (void))                                                   \
   /* digests (the hash hooks) */                                                                   \
   F(crypto, true, EVP_MD_CTX*, EVP_MD_CTX_new, (void))                                             \
   F(crypto, true, void, EVP_MD_CTX_free, (EVP_MD_CTX*))                                            \
@@ -171,6 +186,27 @@ inline constexpr std::uint64_t OPENSSL_INIT_LOAD_CRYPTO_STRINGS = 0x00000002L;
   F(crypto, true, int, X509_STORE_up_ref, (X509_STORE*))                                           \
   F(crypto, true, int, X509_STORE_set_default_paths, (X509_STORE*))                                \
   F(crypto, true, int, X509_STORE_load_locations, (X509_STORE*, const char*, const char*))         \
+  /* the default locations in a store, with the default file read on first need */                 \
+  F(crypto, false, X509_LOOKUP*, X509_STORE_add_lookup, (X509_STORE*, X509_LOOKUP_METHOD*))        \
+  F(crypto, false, X509_LOOKUP_METHOD*, X509_LOOKUP_file, (void))                                  \
+  F(crypto, false, X509_LOOKUP_METHOD*, X509_LOOKUP_hash_dir, (void))                              \
+  F(crypto, false, X509_LOOKUP_METHOD*, X509_LOOKUP_store, (void))                                 \
+  F(crypto, false, int, X509_LOOKUP_ctrl, (X509_LOOKUP*, int, const char*, long, char**))          \
+  F(crypto, false, X509_LOOKUP_METHOD*, X509_LOOKUP_meth_new, (const char*))                       \
+  F(crypto, false, void, X509_LOOKUP_meth_free, (X509_LOOKUP_METHOD*))                             \
+  F(crypto, false, int, X509_LOOKUP_meth_set_get_by_subject,                                       \
+    (X509_LOOKUP_METHOD*, X509_LOOKUP_get_by_subject_fn))                                          \
+  F(crypto, false, int, X509_LOOKUP_meth_set_free, (X509_LOOKUP_METHOD*, X509_LOOKUP_free_fn))     \
+  F(crypto, false, int, X509_LOOKUP_set_method_data, (X509_LOOKUP*, void*))                        \
+  F(crypto, false, void*, X509_LOOKUP_get_method_data, (const X509_LOOKUP*))                       \
+  F(crypto, false, X509_STORE*, X509_LOOKUP_get_store, (const X509_LOOKUP*))                       \
+  F(crypto, false, int, X509_STORE_lock, (X509_STORE*))                                            \
+  F(crypto, false, int, X509_STORE_unlock, (X509_STORE*))                                          \
+  F(crypto, false, OPENSSL_STACK*, X509_STORE_get0_objects, (const X509_STORE*))                   \
+  F(crypto, false, X509_OBJECT*, X509_OBJECT_retrieve_by_subject,                                  \
+    (OPENSSL_STACK*, int, const X509_NAME*))                                                       \
+  F(crypto, false, X509*, X509_OBJECT_get0_X509, (const X509_OBJECT*))                             \
+  F(crypto, false, int, X509_OBJECT_set1_X509, (X509_OBJECT*, X509*))                              \
   F(crypto, true, int, X509_STORE_CTX_get_error, (X509_STORE_CTX*))                                \
   F(crypto, true, int, X509_STORE_CTX_get_error_depth, (X509_STORE_CTX*))                          \
   F(crypto, true, X509*, X509_STORE_CTX_get_current_cert, (X509_STORE_CTX*))                       \
@@ -301,9 +337,11 @@ void ClearErrors();
 
 // A trust store holding the library's default locations plus ARootCertFile and AVerifyDirs
 // (either may be empty), with a reference for the caller; null when a location could not be
-// loaded (the reason is on OpenSSL's error queue). Parsing the system's certificate bundle
-// takes tens of milliseconds, so stores are made once per set of locations and shared by
-// every context (a root file is loaded again when its size or time stamp changed).
+// loaded (the reason is on OpenSSL's error queue). The default certificate file (the system's
+// bundle, tens of milliseconds to parse) is read only when a verification first asks for an
+// issuer the store does not hold (see OpenSSLDefaultTrust.h), so a chain that ends at a
+// certificate of ARootCertFile never reads it. Stores are made once per set of locations and
+// shared by every context (a root file is loaded again when its size or time stamp changed).
 X509_STORE* SharedCertStore(const std::string& ARootCertFile, const std::string& AVerifyDirs);
 
 // The method table of our socket BIO (see OpenSSLSocketBIO.h); made at load, freed at release.
