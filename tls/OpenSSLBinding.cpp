@@ -37,6 +37,9 @@ struct Binding {
   ossl::BIO_METHOD* socket_bio = nullptr;
   // Reads the default certificate file of a store on first need (null: read it at once).
   ossl::X509_LOOKUP_METHOD* deferred_file = nullptr;
+  // SHA-256 for the hash hooks, and the fetched object behind it (null with 1.1).
+  const ossl::EVP_MD* sha256 = nullptr;
+  ossl::EVP_MD* fetched_sha256 = nullptr;
   std::string directory;
   std::vector<std::string> failed;
   // Shared trust stores by their locations (see ossl::SharedCertStore), newest first.
@@ -169,6 +172,12 @@ bool EnsureOpenSSLLoaded() {
     return false;
   }
   b.deferred_file = ossl::CreateDeferredFileLookupMethod(f);
+  if (f.EVP_MD_fetch != nullptr && f.EVP_MD_free != nullptr)
+    b.fetched_sha256 = f.EVP_MD_fetch(nullptr, "SHA256", nullptr);
+  b.sha256 = b.fetched_sha256 != nullptr ? b.fetched_sha256 : f.EVP_sha256();
+  ossl::ClearErrors();
+  // Made after OPENSSL_init_ssl registered OpenSSL's own exit handler, so it runs before that
+  // one: what we free at exit is freed while the library is still whole.
   static ExitRelease exit_release;
   b.loaded.store(true, std::memory_order_release);
   return true;
@@ -182,9 +191,12 @@ void ReleaseOpenSSL() {
     FreeStores(b);
     // After the stores: their lookups use the method until they are freed.
     ossl::FreeDeferredFileLookupMethod(b.functions, b.deferred_file);
+    if (b.fetched_sha256 != nullptr) b.functions.EVP_MD_free(b.fetched_sha256);
   }
   b.socket_bio = nullptr;
   b.deferred_file = nullptr;
+  b.sha256 = nullptr;
+  b.fetched_sha256 = nullptr;
   b.loaded.store(false, std::memory_order_release);
   b.functions = ossl::Functions{};
   b.last_bind_complete = false;
@@ -229,6 +241,10 @@ const Functions& API() {
 
 const BIO_METHOD* SocketBIOMethod() {
   return State().socket_bio;
+}
+
+const EVP_MD* SHA256Digest() {
+  return State().sha256;
 }
 
 X509_STORE* SharedCertStore(const std::string& ARootCertFile, const std::string& AVerifyDirs) {

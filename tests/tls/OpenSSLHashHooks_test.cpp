@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/brvIdHMACSHA1.h"
@@ -104,6 +105,30 @@ TEST(OpenSSLHashHooks, AnswerUnavailableUntilBoundThenMatchTheBuiltInPath) {
     EXPECT_EQ(ToHex(library, false), v.mac) << v.data;
     EXPECT_EQ(Hex(builtin.data(), n), v.mac) << v.data;
   }
+}
+
+// One SHA-256 object serves every digest and HMAC of the process, on every thread.
+TEST(OpenSSLHashHooks, ThreadsHashingAtOnceGetTheSameResults) {
+  ASSERT_TRUE(EnsureOpenSSLLoaded());
+  const auto& sha = ShaVectors()[3];
+  const auto& mac = HmacVectors()[1];
+  std::vector<std::string> failures(4);
+  std::vector<std::thread> threads;
+  for (auto& failure : failures) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 200 && failure.empty(); ++i) {
+        TIdHashSHA256 hash;
+        TIdHMACSHA256 hmac;
+        hmac.SetKey(mac.key);
+        if (ToHex(hash.HashBytes(Bytes(sha.message)), false) != sha.digest)
+          failure = "digest";
+        else if (ToHex(hmac.HashValue(Bytes(mac.data)), false) != mac.mac)
+          failure = "HMAC";
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  for (const auto& failure : failures) EXPECT_EQ(failure, "");
 }
 
 TEST(OpenSSLHashHooks, HashingGoesOnWithoutTheLibrary) {

@@ -147,6 +147,9 @@ inline constexpr std::uint64_t OPENSSL_INIT_LOAD_CRYPTO_STRINGS = 0x00000002L;
   F(crypto, true, int, EVP_DigestUpdate, (EVP_MD_CTX*, const void*, std::size_t))                  \
   F(crypto, true, int, EVP_DigestFinal_ex, (EVP_MD_CTX*, unsigned char*, unsigned int*))           \
   F(crypto, true, const EVP_MD*, EVP_sha256, (void))                                               \
+  /* 3.x: a digest fetched once instead of looked up again at every EVP_sha256 initialisation */   \
+  F(crypto, false, EVP_MD*, EVP_MD_fetch, (OSSL_LIB_CTX*, const char*, const char*))               \
+  F(crypto, false, void, EVP_MD_free, (EVP_MD*))                                                   \
   F(crypto, false, const EVP_MD*, EVP_md5, (void))                                                 \
   F(crypto, false, const EVP_MD*, EVP_sha1, (void))                                                \
   F(crypto, false, const EVP_MD*, EVP_sha224, (void))                                              \
@@ -346,5 +349,10 @@ X509_STORE* SharedCertStore(const std::string& ARootCertFile, const std::string&
 
 // The method table of our socket BIO (see OpenSSLSocketBIO.h); made at load, freed at release.
 const BIO_METHOD* SocketBIOMethod();
+
+// SHA-256 for the hash hooks. With OpenSSL 3 it is fetched once at load (EVP_sha256() would
+// make every initialisation look the algorithm up again) and freed at release; with 1.1 it
+// is EVP_sha256(). Valid while the binding is loaded.
+const EVP_MD* SHA256Digest();
 
 }  // namespace brv::ossl

@@ -19,7 +19,7 @@ bool DigestsBound() {
 }
 
 bool SHA256Bound() {
-  return IsOpenSSLLoaded() && API().EVP_sha256 != nullptr;
+  return IsOpenSSLLoaded() && SHA256Digest() != nullptr;
 }
 
 bool HMACBound() {
@@ -32,7 +32,7 @@ bool HMACBound() {
 TIdHashContext NewSHA256() {
   const Functions& f = API();
   EVP_MD_CTX* ctx = f.EVP_MD_CTX_new();
-  if (ctx == nullptr || f.EVP_DigestInit_ex(ctx, f.EVP_sha256(), nullptr) != 1) {
+  if (ctx == nullptr || f.EVP_DigestInit_ex(ctx, SHA256Digest(), nullptr) != 1) {
     if (ctx != nullptr) f.EVP_MD_CTX_free(ctx);
     f.ERR_clear_error();
     throw EIdDigestInitEx("EVP_DigestInit_ex error");
@@ -69,7 +69,7 @@ TIdHashContext NewHMACSHA256(const std::uint8_t* key, std::size_t key_size) {
   // a valid pointer with length 0.
   static const std::uint8_t kNoKey = 0;
   if (ctx == nullptr || f.HMAC_Init_ex(ctx, key != nullptr ? key : &kNoKey,
-                                       static_cast<int>(key_size), f.EVP_sha256(), nullptr) != 1) {
+                                       static_cast<int>(key_size), SHA256Digest(), nullptr) != 1) {
     if (ctx != nullptr) f.HMAC_CTX_free(ctx);
     f.ERR_clear_error();
     throw EIdDigestInitEx("HMAC_Init_ex error");
