@@ -34,7 +34,8 @@ std::unique_ptr<TIdHeaderList> NewHeaderList() {
   return list;
 }
 
-const char* const kDefaultAccept = "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
+const char* const kDefaultAccept =
+    "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
 
 }  // namespace
 
@@ -147,7 +148,8 @@ void TIdEntityHeaderInfo::SetContentType(const std::string& AValue) {
   }
   std::string charset;
   FContentType = RemoveHeaderParam(AValue, "charset", charset, QuoteHTTP);
-  if (TComponent* owner = OwnerComponent(); owner != nullptr && (owner->ComponentState() & csLoading))
+  if (TComponent* owner = OwnerComponent();
+      owner != nullptr && (owner->ComponentState() & csLoading))
     return;
   if (charset.empty() && FCharSet.empty() && MediaTypeIs(FContentType, "text")) {
     const std::string sub = MediaSubType(FContentType);
@@ -378,8 +380,9 @@ void TIdResponseHeaderInfo::ComposeRawHeaders() {
   if (HasContentRange()) {
     std::string v = (FContentRangeUnits.empty() ? std::string("bytes") : FContentRangeUnits) + " " +
                     std::to_string(FContentRangeStart) + "-" + std::to_string(FContentRangeEnd) +
-                    "/" + (HasContentRangeInstance() ? std::to_string(FContentRangeInstanceLength)
-                                                     : std::string("*"));
+                    "/" +
+                    (HasContentRangeInstance() ? std::to_string(FContentRangeInstanceLength)
+                                               : std::string("*"));
     raw.SetValue("Content-Range", v);
   }
   if (!FAcceptPatch.empty()) raw.SetValue("Accept-Patch", FAcceptPatch);

@@ -16,9 +16,13 @@ using namespace http_detail;
 
 namespace {
 
-const char* VersionText(TIdHTTPProtocolVersion V) { return V == pv1_0 ? "1.0" : "1.1"; }
+const char* VersionText(TIdHTTPProtocolVersion V) {
+  return V == pv1_0 ? "1.0" : "1.1";
+}
 
-bool IsHttpsProtocol(const std::string& AProtocol) { return TextIsSame(AProtocol, "https"); }
+bool IsHttpsProtocol(const std::string& AProtocol) {
+  return TextIsSame(AProtocol, "https");
+}
 
 // The default port text of a protocol ("" when it has none).
 std::string DefaultPortOf(const std::string& AProtocol) {
@@ -151,13 +155,13 @@ bool TIdHTTPResponse::KeepAlive() {
   if (keep) {
     if (FHTTP->ProtocolVersion() == pv1_0) {
       keep = TextIsSame(Trim(Connection()), "keep-alive");
-      if (keep && (FHTTP->Request().UseProxy() == ctProxy ||
-                   FHTTP->Request().UseProxy() == ctSSLProxy))
+      if (keep &&
+          (FHTTP->Request().UseProxy() == ctProxy || FHTTP->Request().UseProxy() == ctSSLProxy))
         keep = TextIsSame(Trim(ProxyConnection()), "keep-alive");
     } else {
       keep = !TextIsSame(Trim(Connection()), "close");
-      if (keep && (FHTTP->Request().UseProxy() == ctProxy ||
-                   FHTTP->Request().UseProxy() == ctSSLProxy))
+      if (keep &&
+          (FHTTP->Request().UseProxy() == ctProxy || FHTTP->Request().UseProxy() == ctSSLProxy))
         keep = !TextIsSame(Trim(ProxyConnection()), "close");
     }
   }
@@ -483,7 +487,9 @@ void TIdCustomHTTP::Get(const std::string& AURL, TStream* AResponseContent,
   ExecuteRequest("GET", AURL, nullptr, AResponseContent, AIgnoreReplies);
 }
 
-std::string TIdCustomHTTP::Get(const std::string& AURL) { return Get(AURL, std::vector<int>{}); }
+std::string TIdCustomHTTP::Get(const std::string& AURL) {
+  return Get(AURL, std::vector<int>{});
+}
 
 std::string TIdCustomHTTP::Get(const std::string& AURL, const std::vector<int>& AIgnoreReplies) {
   TMemoryStream stream;
@@ -513,8 +519,9 @@ void TIdCustomHTTP::Post(const std::string& AURL, TStream* ASource, TStream* ARe
 void TIdCustomHTTP::Post(const std::string& AURL, const std::string& ASourceFile,
                          TStream* AResponseContent) {
   std::ifstream file(ASourceFile, std::ios::binary);
-  if (!file) throw EFOpenError(Format("Cannot open file \"%s\". %s", ASourceFile.c_str(),
-                                      std::strerror(errno)));
+  if (!file)
+    throw EFOpenError(
+        Format("Cannot open file \"%s\". %s", ASourceFile.c_str(), std::strerror(errno)));
   TMemoryStream source;
   char buf[65536];
   while (file.read(buf, sizeof buf) || file.gcount() > 0) source.Write(buf, file.gcount());
@@ -961,9 +968,9 @@ bool TIdCustomHTTP::ResponseHasBody(TIdHTTPRequest& ARequest, TIdHTTPResponse& A
   } else if (AResponse.RawHeaders().IndexOfName("Content-Length") >= 0) {
     // A length the framing cannot trust ends the exchange instead of guessing.
     if (!IsValidContentLength(AResponse.RawHeaders().GetValue("Content-Length")))
-      throw EIdHTTPMalformedResponse("Invalid Content-Length: \"" +
-                                     AResponse.RawHeaders().GetValue("Content-Length").substr(0, 64) +
-                                     "\"");
+      throw EIdHTTPMalformedResponse(
+          "Invalid Content-Length: \"" +
+          AResponse.RawHeaders().GetValue("Content-Length").substr(0, 64) + "\"");
     body = AResponse.ContentLength() > 0;
   } else if (MediaTypeIs(AResponse.ContentType(), "multipart")) {
     body = !(FOptions & hoNoReadMultipartMIME);
@@ -996,9 +1003,9 @@ void TIdCustomHTTP::ReadCountedBody(TStream* ATarget, std::int64_t ACount) {
       remaining -= take;
     }
   } catch (const EIdConnClosedGracefully&) {
-    throw EIdHTTPTruncatedResponse(Format(
-        "Connection closed before the whole body was received (%lld of %lld bytes)",
-        static_cast<long long>(ACount - remaining), static_cast<long long>(ACount)));
+    throw EIdHTTPTruncatedResponse(
+        Format("Connection closed before the whole body was received (%lld of %lld bytes)",
+               static_cast<long long>(ACount - remaining), static_cast<long long>(ACount)));
   } catch (const EIdClosedSocket&) {
     throw EIdHTTPTruncatedResponse("Connection closed before the whole body was received");
   }
@@ -1019,7 +1026,8 @@ void TIdCustomHTTP::ReadChunkedBody(TIdHTTPResponse& AResponse, TStream* ATarget
         ReadCountedBody(&piece, size);
         chunk.assign(piece.Bytes().begin(), piece.Bytes().end());
         OnChunkReceived(this, chunk);
-        if (!chunk.empty()) ATarget->WriteBuffer(chunk.data(), static_cast<std::int64_t>(chunk.size()));
+        if (!chunk.empty())
+          ATarget->WriteBuffer(chunk.data(), static_cast<std::int64_t>(chunk.size()));
       } else {
         ReadCountedBody(ATarget, size);
       }
@@ -1049,8 +1057,8 @@ void TIdCustomHTTP::ReadChunkedBody(TIdHTTPResponse& AResponse, TStream* ATarget
 void TIdCustomHTTP::ReadMultipartBody(TIdHTTPResponse& AResponse, TStream* ATarget) {
   TIdIOHandler* io = IOHandler();
   TIdBuffer* buffer = io->InputBuffer();
-  const std::string boundary = HeaderSubItem(
-      AResponse.RawHeaders().GetValue("Content-Type"), "boundary", QuoteHTTP);
+  const std::string boundary =
+      HeaderSubItem(AResponse.RawHeaders().GetValue("Content-Type"), "boundary", QuoteHTTP);
   const std::string delimText = "--" + boundary + "--";
   const TIdBytes delim(delimText.begin(), delimText.end());
   const int keep = static_cast<int>(delim.size()) - 1;
@@ -1310,7 +1318,8 @@ std::string TIdCustomHTTP::FormEncodeValue(const std::string& AValue,
         cp = c;
       else {
         cp = c & (0xFF >> (len + 1));
-        for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(ch[k]) & 0x3F);
+        for (size_t k = 1; k < len; ++k)
+          cp = (cp << 6) | (static_cast<unsigned char>(ch[k]) & 0x3F);
       }
       out += "&#" + std::to_string(static_cast<unsigned long>(cp)) + ";";
       (void)utf32;
@@ -1358,9 +1367,9 @@ char EbcdicToAscii(std::uint8_t b) {
   static const struct {
     std::uint8_t e;
     char a;
-  } map[] = {{0x40, ' '}, {0x4B, '.'}, {0x4C, '<'}, {0x6F, '?'}, {0x6E, '>'}, {0x7E, '='},
-             {0x7F, '"'}, {0x7D, '\''}, {0x60, '-'}, {0x6D, '_'}, {0x05, '\t'}, {0x25, '\n'},
-             {0x0D, '\r'}, {0x61, '/'}, {0x7A, ':'}};
+  } map[] = {{0x40, ' '},  {0x4B, '.'},  {0x4C, '<'},  {0x6F, '?'}, {0x6E, '>'},
+             {0x7E, '='},  {0x7F, '"'},  {0x7D, '\''}, {0x60, '-'}, {0x6D, '_'},
+             {0x05, '\t'}, {0x25, '\n'}, {0x0D, '\r'}, {0x61, '/'}, {0x7A, ':'}};
   for (const auto& m : map)
     if (m.e == b) return m.a;
   if (b >= 0x81 && b <= 0x89) return static_cast<char>('a' + (b - 0x81));
@@ -1377,8 +1386,8 @@ std::string EncodingFromDeclaration(const std::string& ADecl) {
   size_t p = ADecl.find("encoding");
   if (p == std::string::npos) return {};
   p += 8;
-  while (p < ADecl.size() && (ADecl[p] == ' ' || ADecl[p] == '\t' || ADecl[p] == '\r' ||
-                              ADecl[p] == '\n'))
+  while (p < ADecl.size() &&
+         (ADecl[p] == ' ' || ADecl[p] == '\t' || ADecl[p] == '\r' || ADecl[p] == '\n'))
     ++p;
   if (p >= ADecl.size() || ADecl[p] != '=') return {};
   ++p;
@@ -1456,8 +1465,7 @@ std::string DetectXmlCharset(TStream& AStream) {
       std::string decl;
       std::vector<std::uint8_t> u(static_cast<size_t>(unit));
       // A declaration is short; a document without ">" in its first 1024 units has none.
-      while (decl.size() < 1024 &&
-             AStream.Read(u.data(), unit) == unit) {
+      while (decl.size() < 1024 && AStream.Read(u.data(), unit) == unit) {
         const std::uint8_t v = u[static_cast<size_t>(index)];
         const char c = ebcdic ? EbcdicToAscii(v) : static_cast<char>(v);
         decl += c;

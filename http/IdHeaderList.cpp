@@ -36,7 +36,8 @@ std::string TIdHeaderList::ReadValueAt(int& VIndex) const {
   const std::string& line = Strings(VIndex);
   const std::string sep = TrimRight(FNameValueSeparator);
   const size_t p = sep.empty() ? std::string::npos : line.find(sep);
-  std::string value = p == std::string::npos ? std::string() : TrimLeft(line.substr(p + sep.size()));
+  std::string value =
+      p == std::string::npos ? std::string() : TrimLeft(line.substr(p + sep.size()));
   ++VIndex;
   if (FUnfoldLines) {
     while (IsContinuation(VIndex)) {

@@ -197,9 +197,8 @@ std::optional<long> ZoneOffset(std::string_view Z) {
   static const struct {
     const char* name;
     int hours;
-  } zones[] = {{"GMT", 0},  {"UT", 0},   {"UTC", 0},  {"Z", 0},    {"EST", -5},
-               {"EDT", -4}, {"CST", -6}, {"CDT", -5}, {"MST", -7}, {"MDT", -6},
-               {"PST", -8}, {"PDT", -7}};
+  } zones[] = {{"GMT", 0},  {"UT", 0},   {"UTC", 0},  {"Z", 0},    {"EST", -5}, {"EDT", -4},
+               {"CST", -6}, {"CDT", -5}, {"MST", -7}, {"MDT", -6}, {"PST", -8}, {"PDT", -7}};
   for (const auto& z : zones)
     if (TextIsSame(Z, z.name)) return z.hours * 3600L;
   if (Z.size() >= 3 && (Z[0] == '+' || Z[0] == '-')) {
@@ -310,8 +309,8 @@ TDateTime ParseHttpDate(const std::string& AText) {
   if (day < 1 || day > 31 || month < 0 || year < 1601 || hour < 0 || hour > 23 || minute < 0 ||
       minute > 59 || second < 0 || second > 60)
     return 0;
-  const std::int64_t days = DaysFromCivil(year, static_cast<unsigned>(month + 1),
-                                          static_cast<unsigned>(day));
+  const std::int64_t days =
+      DaysFromCivil(year, static_cast<unsigned>(month + 1), static_cast<unsigned>(day));
   const std::int64_t utc = days * 86400 + hour * 3600 + minute * 60 + second - offset;
   const auto local = static_cast<double>(utc + LocalOffsetAt(static_cast<std::time_t>(utc)));
   return local / 86400.0 + kUnixEpochDays;

@@ -6,7 +6,9 @@ namespace brv::http_detail {
 
 namespace {
 
-bool IsBlank(char C) { return static_cast<unsigned char>(C) <= 32; }
+bool IsBlank(char C) {
+  return static_cast<unsigned char>(C) <= 32;
+}
 
 // Decodes one UTF-8 character at S[I]; invalid bytes come back one by one as themselves.
 char32_t DecodeAt(std::string_view S, size_t& I) {
@@ -60,7 +62,9 @@ char32_t FoldCase(char32_t C) {
   return C;
 }
 
-char LowerChar(char C) { return (C >= 'A' && C <= 'Z') ? static_cast<char>(C + 32) : C; }
+char LowerChar(char C) {
+  return (C >= 'A' && C <= 'Z') ? static_cast<char>(C + 32) : C;
+}
 
 }  // namespace
 
@@ -163,8 +167,9 @@ std::optional<std::int64_t> ParseInt64(std::string_view Text) {
     if (value > (limit - d) / 10) return std::nullopt;
     value = value * 10 + d;
   }
-  if (negative) return value == (std::uint64_t{1} << 63) ? std::numeric_limits<std::int64_t>::min()
-                                                         : -static_cast<std::int64_t>(value);
+  if (negative)
+    return value == (std::uint64_t{1} << 63) ? std::numeric_limits<std::int64_t>::min()
+                                             : -static_cast<std::int64_t>(value);
   return static_cast<std::int64_t>(value);
 }
 

@@ -90,10 +90,10 @@ TEST(Engine, CustomHeadersKeepTheirSpellingAndOrderAndTheHostTakesTheirPlace) {
 }
 
 TEST(Engine, ChunkedBodyWithExtensionsAndTrailers) {
-  ScriptedServer server({S::Exchange(
-      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-       "5;name=value\r\nhello\r\n3 ; x=\"y\"\r\nabc\r\n0\r\nX-Trailer: t\r\n\r\n",
-       Ok("next")})});
+  ScriptedServer server(
+      {S::Exchange({"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                    "5;name=value\r\nhello\r\n3 ; x=\"y\"\r\nabc\r\n0\r\nX-Trailer: t\r\n\r\n",
+                    Ok("next")})});
   Client http;
   EXPECT_EQ(http.Get(server.Url()), "helloabc");
   EXPECT_EQ(http.Response().RawHeaders().GetValue("X-Trailer"), "t");
@@ -125,9 +125,9 @@ TEST(Engine, InterimResponsesAreSkipped) {
 }
 
 TEST(Engine, NoBodyIsReadFor204OrHeadEvenWithALength) {
-  ScriptedServer server({S::Exchange({"HTTP/1.1 204 No Content\r\nContent-Length: 10\r\n\r\n",
-                                      "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n",
-                                      Ok("still usable")})});
+  ScriptedServer server(
+      {S::Exchange({"HTTP/1.1 204 No Content\r\nContent-Length: 10\r\n\r\n",
+                    "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n", Ok("still usable")})});
   Client http;
   EXPECT_EQ(http.Get(server.Url()), "");
   http.Head(server.Url());
@@ -139,9 +139,11 @@ TEST(Engine, NoBodyIsReadFor204OrHeadEvenWithALength) {
 
 TEST(Engine, ErrorStatusCarriesTheBodyAndKeepsTheConnection) {
   const std::string xml = "<Error><Code>AWS.SimpleQueueService.NonExistentQueue</Code></Error>";
-  const std::string notFound = "HTTP/1.1 404 Not Found\r\nContent-Type: text/xml\r\nContent-Length: " +
-                               std::to_string(xml.size()) + "\r\n\r\n" + xml;
-  ScriptedServer server({S::Exchange({notFound, notFound, notFound, "HTTP/1.1 304 Not Modified\r\n\r\n"})});
+  const std::string notFound =
+      "HTTP/1.1 404 Not Found\r\nContent-Type: text/xml\r\nContent-Length: " +
+      std::to_string(xml.size()) + "\r\n\r\n" + xml;
+  ScriptedServer server(
+      {S::Exchange({notFound, notFound, notFound, "HTTP/1.1 304 Not Modified\r\n\r\n"})});
   Client http;
   TStringStream out;
   try {
@@ -163,8 +165,8 @@ TEST(Engine, ErrorStatusCarriesTheBodyAndKeepsTheConnection) {
 }
 
 TEST(Engine, RedirectsRaiseUnlessFollowedAndThe303AfterPostIsAGet) {
-  ScriptedServer server({S::Exchange({Redirect(302, "/there"), Redirect(302, "/there"),
-                                      Ok("final"), Redirect(303, "/seen"), Ok("seen")})});
+  ScriptedServer server({S::Exchange({Redirect(302, "/there"), Redirect(302, "/there"), Ok("final"),
+                                      Redirect(303, "/seen"), Ok("seen")})});
   Client http;
   try {
     http.Get(server.Url("/here"));
@@ -255,8 +257,8 @@ TEST(Engine, BasicChallengeIsAnsweredWithinTheRetryLimit) {
   const std::string challenge =
       "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Bearer realm=\"x\"\r\n"
       "WWW-Authenticate: Basic realm=\"r\"\r\nContent-Length: 4\r\n\r\ndeny";
-  ScriptedServer server({S::Exchange({challenge, Ok("in"), challenge, challenge, challenge,
-                                      challenge, challenge})});
+  ScriptedServer server(
+      {S::Exchange({challenge, Ok("in"), challenge, challenge, challenge, challenge, challenge})});
   Client http;
   http.SetHTTPOptions(http.HTTPOptions() | hoInProcessAuth);
   http.Request().SetUsername("Aladdin");
@@ -280,7 +282,8 @@ TEST(Engine, BasicChallengeIsAnsweredWithinTheRetryLimit) {
 
 TEST(Engine, WithoutInProcessAuthAnAcceptedChallengeEndsTheCall) {
   const std::string challenge =
-      "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\nContent-Length: 4\r\n\r\n"
+      "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\nContent-Length: "
+      "4\r\n\r\n"
       "deny";
   ScriptedServer server({S::Exchange({challenge}), S::Exchange({challenge})});
   {
@@ -313,8 +316,9 @@ TEST(Engine, ProxyChallengeIsAnsweredWithProxyCredentials) {
 }
 
 TEST(Engine, CookiesComeBackToTheirOrigin) {
-  ScriptedServer server({S::Exchange({Ok("1", "Set-Cookie: sid=abc; Path=/\r\n"
-                                              "Set-Cookie: gone=x; Max-Age=0\r\n"),
+  ScriptedServer server({S::Exchange({Ok("1",
+                                         "Set-Cookie: sid=abc; Path=/\r\n"
+                                         "Set-Cookie: gone=x; Max-Age=0\r\n"),
                                       Ok("2")})});
   Client http;
   http.Get(server.Url("/a"));
@@ -325,22 +329,26 @@ TEST(Engine, CookiesComeBackToTheirOrigin) {
 
 TEST(Engine, MultipartBodyEndsAtTheClosingDelimiter) {
   const std::string body = "--b\r\nContent-Type: text/plain\r\n\r\npart\r\n--b--";
-  ScriptedServer server({S::Exchange({"HTTP/1.1 200 OK\r\nContent-Type: multipart/mixed; "
-                                      "boundary=b\r\n\r\n" + body + "\r\n", Ok("after")})});
+  ScriptedServer server(
+      {S::Exchange({"HTTP/1.1 200 OK\r\nContent-Type: multipart/mixed; "
+                    "boundary=b\r\n\r\n" +
+                        body + "\r\n",
+                    Ok("after")})});
   Client http;
   EXPECT_EQ(http.Get(server.Url()), body);
   EXPECT_EQ(http.Get(server.Url()), "after");
 }
 
 TEST(Engine, StringResultsAreDecodedByCharsetAndXmlDeclaration) {
-  ScriptedServer server({S::Exchange(
-      {Ok("caf\xE9", "Content-Type: text/plain; charset=ISO-8859-1\r\n"),
-       Ok("<?xml version=\"1.0\" encoding='windows-1252'?><a>\x80</a>",
-          "Content-Type: application/xml\r\n"),
-       Ok("\xC3\xA9", "Content-Type: text/plain; charset=utf-8\r\n")})});
+  ScriptedServer server(
+      {S::Exchange({Ok("caf\xE9", "Content-Type: text/plain; charset=ISO-8859-1\r\n"),
+                    Ok("<?xml version=\"1.0\" encoding='windows-1252'?><a>\x80</a>",
+                       "Content-Type: application/xml\r\n"),
+                    Ok("\xC3\xA9", "Content-Type: text/plain; charset=utf-8\r\n")})});
   Client http;
   EXPECT_EQ(http.Get(server.Url()), "caf\xC3\xA9");
-  EXPECT_EQ(http.Get(server.Url()), "<?xml version=\"1.0\" encoding='windows-1252'?><a>\xE2\x82\xAC</a>");
+  EXPECT_EQ(http.Get(server.Url()),
+            "<?xml version=\"1.0\" encoding='windows-1252'?><a>\xE2\x82\xAC</a>");
   EXPECT_EQ(http.Response().CharSet(), "windows-1252");
   EXPECT_EQ(http.Get(server.Url()), "\xC3\xA9");
 }
@@ -354,10 +362,10 @@ TEST(Engine, XmlCharsetDetection) {
   EXPECT_EQ(detect(std::string("\xFE\xFF\0<", 4)), "UTF-16BE");
   EXPECT_EQ(detect(std::string("\0\0\xFE\xFF", 4)), "UCS-4BE");
   EXPECT_EQ(detect("<?xml version=\"1.0\" encoding = \"ISO-8859-2\" ?>"), "ISO-8859-2");
-  const char utf16[] = "<\0?\0x\0m\0l\0 \0e\0n\0c\0o\0d\0i\0n\0g\0=\0'\0U\0T\0F\0-\0"
-                       "1\0006\0L\0E\0'\0?\0>\0";
-  EXPECT_EQ(detect(std::string(utf16, sizeof utf16 - 1)),
-            "UTF-16LE");
+  const char utf16[] =
+      "<\0?\0x\0m\0l\0 \0e\0n\0c\0o\0d\0i\0n\0g\0=\0'\0U\0T\0F\0-\0"
+      "1\0006\0L\0E\0'\0?\0>\0";
+  EXPECT_EQ(detect(std::string(utf16, sizeof utf16 - 1)), "UTF-16LE");
   // "<?xml encoding='cp037'?>" in EBCDIC.
   EXPECT_EQ(detect("\x4C\x6F\xA7\x94\x93\x40\x85\x95\x83\x96\x84\x89\x95\x87\x7E\x7D\x83\x97\xF0"
                    "\xF3\xF7\x7D\x6F\x6E"),
@@ -413,21 +421,25 @@ std::string ManyHeaders(int ACount) {
 INSTANTIATE_TEST_SUITE_P(
     Rules, MalformedResponse,
     ::testing::Values(
-        Broken{"chunk size of 2^31", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-                                     "80000000\r\nab\r\n0\r\n\r\n"},
+        Broken{"chunk size of 2^31",
+               "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+               "80000000\r\nab\r\n0\r\n\r\n"},
         Broken{"chunk size far beyond 64 bits",
                "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
                "ffffffffffffffffffffffff\r\nab\r\n0\r\n\r\n"},
-        Broken{"non-hexadecimal chunk size", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-                                             "2\r\nab\r\nzz\r\n0\r\n\r\n"},
-        Broken{"empty chunk size line", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-                                        "2\r\nab\r\n\r\n0\r\n\r\n"},
+        Broken{"non-hexadecimal chunk size",
+               "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+               "2\r\nab\r\nzz\r\n0\r\n\r\n"},
+        Broken{"empty chunk size line",
+               "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+               "2\r\nab\r\n\r\n0\r\n\r\n"},
         Broken{"chunk data not followed by CR LF",
                "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nabcd\r\n0\r\n\r\n"},
         Broken{"negative Content-Length", "HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\nabc"},
         Broken{"non-numeric Content-Length", "HTTP/1.1 200 OK\r\nContent-Length: 12abc\r\n\r\nabc"},
         Broken{"header line beyond the line limit",
-               "HTTP/1.1 200 OK\r\nX-Big: " + std::string(20000, 'a') + "\r\nContent-Length: 0\r\n\r\n"},
+               "HTTP/1.1 200 OK\r\nX-Big: " + std::string(20000, 'a') +
+                   "\r\nContent-Length: 0\r\n\r\n"},
         Broken{"more header lines than MaxHeaderLines", ManyHeaders(300)}));
 
 class TruncatedResponse : public ::testing::TestWithParam<Broken> {};
@@ -451,8 +463,8 @@ INSTANTIATE_TEST_SUITE_P(
                "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\n"}));
 
 TEST(Engine, ALateAnswerIsNeverTakenForTheNextRequests) {
-  ScriptedServer server({{S::Read(), S::Sleep(1500), S::Send(Ok("stale"))},
-                         S::Exchange({Ok("fresh")})});
+  ScriptedServer server(
+      {{S::Read(), S::Sleep(1500), S::Send(Ok("stale"))}, S::Exchange({Ok("fresh")})});
   TIdHTTP http;
   http.SetReadTimeout(300);
   EXPECT_THROW(http.Get(server.Url("/delete")), EIdReadTimeout);
