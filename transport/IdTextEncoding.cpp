@@ -64,6 +64,18 @@ bool NextCodePoint(const std::uint8_t* s, std::size_t n, std::size_t& i, char32_
   return true;
 }
 
+// The number of bytes below 128 from the start of S (n bytes long), eight at a time.
+std::size_t AsciiPrefix(const std::uint8_t* s, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, s + i, 8);
+    if ((word & 0x8080808080808080ULL) != 0) break;
+  }
+  while (i < n && s[i] < 0x80) ++i;
+  return i;
+}
+
 bool NextCodePoint(const std::string& s, std::size_t& i, char32_t& cp) {
   return NextCodePoint(reinterpret_cast<const std::uint8_t*>(s.data()), s.size(), i, cp);
 }
@@ -176,7 +188,13 @@ bool IIdTextEncoding::CanEncode(const std::string& AChars) const {
 std::size_t TIdASCIIEncoding::Encode(const std::string& AChars, TIdBytes& VBytes) const {
   std::size_t lost = 0;
   VBytes.reserve(VBytes.size() + AChars.size());
+  const auto* s = reinterpret_cast<const std::uint8_t*>(AChars.data());
   for (std::size_t i = 0; i < AChars.size();) {
+    // A run of ASCII is its own bytes.
+    const std::size_t run = AsciiPrefix(s + i, AChars.size() - i);
+    VBytes.insert(VBytes.end(), s + i, s + i + run);
+    i += run;
+    if (i == AChars.size()) break;
     char32_t cp = 0;
     if (NextCodePoint(AChars, i, cp) && cp < 0x80) {
       VBytes.push_back(static_cast<std::uint8_t>(cp));
@@ -193,12 +211,13 @@ std::size_t TIdASCIIEncoding::Decode(const std::uint8_t* ABytes, std::size_t ACo
   std::size_t lost = 0;
   VChars.reserve(VChars.size() + ACount);
   for (std::size_t i = 0; i < ACount; ++i) {
-    if (ABytes[i] < 0x80) {
-      VChars += static_cast<char>(ABytes[i]);
-    } else {
-      AppendUTF8(VChars, kReplacement);
-      ++lost;
-    }
+    // A run of ASCII is its own text; each byte after it is one that ASCII lacks.
+    const std::size_t run = AsciiPrefix(ABytes + i, ACount - i);
+    VChars.append(reinterpret_cast<const char*>(ABytes + i), run);
+    i += run;
+    if (i == ACount) break;
+    AppendUTF8(VChars, kReplacement);
+    ++lost;
   }
   return lost;
 }
@@ -233,6 +252,10 @@ std::size_t TIdUTF8Encoding::Encode(const std::string& AChars, TIdBytes& VBytes)
   VBytes.reserve(VBytes.size() + AChars.size());
   const auto* s = reinterpret_cast<const std::uint8_t*>(AChars.data());
   for (std::size_t i = 0; i < AChars.size();) {
+    const std::size_t run = AsciiPrefix(s + i, AChars.size() - i);
+    VBytes.insert(VBytes.end(), s + i, s + i + run);
+    i += run;
+    if (i == AChars.size()) break;
     const std::size_t start = i;
     char32_t cp = 0;
     if (NextCodePoint(s, AChars.size(), i, cp)) {
@@ -250,6 +273,10 @@ std::size_t TIdUTF8Encoding::Decode(const std::uint8_t* ABytes, std::size_t ACou
   std::size_t lost = 0;
   VChars.reserve(VChars.size() + ACount);
   for (std::size_t i = 0; i < ACount;) {
+    const std::size_t run = AsciiPrefix(ABytes + i, ACount - i);
+    VChars.append(reinterpret_cast<const char*>(ABytes + i), run);
+    i += run;
+    if (i == ACount) break;
     const std::size_t start = i;
     char32_t cp = 0;
     if (NextCodePoint(ABytes, ACount, i, cp)) {

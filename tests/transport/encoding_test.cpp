@@ -108,6 +108,32 @@ TEST(ByteEncodings, RoundTripWhatTheyCanAndCountTheRest) {
   EXPECT_EQ(IndyTextEncoding_ASCII()->GetBytes("caf\xC3\xA9"), RawToBytes("caf?"));
 }
 
+// ASCII text is taken in runs of eight bytes at a time: a character outside ASCII at any
+// place in or after such a run, and a short tail, give what the character by character
+// conversion gives.
+TEST(ByteEncodings, AsciiRunsAroundEveryOtherCharacter) {
+  const std::string other = "\xC3\xA9";  // é: two bytes of UTF-8, one byte in 8-bit
+  for (std::size_t before = 0; before < 20; ++before) {
+    for (std::size_t after = 0; after < 10; ++after) {
+      const std::string head(before, 'h'), tail(after, 't');
+      const std::string text = head + other + tail;
+      EXPECT_EQ(IndyTextEncoding_ASCII()->GetBytes(text), RawToBytes(head + "?" + tail));
+      EXPECT_EQ(IndyTextEncoding_8Bit()->GetBytes(text), RawToBytes(head + "\xE9" + tail));
+      EXPECT_EQ(IndyTextEncoding_UTF8()->GetBytes(text), RawToBytes(text));
+
+      std::string decoded;
+      const TIdBytes latin = RawToBytes(head + "\xE9" + tail);
+      EXPECT_EQ(IndyTextEncoding_ASCII()->Decode(latin.data(), latin.size(), decoded), 1u);
+      EXPECT_EQ(decoded, head + kReplacement + tail);
+      EXPECT_EQ(IndyTextEncoding_8Bit()->GetString(latin), text);
+      decoded.clear();
+      EXPECT_EQ(IndyTextEncoding_UTF8()->Decode(latin.data(), latin.size(), decoded), 1u);
+      EXPECT_EQ(decoded, head + kReplacement + tail) << before << " " << after;
+      EXPECT_EQ(IndyTextEncoding_UTF8()->GetString(RawToBytes(text)), text);
+    }
+  }
+}
+
 TEST(Utf8Encoding, ReplacesEachIllFormedSequenceOnce) {
   const IIdTextEncoding* utf8 = IndyTextEncoding_UTF8();
   struct Case {
