@@ -48,6 +48,10 @@ void TIdBuffer::AppendRaw(const std::uint8_t* AData, int ACount) {
   if (ACount <= 0) return;
   CheckAdd(ACount);
   if (FSize == 0) {
+    // Storage that Clear put aside serves again when it is large enough.
+    if (FBytes.capacity() < static_cast<std::size_t>(ACount) &&
+        FSpare.capacity() >= static_cast<std::size_t>(ACount))
+      FBytes.swap(FSpare);
     FBytes.assign(AData, AData + ACount);
     FHeadIndex = 0;
     FSize = ACount;
@@ -180,8 +184,7 @@ void TIdBuffer::ExtractToStream(TStream& AStream, int AByteCount) {
     throw EIdNotEnoughDataInBuffer(Format("Not enough data in buffer. (%d/%d)", AByteCount, FSize));
   }
   if (AByteCount == 0) return;
-  CompactHead(false);
-  AStream.WriteBuffer(FBytes.data(), AByteCount);
+  AStream.WriteBuffer(Peek(), AByteCount);
   Remove(AByteCount);
 }
 

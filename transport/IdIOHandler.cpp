@@ -49,6 +49,13 @@ TRegistry& Registry() {
   return registry;
 }
 
+// Encodings in which every ASCII character is the one byte of its code, so a one-character ASCII
+// terminator can be looked for as that byte.
+bool KeepsAscii(const IIdTextEncoding* AEncoding) {
+  return AEncoding == IndyTextEncoding_ASCII() || AEncoding == IndyTextEncoding_UTF8() ||
+         AEncoding == IndyTextEncoding_8Bit();
+}
+
 template <class T>
 TIdBytes NumberBytes(T AValue, bool AConvert) {
   TIdBytes bytes(sizeof(T));
@@ -244,21 +251,32 @@ std::string TIdIOHandler::ReadLn(const std::string& ATerminator,
 
 std::string TIdIOHandler::ReadLn(const std::string& ATerminator, int ATimeout, int AMaxLineLength,
                                  const IIdTextEncoding* AByteEncoding) {
+  static const std::string kLF = LF;
   const IIdTextEncoding* encoding = ChooseEncoding(AByteEncoding);
   if (AMaxLineLength < 0) AMaxLineLength = FMaxLineLength;
-  const std::string terminator = ATerminator.empty() ? std::string(LF) : ATerminator;
-  const TIdBytes terminator_bytes = encoding->GetBytes(terminator);
-  const int terminator_length = static_cast<int>(terminator_bytes.size());
+  const std::string& terminator = ATerminator.empty() ? kLF : ATerminator;
+  // A line ends at one byte in the usual case, found with memchr; other terminators are
+  // encoded and searched as byte strings.
+  const bool one_byte = terminator.size() == 1 &&
+                        static_cast<unsigned char>(terminator[0]) < 0x80 && KeepsAscii(encoding);
+  TIdBytes terminator_bytes;
+  if (!one_byte) terminator_bytes = encoding->GetBytes(terminator);
+  const int terminator_length = one_byte ? 1 : static_cast<int>(terminator_bytes.size());
+  const auto terminator_byte = static_cast<std::uint8_t>(terminator[0]);
   FReadLnSplit = false;
   FReadLnTimedOut = false;
-  const std::int64_t start = Ticks64();
+  const std::int64_t start = ATimeout >= 0 ? Ticks64() : 0;
   int search_start = 0;
   int terminator_pos = -1;
   while (true) {
     const int size = FInputBuffer->Size();
     if (size > 0) {
-      terminator_pos =
-          search_start < size ? FInputBuffer->IndexOf(terminator_bytes, search_start) : -1;
+      if (search_start >= size)
+        terminator_pos = -1;
+      else if (one_byte)
+        terminator_pos = FInputBuffer->IndexOf(terminator_byte, search_start);
+      else
+        terminator_pos = FInputBuffer->IndexOf(terminator_bytes, search_start);
       search_start = std::max(0, size - (terminator_length - 1));
     }
     if (AMaxLineLength > 0 && (terminator_pos > AMaxLineLength ||
@@ -802,6 +820,8 @@ std::int64_t TIdIOHandler::WriteFile(const std::string& AFile, bool) {
 void TIdIOHandler::WriteBufferOpen(int AThreshold) {
   if (FWriteBuffer) {
     FWriteBuffer->Clear();
+  } else if (FSpareWriteBuffer) {
+    FWriteBuffer = std::move(FSpareWriteBuffer);
   } else {
     FWriteBuffer = std::make_unique<TIdBuffer>();
   }
@@ -811,19 +831,29 @@ void TIdIOHandler::WriteBufferOpen(int AThreshold) {
 void TIdIOHandler::WriteBufferFlush(int AByteCount) {
   if (!FWriteBuffer || FWriteBuffer->Size() == 0) return;
   if (AByteCount < 0 || AByteCount > FWriteBuffer->Size()) AByteCount = FWriteBuffer->Size();
+  // The bytes go out of an array kept for the next flush (taken out of the handler while in
+  // use), so a flush does not allocate.
   TIdBytes bytes;
+  bytes.swap(FFlushBytes);
   FWriteBuffer->ExtractToBytes(bytes, AByteCount, false);
   WriteDirect(bytes, AByteCount);
+  if (bytes.capacity() <= kKeptWriteStorage) bytes.swap(FFlushBytes);
+}
+
+void TIdIOHandler::RetireWriteBuffer() {
+  if (!FWriteBuffer) return;
+  FWriteBuffer->Clear();
+  FSpareWriteBuffer = std::move(FWriteBuffer);
 }
 
 void TIdIOHandler::WriteBufferClose() {
   try {
     WriteBufferFlush(-1);
   } catch (...) {
-    FWriteBuffer.reset();
+    RetireWriteBuffer();
     throw;
   }
-  FWriteBuffer.reset();
+  RetireWriteBuffer();
 }
 
 void TIdIOHandler::WriteBufferClear() {
@@ -831,8 +861,7 @@ void TIdIOHandler::WriteBufferClear() {
 }
 
 void TIdIOHandler::WriteBufferCancel() {
-  WriteBufferClear();
-  FWriteBuffer.reset();
+  RetireWriteBuffer();
 }
 
 // ---------------------------------------------------------------------------------------------

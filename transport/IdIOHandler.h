@@ -301,6 +301,13 @@ class TIdIOHandler : public TIdComponent {
   const IIdTextEncoding* FDefStringEncoding = nullptr;
   // The array raw reads land in, kept between reads.
   TIdBytes FRecvBuffer;
+  // A closed write buffer and the array of the last flush, kept for the next request so that
+  // buffered writing does not allocate each time (storage beyond kKeptWriteStorage is freed).
+  std::unique_ptr<TIdBuffer> FSpareWriteBuffer;
+  TIdBytes FFlushBytes;
+  static constexpr std::size_t kKeptWriteStorage = 65536;
+  // Ends write buffering, keeping the emptied buffer aside.
+  void RetireWriteBuffer();
 
  private:
   // One registered handler class: how to make it and how to ask whether it derives from a

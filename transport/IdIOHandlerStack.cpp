@@ -27,7 +27,9 @@ int TIdIOHandlerStack::WriteRawData(const TIdBytes& ABuffer, int AOffset, int AL
 }
 
 bool TIdIOHandlerStack::Connected() {
-  FillInputBuffer(false, 0, false);
+  // Unread bytes make the answer yes whatever the socket holds; only an empty buffer needs the
+  // look at the socket (a poll, and a receive when something arrived).
+  if (FInputBuffer->Size() == 0) FillInputBuffer(false, 0, false);
   return TIdIOHandlerSocket::Connected();
 }
 

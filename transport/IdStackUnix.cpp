@@ -41,7 +41,9 @@ int RemainingMs(int ATimeout, std::chrono::steady_clock::time_point AStart) {
 
 // poll that resumes with the time that is left when a signal interrupts it.
 int PollRetrying(pollfd* AFds, nfds_t ACount, int ATimeout) {
-  const auto start = std::chrono::steady_clock::now();
+  // Only a positive time-out needs the start to work out what is left.
+  const auto start =
+      ATimeout > 0 ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
   int wait = ATimeout < 0 ? -1 : ATimeout;
   while (true) {
     const int result = ::poll(AFds, ACount, wait);
@@ -158,11 +160,24 @@ bool TIdSocketListUnix::DoSelect(TIdSocketList* AReadList, TIdSocketList* AWrite
 }
 
 bool TIdSocketListUnix::SelectRead(int ATimeout) {
-  auto copy = Clone();
-  std::vector<pollfd> fds;
-  for (int i = 0; i < copy->Count(); ++i) fds.push_back(pollfd{copy->Items(i), POLLIN, 0});
-  const int result =
-      PollRetrying(fds.data(), fds.size(), ATimeout == IdTimeoutInfinite ? -1 : ATimeout);
+  // The handles are copied under the lock and polled without it. A socket handle's own list
+  // holds one handle: that case needs no allocation.
+  pollfd one[1];
+  std::vector<pollfd> many;
+  pollfd* fds = one;
+  std::size_t count = 0;
+  {
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    count = FHandles.size();
+    if (count > 1) {
+      many.reserve(count);
+      for (const TIdStackSocketHandle h : FHandles) many.push_back(pollfd{h, POLLIN, 0});
+      fds = many.data();
+    } else if (count == 1) {
+      one[0] = pollfd{FHandles[0], POLLIN, 0};
+    }
+  }
+  const int result = PollRetrying(fds, count, ATimeout == IdTimeoutInfinite ? -1 : ATimeout);
   if (result < 0) GStack->RaiseSocketError(TIdStackUnix::TranslateErrno(errno));
   return result > 0;
 }

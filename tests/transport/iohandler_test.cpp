@@ -251,6 +251,25 @@ TEST(IOHandlerWrite, BufferingThresholdFlushAndCancel) {
                                            10));
 }
 
+// The buffer and the array a flush sends from are kept for the next buffered write: whatever
+// sizes follow one another, exactly the bytes written go out, and a cancelled buffer's never.
+TEST(IOHandlerWrite, RepeatedBufferingSendsExactlyWhatWasWritten) {
+  auto handler = OpenWith("");
+  std::string expected;
+  char fill = 'a';
+  for (const std::size_t size : {1000u, 10u, 3000u, 1u, 70000u, 5u}) {
+    const std::string text(size, fill++);
+    handler->WriteBufferOpen();
+    handler->Write(text);
+    handler->WriteBufferClose();
+    expected += text;
+    handler->WriteBufferOpen();
+    handler->Write(std::string(size / 2 + 1, '!'));
+    handler->WriteBufferCancel();
+  }
+  EXPECT_EQ(handler->Output(), expected);
+}
+
 TEST(IOHandlerFailures, ReadAndWriteErrorsCloseTheHandler) {
   // The second raw read fails with a reset: what arrived before stays readable, and the
   // handler is closed.
