@@ -148,10 +148,12 @@ void TIdEntityHeaderInfo::SetContentType(const std::string& AValue) {
   }
   std::string charset;
   FContentType = RemoveHeaderParam(AValue, "charset", charset, QuoteHTTP);
+  const bool infer = charset.empty() && FCharSet.empty() && MediaTypeIs(FContentType, "text");
+  if (charset.empty() && !infer) return;  // nothing more would change, loading or not
   if (TComponent* owner = OwnerComponent();
       owner != nullptr && (owner->ComponentState() & csLoading))
     return;
-  if (charset.empty() && FCharSet.empty() && MediaTypeIs(FContentType, "text")) {
+  if (infer) {
     const std::string sub = MediaSubType(FContentType);
     if (TextIsSame(sub, "xml") || TextIsSame(sub, "xml-external-parsed-entity") ||
         TextEndsWith(sub, "+xml"))
@@ -164,19 +166,56 @@ void TIdEntityHeaderInfo::SetContentType(const std::string& AValue) {
 
 void TIdEntityHeaderInfo::ParseRawHeaders() {
   const TIdHeaderList& raw = *FRawHeaders;
-  FCacheControl = raw.GetValue("Cache-control");
-  FConnection = raw.GetValue("Connection");
-  FContentVersion = raw.GetValue("Content-Version");
-  FContentDisposition = raw.GetValue("Content-Disposition");
-  FContentEncoding = raw.GetValue("Content-Encoding");
-  FContentLanguage = raw.GetValue("Content-Language");
-  SetContentType(raw.GetValue("Content-Type"));
-  SetContentLength(NumberOr(raw.GetValue("Content-Length"), -1));
+  // Every field reads the first header of its name; one pass over the lines finds them all.
+  enum {
+    kCacheControl,
+    kConnection,
+    kContentVersion,
+    kContentDisposition,
+    kContentEncoding,
+    kContentLanguage,
+    kContentType,
+    kContentLength,
+    kContentRange,
+    kDate,
+    kLastModified,
+    kExpires,
+    kETag,
+    kPragma,
+    kTransferEncoding,
+    kCount
+  };
+  static constexpr std::string_view kNames[kCount] = {"Cache-control",
+                                                      "Connection",
+                                                      "Content-Version",
+                                                      "Content-Disposition",
+                                                      "Content-Encoding",
+                                                      "Content-Language",
+                                                      "Content-Type",
+                                                      "Content-Length",
+                                                      "Content-Range",
+                                                      "Date",
+                                                      "Last-Modified",
+                                                      "Expires",
+                                                      "ETag",
+                                                      "Pragma",
+                                                      "Transfer-Encoding"};
+  int at[kCount];
+  raw.IndexOfNames(kNames, kCount, at);
+
+  FCacheControl = raw.ValueAt(at[kCacheControl]);
+  FConnection = raw.ValueAt(at[kConnection]);
+  FContentVersion = raw.ValueAt(at[kContentVersion]);
+  FContentDisposition = raw.ValueAt(at[kContentDisposition]);
+  FContentEncoding = raw.ValueAt(at[kContentEncoding]);
+  FContentLanguage = raw.ValueAt(at[kContentLanguage]);
+  SetContentType(raw.ValueAt(at[kContentType]));
+  SetContentLength(NumberOr(raw.ValueAt(at[kContentLength]), -1));
 
   FContentRangeStart = FContentRangeEnd = FContentRangeInstanceLength = -1;
   FContentRangeUnits.clear();
-  if (raw.IndexOfName("Content-Range") >= 0) {
-    std::string s = raw.GetValue("Content-Range");
+  if (at[kContentRange] >= 0) {
+    std::string s = raw.ValueAt(at[kContentRange]);
     FContentRangeUnits = Fetch(s, " ");
     std::string range = Fetch(s, "/");
     FContentRangeInstanceLength = NumberOr(Fetch(s, " "), -1);
@@ -184,12 +223,12 @@ void TIdEntityHeaderInfo::ParseRawHeaders() {
     FContentRangeEnd = NumberOr(range, -1);
   }
 
-  FDate = raw.IndexOfName("Date") >= 0 ? ParseHttpDate(raw.GetValue("Date")) : Now();
-  FLastModified = ParseHttpDate(raw.GetValue("Last-Modified"));
+  FDate = at[kDate] >= 0 ? ParseHttpDate(raw.ValueAt(at[kDate])) : Now();
+  FLastModified = at[kLastModified] >= 0 ? ParseHttpDate(raw.ValueAt(at[kLastModified])) : 0;
 
   FExpires = 0;
-  if (raw.IndexOfName("Expires") >= 0) {
-    const std::string text = raw.GetValue("Expires");
+  if (at[kExpires] >= 0) {
+    const std::string text = raw.ValueAt(at[kExpires]);
     if (const auto secs = ParseInt64(text)) {
       FExpires = *secs < 0 ? 0 : Now() + static_cast<double>(*secs) / 86400.0;
     } else {
@@ -198,9 +237,9 @@ void TIdEntityHeaderInfo::ParseRawHeaders() {
       FExpires = d != 0 ? d : Now() - 1.0 / 86400.0;
     }
   }
-  FETag = raw.GetValue("ETag");
-  FPragma = raw.GetValue("Pragma");
-  FTransferEncoding = raw.GetValue("Transfer-Encoding");
+  FETag = raw.ValueAt(at[kETag]);
+  FPragma = raw.ValueAt(at[kPragma]);
+  FTransferEncoding = raw.ValueAt(at[kTransferEncoding]);
 }
 
 void TIdEntityHeaderInfo::ComposeRawHeaders() {
@@ -363,15 +402,20 @@ void TIdResponseHeaderInfo::Clear() {
 void TIdResponseHeaderInfo::ParseRawHeaders() {
   TIdEntityHeaderInfo::ParseRawHeaders();
   const TIdHeaderList& raw = *FRawHeaders;
-  FLocation = raw.GetValue("Location");
-  FServer = raw.GetValue("Server");
-  FProxyConnection = raw.GetValue("Proxy-Connection");
+  enum { kLocation, kServer, kProxyConnection, kAcceptPatch, kAcceptRanges, kCount };
+  static constexpr std::string_view kNames[kCount] = {"Location", "Server", "Proxy-Connection",
+                                                      "Accept-Patch", "Accept-Ranges"};
+  int at[kCount];
+  raw.IndexOfNames(kNames, kCount, at);
+  FLocation = raw.ValueAt(at[kLocation]);
+  FServer = raw.ValueAt(at[kServer]);
+  FProxyConnection = raw.ValueAt(at[kProxyConnection]);
   FWWWAuthenticate->Clear();
   raw.Extract("WWW-Authenticate", FWWWAuthenticate.get());
   FProxyAuthenticate->Clear();
   raw.Extract("Proxy-Authenticate", FProxyAuthenticate.get());
-  FAcceptPatch = raw.GetValue("Accept-Patch");
-  FAcceptRanges = raw.GetValue("Accept-Ranges");
+  FAcceptPatch = raw.ValueAt(at[kAcceptPatch]);
+  FAcceptRanges = raw.ValueAt(at[kAcceptRanges]);
 }
 
 void TIdResponseHeaderInfo::ComposeRawHeaders() {

@@ -17,33 +17,67 @@ bool TIdHeaderList::IsContinuation(int AIndex) const {
   return !line.empty() && (line[0] == ' ' || line[0] == '\t');
 }
 
-std::string TIdHeaderList::GetName(int Index) const {
+void TIdHeaderList::SetNameValueSeparator(const std::string& Value) {
+  FNameValueSeparator = Value;
+  FNameEnd = TrimRight(Value);
+}
+
+std::string_view TIdHeaderList::NameAt(int Index) const {
   const std::string& line = Strings(Index);
-  const std::string sep = TrimRight(FNameValueSeparator);
-  if (sep.empty()) return {};
-  const size_t p = line.find(sep);
-  return p == std::string::npos ? std::string() : line.substr(0, p);
+  if (FNameEnd.empty()) return {};
+  const size_t p = FNameEnd.size() == 1 ? line.find(FNameEnd[0]) : line.find(FNameEnd);
+  return p == std::string::npos ? std::string_view() : std::string_view(line).substr(0, p);
+}
+
+std::string TIdHeaderList::GetName(int Index) const {
+  return std::string(NameAt(Index));
+}
+
+int TIdHeaderList::FindName(std::string_view AName, int AStart) const {
+  // Lookups run many times per message: an ASCII name (every name the engine asks for) needs
+  // no case folding beyond ASCII, and a name of another length cannot match.
+  const bool ascii = IsAscii(AName);
+  for (int i = AStart; i < Count(); ++i) {
+    const std::string_view name = NameAt(i);
+    if (ascii ? AsciiTextIsSame(name, AName) : TextIsSame(name, AName)) return i;
+  }
+  return -1;
 }
 
 int TIdHeaderList::IndexOfName(const std::string& AName) const {
-  for (int i = 0; i < Count(); ++i)
-    if (TextIsSame(GetName(i), AName)) return i;
-  return -1;
+  return FindName(AName, 0);
+}
+
+void TIdHeaderList::IndexOfNames(const std::string_view* ANames, int ACount, int* VIndexes) const {
+  int missing = ACount;
+  for (int k = 0; k < ACount; ++k) VIndexes[k] = -1;
+  for (int i = 0; i < Count() && missing > 0; ++i) {
+    const std::string_view name = NameAt(i);
+    for (int k = 0; k < ACount; ++k) {
+      if (VIndexes[k] < 0 && AsciiTextIsSame(name, ANames[k])) {
+        VIndexes[k] = i;
+        --missing;
+      }
+    }
+  }
 }
 
 std::string TIdHeaderList::ReadValueAt(int& VIndex) const {
   if (VIndex < 0 || VIndex >= Count()) return {};
   const std::string& line = Strings(VIndex);
-  const std::string sep = TrimRight(FNameValueSeparator);
-  const size_t p = sep.empty() ? std::string::npos : line.find(sep);
-  std::string value =
-      p == std::string::npos ? std::string() : TrimLeft(line.substr(p + sep.size()));
+  const size_t p = FNameEnd.empty() ? std::string::npos : line.find(FNameEnd);
+  const std::string_view first = p == std::string::npos
+                                     ? std::string_view()
+                                     : std::string_view(line).substr(p + FNameEnd.size());
   ++VIndex;
-  if (FUnfoldLines) {
-    while (IsContinuation(VIndex)) {
-      value = Trim(value) + " " + Trim(Strings(VIndex));
-      ++VIndex;
-    }
+  if (!FUnfoldLines || !IsContinuation(VIndex)) return std::string(TrimView(first));
+  // The value so far and each continuation line, both trimmed, joined by one space.
+  std::string value(TrimView(first));
+  while (IsContinuation(VIndex)) {
+    value = std::string(TrimView(value));
+    value += ' ';
+    value.append(TrimView(Strings(VIndex)));
+    ++VIndex;
   }
   return Trim(value);
 }
@@ -65,8 +99,20 @@ void TIdHeaderList::DeleteContinuationLines(int AIndex) {
 }
 
 void TIdHeaderList::InsertFolded(int AIndex, const std::string& AName, const std::string& AValue) {
+  std::string line;
+  line.reserve(AName.size() + FNameValueSeparator.size() + AValue.size());
+  line += AName;
+  line += FNameValueSeparator;
+  line += AValue;
+  // A line within the fold length and without CR LF folds to itself, trailing blanks removed.
+  if ((FFoldLinesLength <= 0 || line.size() <= static_cast<size_t>(FFoldLinesLength)) &&
+      line.find("\r\n") == std::string::npos) {
+    line.resize(TrimRightView(line).size());
+    Put(AIndex, line);
+    return;
+  }
   TStringList lines;
-  FoldValueLine(AName + FNameValueSeparator + AValue, FFoldLinesLength, lines);
+  FoldValueLine(line, FFoldLinesLength, lines);
   Delete(AIndex);
   for (int i = 0; i < lines.Count(); ++i) Insert(AIndex + i, lines[i]);
 }
@@ -99,9 +145,11 @@ void TIdHeaderList::AddValue(const std::string& AName, const std::string& AValue
 
 void TIdHeaderList::Extract(const std::string& AName, TStringList* ADest) const {
   if (ADest == nullptr) return;
+  const bool ascii = IsAscii(AName);
   int i = 0;
   while (i < Count()) {
-    if (TextIsSame(GetName(i), AName))
+    const std::string_view name = NameAt(i);
+    if (ascii ? AsciiTextIsSame(name, AName) : TextIsSame(name, AName))
       ADest->Add(ReadValueAt(i));
     else
       SkipValueAt(i);

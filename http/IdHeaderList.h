@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "base/StringList.h"
 #include "http/IdHeaderValues.h"
@@ -18,12 +19,18 @@ class TIdHeaderList : public TStringList {
 
   // Index of the first line whose name equals AName (ignoring case), or -1.
   int IndexOfName(const std::string& AName) const;
+  // IndexOfName for ACount names at once, in one pass over the lines: VIndexes[k] becomes the
+  // index of the first line named ANames[k], or -1. The names must be ASCII.
+  void IndexOfNames(const std::string_view* ANames, int ACount, int* VIndexes) const;
   // The name of line Index: the text before its first ":", exactly as written.
   std::string GetName(int Index) const;
   std::string Names(int Index) const { return GetName(Index); }
   // The unfolded value of the first header AName, or "".
   std::string GetValue(const std::string& AName) const;
   std::string Values(const std::string& AName) const { return GetValue(AName); }
+  // The unfolded value of the header at line Index (as read after IndexOfName), or "" when
+  // Index is outside the list.
+  std::string ValueAt(int Index) const { return ReadValueAt(Index); }
   // Replaces the first header AName in place (or appends it); an empty value deletes it.
   void SetValue(const std::string& AName, const std::string& AValue);
   void SetValues(const std::string& AName, const std::string& AValue) { SetValue(AName, AValue); }
@@ -54,7 +61,7 @@ class TIdHeaderList : public TStringList {
   void Assign(const TPersistent* Source) override;
 
   const std::string& NameValueSeparator() const { return FNameValueSeparator; }
-  void SetNameValueSeparator(const std::string& Value) { FNameValueSeparator = Value; }
+  void SetNameValueSeparator(const std::string& Value);
   bool UnfoldLines() const { return FUnfoldLines; }
   void SetUnfoldLines(bool Value) { FUnfoldLines = Value; }
   bool FoldLines() const { return FFoldLines; }
@@ -74,8 +81,14 @@ class TIdHeaderList : public TStringList {
 
  private:
   TIdHeaderQuotingType QuoteTypeFor(const std::string& AName) const;
+  // The name of line Index as a view into the line.
+  std::string_view NameAt(int Index) const;
+  // The position of the first line from AStart named AName, or -1.
+  int FindName(std::string_view AName, int AStart) const;
 
   std::string FNameValueSeparator = ": ";
+  // FNameValueSeparator without its trailing blanks: what a name ends at.
+  std::string FNameEnd = ":";
   bool FUnfoldLines = true;
   bool FFoldLines = true;
   int FFoldLinesLength;

@@ -47,13 +47,14 @@ void SplitHeaderParams(const std::string& AValue, TIdHeaderParams& AParams,
   AParams.clear();
   const size_t semi = AValue.find(';');
   if (semi == std::string::npos) return;
-  std::string text = AValue.substr(semi + 1);
+  std::string_view text = std::string_view(AValue).substr(semi + 1);
   for (;;) {
-    text = TrimLeft(text);
+    text = TrimLeftView(text);
     if (text.empty()) break;
     TIdHeaderParam param;
-    param.Name = Trim(Fetch(text, "="));
-    text = TrimLeft(text);
+    const size_t eq = text.find('=');
+    param.Name = std::string(TrimView(text.substr(0, eq)));
+    text = eq == std::string_view::npos ? std::string_view() : TrimLeftView(text.substr(eq + 1));
     if (!text.empty() && text[0] == '"') {
       param.Quoted = true;
       size_t i = 1;
@@ -64,13 +65,13 @@ void SplitHeaderParams(const std::string& AValue, TIdHeaderParams& AParams,
       }
       // Drop the closing quote and anything up to and including the next ";".
       const size_t next = text.find(';', i);
-      text = next == std::string::npos ? std::string() : text.substr(next + 1);
+      text = next == std::string_view::npos ? std::string_view() : text.substr(next + 1);
     } else {
       size_t i = 0;
       while (i < text.size() && !IsDelimiter(text[i], AQuoteType)) ++i;
-      param.Value = text.substr(0, i);
+      param.Value = std::string(text.substr(0, i));
       if (i < text.size() && text[i] == ';') ++i;
-      text.erase(0, i);
+      text.remove_prefix(i);
     }
     if (!param.Name.empty() && (param.Quoted || !param.Value.empty()))
       AParams.push_back(std::move(param));
@@ -89,9 +90,11 @@ std::string HeaderSubItem(const std::string& AValue, const std::string& AParam,
 std::string ReplaceHeaderParam(const std::string& AValue, const std::string& AParam,
                                const std::string& ANewValue, std::string& VOld,
                                TIdHeaderQuotingType AQuoteType) {
+  VOld.clear();
+  // Without parameters there is nothing to remove.
+  if (AValue.find(';') == std::string::npos && TrimView(ANewValue).empty()) return AValue;
   TIdHeaderParams params;
   SplitHeaderParams(AValue, params, AQuoteType);
-  VOld.clear();
   int found = -1;
   for (size_t i = 0; i < params.size(); ++i) {
     if (TextIsSame(params[i].Name, AParam)) {
@@ -142,16 +145,26 @@ std::string QuoteHeaderValue(const std::string& AText, bool AForceQuotes,
   return quote ? "\"" + result + "\"" : result;
 }
 
+namespace {
+
+std::string_view MainItemView(const std::string& AValue) {
+  return TrimView(std::string_view(AValue).substr(0, AValue.find(';')));
+}
+
+}  // namespace
+
 bool MediaTypeIs(const std::string& AValue, const std::string& AMediaType) {
-  const std::string main = HeaderMainItem(AValue);
-  if (AMediaType.find('/') == std::string::npos) return TextStartsWith(main, AMediaType + "/");
+  const std::string_view main = MainItemView(AValue);
+  if (AMediaType.find('/') == std::string::npos)
+    return main.size() > AMediaType.size() && main[AMediaType.size()] == '/' &&
+           TextStartsWith(main, AMediaType);
   return TextIsSame(main, AMediaType);
 }
 
 std::string MediaSubType(const std::string& AValue) {
-  const std::string main = HeaderMainItem(AValue);
+  const std::string_view main = MainItemView(AValue);
   const size_t p = main.find('/');
-  return p == std::string::npos ? std::string() : main.substr(p + 1);
+  return p == std::string_view::npos ? std::string() : std::string(main.substr(p + 1));
 }
 
 // ---- dates -----------------------------------------------------------------------------

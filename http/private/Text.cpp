@@ -68,24 +68,45 @@ char LowerChar(char C) {
 
 }  // namespace
 
-std::string TrimLeft(std::string_view S) {
+std::string_view TrimLeftView(std::string_view S) {
   size_t b = 0;
   while (b < S.size() && IsBlank(S[b])) ++b;
-  return std::string(S.substr(b));
+  return S.substr(b);
+}
+
+std::string_view TrimRightView(std::string_view S) {
+  size_t e = S.size();
+  while (e > 0 && IsBlank(S[e - 1])) --e;
+  return S.substr(0, e);
+}
+
+std::string_view TrimView(std::string_view S) {
+  return TrimRightView(TrimLeftView(S));
+}
+
+std::string TrimLeft(std::string_view S) {
+  return std::string(TrimLeftView(S));
 }
 
 std::string TrimRight(std::string_view S) {
-  size_t e = S.size();
-  while (e > 0 && IsBlank(S[e - 1])) --e;
-  return std::string(S.substr(0, e));
+  return std::string(TrimRightView(S));
 }
 
 std::string Trim(std::string_view S) {
-  size_t b = 0;
-  size_t e = S.size();
-  while (b < e && IsBlank(S[b])) ++b;
-  while (e > b && IsBlank(S[e - 1])) --e;
-  return std::string(S.substr(b, e - b));
+  return std::string(TrimView(S));
+}
+
+bool IsAscii(std::string_view S) {
+  for (char c : S)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+bool AsciiTextIsSame(std::string_view A, std::string_view B) {
+  if (A.size() != B.size()) return false;
+  for (size_t i = 0; i < A.size(); ++i)
+    if (LowerChar(A[i]) != LowerChar(B[i])) return false;
+  return true;
 }
 
 std::string LowerAscii(std::string_view S) {
@@ -149,7 +170,7 @@ std::string Fetch(std::string& S, std::string_view Delim) {
 }
 
 std::optional<std::int64_t> ParseInt64(std::string_view Text) {
-  const std::string s = Trim(Text);
+  const std::string_view s = TrimView(Text);
   if (s.empty()) return std::nullopt;
   size_t i = 0;
   bool negative = false;

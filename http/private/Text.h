@@ -15,6 +15,15 @@ std::string TrimRight(std::string_view S);
 // Lower-cases ASCII letters only.
 std::string LowerAscii(std::string_view S);
 std::string UpperAscii(std::string_view S);
+// Trim, TrimLeft and TrimRight as views of S, without a copy.
+std::string_view TrimView(std::string_view S);
+std::string_view TrimLeftView(std::string_view S);
+std::string_view TrimRightView(std::string_view S);
+// True when every byte of S is below 128.
+bool IsAscii(std::string_view S);
+// TextIsSame for a B that is known to be ASCII: a byte of 128 or more in A never folds to an
+// ASCII letter, so the texts must then have the same length and match ignoring ASCII case.
+bool AsciiTextIsSame(std::string_view A, std::string_view B);
 // Case-insensitive equality of two UTF-8 texts (simple case folding of Latin, Greek and
 // Cyrillic letters; other characters compare exactly).
 bool TextIsSame(std::string_view A, std::string_view B);

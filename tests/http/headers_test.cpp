@@ -173,6 +173,32 @@ TEST(ResponseHeaders, ParseFillsTypedFields) {
   EXPECT_EQ(r.Location(), "");
 }
 
+// Each field takes the first header of its name, as a lookup by name does: any letter case,
+// not a name with a blank before its colon, not a continuation line.
+TEST(ResponseHeaders, EachFieldTakesTheFirstHeaderOfItsName) {
+  TIdResponseHeaderInfo r;
+  r.RawHeaders().SetText(
+      "Content-Type : text/plain\n"
+      " Connection: close\n"
+      "content-type: text/html\n"
+      "CONNECTION: keep-alive\n"
+      " tail\n"
+      "Content-Type: text/xml\n"
+      "Connection: close\n"
+      "location: /first\n"
+      "Location: /second\n"
+      "ETag: \"e1\"\n");
+  r.ParseRawHeaders();
+  EXPECT_EQ(r.ContentType(), "text/html");
+  EXPECT_EQ(r.Connection(), "keep-alive tail");
+  EXPECT_EQ(r.Location(), "/first");
+  EXPECT_EQ(r.ETag(), "\"e1\"");
+  EXPECT_EQ(r.Server(), "");
+  for (const char* name : {"Content-Type", "Connection", "Location", "ETag", "Server"})
+    EXPECT_EQ(r.RawHeaders().ValueAt(r.RawHeaders().IndexOfName(name)),
+              r.RawHeaders().GetValue(name));
+}
+
 TEST(RequestHeaders, ComposeOrderCustomLinesAndTypedOverrides) {
   TIdRequestHeaderInfo q;
   q.SetAccept("");
