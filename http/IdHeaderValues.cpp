@@ -213,19 +213,68 @@ std::optional<long> ZoneOffset(std::string_view Z) {
   } zones[] = {{"GMT", 0},  {"UT", 0},   {"UTC", 0},  {"Z", 0},    {"EST", -5}, {"EDT", -4},
                {"CST", -6}, {"CDT", -5}, {"MST", -7}, {"MDT", -6}, {"PST", -8}, {"PDT", -7}};
   for (const auto& z : zones)
-    if (TextIsSame(Z, z.name)) return z.hours * 3600L;
+    if (AsciiTextIsSame(Z, z.name)) return z.hours * 3600L;
   if (Z.size() >= 3 && (Z[0] == '+' || Z[0] == '-')) {
-    std::string digits;
-    for (char c : Z.substr(1))
-      if (c != ':') digits += c;
-    if (!AllDigits(digits) || (digits.size() != 4 && digits.size() != 2)) return std::nullopt;
-    const long h = std::stol(digits.substr(0, 2));
-    const long m = digits.size() == 4 ? std::stol(digits.substr(2, 2)) : 0;
+    // "+hhmm", "+hh:mm" or "+hh" (colons anywhere are ignored).
+    char digits[4];
+    size_t count = 0;
+    for (char c : Z.substr(1)) {
+      if (c == ':') continue;
+      if (c < '0' || c > '9' || count == 4) return std::nullopt;
+      digits[count++] = c;
+    }
+    if (count != 4 && count != 2) return std::nullopt;
+    const long h = (digits[0] - '0') * 10 + (digits[1] - '0');
+    const long m = count == 4 ? (digits[2] - '0') * 10 + (digits[3] - '0') : 0;
     if (h > 23 || m > 59) return std::nullopt;
     const long off = h * 3600 + m * 60;
     return Z[0] == '-' ? -off : off;
   }
   return std::nullopt;
+}
+
+// Reads a time of day "h:m:s" or "h:m" the way the C library's sscanf reads "%d:%d:%d%c":
+// each number may follow white space and carry a sign; a third number must end the token,
+// while after two numbers the rest is ignored. False for anything else, and for a number
+// that does not fit an int (sscanf would wrap it into range).
+bool ParseTimeOfDay(std::string_view T, int& VHour, int& VMinute, int& VSecond) {
+  size_t i = 0;
+  auto number = [&](int& VValue) {
+    while (i < T.size() && (T[i] == ' ' || (T[i] >= '\t' && T[i] <= '\r'))) ++i;
+    bool negative = false;
+    if (i < T.size() && (T[i] == '+' || T[i] == '-')) negative = T[i++] == '-';
+    const size_t start = i;
+    std::int64_t value = 0;
+    bool fits = true;
+    for (; i < T.size() && T[i] >= '0' && T[i] <= '9'; ++i) {
+      value = value * 10 + (T[i] - '0');
+      if (value > 2147483648LL) {
+        fits = false;
+        value = 2147483648LL;
+      }
+    }
+    if (i == start) return 0;  // no digits: the conversion fails
+    if (negative) value = -value;
+    if (!fits || value > 2147483647LL || value < -2147483648LL) return -1;
+    VValue = static_cast<int>(value);
+    return 1;
+  };
+  int converted = number(VHour);
+  if (converted <= 0) return false;
+  VSecond = 0;
+  if (i >= T.size() || T[i] != ':') return false;  // one number only
+  ++i;
+  converted = number(VMinute);
+  if (converted < 0) return false;
+  if (converted == 0) return false;
+  if (i >= T.size() || T[i] != ':') return true;  // "h:m", the rest ignored
+  ++i;
+  int second = 0;
+  converted = number(second);
+  if (converted < 0) return false;
+  if (converted == 0) return true;  // "h:m:" followed by no number: still "h:m"
+  VSecond = second;
+  return i == T.size();  // a character after the seconds fails the whole time
 }
 
 }  // namespace
@@ -252,51 +301,24 @@ std::string FormatHttpDate(TDateTime ALocalDateTime) {
 }
 
 TDateTime ParseHttpDate(const std::string& AText) {
-  // Tokens separated by blanks and commas; "06-Nov-94" is split at its hyphens.
-  std::vector<std::string> tokens;
-  std::string cur;
-  auto flush = [&] {
-    if (cur.empty()) return;
-    const bool offset = (cur[0] == '+' || cur[0] == '-');
-    if (!offset && cur.find('-') != std::string::npos) {
-      std::string rest = cur;
-      while (!rest.empty()) {
-        std::string part = Fetch(rest, "-");
-        if (!part.empty()) tokens.push_back(part);
-      }
-    } else {
-      tokens.push_back(cur);
-    }
-    cur.clear();
-  };
-  for (char c : AText) {
-    if (c == ' ' || c == ',' || c == '\t') {
-      flush();
-    } else if ((c == '+' || c == '-') && !cur.empty() && cur.find(':') != std::string::npos) {
-      flush();  // "08:49:37+0100"
-      cur += c;
-    } else {
-      cur += c;
-    }
-  }
-  flush();
-
+  // The text is read as tokens separated by blanks and commas; a token with a hyphen that is
+  // not an offset ("06-Nov-94") is split at its hyphens, and an offset glued to the time
+  // ("08:49:37+0100") is a token of its own. Tokens are views into AText, read as they end.
   int day = -1, month = -1, hour = -1, minute = 0, second = 0;
   std::int64_t year = -1;
   long offset = 0;
   bool yearWasShort = false;
-  for (const std::string& t : tokens) {
-    if (t.find(':') != std::string::npos && AllDigits(t.substr(0, 1))) {
+  auto take = [&](std::string_view t) {
+    if (t.find(':') != std::string_view::npos && t[0] >= '0' && t[0] <= '9') {
       int h = 0, m = 0, s = 0;
-      char extra = 0;
-      const int n = std::sscanf(t.c_str(), "%d:%d:%d%c", &h, &m, &s, &extra);
-      if (n < 2 || n > 3) return 0;
+      if (!ParseTimeOfDay(t, h, m, s)) return false;
       hour = h;
       minute = m;
-      second = n == 3 ? s : 0;
+      second = s;
     } else if (AllDigits(t)) {
-      if (t.size() > 4) return 0;
-      const int v = std::stoi(t);
+      if (t.size() > 4) return false;
+      int v = 0;
+      for (char c : t) v = v * 10 + (c - '0');
       if (day < 0 && t.size() <= 2 && month < 0 && year < 0) {
         day = v;
       } else if (day < 0 && t.size() <= 2 && month >= 0) {
@@ -305,9 +327,9 @@ TDateTime ParseHttpDate(const std::string& AText) {
         year = v;
         yearWasShort = t.size() <= 2;
       } else {
-        return 0;
+        return false;
       }
-    } else if (MonthIndex(t) >= 0 && month < 0) {
+    } else if (month < 0 && MonthIndex(t) >= 0) {
       month = MonthIndex(t);
     } else if (auto z = ZoneOffset(t)) {
       offset = *z;
@@ -315,9 +337,40 @@ TDateTime ParseHttpDate(const std::string& AText) {
       bool weekday = false;
       for (const char* d : kDays)
         if (TextStartsWith(t, d)) weekday = true;
-      if (!weekday) return 0;
+      if (!weekday) return false;
+    }
+    return true;
+  };
+  auto flush = [&](std::string_view cur) {
+    if (cur.empty()) return true;
+    if (cur[0] == '+' || cur[0] == '-' || cur.find('-') == std::string_view::npos) return take(cur);
+    while (!cur.empty()) {
+      const size_t dash = cur.find('-');
+      const std::string_view part = cur.substr(0, dash);
+      cur = dash == std::string_view::npos ? std::string_view() : cur.substr(dash + 1);
+      if (!part.empty() && !take(part)) return false;
+    }
+    return true;
+  };
+  const std::string_view text = AText;
+  size_t start = 0;
+  bool colon = false;  // the current token holds a ":"
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == ' ' || c == ',' || c == '\t') {
+      if (!flush(text.substr(start, i - start))) return 0;
+      start = i + 1;
+      colon = false;
+    } else if ((c == '+' || c == '-') && colon) {
+      if (!flush(text.substr(start, i - start))) return 0;  // "08:49:37+0100"
+      start = i;
+      colon = false;
+    } else if (c == ':') {
+      colon = true;
     }
   }
+  if (!flush(text.substr(start))) return 0;
+
   if (yearWasShort) year += year < 70 ? 2000 : 1900;
   if (day < 1 || day > 31 || month < 0 || year < 1601 || hour < 0 || hour > 23 || minute < 0 ||
       minute > 59 || second < 0 || second > 60)

@@ -134,6 +134,67 @@ TEST_F(HttpDates, ThreeFormsAndZonesReadTheSameInstant) {
   EXPECT_EQ(ParseHttpDate(""), 0);
 }
 
+// Days since 1899-12-30 of a UTC time (the local time while TZ is UTC).
+TDateTime Utc(int AYear, int AMonth, int ADay, int AHour, int AMinute, int ASecond) {
+  std::tm tm{};
+  tm.tm_year = AYear - 1900;
+  tm.tm_mon = AMonth - 1;
+  tm.tm_mday = ADay;
+  tm.tm_hour = AHour;
+  tm.tm_min = AMinute;
+  tm.tm_sec = ASecond;
+  return static_cast<double>(timegm(&tm)) / 86400.0 + 25569.0;
+}
+
+TEST_F(HttpDates, FormsZonesAndBoundaries) {
+  const struct {
+    const char* text;
+    TDateTime expected;
+  } rows[] = {
+      {"Sun, 06 Nov 1994 08:49:37 GMT", Utc(1994, 11, 6, 8, 49, 37)},
+      {"Sunday, 06-Nov-94 08:49:37 GMT", Utc(1994, 11, 6, 8, 49, 37)},
+      {"Sun Nov  6 08:49:37 1994", Utc(1994, 11, 6, 8, 49, 37)},
+      {"sun, 6 NOV 1994 8:49:37 gmt", Utc(1994, 11, 6, 8, 49, 37)},
+      {"06 Nov 1994 08:49:37 +0100", Utc(1994, 11, 6, 7, 49, 37)},
+      {"Sun, 06 Nov 1994 08:49:37-05:00", Utc(1994, 11, 6, 13, 49, 37)},
+      {"Sun, 06 Nov 1994 08:49:37 EST", Utc(1994, 11, 6, 13, 49, 37)},
+      {"Sun, 06 Nov 1994 08:49:37 +01", Utc(1994, 11, 6, 7, 49, 37)},
+      {"Sun, 06 Nov 1994 08:49 GMT", Utc(1994, 11, 6, 8, 49, 0)},
+      {"Thu, 01 Jan 1970 00:00:00 GMT", 25569.0},
+      {"Mon, 01 Jan 1601 00:00:00 GMT", Utc(1601, 1, 1, 0, 0, 0)},
+      {"Fri, 31 Dec 9999 23:59:59 GMT", Utc(9999, 12, 31, 23, 59, 59)},
+      {"Fri, 31 Dec 1999 23:59:60 GMT", Utc(2000, 1, 1, 0, 0, 0)},  // a leap second
+      {"Wed, 31-Dec-69 23:59:59 GMT", Utc(2069, 12, 31, 23, 59, 59)},
+      {"Thu, 01-Jan-70 00:00:00 GMT", 25569.0},
+  };
+  for (const auto& row : rows) EXPECT_DOUBLE_EQ(ParseHttpDate(row.text), row.expected) << row.text;
+
+  const struct {
+    const char* rule;
+    const char* text;
+  } bad[] = {
+      {"year before 1601", "Sun, 31 Dec 1600 23:59:59 GMT"},
+      {"day 0", "Sun, 00 Nov 1994 08:49:37 GMT"},
+      {"day 32", "Sun, 32 Nov 1994 08:49:37 GMT"},
+      {"hour 24", "Sun, 06 Nov 1994 24:00:00 GMT"},
+      {"minute 60", "Sun, 06 Nov 1994 08:60:00 GMT"},
+      {"second 61", "Sun, 06 Nov 1994 08:49:61 GMT"},
+      {"negative minute", "Sun, 06 Nov 1994 08:-1:00 GMT"},
+      {"character after the seconds", "Sun, 06 Nov 1994 08:49:37x GMT"},
+      {"hour without minutes", "Sun, 06 Nov 1994 08: GMT"},
+      {"hour beyond 32 bits (it must not wrap to 08)", "Sun, 06 Nov 1994 4294967304:49:37 GMT"},
+      {"no time", "Sun, 06 Nov 1994 GMT"},
+      {"no month", "Sun, 06 1994 08:49:37 GMT"},
+      {"two months", "Sun, 06 Nov Dec 1994 08:49:37 GMT"},
+      {"five-digit number", "Sun, 06 Nov 19940 08:49:37 GMT"},
+      {"two years", "Sun, 06 Nov 1994 1995 08:49:37 GMT"},
+      {"offset hour 24", "Sun, 06 Nov 1994 08:49:37 +2400"},
+      {"offset of three digits", "Sun, 06 Nov 1994 08:49:37 +010"},
+      {"unknown word", "Sun, 06 Nov 1994 08:49:37 Mars"},
+  };
+  for (const auto& row : bad) EXPECT_EQ(ParseHttpDate(row.text), 0) << row.rule;
+}
+
 TEST(EntityHeaders, ContentTypeSplitsAndInfersCharset) {
   TIdEntityHeaderInfo e;
   e.SetContentType("text/xml");
