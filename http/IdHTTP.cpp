@@ -25,9 +25,9 @@ bool IsHttpsProtocol(const std::string& AProtocol) {
 }
 
 // The default port text of a protocol ("" when it has none).
-std::string DefaultPortOf(const std::string& AProtocol) {
-  if (TextIsSame(AProtocol, "http")) return "80";
-  if (TextIsSame(AProtocol, "https")) return "443";
+std::string_view DefaultPortOf(const std::string& AProtocol) {
+  if (AsciiTextIsSame(AProtocol, "http")) return "80";
+  if (AsciiTextIsSame(AProtocol, "https")) return "443";
   return {};
 }
 
@@ -48,11 +48,16 @@ bool ContainsCode(const std::vector<int>& ACodes, int ACode) {
 
 // A CR, LF or NUL anywhere in the text.
 bool HasLineBreakOrNul(const std::string& S) {
-  return S.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+  for (const char c : S)
+    if (static_cast<unsigned char>(c) <= '\r' && (c == '\r' || c == '\n' || c == '\0')) return true;
+  return false;
 }
 
 bool HasBreakNulOrSpace(const std::string& S) {
-  return S.find_first_of(std::string("\r\n\0 ", 4)) != std::string::npos;
+  for (const char c : S)
+    if (static_cast<unsigned char>(c) <= ' ' && (c == '\r' || c == '\n' || c == '\0' || c == ' '))
+      return true;
+  return false;
 }
 
 // The strict form of a Content-Length value: decimal digits only.
@@ -129,10 +134,11 @@ void TIdHTTPResponse::SetResponseText(const std::string& V) {
 
 int TIdHTTPResponse::ResponseCode() const {
   if (FResponseCode == -1) {
-    std::string s = FResponseText;
-    Fetch(s, " ");
-    s = Trim(s);
-    std::string code = Fetch(s, " ");
+    // The text after the first space, trimmed, up to the next space, cut at a ".".
+    std::string_view s = FResponseText;
+    const size_t space = s.find(' ');
+    s = space == std::string_view::npos ? std::string_view() : TrimView(s.substr(space + 1));
+    std::string_view code = s.substr(0, s.find(' '));
     code = code.substr(0, code.find('.'));
     const auto v = ParseInt64(code);
     FResponseCode = (v && *v >= INT32_MIN && *v <= INT32_MAX) ? static_cast<int>(*v) : -1;
@@ -142,27 +148,31 @@ int TIdHTTPResponse::ResponseCode() const {
 
 bool TIdHTTPResponse::KeepAlive() {
   bool keep = false;
-  if (FHTTP->IOHandler() != nullptr && FHTTP->Connected()) {
-    FHTTP->IOHandler()->CheckForDisconnect(false, false);
+  if (TIdIOHandler* io = FHTTP->IOHandler()) {
+    // The disconnect check first, then one look at the connection: Connected reads what has
+    // arrived without waiting and runs the same check after it, so a second look would only
+    // repeat the system call.
+    io->CheckForDisconnect(false, false);
     keep = FHTTP->Connected();
   }
+  const auto is = [](const std::string& AValue, std::string_view AWord) {
+    return AsciiTextIsSame(TrimView(AValue), AWord);
+  };
   if (keep) {
     TIdHTTPRequest& req = FHTTP->Request();
     const bool proxied = req.UseProxy() == ctProxy || req.UseProxy() == ctSSLProxy;
-    if (TextIsSame(Trim(req.Connection()), "close")) keep = false;
-    if (proxied && TextIsSame(Trim(req.ProxyConnection()), "close")) keep = false;
+    if (is(req.Connection(), "close")) keep = false;
+    if (proxied && is(req.ProxyConnection(), "close")) keep = false;
   }
   if (keep) {
+    const bool proxied =
+        FHTTP->Request().UseProxy() == ctProxy || FHTTP->Request().UseProxy() == ctSSLProxy;
     if (FHTTP->ProtocolVersion() == pv1_0) {
-      keep = TextIsSame(Trim(Connection()), "keep-alive");
-      if (keep &&
-          (FHTTP->Request().UseProxy() == ctProxy || FHTTP->Request().UseProxy() == ctSSLProxy))
-        keep = TextIsSame(Trim(ProxyConnection()), "keep-alive");
+      keep = is(Connection(), "keep-alive");
+      if (keep && proxied) keep = is(ProxyConnection(), "keep-alive");
     } else {
-      keep = !TextIsSame(Trim(Connection()), "close");
-      if (keep &&
-          (FHTTP->Request().UseProxy() == ctProxy || FHTTP->Request().UseProxy() == ctSSLProxy))
-        keep = !TextIsSame(Trim(ProxyConnection()), "close");
+      keep = !is(Connection(), "close");
+      if (keep && proxied) keep = !is(ProxyConnection(), "close");
     }
   }
   FKeepAlive = keep;
@@ -755,10 +765,11 @@ void TIdCustomHTTP::ResolveRequestURL() {
   req.SetIPVersion(uri.IPVersion());
   FURI->SetIPVersion(uri.IPVersion());
 
-  for (const char* m : {"TRACE", "PUT", "OPTIONS", "DELETE", "PATCH"}) {
-    if ((TextIsSame(req.Method(), m) || TextIsSame(req.MethodOverride(), m)) &&
-        FProtocolVersion != pv1_1)
-      throw EIdException("Request method requires HTTP version 1.1");
+  if (FProtocolVersion != pv1_1) {
+    for (const char* m : {"TRACE", "PUT", "OPTIONS", "DELETE", "PATCH"}) {
+      if (TextIsSame(req.Method(), m) || TextIsSame(req.MethodOverride(), m))
+        throw EIdException("Request method requires HTTP version 1.1");
+    }
   }
   if (req.Source() != nullptr)
     req.SetContentLength(req.Source()->Size());
@@ -769,8 +780,8 @@ void TIdCustomHTTP::ResolveRequestURL() {
 
   std::string host = FURI->Host();
   if (FURI->IPVersion() == Id_IPv6 && IsValidIPv6(host)) host = "[" + host + "]";
-  if (FURI->Port() != DefaultPortOf(FURI->Protocol()) || DefaultPortOf(FURI->Protocol()).empty())
-    host += ":" + FURI->Port();
+  const std::string_view defaultPort = DefaultPortOf(FURI->Protocol());
+  if (FURI->Port() != defaultPort || defaultPort.empty()) host += ":" + FURI->Port();
   req.SetHost(host);
   CheckRequestLine(req);  // before anything connects
 }
@@ -897,11 +908,18 @@ std::unique_ptr<TIdHTTPProtocol> TIdCustomHTTP::NewProtocol() {
 }
 
 void TIdCustomHTTP::EnsureConnected(TIdHTTPProtocol& AProtocol) {
-  if (!Response().KeepAlive()) Disconnect();
+  const bool keep = Response().KeepAlive();
+  if (!keep) Disconnect();
+  bool stray = false;
   if (IOHandler() != nullptr) {
+    stray = IOHandler()->InputBuffer()->Size() > 0;
     IOHandler()->InputBuffer()->Clear();
     CheckForGracefulDisconnect(false);
   }
+  // KeepAlive has just looked at the connection and found it open with nothing waiting, so
+  // it is reused without a second look. Bytes that were waiting are dropped, and the look is
+  // repeated in case the peer closed after sending them.
+  if (keep && !stray) return;
   if (Connected()) return;
   SetIPVersion(FURI->IPVersion());
   const TIdHTTPConnectionType type = AProtocol.Request().UseProxy();
@@ -1176,7 +1194,7 @@ void TIdCustomHTTP::DropCredentialsForRedirect(const std::string& ALocation) {
   if (target.Protocol().empty() && target.Host().empty()) return;  // relative: same origin
   const std::string protocol = target.Protocol().empty() ? FURI->Protocol() : target.Protocol();
   const std::string host = target.Host().empty() ? FURI->Host() : target.Host();
-  std::string port = target.Port().empty() ? DefaultPortOf(protocol) : target.Port();
+  std::string port = target.Port().empty() ? std::string(DefaultPortOf(protocol)) : target.Port();
   if (TextIsSame(protocol, FURI->Protocol()) && TextIsSame(host, FURI->Host()) &&
       port == FURI->Port())
     return;

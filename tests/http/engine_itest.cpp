@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "support/ScriptedServer.h"
 #include "transport/IdException.h"
 
@@ -384,6 +387,21 @@ TEST(Engine, AKeepAliveOffAnswerClosesAndAnotherHostReconnects) {
   http.Get(b.Url());
   EXPECT_EQ(a.Connections(), 2);
   EXPECT_EQ(b.Connections(), 1);
+}
+
+// A kept connection is looked at before it is used again: one the server closed while the
+// client was idle is replaced by a new one, also when the server sent stray bytes before
+// closing it.
+TEST(Engine, AKeptConnectionTheServerClosedMeanwhileIsReplaced) {
+  for (const std::string& stray : {std::string(), std::string("junk")}) {
+    ScriptedServer server({{S::Read(), S::Send(Ok("1")), S::Sleep(100), S::Send(stray), S::Close()},
+                           S::Exchange({Ok("2")})});
+    Client http;
+    EXPECT_EQ(http.Get(server.Url("/a")), "1");
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));  // the close arrives
+    EXPECT_EQ(http.Get(server.Url("/b")), "2") << stray;
+    EXPECT_EQ(server.Connections(), 2) << stray;
+  }
 }
 
 // ---- mended faults ---------------------------------------------------------------------------
