@@ -118,9 +118,16 @@ TIdEntityHeaderInfo::TIdEntityHeaderInfo(TPersistent* AOwner)
 TIdEntityHeaderInfo::~TIdEntityHeaderInfo() = default;
 
 TComponent* TIdEntityHeaderInfo::OwnerComponent() const {
-  if (auto* c = dynamic_cast<TComponent*>(FOwner)) return c;
-  if (auto* e = dynamic_cast<TIdEntityHeaderInfo*>(FOwner)) return e->OwnerComponent();
-  return nullptr;
+  // Every parse asks (for the content type); the casts up a deep class tree cost more than
+  // the rest of the answer.
+  if (!FOwnerComponentFound) {
+    if (auto* c = dynamic_cast<TComponent*>(FOwner))
+      FOwnerComponent = c;
+    else if (auto* e = dynamic_cast<TIdEntityHeaderInfo*>(FOwner))
+      FOwnerComponent = e->OwnerComponent();
+    FOwnerComponentFound = true;
+  }
+  return FOwnerComponent;
 }
 
 void TIdEntityHeaderInfo::Clear() {
@@ -332,7 +339,19 @@ void TIdRequestHeaderInfo::ComposeRawHeaders() {
   TIdHeaderList& raw = *FRawHeaders;
   // Custom lines go in as they are; the typed rows below replace a custom line of the same
   // name in place.
-  if (FCustomHeaders->Count() > 0) raw.SetText(raw.Text() + FCustomHeaders->Text());
+  if (FCustomHeaders->Count() > 0) {
+    // Joining the texts and splitting them again changes only lines that hold a CR or LF;
+    // without one the custom lines are appended as they are.
+    const auto breaks = [](const TIdHeaderList& AList) {
+      for (const std::string& line : AList.Lines())
+        if (line.find_first_of("\r\n") != std::string::npos) return true;
+      return false;
+    };
+    if (breaks(raw) || breaks(*FCustomHeaders))
+      raw.SetText(raw.Text() + FCustomHeaders->Text());
+    else
+      for (const std::string& line : FCustomHeaders->Lines()) raw.Add(line);
+  }
   if (!FProxyConnection.empty()) raw.SetValue("Proxy-Connection", FProxyConnection);
   if (!FHost.empty()) raw.SetValue("Host", FHost);
   if (!FAccept.empty()) raw.SetValue("Accept", FAccept);

@@ -123,6 +123,9 @@ class TIdEntityHeaderInfo : public TPersistent {
   void AssignTo(TPersistent* Dest) const override;
 
   TPersistent* FOwner;
+  // OwnerComponent, found on first use: the owner chain does not change.
+  mutable TComponent* FOwnerComponent = nullptr;
+  mutable bool FOwnerComponentFound = false;
   std::string FCacheControl;
   std::unique_ptr<TIdHeaderList> FRawHeaders;
   std::string FCharSet;

@@ -28,12 +28,25 @@ const char* SpecialsOf(TIdHeaderQuotingType AQuoteType) {
   return "";
 }
 
+// For each kind, which bytes end an unquoted value: codes 0 to 32, 127 and the kind's specials.
+struct TDelimiterTable {
+  bool Is[4][256] = {};
+  TDelimiterTable() {
+    for (const TIdHeaderQuotingType kind : {QuotePlain, QuoteRFC822, QuoteMIME, QuoteHTTP}) {
+      bool* is = Is[kind];
+      for (int c = 0; c <= 32; ++c) is[c] = true;
+      is[127] = true;
+      for (const char* p = SpecialsOf(kind); *p != 0; ++p)
+        is[static_cast<unsigned char>(*p)] = true;
+    }
+  }
+};
+
 bool IsDelimiter(char C, TIdHeaderQuotingType AQuoteType) {
+  static const TDelimiterTable table;
   const auto u = static_cast<unsigned char>(C);
-  if (u <= 32 || u == 127) return true;
-  for (const char* p = SpecialsOf(AQuoteType); *p != 0; ++p)
-    if (*p == C) return true;
-  return false;
+  if (static_cast<unsigned>(AQuoteType) > QuoteHTTP) return u <= 32 || u == 127;
+  return table.Is[AQuoteType][u];
 }
 
 }  // namespace
@@ -116,8 +129,12 @@ std::string ReplaceHeaderParam(const std::string& AValue, const std::string& APa
   }
   std::string result = HeaderMainItem(AValue);
   if (result.empty()) return {};
-  for (const auto& p : params)
-    result += "; " + p.Name + "=" + QuoteHeaderValue(p.Value, p.Quoted, AQuoteType);
+  for (const auto& p : params) {
+    result += "; ";
+    result += p.Name;
+    result += '=';
+    result += QuoteHeaderValue(p.Value, p.Quoted, AQuoteType);
+  }
   return result;
 }
 

@@ -281,6 +281,17 @@ TEST(RequestHeaders, ComposeOrderCustomLinesAndTypedOverrides) {
   q.SetContentLength(-1);
   q.ComposeRawHeaders();
   EXPECT_EQ(q.RawHeaders().IndexOfName("Content-Length"), -1);
+  // A custom line holding a line break comes out as the lines it makes.
+  q.CustomHeaders().Clear();
+  q.CustomHeaders().Add("X-A: 1\r\nX-B: 2");
+  q.CustomHeaders().Add("");
+  q.CustomHeaders().Add("X-C: 3");
+  q.ComposeRawHeaders();
+  EXPECT_EQ(q.RawHeaders().Text(),
+            "Content-Type: application/x-www-form-urlencoded; charset=utf-8\n"
+            "X-A: 1\nX-B: 2\n\nX-C: 3\n"
+            "Host: real\n"
+            "User-Agent: UA\n");
 }
 
 TEST(RequestHeaders, BasicByDefaultAndRanges) {
