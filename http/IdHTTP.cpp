@@ -48,16 +48,13 @@ bool ContainsCode(const std::vector<int>& ACodes, int ACode) {
 
 // A CR, LF or NUL anywhere in the text.
 bool HasLineBreakOrNul(const std::string& S) {
-  for (const char c : S)
-    if (static_cast<unsigned char>(c) <= '\r' && (c == '\r' || c == '\n' || c == '\0')) return true;
-  return false;
+  return std::memchr(S.data(), '\n', S.size()) != nullptr ||
+         std::memchr(S.data(), '\r', S.size()) != nullptr ||
+         std::memchr(S.data(), '\0', S.size()) != nullptr;
 }
 
 bool HasBreakNulOrSpace(const std::string& S) {
-  for (const char c : S)
-    if (static_cast<unsigned char>(c) <= ' ' && (c == '\r' || c == '\n' || c == '\0' || c == ' '))
-      return true;
-  return false;
+  return HasLineBreakOrNul(S) || std::memchr(S.data(), ' ', S.size()) != nullptr;
 }
 
 // The strict form of a Content-Length value: decimal digits only.
@@ -239,7 +236,9 @@ void TIdHTTPProtocol::BuildAndSendRequest(TIdURI* AURI) {
   if (opened) io->WriteBufferOpen(-1);
   try {
     std::string head;
-    head.reserve(512);
+    size_t size = req.Method().size() + req.URL().size() + 16;
+    for (const std::string& line : req.RawHeaders().Lines()) size += line.size() + 2;
+    head.reserve(size);
     head += req.Method();
     head += ' ';
     head += req.URL();
