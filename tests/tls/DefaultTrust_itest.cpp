@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -90,9 +91,9 @@ class DefaultTrust : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(Env::Get().Error(), "") << "nginx could not be started"; }
   void TearDown() override {
-    ::unsetenv("SSL_CERT_FILE");
-    ::unsetenv("SSL_CERT_DIR");
     ReleaseOpenSSL();
+    Restore("SSL_CERT_FILE", saved_file_);
+    Restore("SSL_CERT_DIR", saved_dir_);
   }
 
   const TestCertificates& Certs() const { return Env::Get().Certs(); }
@@ -104,6 +105,16 @@ class DefaultTrust : public ::testing::Test {
     ReleaseOpenSSL();
     ::setenv("SSL_CERT_FILE", AFile.c_str(), 1);
     ::setenv("SSL_CERT_DIR", ADir.c_str(), 1);
+  }
+  static std::optional<std::string> Saved(const char* AName) {
+    const char* value = std::getenv(AName);
+    return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+  }
+  static void Restore(const char* AName, const std::optional<std::string>& AValue) {
+    if (AValue)
+      ::setenv(AName, AValue->c_str(), 1);
+    else
+      ::unsetenv(AName);
   }
 
   // Connects to the test CA's "localhost" with verification, as the AWS client has it, sends
@@ -131,6 +142,9 @@ class DefaultTrust : public ::testing::Test {
       return e.Message();
     }
   }
+
+  const std::optional<std::string> saved_file_ = Saved("SSL_CERT_FILE");
+  const std::optional<std::string> saved_dir_ = Saved("SSL_CERT_DIR");
 };
 
 TEST_F(DefaultTrust, TheDefaultFileIsReadOnlyWhenTheRootFileDoesNotEndTheChain) {
