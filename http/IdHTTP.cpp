@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <typeinfo>
 
 #include "http/IdCharsets.h"
 #include "http/private/Text.h"
@@ -100,7 +101,10 @@ void CheckRequestLine(TIdHTTPRequest& ARequest) {
     throw EIdHTTPInvalidRequestValue("Invalid host: it holds a CR, LF, NUL or space");
 }
 
+// The handler as a TLS handler, or nullptr. The plain socket handler, asked about on every
+// plain request, is recognised by its exact class without the cast's walk of the class tree.
 TIdSSLIOHandlerSocketBase* AsTLS(TIdIOHandler* AHandler) {
+  if (AHandler == nullptr || typeid(*AHandler) == typeid(TIdIOHandlerStack)) return nullptr;
   return dynamic_cast<TIdSSLIOHandlerSocketBase*>(AHandler);
 }
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <thread>
+#include <typeinfo>
 
 #include "http/private/Text.h"
 #include "tls/TLSHandlerFactory.h"
@@ -129,14 +130,19 @@ void TbrvIdHTTP::EnsureTLSHandler() {
 void TbrvIdHTTP::ReleaseIOHandler() {
   TIdIOHandler* current = IOHandler();
   if (current == nullptr) return;
-  // Only a TLS handler is released; the plain socket handler stays for keep-alive.
+  // Only a TLS handler is released; the plain socket handler stays for keep-alive. The plain
+  // handler is recognised by its exact class first: every plain request asks, and the cast
+  // that fails costs a walk of the class tree.
+  if (typeid(*current) == typeid(TIdIOHandlerStack)) return;
   if (dynamic_cast<TIdSSLIOHandlerSocketBase*>(current) == nullptr) return;
   if (Connected()) Disconnect();
   SetIOHandler(nullptr);
   if (current == FTLSHandler.get()) FTLSHandler.reset();
 }
 
-void TbrvIdHTTP::DoGetTLSPassword(std::string& VPassword) { VPassword = FTLSOptions->Password; }
+void TbrvIdHTTP::DoGetTLSPassword(std::string& VPassword) {
+  VPassword = FTLSOptions->Password;
+}
 
 void TbrvIdHTTP::DoAuthToken(TObject* /*ASender*/, const std::string& ATokenType,
                              const std::string& AToken, TObject* /*AData*/) {
@@ -160,10 +166,8 @@ void TbrvIdHTTP::DoAddAuthorizationToken() {
   if (!held()) {
     token.OAuth->OnAuthToken = [this](TObject* s, const std::string& t, const std::string& k,
                                       TObject* d) { DoAuthToken(s, t, k, d); };
-    token.OAuth->OnAuthTokenError = [this](TObject* s, const std::string& e,
-                                           const std::string& m, TObject* d) {
-      DoAuthTokenError(s, e, m, d);
-    };
+    token.OAuth->OnAuthTokenError = [this](TObject* s, const std::string& e, const std::string& m,
+                                           TObject* d) { DoAuthTokenError(s, e, m, d); };
     token.OAuth->StartAuthorization();
     const auto start = std::chrono::steady_clock::now();
     const auto limit = std::chrono::milliseconds(token.ReadTimeout < 0 ? 0 : token.ReadTimeout);
