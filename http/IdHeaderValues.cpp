@@ -189,9 +189,9 @@ std::string MediaSubType(const std::string& AValue) {
 namespace {
 
 constexpr double kUnixEpochDays = 25569.0;  // 1970-01-01 as days since 1899-12-30
-const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+constexpr std::string_view kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr std::string_view kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 long LocalOffsetAt(std::time_t T) {
   std::tm tm{};
@@ -224,8 +224,8 @@ bool AllDigits(std::string_view S) {
 }
 
 std::optional<long> ZoneOffset(std::string_view Z) {
-  static const struct {
-    const char* name;
+  static constexpr struct {
+    std::string_view name;
     int hours;
   } zones[] = {{"GMT", 0},  {"UT", 0},   {"UTC", 0},  {"Z", 0},    {"EST", -5}, {"EDT", -4},
                {"CST", -6}, {"CDT", -5}, {"MST", -7}, {"MDT", -6}, {"PST", -8}, {"PDT", -7}};
@@ -311,8 +311,8 @@ std::string FormatHttpDate(TDateTime ALocalDateTime) {
   std::tm tm{};
   gmtime_r(&secs, &tm);
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%s, %.2d %s %.4d %.2d:%.2d:%.2d GMT", kDays[tm.tm_wday],
-                tm.tm_mday, kMonths[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour, tm.tm_min,
+  std::snprintf(buf, sizeof buf, "%s, %.2d %s %.4d %.2d:%.2d:%.2d GMT", kDays[tm.tm_wday].data(),
+                tm.tm_mday, kMonths[tm.tm_mon].data(), tm.tm_year + 1900, tm.tm_hour, tm.tm_min,
                 tm.tm_sec);
   return buf;
 }
@@ -352,7 +352,7 @@ TDateTime ParseHttpDate(const std::string& AText) {
       offset = *z;
     } else {
       bool weekday = false;
-      for (const char* d : kDays)
+      for (const std::string_view d : kDays)
         if (TextStartsWith(t, d)) weekday = true;
       if (!weekday) return false;
     }

@@ -102,13 +102,6 @@ bool IsAscii(std::string_view S) {
   return true;
 }
 
-bool AsciiTextIsSame(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (size_t i = 0; i < A.size(); ++i)
-    if (LowerChar(A[i]) != LowerChar(B[i])) return false;
-  return true;
-}
-
 std::string LowerAscii(std::string_view S) {
   std::string r(S);
   for (char& c : r) c = LowerChar(c);

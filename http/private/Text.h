@@ -23,7 +23,15 @@ std::string_view TrimRightView(std::string_view S);
 bool IsAscii(std::string_view S);
 // TextIsSame for a B that is known to be ASCII: a byte of 128 or more in A never folds to an
 // ASCII letter, so the texts must then have the same length and match ignoring ASCII case.
-bool AsciiTextIsSame(std::string_view A, std::string_view B);
+// Inline: header lookups call it for every line and name.
+inline bool AsciiTextIsSame(std::string_view A, std::string_view B) {
+  if (A.size() != B.size()) return false;
+  for (size_t i = 0; i < A.size(); ++i) {
+    const char a = A[i], b = B[i];
+    if (a != b && ((a | 0x20) != (b | 0x20) || (a | 0x20) < 'a' || (a | 0x20) > 'z')) return false;
+  }
+  return true;
+}
 // Case-insensitive equality of two UTF-8 texts (simple case folding of Latin, Greek and
 // Cyrillic letters; other characters compare exactly).
 bool TextIsSame(std::string_view A, std::string_view B);
