@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <typeinfo>
@@ -22,7 +23,7 @@ const char* VersionText(TIdHTTPProtocolVersion V) {
 }
 
 bool IsHttpsProtocol(const std::string& AProtocol) {
-  return TextIsSame(AProtocol, "https");
+  return AsciiTextIsSame(AProtocol, "https");
 }
 
 // The default port text of a protocol ("" when it has none).
@@ -47,15 +48,37 @@ bool ContainsCode(const std::vector<int>& ACodes, int ACode) {
   return std::find(ACodes.begin(), ACodes.end(), ACode) != ACodes.end();
 }
 
+// True when a byte of S below ALimit (at most 128) is one AMatch accepts. Eight bytes at a
+// time are tested for any byte below the limit first: request values are mostly long runs of
+// printable text.
+template <unsigned ALimit, class TMatch>
+bool HasControl(const std::string& S, TMatch AMatch) {
+  static_assert(ALimit <= 128);
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+  const char* p = S.data();
+  const size_t n = S.size();
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p + i, 8);
+    if (((word - kOnes * ALimit) & ~word & kHighs) == 0) continue;
+    for (size_t k = i; k < i + 8; ++k)
+      if (AMatch(p[k])) return true;
+  }
+  for (; i < n; ++i)
+    if (AMatch(p[i])) return true;
+  return false;
+}
+
 // A CR, LF or NUL anywhere in the text.
 bool HasLineBreakOrNul(const std::string& S) {
-  return std::memchr(S.data(), '\n', S.size()) != nullptr ||
-         std::memchr(S.data(), '\r', S.size()) != nullptr ||
-         std::memchr(S.data(), '\0', S.size()) != nullptr;
+  return HasControl<'\r' + 1>(S, [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
 }
 
 bool HasBreakNulOrSpace(const std::string& S) {
-  return HasLineBreakOrNul(S) || std::memchr(S.data(), ' ', S.size()) != nullptr;
+  return HasControl<' ' + 1>(
+      S, [](char c) { return c == '\r' || c == '\n' || c == '\0' || c == ' '; });
 }
 
 // The strict form of a Content-Length value: decimal digits only.
@@ -130,7 +153,7 @@ void TIdHTTPResponse::SetResponseText(const std::string& V) {
   FResponseText = V;
   FResponseCode = -1;
   FResponseVersion =
-      (V.size() >= 8 && TextIsSame(std::string_view(V).substr(5, 3), "1.1")) ? pv1_1 : pv1_0;
+      (V.size() >= 8 && AsciiTextIsSame(std::string_view(V).substr(5, 3), "1.1")) ? pv1_1 : pv1_0;
 }
 
 int TIdHTTPResponse::ResponseCode() const {
@@ -228,7 +251,7 @@ void TIdHTTPProtocol::BuildAndSendRequest(TIdURI* AURI) {
   req.ComposeRawHeaders();
   FHTTP->ProxyParams().SetHeaders(req.RawHeaders());
   if (AURI != nullptr && FHTTP->AllowCookies() && FHTTP->CookieManager() != nullptr)
-    FHTTP->CookieManager()->GenerateClientCookies(*AURI, TextIsSame(AURI->Protocol(), "HTTPS"),
+    FHTTP->CookieManager()->GenerateClientCookies(*AURI, AsciiTextIsSame(AURI->Protocol(), "HTTPS"),
                                                   req.RawHeaders());
   // Values produced by scheme objects and the cookie manager are checked as they stand.
   for (const std::string& line : req.RawHeaders().Lines())
@@ -408,7 +431,8 @@ TIdHTTPWhatsNext TIdHTTPProtocol::ProcessResponse(const std::vector<int>& AIgnor
     DiscardBody();
     return wnAuthRequest;
   }
-  if (TextIsSame(req.Method(), "HEAD") || TextIsSame(req.MethodOverride(), "HEAD") || code == 204)
+  if (AsciiTextIsSame(req.Method(), "HEAD") || AsciiTextIsSame(req.MethodOverride(), "HEAD") ||
+      code == 204)
     DiscardBody();
   else
     FHTTP->ReadBody(req, resp);
@@ -754,15 +778,15 @@ void TIdCustomHTTP::ResolveRequestURL() {
     FURI->SetProtocol("http");
   if (!uri.Port().empty()) {
     FURI->SetPort(uri.Port());
-  } else if (TextIsSame(uri.Protocol(), "http")) {
+  } else if (AsciiTextIsSame(uri.Protocol(), "http")) {
     FURI->SetPort("80");
-  } else if (TextIsSame(uri.Protocol(), "https")) {
+  } else if (AsciiTextIsSame(uri.Protocol(), "https")) {
     FURI->SetPort("443");
   } else if (FURI->Port().empty()) {
     throw EIdUnknownProtocol();
   }
   const bool options =
-      TextIsSame(req.Method(), "OPTIONS") || TextIsSame(req.MethodOverride(), "OPTIONS");
+      AsciiTextIsSame(req.Method(), "OPTIONS") || AsciiTextIsSame(req.MethodOverride(), "OPTIONS");
   const std::string target = options && FURI->Document() == "*" ? "*" : FURI->GetPathAndParams();
   req.SetURL(target);
   req.SetIPVersion(uri.IPVersion());
@@ -770,13 +794,13 @@ void TIdCustomHTTP::ResolveRequestURL() {
 
   if (FProtocolVersion != pv1_1) {
     for (const char* m : {"TRACE", "PUT", "OPTIONS", "DELETE", "PATCH"}) {
-      if (TextIsSame(req.Method(), m) || TextIsSame(req.MethodOverride(), m))
+      if (AsciiTextIsSame(req.Method(), m) || AsciiTextIsSame(req.MethodOverride(), m))
         throw EIdException("Request method requires HTTP version 1.1");
     }
   }
   if (req.Source() != nullptr)
     req.SetContentLength(req.Source()->Size());
-  else if (TextIsSame(req.Method(), "POST") || TextIsSame(req.Method(), "PUT"))
+  else if (AsciiTextIsSame(req.Method(), "POST") || AsciiTextIsSame(req.Method(), "PUT"))
     req.SetContentLength(0);
   else
     req.SetContentLength(-1);
@@ -1000,8 +1024,9 @@ bool TIdCustomHTTP::ResponseHasBody(TIdHTTPRequest& ARequest, TIdHTTPResponse& A
   }
   if (!body) return false;
   const int code = AResponse.ResponseCode();
-  if (TextIsSame(ARequest.Method(), "HEAD") || TextIsSame(ARequest.MethodOverride(), "HEAD") ||
-      code / 100 == 1 || code == 204 || code == 304)
+  if (AsciiTextIsSame(ARequest.Method(), "HEAD") ||
+      AsciiTextIsSame(ARequest.MethodOverride(), "HEAD") || code / 100 == 1 || code == 204 ||
+      code == 304)
     return (FOptions & hoWaitForUnexpectedData) && WaitForBodyData(100);
   if (code / 100 == 3) return WaitForBodyData(5000);
   return true;
@@ -1124,8 +1149,8 @@ void TIdCustomHTTP::ReadBody(TIdHTTPRequest& ARequest, TIdHTTPResponse& ARespons
   const bool scanHtml = target != nullptr && html && !(FOptions & hoNoParseMetaHTTPEquiv);
   const bool scanXml = target != nullptr && xml && !(FOptions & hoNoParseXmlCharset);
   const bool decompress = target != nullptr && FCompressor != nullptr && FCompressor->IsReady() &&
-                          (TextIsSame(AResponse.ContentEncoding(), "deflate") ||
-                           TextIsSame(AResponse.ContentEncoding(), "gzip"));
+                          (AsciiTextIsSame(AResponse.ContentEncoding(), "deflate") ||
+                           AsciiTextIsSame(AResponse.ContentEncoding(), "gzip"));
 
   std::unique_ptr<TMemoryStream> collect;
   TStream* into = target;
@@ -1157,7 +1182,7 @@ void TIdCustomHTTP::ReadBody(TIdHTTPRequest& ARequest, TIdHTTPResponse& ARespons
   if (decompress) {
     collect->SetPosition(0);
     TMemoryStream decoded;
-    if (TextIsSame(AResponse.ContentEncoding(), "deflate"))
+    if (AsciiTextIsSame(AResponse.ContentEncoding(), "deflate"))
       FCompressor->DecompressDeflateStream(*collect, decoded);
     else
       FCompressor->DecompressGZipStream(*collect, decoded);
@@ -1216,7 +1241,8 @@ void TIdCustomHTTP::DropCredentialsForRedirect(const std::string& ALocation) {
   FURI->SetUsername("");
   FURI->SetPassword("");
   for (int i = req.CustomHeaders().Count() - 1; i >= 0; --i)
-    if (TextIsSame(req.CustomHeaders().GetName(i), "Authorization")) req.CustomHeaders().Delete(i);
+    if (AsciiTextIsSame(req.CustomHeaders().GetName(i), "Authorization"))
+      req.CustomHeaders().Delete(i);
 }
 
 bool TIdCustomHTTP::HandleAuthorization(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse) {

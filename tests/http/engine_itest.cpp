@@ -513,6 +513,43 @@ TEST(Engine, ValuesThatWouldChangeTheMessageAreRefusedBeforeSending) {
   EXPECT_TRUE(server.Requests().empty());
 }
 
+// Values are searched eight bytes at a time: a forbidden byte is found at any place, and no
+// other byte is taken for one.
+TEST(Engine, AForbiddenByteIsFoundAtAnyPlaceOfAValue) {
+  const size_t places[] = {0, 1, 6, 7, 8, 9, 14, 15, 16};
+  std::vector<ScriptedServer::Script> scripts(2 * std::size(places), S::Exchange({Ok("")}));
+  scripts.push_back(S::Exchange({Ok("sent")}));
+  ScriptedServer server(scripts);
+  Client http;
+  for (const char bad : {'\r', '\n', ' '}) {
+    for (size_t at = 0; at < 20; ++at) {
+      std::string path(20, 'p');
+      path[at] = bad;
+      EXPECT_THROW(http.Get(server.Url("/" + path)), EIdHTTPInvalidRequestValue)
+          << static_cast<int>(bad) << " at " << at;
+    }
+  }
+  for (const char bad : {'\n', '\0'}) {
+    for (const size_t at : places) {
+      std::string value(17, 'v');
+      value[at] = bad;
+      http.Request().CustomHeaders().Clear();
+      http.Request().CustomHeaders().Add("X-A: " + value);
+      EXPECT_THROW(http.Get(server.Url()), EIdHTTPInvalidRequestValue)
+          << static_cast<int>(bad) << " at " << at;
+    }
+  }
+  EXPECT_TRUE(server.Requests().empty());
+  // Tabs, other control bytes, DEL and bytes above 127 are no line break.
+  std::string others = "X-B: ";
+  for (int c = 1; c < 256; ++c)
+    if (c != '\r' && c != '\n') others += static_cast<char>(c);
+  http.Request().CustomHeaders().Clear();
+  http.Request().CustomHeaders().Add(others);
+  EXPECT_EQ(http.Get(server.Url()), "sent");
+  EXPECT_EQ(server.Requests().size(), 1u);
+}
+
 TEST(Engine, CredentialsDoNotFollowARedirectToAnotherOrigin) {
   ScriptedServer other({S::Exchange({Ok("elsewhere")})});
   ScriptedServer origin({S::Exchange({Redirect(302, "/same"), Redirect(302, other.Url("/x"))}),
