@@ -344,7 +344,8 @@ void TIdRequestHeaderInfo::ComposeRawHeaders() {
     // without one the custom lines are appended as they are.
     const auto breaks = [](const TIdHeaderList& AList) {
       for (const std::string& line : AList.Lines())
-        if (line.find_first_of("\r\n") != std::string::npos) return true;
+        if (line.find('\n') != std::string::npos || line.find('\r') != std::string::npos)
+          return true;
       return false;
     };
     if (breaks(raw) || breaks(*FCustomHeaders))
