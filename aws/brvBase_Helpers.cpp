@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <ctime>
 #include <limits>
 
@@ -74,22 +73,14 @@ long OffsetSecondsAt(std::time_t AMoment) {
   return local.tm_gmtoff;
 }
 
-// Now as local seconds since 30 December 1899, with the offset from UTC in force now.
-std::int64_t NowLocalSeconds(long& AOffset) {
-  std::timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  AOffset = OffsetSecondsAt(now.tv_sec);
-  return static_cast<std::int64_t>(now.tv_sec) + AOffset + kUnixEpochDays * kSecondsPerDay;
-}
-
 }  // namespace
 
 TDateTime NowLocal() {
   std::timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   const long offset = OffsetSecondsAt(now.tv_sec);
-  const std::int64_t seconds = static_cast<std::int64_t>(now.tv_sec) + offset +
-                               kUnixEpochDays * kSecondsPerDay;
+  const std::int64_t seconds =
+      static_cast<std::int64_t>(now.tv_sec) + offset + kUnixEpochDays * kSecondsPerDay;
   return FromSeconds(seconds) + static_cast<double>(now.tv_nsec / 1000000) / 86400000.0;
 }
 
@@ -127,19 +118,32 @@ TDateTime LocalOffsetFromUTC(TDateTime ALocalTime) {
 std::string UTCDateStamp(TDateTime ALocalTime) {
   std::int64_t utcSeconds = 0;
   if (ALocalTime == 0) {
-    // now, and the offset in force now, read from the same instant (which zone the
-    // platform has loaded does not matter here: the offset cancels out)
-    long offset = 0;
-    utcSeconds = NowLocalSeconds(offset) - offset;
+    // Now: local time less the offset in force is the clock's own UTC reading, so the zone
+    // need not be consulted (this runs for every signed request).
+    std::timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    utcSeconds = static_cast<std::int64_t>(now.tv_sec) + kUnixEpochDays * kSecondsPerDay;
   } else {
     const TDateTime offset = LocalOffsetFromUTC(ALocalTime);
-    utcSeconds = ToSeconds(ALocalTime) - static_cast<std::int64_t>(std::llround(offset * kSecondsPerDay));
+    utcSeconds =
+        ToSeconds(ALocalTime) - static_cast<std::int64_t>(std::llround(offset * kSecondsPerDay));
   }
   const TCivil c = Decode(utcSeconds);
   if (c.year < 0 || c.year > 9999) TimeZoneFailure();
-  char text[20];
-  std::snprintf(text, sizeof text, "%04d%02u%02uT%02u%02u%02uZ", static_cast<int>(c.year), c.month,
-                c.day, c.hour, c.minute, c.second);
+  // yyyymmddThhnnssZ
+  std::string text(16, '0');
+  const auto put = [&text](std::size_t at, unsigned value, int digits) {
+    for (int i = digits - 1; i >= 0; --i, value /= 10)
+      text[at + static_cast<std::size_t>(i)] = static_cast<char>('0' + value % 10);
+  };
+  put(0, static_cast<unsigned>(c.year), 4);
+  put(4, c.month, 2);
+  put(6, c.day, 2);
+  text[8] = 'T';
+  put(9, c.hour, 2);
+  put(11, c.minute, 2);
+  put(13, c.second, 2);
+  text[15] = 'Z';
   return text;
 }
 

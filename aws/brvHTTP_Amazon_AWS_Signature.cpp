@@ -18,6 +18,9 @@ namespace {
 
 constexpr char kContentType[] = "application/x-www-form-urlencoded; charset=utf-8";
 constexpr char kHexUpper[] = "0123456789ABCDEF";
+// The SHA-256 of no bytes, which every request without a body signs as its payload hash.
+constexpr char kEmptyPayloadHash[] =
+    "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 
 // The hook table after asking the binding to load the crypto library, and whether it offers
 // SHA-256 (TIdHashSHA256.IsAvailable, read from the same table).
@@ -32,8 +35,8 @@ bool LoadLibrarySHA256(TIdHashHooks& AHooks) {
 }
 
 bool IsUnreserved(std::uint8_t c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-         c == '-' || c == '.' || c == '_' || c == '~';
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_' || c == '~';
 }
 
 void AppendEscape(std::string& out, std::uint8_t c) {
@@ -325,7 +328,8 @@ TIdBytes TbrvHTTP_Amazon_AWS_Signature::GetHMACSHA256(const std::string& AText,
   } catch (const std::exception&) {
     // any failure of the library road falls back to the built-in HMAC
   }
-  const auto mac = TIdHMACSHA256Builtin::Digest(AKey.data(), AKey.size(), AText.data(), AText.size());
+  const auto mac =
+      TIdHMACSHA256Builtin::Digest(AKey.data(), AKey.size(), AText.data(), AText.size());
   return TIdBytes(mac.begin(), mac.end());
 }
 
@@ -335,8 +339,9 @@ std::string TbrvHTTP_Amazon_AWS_Signature::GetSHA256Hex(const std::string& AText
     if (LoadLibrarySHA256(hooks)) {
       TIdHashSHA256 sha;
       std::string hex = sha.HashStringAsHex(AText);
-      std::transform(hex.begin(), hex.end(), hex.begin(),
-                     [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
+      std::transform(hex.begin(), hex.end(), hex.begin(), [](char c) {
+        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+      });
       return hex;
     }
   } catch (const std::exception&) {
@@ -462,7 +467,10 @@ std::string TbrvHTTP_Amazon_AWS_Signature_V4::HashCanonicalRequest(
   request += '\n';
   request += ASignedHeaders;
   request += '\n';
-  request += GetSHA256Hex(APayload);
+  if (APayload.empty())
+    request += kEmptyPayloadHash;
+  else
+    request += GetSHA256Hex(APayload);
   return GetSHA256Hex(request);
 }
 
