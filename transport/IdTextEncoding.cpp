@@ -9,60 +9,14 @@
 #include <map>
 #include <mutex>
 
+#include "base/UTF8.h"
 #include "transport/IdException.h"
 
 namespace brv {
 
 namespace {
 
-constexpr char32_t kReplacement = 0xFFFD;
-
-// Reads one code point of UTF-8 at I. An ill-formed sequence yields false and skips its
-// maximal valid prefix (at least one byte), so each bad spot is counted once.
-bool NextCodePoint(const std::uint8_t* s, std::size_t n, std::size_t& i, char32_t& cp) {
-  const std::uint8_t b0 = s[i];
-  if (b0 < 0x80) {
-    cp = b0;
-    ++i;
-    return true;
-  }
-  int need = 0;
-  std::uint8_t lo = 0x80, hi = 0xBF;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    need = 1;
-    cp = b0 & 0x1F;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    need = 2;
-    cp = b0 & 0x0F;
-    if (b0 == 0xE0) lo = 0xA0;
-    if (b0 == 0xED) hi = 0x9F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    need = 3;
-    cp = b0 & 0x07;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;
-  } else {
-    ++i;
-    return false;
-  }
-  std::size_t j = i + 1;
-  for (int k = 0; k < need; ++k, ++j) {
-    if (j >= n) {
-      i = j;
-      return false;
-    }
-    const std::uint8_t b = s[j];
-    const std::uint8_t low = k == 0 ? lo : 0x80;
-    const std::uint8_t high = k == 0 ? hi : 0xBF;
-    if (b < low || b > high) {
-      i = j;
-      return false;
-    }
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  i = j;
-  return true;
-}
+constexpr char32_t kReplacement = kUTF8ReplacementCharacter;
 
 // The number of bytes below 128 from the start of S (n bytes long), eight at a time.
 std::size_t AsciiPrefix(const std::uint8_t* s, std::size_t n) {
@@ -74,28 +28,6 @@ std::size_t AsciiPrefix(const std::uint8_t* s, std::size_t n) {
   }
   while (i < n && s[i] < 0x80) ++i;
   return i;
-}
-
-bool NextCodePoint(const std::string& s, std::size_t& i, char32_t& cp) {
-  return NextCodePoint(reinterpret_cast<const std::uint8_t*>(s.data()), s.size(), i, cp);
-}
-
-void AppendUTF8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 // Substitutes "?" per UTF-16 unit the character occupies, as the byte encodings do.
@@ -196,7 +128,7 @@ std::size_t TIdASCIIEncoding::Encode(const std::string& AChars, TIdBytes& VBytes
     i += run;
     if (i == AChars.size()) break;
     char32_t cp = 0;
-    if (NextCodePoint(AChars, i, cp) && cp < 0x80) {
+    if (NextUTF8CodePoint(AChars, i, cp) && cp < 0x80) {
       VBytes.push_back(static_cast<std::uint8_t>(cp));
     } else {
       AppendQuestionMarks(VBytes, cp);
@@ -227,7 +159,7 @@ std::size_t TId8BitEncoding::Encode(const std::string& AChars, TIdBytes& VBytes)
   VBytes.reserve(VBytes.size() + AChars.size());
   for (std::size_t i = 0; i < AChars.size();) {
     char32_t cp = 0;
-    if (NextCodePoint(AChars, i, cp) && cp < 0x100) {
+    if (NextUTF8CodePoint(AChars, i, cp) && cp < 0x100) {
       VBytes.push_back(static_cast<std::uint8_t>(cp));
     } else {
       AppendQuestionMarks(VBytes, cp);
@@ -258,7 +190,7 @@ std::size_t TIdUTF8Encoding::Encode(const std::string& AChars, TIdBytes& VBytes)
     if (i == AChars.size()) break;
     const std::size_t start = i;
     char32_t cp = 0;
-    if (NextCodePoint(s, AChars.size(), i, cp)) {
+    if (NextUTF8CodePoint(s, AChars.size(), i, cp)) {
       VBytes.insert(VBytes.end(), s + start, s + i);
     } else {
       VBytes.insert(VBytes.end(), {0xEF, 0xBF, 0xBD});
@@ -279,7 +211,7 @@ std::size_t TIdUTF8Encoding::Decode(const std::uint8_t* ABytes, std::size_t ACou
     if (i == ACount) break;
     const std::size_t start = i;
     char32_t cp = 0;
-    if (NextCodePoint(ABytes, ACount, i, cp)) {
+    if (NextUTF8CodePoint(ABytes, ACount, i, cp)) {
       VChars.append(reinterpret_cast<const char*>(ABytes + start), i - start);
     } else {
       AppendUTF8(VChars, kReplacement);
@@ -305,7 +237,7 @@ std::size_t TIdUTF16LittleEndianEncoding::Encode(const std::string& AChars,
   VBytes.reserve(VBytes.size() + AChars.size() * 2);
   for (std::size_t i = 0; i < AChars.size();) {
     char32_t cp = 0;
-    if (!NextCodePoint(AChars, i, cp)) {
+    if (!NextUTF8CodePoint(AChars, i, cp)) {
       cp = kReplacement;
       ++lost;
     }
@@ -382,7 +314,7 @@ std::size_t TIdUTF7Encoding::Encode(const std::string& AChars, TIdBytes& VBytes)
   };
   for (std::size_t i = 0; i < AChars.size();) {
     char32_t cp = 0;
-    if (!NextCodePoint(AChars, i, cp)) {
+    if (!NextUTF8CodePoint(AChars, i, cp)) {
       cp = kReplacement;
       ++lost;
     }
@@ -647,7 +579,7 @@ std::size_t TIdMBCSEncoding::Encode(const std::string& AChars, TIdBytes& VBytes)
              VBytes.insert(VBytes.end(), buf, qout);
              std::size_t i = 0;
              char32_t cp = 0;
-             NextCodePoint(at, left, i, cp);
+             NextUTF8CodePoint(at, left, i, cp);
              return std::max<std::size_t>(1, i);
            });
   return lost;
@@ -820,7 +752,7 @@ std::size_t UTF16Length(const std::string& AText) {
   std::size_t units = 0;
   for (std::size_t i = 0; i < AText.size();) {
     char32_t cp = 0;
-    const bool ok = NextCodePoint(AText, i, cp);
+    const bool ok = NextUTF8CodePoint(AText, i, cp);
     units += ok && cp >= 0x10000 ? 2 : 1;
   }
   return units;
