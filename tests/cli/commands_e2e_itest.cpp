@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/UTF8.h"
 #include "support/E2ETransports.h"
 #include "support/LocalSQSService.h"
 #include "support/RunSQS.h"
@@ -281,21 +282,7 @@ std::string RandomText(std::mt19937& Random, int Length) {
     }
     if (!out.empty() && out.back() == '&' && (std::isalpha(static_cast<int>(c)) || c == '#'))
       out += ' ';
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    AppendUTF8(out, c);
   }
   return out;
 }

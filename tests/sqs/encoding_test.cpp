@@ -9,26 +9,14 @@
 #include <random>
 #include <unistd.h>
 
+#include "base/UTF8.h"
+
 namespace brv {
 namespace {
 
 std::string UTF8(char32_t Code) {
   std::string out;
-  if (Code < 0x80) {
-    out += static_cast<char>(Code);
-  } else if (Code < 0x800) {
-    out += static_cast<char>(0xC0 | (Code >> 6));
-    out += static_cast<char>(0x80 | (Code & 0x3F));
-  } else if (Code < 0x10000) {
-    out += static_cast<char>(0xE0 | (Code >> 12));
-    out += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (Code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (Code >> 18));
-    out += static_cast<char>(0x80 | ((Code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (Code & 0x3F));
-  }
+  AppendUTF8(out, Code);
   return out;
 }
 

@@ -26,14 +26,32 @@
 #include <string>
 #include <thread>
 
+#include "base/UTF8.h"
+
 namespace brv::sspi {
 
 namespace detail {
+std::string Utf16ToUtf8(const char16_t* s) {
+  std::string out;
+  if (!s) return out;
+  for (; *s; ++s) {
+    char32_t c = *s;
+    if (c >= 0xD800 && c <= 0xDBFF && s[1] >= 0xDC00 && s[1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(s[1]) - 0xDC00);
+      ++s;
+    }
+    AppendUTF8(out, c);
+  }
+  return out;
+}
+
 bool GlobalInit() {
   static const int result = gnutls_global_init();
   return result >= 0;
 }
 }  // namespace detail
+
+using detail::Utf16ToUtf8;
 
 namespace {
 
@@ -217,34 +235,6 @@ void StartWorker(Context* c, std::unique_lock<std::mutex>& lock) {
 // ---- Helpers --------------------------------------------------------------------------------
 
 void* AllocContextBuffer(std::size_t size) { return std::malloc(size == 0 ? 1 : size); }
-
-std::string Utf8(const SEC_WCHAR* s) {
-  std::string out;
-  if (!s) return out;
-  for (; *s; ++s) {
-    std::uint32_t c = *s;
-    if (c >= 0xD800 && c <= 0xDBFF && s[1] >= 0xDC00 && s[1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<std::uint32_t>(s[1]) - 0xDC00);
-      ++s;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
 
 bool IsIpLiteral(const std::string& host) {
   if (host.find(':') != std::string::npos) return true;
@@ -439,8 +429,8 @@ SECURITY_STATUS AcquireCredentialsHandleW(const SEC_WCHAR*, const SEC_WCHAR* psz
                                           void*, void* pAuthData, SEC_GET_KEY_FN, void*,
                                           PCredHandle phCredential, PTimeStamp ptsExpiry) {
   if (!phCredential) return SEC_E_INVALID_PARAMETER;
-  const std::string package = Utf8(pszPackage);
-  if (package != Utf8(UNISP_NAME_W) && package != Utf8(SCHANNEL_NAME_W)) return SEC_E_SECPKG_NOT_FOUND;
+  const std::string package = Utf16ToUtf8(pszPackage);
+  if (package != Utf16ToUtf8(UNISP_NAME_W) && package != Utf16ToUtf8(SCHANNEL_NAME_W)) return SEC_E_SECPKG_NOT_FOUND;
   if (fCredentialUse != SECPKG_CRED_OUTBOUND) return SEC_E_UNSUPPORTED_FUNCTION;  // a client only
   const auto* sc = static_cast<const SCHANNEL_CRED*>(pAuthData);
   if (sc && sc->dwVersion != SCHANNEL_CRED_VERSION) return SEC_E_UNKNOWN_CREDENTIALS;
@@ -495,7 +485,7 @@ SECURITY_STATUS InitializeSecurityContextW(PCredHandle phCredential, PCtxtHandle
     if (!phNewContext) return SEC_E_INVALID_PARAMETER;
     auto c = std::make_unique<Context>();
     c->cred = cred;
-    if (SECURITY_STATUS s = NewSession(c.get(), Utf8(pszTargetName), pInput); s != SEC_E_OK) return s;
+    if (SECURITY_STATUS s = NewSession(c.get(), Utf16ToUtf8(pszTargetName), pInput); s != SEC_E_OK) return s;
     std::unique_lock lock(c->mu);
     StartWorker(c.get(), lock);
     if (c->phase == Phase::Failed) {

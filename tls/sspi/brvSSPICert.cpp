@@ -16,6 +16,9 @@
 #include <system_error>
 
 namespace brv::sspi {
+
+using detail::Utf16ToUtf8;
+
 namespace {
 
 using detail::Bytes;
@@ -466,34 +469,6 @@ Chain* BuildChain(Engine* engine, CertEntry* leaf, const std::vector<Candidate>&
   chain->box.magic = kChainMagic;
   chain->box.chain = chain.get();
   return chain.release();
-}
-
-std::string Utf16ToUtf8(const WCHAR* s) {
-  std::string out;
-  if (!s) return out;
-  for (; *s; ++s) {
-    std::uint32_t c = *s;
-    if (c >= 0xD800 && c <= 0xDBFF && s[1] >= 0xDC00 && s[1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<std::uint32_t>(s[1]) - 0xDC00);
-      ++s;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace brv::sspi::detail {
@@ -22,6 +23,10 @@ struct ClientCertMaterial {
   Bytes key;                 // the private key as found
   gnutls_x509_crt_fmt_t keyFormat = GNUTLS_X509_FMT_PEM;
 };
+
+// The UTF-8 text of a NUL-terminated UTF-16 string (null gives ""). A surrogate pair is one
+// character; a lone surrogate is written as it comes.
+std::string Utf16ToUtf8(const char16_t* s);
 
 // Starts GnuTLS once per process; false when it cannot be started.
 bool GlobalInit();
