@@ -8,11 +8,6 @@
 //
 // The side-by-side figures are printed first; the Google Benchmark run that follows measures
 // one handshake and one GET per iteration through the second engine.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
@@ -24,53 +19,25 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <thread>
 
+#include "tests/http/support/Nginx.cpp"
 #include "tls/IdSSLIOHandlerSocketOpenSSL.h"
 #include "tls/brvIdSSLIOHandlerSocketSChannel.h"
 #include "transport/IdTCPClient.h"
 
 namespace {
 
-int PickPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
-
-bool CanConnect(int APort) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(static_cast<std::uint16_t>(APort));
-  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  ::close(fd);
-  return ok;
-}
-
-// A test CA, a certificate for localhost, and nginx serving 1 KiB over TLS with it.
+// A test CA and a certificate for localhost made with the openssl tool, and nginx serving
+// 1 KiB over TLS with them.
 class TlsNginx {
  public:
   TlsNginx() {
     char tmpl[] = "/tmp/brv-bench-tls-XXXXXX";
-    prefix_ = ::mkdtemp(tmpl);
-    std::filesystem::create_directories(prefix_ + "/html");
-    std::filesystem::create_directories(prefix_ + "/logs");
-    std::string kib;
-    for (int i = 0; i < 1024; ++i) kib += static_cast<char>('a' + i % 26);
-    std::ofstream(prefix_ + "/html/kib.txt", std::ios::binary) << kib;
+    certs_ = ::mkdtemp(tmpl);
     const std::string q = " >/dev/null 2>&1";
     const std::string made =
-        "cd '" + prefix_ + "' && printf '[req]\\ndistinguished_name=dn\\n[dn]\\n' > req.cnf" +
+        "cd '" + certs_ + "' && printf '[req]\\ndistinguished_name=dn\\n[dn]\\n' > req.cnf" +
         " && openssl req -x509 -new -config req.cnf -newkey ec -pkeyopt ec_paramgen_curve:P-256"
         " -nodes -keyout ca.key -out ca.pem -days 30 -subj '/CN=BRV Bench CA'"
         " -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign" +
@@ -83,64 +50,31 @@ class TlsNginx {
         " -days 30 -copy_extensions copyall -out localhost.pem" +
         q;
     if (std::system(made.c_str()) != 0) return;
-    for (int attempt = 0; attempt < 20 && pid_ < 0; ++attempt) Start(PickPort());
+    brv::test::Nginx::Options options;
+    options.Bench = true;
+    options.ListenOptions = "ssl";
+    nginx_ = std::make_unique<brv::test::Nginx>(
+        "    ssl_certificate " + certs_ + "/localhost.pem;\n    ssl_certificate_key " + certs_ +
+            "/localhost.key;\n    ssl_protocols TLSv1.2 TLSv1.3;\n"
+            "    ssl_session_cache off;\n    ssl_session_tickets off;\n",
+        options);
+    std::string kib;
+    for (int i = 0; i < 1024; ++i) kib += static_cast<char>('a' + i % 26);
+    nginx_->WriteFile("kib.txt", kib);
   }
   ~TlsNginx() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
+    nginx_.reset();
     std::error_code ec;
-    std::filesystem::remove_all(prefix_, ec);
+    std::filesystem::remove_all(certs_, ec);
   }
-  bool Running() const { return pid_ > 0; }
-  int Port() const { return port_; }
-  std::string CA() const { return prefix_ + "/ca.pem"; }
-  std::string Url() const { return "https://localhost:" + std::to_string(port_) + "/kib.txt"; }
+  bool Running() const { return nginx_ != nullptr && nginx_->Running(); }
+  int Port() const { return nginx_->Port(); }
+  std::string CA() const { return certs_ + "/ca.pem"; }
+  std::string Url() const { return "https://localhost:" + std::to_string(Port()) + "/kib.txt"; }
 
  private:
-  void Start(int APort) {
-    std::ostringstream conf;
-    if (::geteuid() == 0) conf << "user root;\n";
-    conf << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
-         << "pid " << prefix_ << "/logs/nginx.pid;\nerror_log " << prefix_ << "/logs/error.log;\n"
-         << "events { worker_connections 256; }\nhttp {\n  access_log off;\n"
-         << "  client_body_temp_path " << prefix_ << "/tmp_body;\n"
-         << "  proxy_temp_path " << prefix_ << "/tmp_proxy;\n"
-         << "  fastcgi_temp_path " << prefix_ << "/tmp_fastcgi;\n"
-         << "  uwsgi_temp_path " << prefix_ << "/tmp_uwsgi;\n"
-         << "  scgi_temp_path " << prefix_ << "/tmp_scgi;\n"
-         << "  keepalive_requests 10000000;\n  keepalive_timeout 300s;\n"
-         << "  ssl_session_cache off;\n  ssl_session_tickets off;\n"
-         << "  server {\n    listen 127.0.0.1:" << APort << " ssl;\n    root " << prefix_
-         << "/html;\n    ssl_certificate " << prefix_ << "/localhost.pem;\n"
-         << "    ssl_certificate_key " << prefix_ << "/localhost.key;\n"
-         << "    ssl_protocols TLSv1.2 TLSv1.3;\n  }\n}\n";
-    const std::string path = prefix_ + "/nginx.conf";
-    std::ofstream(path) << conf.str();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      ::freopen("/dev/null", "w", stderr);
-      ::execl("/usr/sbin/nginx", "nginx", "-p", prefix_.c_str(), "-c", path.c_str(), "-e",
-              (prefix_ + "/logs/error.log").c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    for (int i = 0; i < 500; ++i) {
-      if (::waitpid(pid, nullptr, WNOHANG) == pid) return;
-      if (CanConnect(APort)) {
-        pid_ = pid;
-        port_ = APort;
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-  }
-
-  std::string prefix_;
-  pid_t pid_ = -1;
-  int port_ = 0;
+  std::string certs_;
+  std::unique_ptr<brv::test::Nginx> nginx_;
 };
 
 std::unique_ptr<TlsNginx> gNginx;

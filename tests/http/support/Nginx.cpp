@@ -1,4 +1,4 @@
-#include "support/Nginx.h"
+#include "tests/http/support/Nginx.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -49,9 +49,11 @@ bool CanConnect(int APort) {
 
 }  // namespace
 
-bool Nginx::Available() { return ::access(kNginx, X_OK) == 0; }
+bool Nginx::Available() {
+  return ::access(kNginx, X_OK) == 0;
+}
 
-Nginx::Nginx(const std::string& AServerBlock) {
+Nginx::Nginx(const std::string& AServerBlock, const Options& AOptions) {
   char tmpl[] = "/tmp/brv-nginx-XXXXXX";
   prefix_ = ::mkdtemp(tmpl);
   root_ = prefix_ + "/html";
@@ -59,7 +61,8 @@ Nginx::Nginx(const std::string& AServerBlock) {
   std::filesystem::create_directories(prefix_ + "/logs");
   std::filesystem::create_directories(prefix_ + "/tmp");
   if (!Available()) return;
-  for (int attempt = 0; attempt < 20 && pid_ < 0; ++attempt) TryStart(AServerBlock, PickPort());
+  for (int attempt = 0; attempt < 20 && pid_ < 0; ++attempt)
+    TryStart(AServerBlock, AOptions, PickPort());
 }
 
 Nginx::~Nginx() {
@@ -85,7 +88,7 @@ std::string Nginx::AccessLog() const {
   return s.str();
 }
 
-bool Nginx::TryStart(const std::string& ATemplate, int APort) {
+bool Nginx::TryStart(const std::string& ATemplate, const Options& AOptions, int APort) {
   std::string AServerBlock = ATemplate;
   for (size_t p; (p = AServerBlock.find("%PREFIX%")) != std::string::npos;)
     AServerBlock.replace(p, 8, prefix_);
@@ -94,19 +97,24 @@ bool Nginx::TryStart(const std::string& ATemplate, int APort) {
   conf << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
        << "pid " << prefix_ << "/logs/nginx.pid;\n"
        << "error_log " << prefix_ << "/logs/error.log warn;\n"
-       << "events { worker_connections 64; }\n"
-       << "http {\n"
-       << "  log_format brv '$connection $connection_requests \"$request\" $status';\n"
-       << "  access_log " << prefix_ << "/logs/access.log brv;\n"
-       << "  client_body_temp_path " << prefix_ << "/tmp/body;\n"
+       << "events { worker_connections 256; }\n"
+       << "http {\n";
+  if (AOptions.Bench)
+    conf << "  access_log off;\n";
+  else
+    conf << "  log_format brv '$connection $connection_requests \"$request\" $status';\n"
+         << "  access_log " << prefix_ << "/logs/access.log brv;\n";
+  conf << "  client_body_temp_path " << prefix_ << "/tmp/body;\n"
        << "  proxy_temp_path " << prefix_ << "/tmp/proxy;\n"
        << "  fastcgi_temp_path " << prefix_ << "/tmp/fastcgi;\n"
        << "  uwsgi_temp_path " << prefix_ << "/tmp/uwsgi;\n"
        << "  scgi_temp_path " << prefix_ << "/tmp/scgi;\n"
        << "  default_type application/octet-stream;\n"
-       << "  keepalive_requests 100000;\n"
+       << (AOptions.Bench ? "  keepalive_requests 10000000;\n  keepalive_timeout 300s;\n"
+                          : "  keepalive_requests 100000;\n")
        << "  server {\n"
-       << "    listen 127.0.0.1:" << APort << ";\n"
+       << "    listen 127.0.0.1:" << APort
+       << (AOptions.ListenOptions.empty() ? "" : " " + AOptions.ListenOptions) << ";\n"
        << "    root " << root_ << ";\n"
        << AServerBlock << "\n"
        << "  }\n}\n";

@@ -9,9 +9,17 @@ namespace brv::test {
 
 class Nginx {
  public:
+  // How the benchmarks run it: no access log, and one connection may carry any number of
+  // requests for as long as a run takes.
+  struct Options {
+    bool Bench = false;
+    std::string ListenOptions;  // after the address in the listen line, e.g. "ssl"
+  };
+
   // AServerBlock is the text inside "server { listen ...; root ...; ... }" after the root
   // line; "%PREFIX%" in it stands for the prefix folder. Files are written with WriteFile.
-  explicit Nginx(const std::string& AServerBlock);
+  explicit Nginx(const std::string& AServerBlock) : Nginx(AServerBlock, Options()) {}
+  Nginx(const std::string& AServerBlock, const Options& AOptions);
   ~Nginx();
   Nginx(const Nginx&) = delete;
   Nginx& operator=(const Nginx&) = delete;
@@ -30,7 +38,7 @@ class Nginx {
   std::string AccessLog() const;
 
  private:
-  bool TryStart(const std::string& AServerBlock, int APort);
+  bool TryStart(const std::string& AServerBlock, const Options& AOptions, int APort);
   void Stop();
 
   std::string prefix_;
