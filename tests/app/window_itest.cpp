@@ -2,9 +2,14 @@
 // over HTTPS verified against the service's test CA.
 #include "app/FAmazonSQS.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include <QLineEdit>
@@ -18,9 +23,31 @@
 
 namespace {
 
+using brv::testing::TLocalSQSService;
+
+// A TCP port on 127.0.0.1 that nothing listens on (bound by the OS, then closed again).
+int UnusedLoopbackPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  socklen_t length = sizeof address;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    ADD_FAILURE() << "no free port: " << std::strerror(errno);
+  }
+  if (fd >= 0) close(fd);
+  return ntohs(address.sin_port);
+}
+
 class WindowOnLocalSQS : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { service = std::make_unique<TLocalSQSService>(); }
+  static void SetUpTestSuite() {
+    TLocalSQSService::TOptions plain;
+    plain.TLS = false;
+    service = std::make_unique<TLocalSQSService>(plain);
+  }
   static void TearDownTestSuite() { service.reset(); }
 
   WindowOnLocalSQS() {
@@ -34,7 +61,7 @@ class WindowOnLocalSQS : public ::testing::Test {
   }
 
   void SetUp() override {
-    ASSERT_TRUE(service && service->Ready());
+    ASSERT_TRUE(service && service->Ready()) << (service ? service->Failure() : "");
     UseEndPoint(service->HTTP());
     form = std::make_unique<TFRMAmazonSQS>();
     form->show();
@@ -198,9 +225,7 @@ TEST_F(WindowOnLocalSQS, ARefusedConnectionIsShownLogsNothingAndTheNextClickWork
 // through AWS_CA_BUNDLE.
 class WindowOnLocalSQSOverHTTPS : public WindowOnLocalSQS {
  protected:
-  static void SetUpTestSuite() {
-    service = std::make_unique<TLocalSQSService>(std::string(BRV_BINARY_DIR) + "/local-sqs-certs");
-  }
+  static void SetUpTestSuite() { service = std::make_unique<TLocalSQSService>(); }
   void SetUp() override {
     WindowOnLocalSQS::SetUp();
     ASSERT_FALSE(service->HTTPS().empty());
