@@ -6,6 +6,7 @@
 #include <type_traits>
 
 #include "transport/IdComponent.h"
+#include "transport/IdDeadline.h"
 #include "transport/IdIOHandler.h"
 #include "transport/IdIOHandlerSocket.h"
 #include "transport/IdIntercept.h"
@@ -60,6 +61,12 @@ class TIdTCPConnection : public TIdComponent {
   // Hook for protocols that say goodbye; empty here.
   virtual void DisconnectNotifyPeer() {}
 
+  // The deadline and cancellation of the work in progress: every wait of this connection (and
+  // of its handler) is bounded by it, and a cancel ends the wait at once. The default value
+  // limits nothing.
+  const TIdDeadline& Deadline() const { return FDeadline; }
+  void SetDeadline(const TIdDeadline& AValue) { FDeadline = AValue; }
+
   TNotifyEvent OnDisconnected;
 
  protected:
@@ -73,6 +80,7 @@ class TIdTCPConnection : public TIdComponent {
   TIdIOHandler* FIOHandler = nullptr;
   std::unique_ptr<TIdIOHandler> FManagedIOHandler;
   TIdIOHandlerSocket* FSocket = nullptr;
+  TIdDeadline FDeadline;
 };
 
 }  // namespace brv
