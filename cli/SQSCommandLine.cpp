@@ -11,7 +11,13 @@
 #include <utility>
 
 #include "base/Exception.h"
+#include "base/UTF8.h"
+#include "http/IdHTTP.h"
 #include "sqs/brvHTTP.h"
+#include "tls/IdSSLIOHandlerSocketOpenSSL.h"
+#include "tls/brvIdSSLIOHandlerSocketSChannel.h"
+#include "transport/IdDeadline.h"
+#include "transport/IdException.h"
 
 namespace brv {
 
@@ -121,8 +127,9 @@ struct TCommandLine {
 
 class TCommandRun {
  public:
-  TCommandRun(const TCommandLine& Line, std::ostream& Out, std::ostream& Err)
-      : line_(Line), out_(Out), err_(Err) {}
+  // EndPoint receives the endpoint once the client is configured, for failure texts.
+  TCommandRun(const TCommandLine& Line, std::ostream& Out, std::ostream& Err, std::string& EndPoint)
+      : line_(Line), out_(Out), err_(Err), endpoint_(EndPoint) {}
 
   int Run() {
     for (const TOptionSpec& option : line_.Command->Options) {
@@ -130,6 +137,7 @@ class TCommandRun {
         throw TUsageError{std::string(line_.Command->Name) + " needs --" + option.Name};
     }
     Configure();
+    endpoint_ = client_.EndPoint();
     return (this->*line_.Command->Run)();
   }
 
@@ -211,33 +219,29 @@ class TCommandRun {
       requests.AdoptItem(std::move(request));
     }
     TbrvSQSSendMessageResponses responses;
-    client_.SendMessageBatch(Queue(), requests, responses);
+    TbrvSQSBatchResult result;
+    const bool all = client_.SendMessageBatch(Queue(), requests, responses, result);
     for (int i = 0; i < responses.Count(); ++i)
       PrintPair(responses.Items(i)->ID(), responses.Items(i)->MessageId());
-    bool all = true;
-    for (int i = 0; i < requests.Count(); ++i) {
-      if (responses.Find(requests.Items(i)->ID()) != nullptr) continue;
-      err_ << EscapeOutputValue(requests.Items(i)->ID()) << ": not accepted\n";
-      all = false;
-    }
-    return all ? Done(true) : sqsExitServiceError;
+    return BatchOutcome(all, requests, result);
   }
 
   int ReceiveMessage() {
     TbrvSQSReceiveMessageRequest request;
     if (Has("max-number-of-messages"))
       request.SetMaxNumberOfMessages(Integer("max-number-of-messages", 1, 10));
+    // Sent as typed, 0 included: 0 is a value of its own, not the queue's default.
     if (Has("visibility-timeout"))
-      request.SetVisibilityTimeout(Integer("visibility-timeout", 0, 43200));
-    if (Has("wait-time-seconds")) request.SetWaitTimeSeconds(Integer("wait-time-seconds", 0, 20));
-    TbrvAWSSQSAttributes names;
-    for (const std::string& name : Values("attribute-name")) names.push_back(AttributeNamed(name));
-    request.SetAttributes(names);
+      request.SetExplicitVisibilityTimeout(Integer("visibility-timeout", 0, 43200));
+    if (Has("wait-time-seconds"))
+      request.SetExplicitWaitTimeSeconds(Integer("wait-time-seconds", 0, 20));
+    TStringList names;
+    for (const std::string& name : Values("attribute-name")) names.Add(AttributeNamed(name));
     for (const std::string& name : Values("message-attribute-name"))
       request.MessageAttributeName().Add(name);
     request.SetReceiveRequestAttemptId(Value("receive-request-attempt-id"));
     TbrvSQSReceiveMessageResponses messages;
-    if (!client_.ReceiveMessage(Queue(), request, messages)) return Failed();
+    if (!client_.ReceiveMessage(Queue(), request, names, messages)) return Failed();
     for (int i = 0; i < messages.Count(); ++i) {
       const TbrvSQSReceiveMessageResponse& message = *messages.Items(i);
       PrintPair("MessageId", message.MessageId());
@@ -268,8 +272,9 @@ class TCommandRun {
       if (items.Find(id) != nullptr) throw TUsageError{"--entry id \"" + id + "\" repeats"};
       items.AddSQSDeleteMessage(id, handle);
     }
-    client_.DeleteMessageBatch(Queue(), items);
-    return Done(true);
+    TbrvSQSBatchResult result;
+    const bool all = client_.DeleteMessageBatch(Queue(), items, result);
+    return BatchOutcome(all, items, result);
   }
 
   int ChangeMessageVisibility() {
@@ -285,10 +290,10 @@ class TCommandRun {
       if (requests.Find(id) != nullptr) throw TUsageError{"--entry id \"" + id + "\" repeats"};
       requests.AddSQSChangeVisibility(id, handle, timeout);
     }
-    TStringList ids;
-    const bool accepted = client_.ChangeMessageVisibilityBatch(Queue(), requests, ids);
-    PrintLines(ids);
-    return Done(accepted);
+    TbrvSQSBatchResult result;
+    const bool all = client_.ChangeMessageVisibilityBatch(Queue(), requests, result);
+    PrintLines(result.Successful());
+    return BatchOutcome(all, requests, result);
   }
 
   int ListQueueTags() {
@@ -314,14 +319,10 @@ class TCommandRun {
   }
 
   int AddPermission() {
-    TbrvSQSPermissions permissions;
-    for (const std::string& argument : Values("permission")) {
-      const auto [account, action] = SplitNameValue("permission", argument);
-      if (permissions.Find(action + "_" + action) != nullptr)
-        throw TUsageError{"--permission names the action " + action + " twice"};
-      permissions.AddSQSPermission(action, account);
-    }
-    return Done(client_.AddPermission(Queue(), Value("label"), permissions));
+    TStringList accounts, actions;
+    for (const std::string& account : Values("aws-account-ids")) accounts.Add(account);
+    for (const std::string& action : Values("actions")) actions.Add(action);
+    return Done(client_.AddPermission(Queue(), Value("label"), accounts, actions));
   }
 
   int RemovePermission() { return Done(client_.RemovePermission(Queue(), Value("label"))); }
@@ -374,9 +375,11 @@ class TCommandRun {
     client_.OnSQSError = [this](TObject*, const std::string& Code, const std::string& Message,
                                 const std::string& Raw) {
       reported_ = true;
+      // The integrity checks report a message that arrived altered as this service error.
+      if (Code == "ChecksumMismatch") unusable_ = true;
       const std::string report = Code.empty() && Message.empty()
                                      ? "error: " + EscapeOutputValue(Raw)
-                                     : Code + ": " + Message;
+                                     : EscapeOutputValue(Code) + ": " + EscapeOutputValue(Message);
       // An operation on a queue that cannot be resolved is still sent (to the endpoint) and
       // refused again for the same reason: that says nothing new.
       if (report != last_report_) err_ << report << "\n";
@@ -439,12 +442,47 @@ class TCommandRun {
     }
   }
 
-  static TbrvAWSSQSAttribute AttributeNamed(const std::string& Name) {
+  // A name receive-message may ask for: a message system attribute, or (as before) a queue
+  // attribute name.
+  static const std::string& AttributeNamed(const std::string& Name) {
+    static const std::vector<std::string> kMessageSystemAttributes = {
+        "All",
+        "SenderId",
+        "SentTimestamp",
+        "ApproximateReceiveCount",
+        "ApproximateFirstReceiveTimestamp",
+        "SequenceNumber",
+        "MessageDeduplicationId",
+        "MessageGroupId",
+        "AWSTraceHeader",
+        "DeadLetterQueueSourceArn"};
+    for (const std::string& known : kMessageSystemAttributes)
+      if (known == Name) return known;
     for (int value = sqsatAll; value <= sqsatKmsDataKeyReusePeriodSeconds; ++value) {
       const auto attribute = static_cast<TbrvAWSSQSAttribute>(value);
-      if (SQSAttributeWireName(attribute) == Name) return attribute;
+      if (SQSAttributeWireName(attribute) == Name) return Name;
     }
     throw TUsageError{"--attribute-name: no attribute is called \"" + Name + "\""};
+  }
+
+  // The status of a batch: each entry the service did not carry out is named on standard
+  // error, with the service's code and message when it gave them.
+  template <class TList>
+  int BatchOutcome(bool All, const TList& Entries, const TbrvSQSBatchResult& Result) {
+    bool any_failed = false;
+    for (int i = 0; i < Entries.Count(); ++i) {
+      const std::string& id = Entries.Items(i)->ID();
+      if (Result.Successful().IndexOf(id) >= 0) continue;
+      any_failed = true;
+      err_ << EscapeOutputValue(id);
+      if (const TbrvSQSBatchResultErrorEntry* failed = Result.Failed().Find(id))
+        err_ << ": " << EscapeOutputValue(failed->Code()) << ": "
+             << EscapeOutputValue(failed->Message()) << "\n";
+      else
+        err_ << ": not accepted\n";
+    }
+    if (!All && !any_failed) return Failed();
+    return any_failed ? (unusable_ ? sqsExitUnusable : sqsExitServiceError) : Done(true);
   }
 
   void PrintPair(const std::string& Name, const std::string& Value) {
@@ -460,12 +498,14 @@ class TCommandRun {
   int Failed() {
     if (!reported_)
       err_ << "sqs: " << line_.Command->Name << " failed: the service gave no usable answer\n";
-    return sqsExitServiceError;
+    return unusable_ ? sqsExitUnusable : sqsExitServiceError;
   }
 
   const TCommandLine& line_;
   std::ostream& out_;
   std::ostream& err_;
+  std::string& endpoint_;
+  bool unusable_ = false;
   TbrvHTTPAWS_SQS_Client client_;
   bool reported_ = false;
   std::string last_report_;
@@ -521,7 +561,8 @@ const std::vector<TCommandSpec>& Commands() {
         {"message-body", "TEXT", false, false, "the message (or --message-body-file)"},
         {"message-body-file", "FILE", false, false,
          "read the message from FILE, byte for byte (\"-\": standard input)"},
-        {"delay-seconds", "SECONDS", false, false, "keep the message hidden for 1 to 900 s"},
+        {"delay-seconds", "SECONDS", false, false,
+         "keep the message hidden for 0 to 900 s (0: not at all, whatever the queue's default)"},
         {"message-group-id", "ID", false, false, "the message group (FIFO queues)"},
         {"message-deduplication-id", "ID", false, false, "the deduplication id (FIFO queues)"},
         {"message-attribute", "NAME[:TYPE]=VALUE", false, true,
@@ -545,11 +586,15 @@ const std::vector<TCommandSpec>& Commands() {
        "receive messages",
        {kQueueName,
         {"max-number-of-messages", "N", false, false, "at most N messages, 1 to 10 (default 1)"},
-        {"visibility-timeout", "SECONDS", false, false, "hide them for SECONDS"},
-        {"wait-time-seconds", "SECONDS", false, false, "wait up to SECONDS for a message"},
+        {"visibility-timeout", "SECONDS", false, false,
+         "hide them for SECONDS (0: not at all, whatever the queue's default)"},
+        {"wait-time-seconds", "SECONDS", false, false,
+         "wait up to SECONDS for a message (0: answer at once, whatever the queue's default)"},
         {"attribute-name", "NAME", false, true,
-         "system attributes to receive: All gives every one (SentTimestamp, "
-         "ApproximateReceiveCount, ...)"},
+         "a message system attribute to receive: All, SenderId, SentTimestamp, "
+         "ApproximateReceiveCount, ApproximateFirstReceiveTimestamp, SequenceNumber, "
+         "MessageDeduplicationId, MessageGroupId, AWSTraceHeader or "
+         "DeadLetterQueueSourceArn"},
         {"message-attribute-name", "NAME", false, true,
          "a message attribute to receive (All for every one)"},
         {"receive-request-attempt-id", "ID", false, false, "the attempt id (FIFO queues)"}},
@@ -566,7 +611,7 @@ const std::vector<TCommandSpec>& Commands() {
       {"delete-message-batch",
        "delete several received messages, ten per request",
        {kQueueName, {"entry", "ID=HANDLE", true, true, "a receipt handle and its id in the batch"}},
-       "nothing",
+       "nothing; the entries the service did not delete are named on standard error",
        &TCommandRun::DeleteMessageBatch},
       {"change-message-visibility",
        "hide a received message for another while, or show it again (0)",
@@ -580,7 +625,8 @@ const std::vector<TCommandSpec>& Commands() {
        {kQueueName,
         {"entry", "ID=HANDLE", true, true, "a receipt handle and its id in the batch"},
         {"visibility-timeout", "SECONDS", true, false, "for every entry"}},
-       "the ids of the entries the service answered for, one per line",
+       "the ids of the entries the service changed, one per line; the others are named on "
+       "standard error",
        &TCommandRun::ChangeMessageVisibilityBatch},
       {"list-queue-tags",
        "print the tags of a queue",
@@ -601,8 +647,10 @@ const std::vector<TCommandSpec>& Commands() {
        "let other accounts use a queue",
        {kQueueName,
         {"label", "LABEL", true, false, "names the permission"},
-        {"permission", "ACCOUNT=ACTION", true, true,
-         "an account id and the action it may take (SendMessage, ReceiveMessage, ..., or *)"}},
+        {"aws-account-ids", "ACCOUNT", true, true, "an account id to grant the actions to"},
+        {"actions", "ACTION", true, true,
+         "an action to grant (SendMessage, ReceiveMessage, ..., or *); every account given "
+         "gets every action given"}},
        "nothing",
        &TCommandRun::AddPermission},
       {"remove-permission",
@@ -698,13 +746,23 @@ void PrintGeneralHelp(std::ostream& Out) {
          "  AWS_CA_BUNDLE                     trusted CA certificates, when --ca-bundle is not\n"
          "                                    given\n"
          "\n"
-         "Output: results on standard output, one per line. Values are printed with \"\\\\\",\n"
-         "\"\\n\", \"\\r\" and \"\\t\" for a backslash, line feed, carriage return and tab, and\n"
-         "\"\\xHH\" for the other control characters; names before \"=\" also with \"\\=\".\n"
-         "A service error is printed on standard error as its code and message.\n"
+         "Output: results on standard output, one per line. A service error is printed on\n"
+         "standard error as its code and message; a failure without an answer names the\n"
+         "operation, the endpoint's host and port, and the reason.\n"
          "\n"
-         "Exit status: 0 success, 1 the service refused the request, 2 wrong usage or\n"
-         "environment, 3 no answer (name resolution, connection, TLS or time-out failure).\n"
+         "Escaping: everything that came from the network is printed, on both streams,\n"
+         "with \"\\\\\", \"\\n\", \"\\r\" and \"\\t\" for a backslash, line feed, carriage return\n"
+         "and tab, and \"\\xHH\" for each byte of the other control characters (C0, DEL and\n"
+         "C1, U+0080 to U+009F), of the bidirectional controls (U+202A to U+202E, U+2066\n"
+         "to U+2069) and of bytes that are not UTF-8; names before \"=\" also with \"\\=\".\n"
+         "\n"
+         "Exit status:\n"
+         "  0  success\n"
+         "  1  the service refused the request (an error answer, or failed batch entries)\n"
+         "  2  wrong usage or environment\n"
+         "  3  no answer (name resolution, connection, TLS, time-out or cancel)\n"
+         "  4  an answer that could not be used (malformed, too large, failed integrity\n"
+         "     check)\n"
          "\n"
          "\"sqs COMMAND --help\" explains a command.\n";
 }
@@ -725,14 +783,107 @@ void PrintCommandHelp(const TCommandSpec& Command, std::ostream& Out) {
       << "Every option of \"sqs --help\" (--region, --endpoint-url, ...) applies as well.\n";
 }
 
-// A message with its CR LF line breaks as this platform's LF.
+// An exception's message for standard error: its CR LF line breaks as this platform's LF,
+// everything else escaped as values are (the message may quote what a server sent).
 std::string PlainLines(const std::string& Message) {
   std::string out;
-  for (size_t i = 0; i < Message.size(); ++i) {
-    if (Message[i] == '\r' && i + 1 < Message.size() && Message[i + 1] == '\n') continue;
-    out += Message[i];
+  size_t start = 0;
+  for (;;) {
+    const size_t end = Message.find("\r\n", start);
+    out += EscapeOutputValue(Message.substr(start, end - start));
+    if (end == std::string::npos) return out;
+    out += '\n';
+    start = end + 2;
   }
-  return out;
+}
+
+// The endpoint's host (without brackets) and "host:port" for failure texts.
+struct TWhere {
+  std::string Host;
+  std::string HostAndPort;
+};
+
+TWhere WhereOf(const std::string& EndPoint) {
+  const size_t scheme = EndPoint.find("://");
+  const std::string protocol = scheme == std::string::npos ? "" : EndPoint.substr(0, scheme);
+  const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+  std::string authority = EndPoint.substr(start, EndPoint.find_first_of("/?#", start) - start);
+  const size_t at = authority.rfind('@');
+  if (at != std::string::npos) authority.erase(0, at + 1);
+  const size_t close = authority.rfind(']');
+  const size_t colon = authority.rfind(':');
+  TWhere where;
+  if (colon != std::string::npos && (close == std::string::npos || colon > close)) {
+    where.Host = authority.substr(0, colon);
+    where.HostAndPort = authority;
+  } else {
+    where.Host = authority;
+    where.HostAndPort = authority + (protocol == "http" ? ":80" : ":443");
+  }
+  if (where.Host.size() >= 2 && where.Host.front() == '[' && where.Host.back() == ']')
+    where.Host = where.Host.substr(1, where.Host.size() - 2);
+  return where;
+}
+
+// The designed text of a socket error without its "Socket Error # N" line, in words a
+// sentence can carry: no capital, no final period.
+std::string SocketReason(const EIdSocketError& E) {
+  switch (E.LastError()) {
+    case 11001:
+      return "host not found";
+    case 11002:
+      return "temporary failure in name resolution";
+    case 11003:
+      return "name resolution failed";
+    case 11004:
+      return "no address for that name";
+    default:
+      break;
+  }
+  std::string text = E.Message();
+  const size_t line = text.find("\r\n");
+  if (line != std::string::npos) text.erase(0, line + 2);
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] + 32);
+  return text.empty() ? "error" : text;
+}
+
+// A failure that ended a command: what to print after "sqs: OPERATION: " and the exit status.
+// Each kind names where it happened and keeps the designed text of the exception.
+std::pair<std::string, int> DescribeFailure(const Exception& E, const TWhere& Where) {
+  const std::string& at = Where.HostAndPort;
+  const std::string designed = " (" + E.Message() + ")";
+  if (const auto* socket = dynamic_cast<const EIdSocketError*>(&E)) {
+    const int number = socket->LastError();
+    const std::string reason =
+        SocketReason(*socket) + " (Socket Error # " + std::to_string(number) + ")";
+    if (number >= 11001 && number <= 11004)
+      return {"cannot resolve " + Where.Host + ": " + reason, sqsExitNetwork};
+    if (number == 10061 || number == 10060 || number == 10065 || number == 10064 ||
+        number == 10051 || number == 10050 || number == 10049)
+      return {"cannot connect to " + at + ": " + reason, sqsExitNetwork};
+    return {"connection to " + at + " failed: " + reason, sqsExitNetwork};
+  }
+  if (dynamic_cast<const EIdConnectTimeout*>(&E) != nullptr)
+    return {"cannot connect to " + at + ": timed out" + designed, sqsExitNetwork};
+  if (dynamic_cast<const EIdReadTimeout*>(&E) != nullptr)
+    return {"no answer from " + at + " in time" + designed, sqsExitNetwork};
+  if (dynamic_cast<const EIdDeadlineExceeded*>(&E) != nullptr)
+    return {"no answer from " + at + " within the time limit of the call" + designed,
+            sqsExitNetwork};
+  if (dynamic_cast<const EIdOperationCancelled*>(&E) != nullptr)
+    return {"cancelled while talking to " + at + designed, sqsExitNetwork};
+  if (dynamic_cast<const EIdOpenSSLError*>(&E) != nullptr ||
+      dynamic_cast<const SChannelError*>(&E) != nullptr)
+    return {"TLS with " + at + " failed: " + E.Message(), sqsExitNetwork};
+  if (dynamic_cast<const EIdHTTPTruncatedResponse*>(&E) != nullptr ||
+      dynamic_cast<const EIdConnClosedGracefully*>(&E) != nullptr)
+    return {"no complete answer from " + at + designed, sqsExitNetwork};
+  if (dynamic_cast<const EIdHTTPMalformedResponse*>(&E) != nullptr)
+    return {"unusable answer from " + at + ": " + E.Message(), sqsExitUnusable};
+  if (dynamic_cast<const EbrvSQSInvalidQueueURL*>(&E) != nullptr)
+    return {E.Message(), sqsExitUnusable};
+  return {at + ": " + E.Message(), sqsExitNetwork};
 }
 
 // --- parsing ---
@@ -753,6 +904,14 @@ TCommandLine Parse(const std::vector<std::string>& Args) {
       if (option == nullptr && line.Command != nullptr) {
         option = FindOption(line.Command->Options, name);
         into = &line.Own;
+      }
+      if (option == nullptr && line.Command != nullptr &&
+          std::string(line.Command->Name) == "add-permission" && name == "permission") {
+        // ACCOUNT=ACTION pairs read as if each account got its own action, but the service
+        // grants every account every action: the pairs are no longer taken.
+        throw TUsageError{
+            "--permission is no longer taken: give the accounts with --aws-account-ids and the "
+            "actions with --actions (each repeatable); every account gets every action"};
       }
       if (option == nullptr) {
         throw TUsageError{line.Command != nullptr
@@ -796,9 +955,23 @@ std::string EscapeOutputValue(const std::string& Value) {
   static const char* hex = "0123456789abcdef";
   std::string out;
   out.reserve(Value.size());
-  for (const char ch : Value) {
-    const auto c = static_cast<unsigned char>(ch);
-    switch (ch) {
+  const auto escape_bytes = [&](size_t From, size_t To) {
+    for (size_t k = From; k < To; ++k) {
+      const auto c = static_cast<unsigned char>(Value[k]);
+      out += "\\x";
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  };
+  size_t pos = 0;
+  while (pos < Value.size()) {
+    const size_t start = pos;
+    char32_t code = 0;
+    if (!NextUTF8CodePoint(Value, pos, code)) {
+      escape_bytes(start, pos);
+      continue;
+    }
+    switch (code) {
       case '\\':
         out += "\\\\";
         break;
@@ -812,13 +985,11 @@ std::string EscapeOutputValue(const std::string& Value) {
         out += "\\t";
         break;
       default:
-        if (c < 0x20 || c == 0x7F) {
-          out += "\\x";
-          out += hex[c >> 4];
-          out += hex[c & 15];
-        } else {
-          out += ch;
-        }
+        if (code < 0x20 || (code >= 0x7F && code <= 0x9F) || (code >= 0x202A && code <= 0x202E) ||
+            (code >= 0x2066 && code <= 0x2069))
+          escape_bytes(start, pos);
+        else
+          out.append(Value, start, pos - start);
     }
   }
   return out;
@@ -835,6 +1006,7 @@ std::string EscapeOutputName(const std::string& Name) {
 
 int RunSQSCommandLine(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
   TCommandLine line;
+  std::string endpoint;  // known once the client is configured
   try {
     line = Parse(Args);
     if (line.Help) {
@@ -845,7 +1017,7 @@ int RunSQSCommandLine(const std::vector<std::string>& Args, std::ostream& Out, s
       return sqsExitSuccess;
     }
     if (line.Command == nullptr) throw TUsageError{"no command given"};
-    TCommandRun run(line, Out, Err);
+    TCommandRun run(line, Out, Err, endpoint);
     return run.Run();
   } catch (const TUsageError& e) {
     Err << "sqs: " << e.Message << "\n"
@@ -857,8 +1029,21 @@ int RunSQSCommandLine(const std::vector<std::string>& Args, std::ostream& Out, s
     Err << "sqs: " << PlainLines(e.Message()) << "\n";
     return sqsExitUsage;
   } catch (const Exception& e) {
-    Err << "sqs: " << PlainLines(e.Message()) << "\n";
-    return sqsExitNetwork;
+    const std::string operation = line.Command != nullptr ? line.Command->Name : "sqs";
+    if (endpoint.empty()) {
+      Err << "sqs: " << operation << ": " << PlainLines(e.Message()) << "\n";
+      return sqsExitNetwork;
+    }
+    const auto [text, status] = DescribeFailure(e, WhereOf(endpoint));
+    Err << "sqs: " << operation << ": " << PlainLines(text) << "\n";
+    return status;
+  } catch (const std::bad_alloc&) {
+    // Reported, never an abort: an answer too large for the memory there is.
+    Err << "sqs: out of memory\n";
+    return sqsExitUnusable;
+  } catch (const std::exception& e) {
+    Err << "sqs: " << PlainLines(e.what()) << "\n";
+    return sqsExitUnusable;
   }
 }
 

@@ -13,17 +13,22 @@ namespace brv {
 // Exit statuses of the command.
 enum TSQSExitStatus : int {
   sqsExitSuccess = 0,
-  sqsExitServiceError = 1,  // the service refused the request (or answered nothing usable)
+  sqsExitServiceError = 1,  // the service refused the request, or some entries of a batch
   sqsExitUsage = 2,         // the command line or the environment is wrong
-  sqsExitNetwork = 3        // no answer: name resolution, connection, TLS, time-out
+  sqsExitNetwork = 3,       // no answer: name resolution, connection, TLS, time-out, cancel
+  sqsExitUnusable = 4       // an answer that could not be used: malformed, too large, failed
+                            // integrity check
 };
 
 // Runs one command line (the arguments after the program name). Results go to Out, one per
 // line; errors go to Err. Reads the process environment (AWS_ACCESS_KEY_ID, ...).
 int RunSQSCommandLine(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
 
-// How values are printed: "\\" "\n" "\r" "\t" for a backslash, LF, CR and tab, "\xHH" for
-// the other control characters; everything else (UTF-8 included) as it is.
+// How text from the network is printed, on either stream: "\\" "\n" "\r" "\t" for a
+// backslash, LF, CR and tab, and "\xHH" for each byte of the other control characters (C0,
+// DEL, C1 U+0080 to U+009F), of the bidirectional controls (U+202A to U+202E, U+2066 to
+// U+2069) and of ill-formed UTF-8; every other character as it is. A terminal then shows
+// nothing the server chose to make it do.
 std::string EscapeOutputValue(const std::string& Value);
 // A name printed before "=": as a value, with "=" written "\=".
 std::string EscapeOutputName(const std::string& Name);

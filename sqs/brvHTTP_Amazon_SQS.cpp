@@ -106,9 +106,70 @@ std::string Numbered(const std::string& aPrefix, int aNumber) {
   return aPrefix + "." + std::to_string(aNumber);
 }
 
+// The scheme and authority of a URL ("https://host:port"), without path, query or fragment.
+std::string_view URLOrigin(std::string_view URL) {
+  const size_t scheme = URL.find("://");
+  const size_t start = scheme == std::string_view::npos ? 0 : scheme + 3;
+  return URL.substr(0, URL.find_first_of("/?#", start));
+}
+
+// One segment of a queue URL's path: the account or the queue name.
+bool IsQueuePathSegment(std::string_view Segment) {
+  if (Segment.empty() || Segment == "." || Segment == "..") return false;
+  return std::all_of(Segment.begin(), Segment.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c == '.';
+  });
+}
+
+// The path of a queue URL when it is "/ACCOUNT/NAME" (with or without a final "/"), else
+// empty.
+std::string_view QueueURLPath(std::string_view URL) {
+  const size_t scheme = URL.find("://");
+  if (scheme == std::string_view::npos) return {};
+  const size_t path = URL.find_first_of("/?#", scheme + 3);
+  if (path == std::string_view::npos || URL[path] != '/') return {};
+  const std::string_view whole = URL.substr(path);
+  std::string_view rest = whole.substr(1);
+  if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
+  const size_t slash = rest.find('/');
+  if (slash == std::string_view::npos || !IsQueuePathSegment(rest.substr(0, slash)) ||
+      !IsQueuePathSegment(rest.substr(slash + 1)))
+    return {};
+  return whole;
+}
+
 // A binary message attribute travels as BinaryValue (base64 text), any other as StringValue.
 bool IsBinaryType(const std::string& aType) {
   return aType == "Binary" || aType.rfind("Binary.", 0) == 0;
+}
+
+// True when every entry of aItems (skipping null ones) is among aResult's successful ids and
+// none failed.
+template <class TList>
+bool EveryEntryCarriedOut(const TList& aItems, const TbrvSQSBatchResult& aResult) {
+  if (aResult.Failed().Count() > 0) return false;
+  for (int i = 0; i < aItems.Count(); ++i) {
+    const auto* item = aItems.Items(i);
+    if (item != nullptr && aResult.Successful().IndexOf(item->ID()) < 0) return false;
+  }
+  return true;
+}
+
+void ReadSendMessageBatchAnswer(const std::string& aResponse,
+                                TbrvSQSSendMessageResponses& aResponses) {
+  TStringList entries;
+  GetXMLTagValues(aResponse, "SendMessageBatchResultEntry", entries);
+  for (const std::string& entry : entries.Lines()) {
+    auto result = std::make_unique<TbrvSQSSendMessageResponse>();
+    result->SetID(GetXMLTagText(entry, "Id"));
+    result->SetMD5OfMessageBody(GetXMLTagText(entry, "MD5OfMessageBody"));
+    result->SetMD5OfMessageAttributes(GetXMLTagText(entry, "MD5OfMessageAttributes"));
+    result->SetMD5OfMessageSystemAttributes(GetXMLTagText(entry, "MD5OfMessageSystemAttributes"));
+    result->SetMessageId(GetXMLTagText(entry, "MessageId"));
+    result->SetSequenceNumber(GetXMLTagText(entry, "SequenceNumber"));
+    aResponses.AdoptItem(std::move(result));
+  }
 }
 
 }  // namespace
@@ -269,7 +330,17 @@ std::string TbrvHTTP_Amazon_AWS_SQS_Client::GetRequestURL(const std::string& aQu
   std::stable_sort(params.begin(), params.end(), [](const auto& a, const auto& b) {
     return CompareParamNames(a.first, b.first) < 0;
   });
-  std::string url = (aQueueURL.empty() ? EndPoint() : aQueueURL) + "?";
+  std::string url;
+  if (aQueueURL.empty()) {
+    url = EndPoint();
+  } else {
+    const std::string_view path = QueueURLPath(aQueueURL);
+    if (path.empty())
+      throw EbrvSQSInvalidQueueURL("The queue URL \"" + aQueueURL +
+                                   "\" does not name a queue as /ACCOUNT/NAME; nothing was sent.");
+    url = std::string(URLOrigin(EndPoint())) + std::string(path);
+  }
+  url += "?";
   for (size_t i = 0; i < params.size(); ++i) {
     if (i > 0) url += '&';
     url += params[i].first + "=" + params[i].second;
@@ -361,6 +432,21 @@ void TbrvHTTP_Amazon_AWS_SQS_Client::AddMessageAttributeParams(
   }
 }
 
+void TbrvHTTP_Amazon_AWS_SQS_Client::AddSendMessageParams(
+    const std::string& aPrefix, const TbrvSQSSendMessageRequest& aRequest) {
+  AddParam(aPrefix + "MessageBody", aRequest.MessageBody());
+  if (aRequest.ExplicitDelaySeconds())
+    AddParam(aPrefix + "DelaySeconds", *aRequest.ExplicitDelaySeconds());
+  else if (aRequest.DelaySeconds() >= 1 && aRequest.DelaySeconds() <= 900)
+    AddParam(aPrefix + "DelaySeconds", aRequest.DelaySeconds());
+  if (!aRequest.MessageDeduplicationId().empty())
+    AddParam(aPrefix + "MessageDeduplicationId", aRequest.MessageDeduplicationId());
+  if (!aRequest.MessageGroupId().empty())
+    AddParam(aPrefix + "MessageGroupId", aRequest.MessageGroupId());
+  AddMessageAttributeParams(aPrefix + "MessageAttribute", aRequest.MessageAttributes());
+  AddMessageAttributeParams(aPrefix + "MessageSystemAttribute", aRequest.MessageSystemAttributes());
+}
+
 bool TbrvHTTP_Amazon_AWS_SQS_Client::SendMessage(const std::string& aQueueName,
                                                  const std::string& aMessageBody,
                                                  int aDelaySeconds) {
@@ -382,14 +468,7 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::DoSendMessage(const std::string& aQueueURL,
                                                    const TbrvSQSSendMessageRequest& aRequest,
                                                    TbrvSQSSendMessageResponse& aResponse) {
   SetAction("SendMessage");
-  AddParam("MessageBody", aRequest.MessageBody());
-  if (aRequest.DelaySeconds() >= 1 && aRequest.DelaySeconds() <= 900)
-    AddParam("DelaySeconds", aRequest.DelaySeconds());
-  if (!aRequest.MessageDeduplicationId().empty())
-    AddParam("MessageDeduplicationId", aRequest.MessageDeduplicationId());
-  if (!aRequest.MessageGroupId().empty()) AddParam("MessageGroupId", aRequest.MessageGroupId());
-  AddMessageAttributeParams("MessageAttribute", aRequest.MessageAttributes());
-  AddMessageAttributeParams("MessageSystemAttribute", aRequest.MessageSystemAttributes());
+  AddSendMessageParams("", aRequest);
   std::string response;
   if (!Execute(aQueueURL, response)) return false;
   aResponse.SetMD5OfMessageBody(GetXMLTagText(response, "MD5OfMessageBody"));
@@ -401,59 +480,84 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::DoSendMessage(const std::string& aQueueURL,
   return true;
 }
 
+bool TbrvHTTP_Amazon_AWS_SQS_Client::SendBatches(
+    const std::string& aQueueURL, const std::string& aAction, const std::string& aEntryName,
+    const std::string& aResultEntry, int aCount,
+    const std::function<bool(int, const std::string&)>& aAddEntry,
+    const std::function<void(const std::string&)>& aAnswer, TbrvSQSBatchResult* aResult) {
+  if (aResult != nullptr) aResult->Clear();
+  bool all_accepted = true;
+  int start = 0;
+  // One request even for no entries: the service answers an empty batch with its own error.
+  do {
+    const int end = std::min(start + MaxBatchEntries, aCount);
+    SetAction(aAction);
+    for (int i = start; i < end; ++i) aAddEntry(i, Numbered(aEntryName, i - start + 1) + ".");
+    std::string response;
+    if (Execute(aQueueURL, response)) {
+      if (aAnswer) aAnswer(response);
+      if (aResult != nullptr) {
+        // Entry by entry, so that the Id of an error entry never counts as a result.
+        TStringList entries;
+        GetXMLTagValues(response, aResultEntry, entries);
+        for (const std::string& entry : entries.Lines())
+          aResult->Successful().Add(GetXMLTagText(entry, "Id"));
+        entries.Clear();
+        GetXMLTagValues(response, "BatchResultErrorEntry", entries);
+        for (const std::string& entry : entries.Lines()) {
+          auto failed = std::make_unique<TbrvSQSBatchResultErrorEntry>();
+          failed->SetID(GetXMLTagText(entry, "Id"));
+          failed->SetCode(GetXMLTagText(entry, "Code"));
+          failed->SetMessage(GetXMLTagText(entry, "Message"));
+          failed->SetSenderFault(GetXMLTagText(entry, "SenderFault") == "true");
+          aResult->Failed().AdoptItem(std::move(failed));
+        }
+      }
+    } else {
+      all_accepted = false;
+    }
+    start = end;
+  } while (start < aCount);
+  return all_accepted;
+}
+
 void TbrvHTTP_Amazon_AWS_SQS_Client::SendMessageBatch(const std::string& aQueueName,
                                                       const TbrvSQSSendMessageRequests& aRequests,
                                                       TbrvSQSSendMessageResponses& aResponses) {
   DoSendMessageBatch(GetQueueURL(aQueueName), aRequests, aResponses);
 }
 
+bool TbrvHTTP_Amazon_AWS_SQS_Client::SendMessageBatch(const std::string& aQueueName,
+                                                      const TbrvSQSSendMessageRequests& aRequests,
+                                                      TbrvSQSSendMessageResponses& aResponses,
+                                                      TbrvSQSBatchResult& aResult) {
+  const bool accepted =
+      SendMessageBatchEntries(GetQueueURL(aQueueName), aRequests, aResponses, &aResult);
+  return accepted && EveryEntryCarriedOut(aRequests, aResult);
+}
+
 bool TbrvHTTP_Amazon_AWS_SQS_Client::DoSendMessageBatch(const std::string& aQueueURL,
                                                         const TbrvSQSSendMessageRequests& aRequests,
                                                         TbrvSQSSendMessageResponses& aResponses) {
+  return SendMessageBatchEntries(aQueueURL, aRequests, aResponses, nullptr);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::SendMessageBatchEntries(
+    const std::string& aQueueURL, const TbrvSQSSendMessageRequests& aRequests,
+    TbrvSQSSendMessageResponses& aResponses, TbrvSQSBatchResult* aResult) {
   // Every entry is sent: ten per request, as many requests as needed, in list order.
-  bool all_accepted = true;
-  const int count = aRequests.Count();
-  int start = 0;
-  do {
-    const int end = std::min(start + MaxBatchEntries, count);
-    SetAction("SendMessageBatch");
-    for (int i = start; i < end; ++i) {
-      const TbrvSQSSendMessageRequest* request = aRequests.Items(i);
-      if (request == nullptr) continue;
-      const std::string prefix = Numbered("SendMessageBatchRequestEntry", i - start + 1);
-      AddParam(prefix + ".Id", request->ID());
-      AddParam(prefix + ".MessageBody", request->MessageBody());
-      if (request->DelaySeconds() >= 1 && request->DelaySeconds() <= 900)
-        AddParam(prefix + ".DelaySeconds", request->DelaySeconds());
-      if (!request->MessageDeduplicationId().empty())
-        AddParam(prefix + ".MessageDeduplicationId", request->MessageDeduplicationId());
-      if (!request->MessageGroupId().empty())
-        AddParam(prefix + ".MessageGroupId", request->MessageGroupId());
-      AddMessageAttributeParams(prefix + ".MessageAttribute", request->MessageAttributes());
-      AddMessageAttributeParams(prefix + ".MessageSystemAttribute",
-                                request->MessageSystemAttributes());
-    }
-    std::string response;
-    if (Execute(aQueueURL, response)) {
-      TStringList entries;
-      GetXMLTagValues(response, "SendMessageBatchResultEntry", entries);
-      for (const std::string& entry : entries.Lines()) {
-        auto result = std::make_unique<TbrvSQSSendMessageResponse>();
-        result->SetID(GetXMLTagText(entry, "Id"));
-        result->SetMD5OfMessageBody(GetXMLTagText(entry, "MD5OfMessageBody"));
-        result->SetMD5OfMessageAttributes(GetXMLTagText(entry, "MD5OfMessageAttributes"));
-        result->SetMD5OfMessageSystemAttributes(
-            GetXMLTagText(entry, "MD5OfMessageSystemAttributes"));
-        result->SetMessageId(GetXMLTagText(entry, "MessageId"));
-        result->SetSequenceNumber(GetXMLTagText(entry, "SequenceNumber"));
-        aResponses.AdoptItem(std::move(result));
-      }
-    } else {
-      all_accepted = false;
-    }
-    start = end;
-  } while (start < count);
-  return all_accepted;
+  return SendBatches(
+      aQueueURL, "SendMessageBatch", "SendMessageBatchRequestEntry", "SendMessageBatchResultEntry",
+      aRequests.Count(),
+      [&](int i, const std::string& prefix) {
+        const TbrvSQSSendMessageRequest* request = aRequests.Items(i);
+        if (request == nullptr) return false;
+        AddParam(prefix + "Id", request->ID());
+        AddSendMessageParams(prefix, *request);
+        return true;
+      },
+      [&](const std::string& response) { ReadSendMessageBatchAnswer(response, aResponses); },
+      aResult);
 }
 
 bool TbrvHTTP_Amazon_AWS_SQS_Client::ReceiveMessage(const std::string& aQueueName,
@@ -468,19 +572,43 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::ReceiveMessage(const std::string& aQueueNam
   return DoReceiveMessage(GetQueueURL(aQueueName), aRequest, aResponses);
 }
 
+bool TbrvHTTP_Amazon_AWS_SQS_Client::ReceiveMessage(const std::string& aQueueName,
+                                                    const TbrvSQSReceiveMessageRequest& aRequest,
+                                                    const TStringList& aMessageSystemAttributeNames,
+                                                    TbrvSQSReceiveMessageResponses& aResponses) {
+  return ReceiveMessages(GetQueueURL(aQueueName), aRequest, &aMessageSystemAttributeNames,
+                         aResponses);
+}
+
 bool TbrvHTTP_Amazon_AWS_SQS_Client::DoReceiveMessage(const std::string& aQueueURL,
                                                       const TbrvSQSReceiveMessageRequest& aRequest,
                                                       TbrvSQSReceiveMessageResponses& aResponses) {
+  return ReceiveMessages(aQueueURL, aRequest, nullptr, aResponses);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::ReceiveMessages(
+    const std::string& aQueueURL, const TbrvSQSReceiveMessageRequest& aRequest,
+    const TStringList* aMessageSystemAttributeNames, TbrvSQSReceiveMessageResponses& aResponses) {
   SetAction("ReceiveMessage");
   if (aRequest.MaxNumberOfMessages() >= 1 && aRequest.MaxNumberOfMessages() <= 10)
     AddParam("MaxNumberOfMessages", aRequest.MaxNumberOfMessages());
   if (!aRequest.ReceiveRequestAttemptId().empty())
     AddParam("ReceiveRequestAttemptId", aRequest.ReceiveRequestAttemptId());
-  if (aRequest.VisibilityTimeout() > 0) AddParam("VisibilityTimeout", aRequest.VisibilityTimeout());
-  if (aRequest.WaitTimeSeconds() > 0) AddParam("WaitTimeSeconds", aRequest.WaitTimeSeconds());
+  if (aRequest.ExplicitVisibilityTimeout())
+    AddParam("VisibilityTimeout", *aRequest.ExplicitVisibilityTimeout());
+  else if (aRequest.VisibilityTimeout() > 0)
+    AddParam("VisibilityTimeout", aRequest.VisibilityTimeout());
+  if (aRequest.ExplicitWaitTimeSeconds())
+    AddParam("WaitTimeSeconds", *aRequest.ExplicitWaitTimeSeconds());
+  else if (aRequest.WaitTimeSeconds() > 0)
+    AddParam("WaitTimeSeconds", aRequest.WaitTimeSeconds());
   int n = 0;
   for (const TbrvAWSSQSAttribute attribute : aRequest.Attributes())
     AddParam(Numbered("AttributeName", ++n), SQSAttributeWireName(attribute));
+  if (aMessageSystemAttributeNames != nullptr) {
+    for (const std::string& name : aMessageSystemAttributeNames->Lines())
+      AddParam(Numbered("AttributeName", ++n), name);
+  }
   if (aRequest.HasMessageAttributeName()) {
     n = 0;
     for (const std::string& name : aRequest.MessageAttributeName().Lines())
@@ -540,36 +668,44 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::ChangeMessageVisibilityBatch(
   return DoChangeMessageVisibilityBatch(GetQueueURL(aQueueName), aRequests, aResponseIds);
 }
 
+bool TbrvHTTP_Amazon_AWS_SQS_Client::ChangeMessageVisibilityBatch(
+    const std::string& aQueueName, const TbrvSQSChangeMessageVisibilityBatchRequests& aRequests,
+    TbrvSQSBatchResult& aResult) {
+  const bool accepted =
+      ChangeMessageVisibilityBatchEntries(GetQueueURL(aQueueName), aRequests, nullptr, &aResult);
+  return accepted && EveryEntryCarriedOut(aRequests, aResult);
+}
+
 bool TbrvHTTP_Amazon_AWS_SQS_Client::DoChangeMessageVisibilityBatch(
     const std::string& aQueueURL, const TbrvSQSChangeMessageVisibilityBatchRequests& aRequests,
     TStringList& aResponseIds) {
-  bool all_accepted = true, cleared = false;
-  const int count = aRequests.Count();
-  int start = 0;
-  do {
-    const int end = std::min(start + MaxBatchEntries, count);
-    SetAction("ChangeMessageVisibilityBatch");
-    for (int i = start; i < end; ++i) {
-      const TbrvSQSChangeMessageVisibilityBatchRequest* request = aRequests.Items(i);
-      if (request == nullptr) continue;
-      const std::string prefix =
-          Numbered("ChangeMessageVisibilityBatchRequestEntry", i - start + 1);
-      AddParam(prefix + ".Id", request->ID());
-      AddParam(prefix + ".ReceiptHandle", request->ReceiptHandle());
-      AddParam(prefix + ".VisibilityTimeout", request->VisibilityTimeout());
-    }
-    std::string response;
-    if (Execute(aQueueURL, response)) {
-      // The caller's list is emptied once, when the first answer is accepted.
-      if (!cleared) aResponseIds.Clear();
-      cleared = true;
-      AppendTagTexts(response, "Id", aResponseIds);
-    } else {
-      all_accepted = false;
-    }
-    start = end;
-  } while (start < count);
-  return all_accepted;
+  return ChangeMessageVisibilityBatchEntries(aQueueURL, aRequests, &aResponseIds, nullptr);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::ChangeMessageVisibilityBatchEntries(
+    const std::string& aQueueURL, const TbrvSQSChangeMessageVisibilityBatchRequests& aRequests,
+    TStringList* aResponseIds, TbrvSQSBatchResult* aResult) {
+  bool cleared = false;
+  return SendBatches(
+      aQueueURL, "ChangeMessageVisibilityBatch", "ChangeMessageVisibilityBatchRequestEntry",
+      "ChangeMessageVisibilityBatchResultEntry", aRequests.Count(),
+      [&](int i, const std::string& prefix) {
+        const TbrvSQSChangeMessageVisibilityBatchRequest* request = aRequests.Items(i);
+        if (request == nullptr) return false;
+        AddParam(prefix + "Id", request->ID());
+        AddParam(prefix + "ReceiptHandle", request->ReceiptHandle());
+        AddParam(prefix + "VisibilityTimeout", request->VisibilityTimeout());
+        return true;
+      },
+      [&](const std::string& response) {
+        if (aResponseIds == nullptr) return;
+        // The caller's list is emptied once, when the first answer is accepted; it receives
+        // the Id of every entry of the answers.
+        if (!cleared) aResponseIds->Clear();
+        cleared = true;
+        AppendTagTexts(response, "Id", *aResponseIds);
+      },
+      aResult);
 }
 
 bool TbrvHTTP_Amazon_AWS_SQS_Client::DeleteMessage(const std::string& aQueueName,
@@ -589,23 +725,33 @@ void TbrvHTTP_Amazon_AWS_SQS_Client::DeleteMessageBatch(
   DoDeleteMessageBatch(GetQueueURL(aQueueName), aDeleteBatchItems);
 }
 
+bool TbrvHTTP_Amazon_AWS_SQS_Client::DeleteMessageBatch(
+    const std::string& aQueueName, const TbrvSQSDeleteMessageBatchRequestItems& aDeleteBatchItems,
+    TbrvSQSBatchResult& aResult) {
+  const bool accepted =
+      DeleteMessageBatchEntries(GetQueueURL(aQueueName), aDeleteBatchItems, &aResult);
+  return accepted && EveryEntryCarriedOut(aDeleteBatchItems, aResult);
+}
+
 void TbrvHTTP_Amazon_AWS_SQS_Client::DoDeleteMessageBatch(
     const std::string& aQueueURL, const TbrvSQSDeleteMessageBatchRequestItems& aItems) {
-  const int count = aItems.Count();
-  int start = 0;
-  do {
-    const int end = std::min(start + MaxBatchEntries, count);
-    SetAction("DeleteMessageBatch");
-    for (int i = start; i < end; ++i) {
-      const TbrvSQSDeleteMessageBatchRequestItem* item = aItems.Items(i);
-      if (item == nullptr) continue;
-      const std::string prefix = Numbered("DeleteMessageBatchRequestEntry", i - start + 1);
-      AddParam(prefix + ".Id", item->ID());
-      AddParam(prefix + ".ReceiptHandle", item->ReceiptHandle());
-    }
-    ExecuteSimple(aQueueURL);
-    start = end;
-  } while (start < count);
+  DeleteMessageBatchEntries(aQueueURL, aItems, nullptr);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::DeleteMessageBatchEntries(
+    const std::string& aQueueURL, const TbrvSQSDeleteMessageBatchRequestItems& aItems,
+    TbrvSQSBatchResult* aResult) {
+  return SendBatches(
+      aQueueURL, "DeleteMessageBatch", "DeleteMessageBatchRequestEntry",
+      "DeleteMessageBatchResultEntry", aItems.Count(),
+      [&](int i, const std::string& prefix) {
+        const TbrvSQSDeleteMessageBatchRequestItem* item = aItems.Items(i);
+        if (item == nullptr) return false;
+        AddParam(prefix + "Id", item->ID());
+        AddParam(prefix + "ReceiptHandle", item->ReceiptHandle());
+        return true;
+      },
+      nullptr, aResult);
 }
 
 // --- client: queues ---
@@ -793,6 +939,20 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::DoAddPermission(const std::string& aQueueUR
   }
   AddParam("Label", aLabel);
   return ExecuteSimple(aQueueURL);
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::AddPermission(const std::string& aQueueName,
+                                                   const std::string& aLabel,
+                                                   const TStringList& aAWSAccountIds,
+                                                   const TStringList& aActionNames) {
+  const std::string queue_url = GetQueueURL(aQueueName);
+  SetAction("AddPermission");
+  for (int n = 0; n < aAWSAccountIds.Count(); ++n)
+    AddParam(Numbered("AWSAccountId", n + 1), aAWSAccountIds[n]);
+  for (int n = 0; n < aActionNames.Count(); ++n)
+    AddParam(Numbered("ActionName", n + 1), aActionNames[n]);
+  AddParam("Label", aLabel);
+  return ExecuteSimple(queue_url);
 }
 
 bool TbrvHTTP_Amazon_AWS_SQS_Client::RemovePermission(const std::string& aQueueName,

@@ -13,6 +13,10 @@
 
 namespace brv {
 
+// A queue URL that does not name a queue by account and name ("/ACCOUNT/NAME"); nothing is
+// sent for it.
+BRV_DECLARE_EXCEPTION(EbrvSQSInvalidQueueURL, Exception);
+
 // Fired before each request: the handler may change the URL, or refuse the request by setting
 // Handled.
 using TbrvOnAWSSQSBeforeRequest =
@@ -108,10 +112,20 @@ class TbrvHTTP_Amazon_AWS_SQS_Client : public TbrvHTTP_Amazon_AWS_Client {
   // aResponses. The request's ID is the batch entry identifier.
   void SendMessageBatch(const std::string& aQueueName, const TbrvSQSSendMessageRequests& aRequests,
                         TbrvSQSSendMessageResponses& aResponses);
+  // The same, also filling aResult (cleared first) entry by entry. True when every entry was
+  // carried out.
+  bool SendMessageBatch(const std::string& aQueueName, const TbrvSQSSendMessageRequests& aRequests,
+                        TbrvSQSSendMessageResponses& aResponses, TbrvSQSBatchResult& aResult);
   // Receives at most one message, appending it to aResponses.
   bool ReceiveMessage(const std::string& aQueueName, TbrvSQSReceiveMessageResponses& aResponses);
   // Receives messages as aRequest asks, appending them to aResponses; true also when none came.
   bool ReceiveMessage(const std::string& aQueueName, const TbrvSQSReceiveMessageRequest& aRequest,
+                      TbrvSQSReceiveMessageResponses& aResponses);
+  // The same, also asking for the message system attributes named in
+  // aMessageSystemAttributeNames (SentTimestamp, ApproximateReceiveCount, All, ...), sent as
+  // they are after those of aRequest.
+  bool ReceiveMessage(const std::string& aQueueName, const TbrvSQSReceiveMessageRequest& aRequest,
+                      const TStringList& aMessageSystemAttributeNames,
                       TbrvSQSReceiveMessageResponses& aResponses);
   bool ChangeMessageVisibility(const std::string& aQueueName, const std::string& aReceiptHandle,
                                int VisibilityTimeout);
@@ -120,11 +134,21 @@ class TbrvHTTP_Amazon_AWS_SQS_Client : public TbrvHTTP_Amazon_AWS_Client {
   bool ChangeMessageVisibilityBatch(const std::string& aQueueName,
                                     const TbrvSQSChangeMessageVisibilityBatchRequests& aRequests,
                                     TStringList& aResponseIds);
+  // The same, filling aResult (cleared first) entry by entry: failed entries are not counted
+  // as carried out. True when every entry was carried out.
+  bool ChangeMessageVisibilityBatch(const std::string& aQueueName,
+                                    const TbrvSQSChangeMessageVisibilityBatchRequests& aRequests,
+                                    TbrvSQSBatchResult& aResult);
   // True when the answer carries a request id.
   bool DeleteMessage(const std::string& aQueueName, const std::string& aReceiptHandle);
   // Deletes every entry, ten per batch.
   void DeleteMessageBatch(const std::string& aQueueName,
                           const TbrvSQSDeleteMessageBatchRequestItems& aDeleteBatchItems);
+  // The same, filling aResult (cleared first) entry by entry. True when every entry was
+  // carried out: a request refused as a whole, or answered with an empty body, is a failure.
+  bool DeleteMessageBatch(const std::string& aQueueName,
+                          const TbrvSQSDeleteMessageBatchRequestItems& aDeleteBatchItems,
+                          TbrvSQSBatchResult& aResult);
 
   // --- queues ---
   // Creates a queue; the result is its URL, or empty on failure.
@@ -148,6 +172,10 @@ class TbrvHTTP_Amazon_AWS_SQS_Client : public TbrvHTTP_Amazon_AWS_Client {
   bool UnTagQueue(const std::string& aQueueName, const std::string& aKey);
   bool AddPermission(const std::string& aQueueName, const std::string& aLabel,
                      const TbrvSQSPermissions& aPermissions);
+  // Grants every account of aAWSAccountIds every action of aActionNames (the service takes
+  // the two lists and grants each combination).
+  bool AddPermission(const std::string& aQueueName, const std::string& aLabel,
+                     const TStringList& aAWSAccountIds, const TStringList& aActionNames);
   bool RemovePermission(const std::string& aQueueName, const std::string& aLabel);
   // Fills aQueueURLs (cleared once the answer is accepted) with the URLs of the queues that
   // use this one as their dead-letter queue.
@@ -170,8 +198,11 @@ class TbrvHTTP_Amazon_AWS_SQS_Client : public TbrvHTTP_Amazon_AWS_Client {
   // list holds the request's wire form.
   void AddParam(const std::string& aName, const std::string& aValue);
   void AddParam(const std::string& aName, int aValue);
-  // The request URL: the queue URL (or, when empty, the endpoint) + "?" + the parameters
-  // sorted by name and joined with "&".
+  // The request URL: the endpoint, followed by the queue URL's path when a queue URL is given,
+  // + "?" + the parameters sorted by name and joined with "&". Only the path of a queue URL is
+  // used: its scheme, host and port come from the answer of a server and would otherwise
+  // decide where signed requests go. Raises EbrvSQSInvalidQueueURL when the queue URL's path
+  // is not /ACCOUNT/NAME.
   std::string GetRequestURL(const std::string& aQueueURL);
   // Reports an error answer through OnSQSError (nothing for an empty text).
   void ParseError(const std::string& aError);
@@ -227,6 +258,35 @@ class TbrvHTTP_Amazon_AWS_SQS_Client : public TbrvHTTP_Amazon_AWS_Client {
   // The parameters of a message attribute list under aPrefix ("MessageAttribute" ...).
   void AddMessageAttributeParams(const std::string& aPrefix,
                                  const TbrvSQSMessageAttributes& aAttributes);
+  // The parameters of one message to send, each name preceded by aPrefix (empty for
+  // SendMessage, "SendMessageBatchRequestEntry.N." in a batch).
+  void AddSendMessageParams(const std::string& aPrefix, const TbrvSQSSendMessageRequest& aRequest);
+  // Sends aCount entries, MaxBatchEntries per request, in order: each request starts with
+  // aAction, aAddEntry adds the parameters of entry i under its prefix (aEntryName + ".N.")
+  // and returns false for an entry to skip, and aAnswer reads each accepted answer. True when
+  // every request was accepted; aResult, when given, is cleared first and then collects each
+  // answer's results (aResultEntry elements) and error entries.
+  bool SendBatches(const std::string& aQueueURL, const std::string& aAction,
+                   const std::string& aEntryName, const std::string& aResultEntry, int aCount,
+                   const std::function<bool(int, const std::string&)>& aAddEntry,
+                   const std::function<void(const std::string&)>& aAnswer,
+                   TbrvSQSBatchResult* aResult);
+  // The batch operations with an optional entry-by-entry result (and, for visibility changes,
+  // the designed list of every Id in the answers).
+  bool SendMessageBatchEntries(const std::string& aQueueURL,
+                               const TbrvSQSSendMessageRequests& aRequests,
+                               TbrvSQSSendMessageResponses& aResponses,
+                               TbrvSQSBatchResult* aResult);
+  bool DeleteMessageBatchEntries(const std::string& aQueueURL,
+                                 const TbrvSQSDeleteMessageBatchRequestItems& aItems,
+                                 TbrvSQSBatchResult* aResult);
+  bool ChangeMessageVisibilityBatchEntries(
+      const std::string& aQueueURL, const TbrvSQSChangeMessageVisibilityBatchRequests& aRequests,
+      TStringList* aResponseIds, TbrvSQSBatchResult* aResult);
+  // The receive request with the extra system attribute names (may be null).
+  bool ReceiveMessages(const std::string& aQueueURL, const TbrvSQSReceiveMessageRequest& aRequest,
+                       const TStringList* aMessageSystemAttributeNames,
+                       TbrvSQSReceiveMessageResponses& aResponses);
 
   std::unique_ptr<TStringList> FParams;
   std::unique_ptr<TbrvSQSQueue> FQueues;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -146,9 +147,14 @@ class TbrvSQSSendMessageRequest : public TbrvQueueItemBase {
   // given list stays the caller's.
   void SetMessageAttributes(const TbrvSQSMessageAttributes& Value);
   void SetMessageSystemAttributes(const TbrvSQSMessageAttributes& Value);
+  // A delay sent exactly as set, 0 included, in place of DelaySeconds (which is sent only
+  // from 1 to 900, so that 0 means "the queue's default"). Unset by default.
+  const std::optional<int>& ExplicitDelaySeconds() const { return FExplicitDelaySeconds; }
+  void SetExplicitDelaySeconds(std::optional<int> Value) { FExplicitDelaySeconds = Value; }
 
  private:
   int FDelaySeconds = 0;
+  std::optional<int> FExplicitDelaySeconds;
   std::string FMessageBody;
   std::string FMessageDeduplicationId;
   std::string FMessageGroupId;
@@ -213,8 +219,19 @@ class TbrvSQSReceiveMessageRequest : public TbrvQueueItemBase {
   void SetWaitTimeSeconds(int Value) { FWaitTimeSeconds = Value; }
   // True once the message attribute name list exists.
   bool HasMessageAttributeName() const { return FMessageAttributeName != nullptr; }
+  // Values sent exactly as set, 0 included, in place of VisibilityTimeout and WaitTimeSeconds
+  // (which are sent only when above 0, so that 0 means "the queue's default"). Unset by
+  // default.
+  const std::optional<int>& ExplicitVisibilityTimeout() const { return FExplicitVisibilityTimeout; }
+  void SetExplicitVisibilityTimeout(std::optional<int> Value) {
+    FExplicitVisibilityTimeout = Value;
+  }
+  const std::optional<int>& ExplicitWaitTimeSeconds() const { return FExplicitWaitTimeSeconds; }
+  void SetExplicitWaitTimeSeconds(std::optional<int> Value) { FExplicitWaitTimeSeconds = Value; }
 
  private:
+  std::optional<int> FExplicitVisibilityTimeout;
+  std::optional<int> FExplicitWaitTimeSeconds;
   TbrvAWSSQSAttributes FAttributes;
   int FMaxNumberOfMessages = 1;
   mutable std::unique_ptr<TStringList> FMessageAttributeName;
@@ -363,6 +380,48 @@ class TbrvSQSCreateQueue : public TbrvQueueItemBase {
  private:
   mutable std::unique_ptr<TbrvSQSAttributes> FAttributes;
   mutable std::unique_ptr<TbrvSQSTags> FTags;
+};
+
+// An entry of a batch request that the service did not carry out: its entry identifier (the
+// key), the error code and message, and whether the fault lies with the sender.
+class TbrvSQSBatchResultErrorEntry : public TbrvQueueItemBase {
+ public:
+  BRV_CLASS_NAME(TbrvSQSBatchResultErrorEntry)
+  const std::string& Code() const { return FCode; }
+  void SetCode(const std::string& Value) { FCode = Value; }
+  const std::string& Message() const { return FMessage; }
+  void SetMessage(const std::string& Value) { FMessage = Value; }
+  bool SenderFault() const { return FSenderFault; }
+  void SetSenderFault(bool Value) { FSenderFault = Value; }
+
+ private:
+  std::string FCode;
+  std::string FMessage;
+  bool FSenderFault = false;
+};
+
+class TbrvSQSBatchResultErrorEntries : public TbrvSQSRecordList<TbrvSQSBatchResultErrorEntry> {
+ public:
+  BRV_CLASS_NAME(TbrvSQSBatchResultErrorEntries)
+};
+
+// The outcome of a batch operation, entry by entry: the identifiers of the entries the service
+// carried out, and the entries it refused. An entry in neither list got no answer (its request
+// failed as a whole).
+class TbrvSQSBatchResult {
+ public:
+  TStringList& Successful() { return FSuccessful; }
+  const TStringList& Successful() const { return FSuccessful; }
+  TbrvSQSBatchResultErrorEntries& Failed() { return FFailed; }
+  const TbrvSQSBatchResultErrorEntries& Failed() const { return FFailed; }
+  void Clear() {
+    FSuccessful.Clear();
+    FFailed.Clear();
+  }
+
+ private:
+  TStringList FSuccessful;
+  TbrvSQSBatchResultErrorEntries FFailed;
 };
 
 }  // namespace brv
