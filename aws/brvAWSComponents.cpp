@@ -23,6 +23,12 @@ void TbrvAWSSignerV4::SignPOST(const std::string& aURL, const std::string& aPayl
   FSigner.SignPOST(aURL, aPayload);
 }
 
+void TbrvAWSSignerV4::SetSigningTime(std::chrono::system_clock::time_point AUTCTime) {
+  const long long seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(AUTCTime.time_since_epoch()).count();
+  FSigner.SetUTCClock([seconds] { return seconds; });
+}
+
 TbrvAWSHTTPClient::TbrvAWSHTTPClient() : FHTTP(std::make_unique<TbrvIdHTTP>()) {
   // Both TLS engines are there for TLSOptions.IOHandler to choose from, also in a program
   // that links the TLS layer statically and names the second engine nowhere else.
@@ -91,6 +97,28 @@ void TbrvAWSHTTPClient::Post(const std::string& aURL, const std::string& aBody,
                              TStream& aResponseContent) {
   TStringStream source(aBody);
   FHTTP->Post(aURL, &source, &aResponseContent);
+}
+
+void TbrvAWSHTTPClient::SetDeadline(const TIdDeadline& ADeadline) {
+  FHTTP->SetDeadline(ADeadline);
+}
+
+void TbrvAWSHTTPClient::SetProxy(const TbrvAWSProxy& AProxy) {
+  TIdProxyConnectionInfo& proxy = FHTTP->ProxyParams();
+  // Other credentials need a new authentication object; the kept one holds the old ones.
+  if (proxy.ProxyUsername() != AProxy.Username || proxy.ProxyPassword() != AProxy.Password)
+    proxy.SetAuthentication(nullptr);
+  proxy.SetProxyServer(AProxy.Host);
+  proxy.SetProxyPort(AProxy.Port);
+  proxy.SetProxyUsername(AProxy.Username);
+  proxy.SetProxyPassword(AProxy.Password);
+  // Credentials in the proxy URL go with the first request (and the CONNECT), as curl sends
+  // them, instead of waiting for a 407 challenge.
+  proxy.SetBasicAuthentication(!AProxy.Username.empty());
+}
+
+std::string TbrvAWSHTTPClient::ResponseHeader(const std::string& AName) const {
+  return FHTTP->Response().RawHeaders().Values(AName);
 }
 
 }  // namespace brv

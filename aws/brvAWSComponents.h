@@ -18,6 +18,7 @@ class TbrvAWSSignerV4 : public IbrvAWSSigner {
   void SignPOST(const std::string& aURL, const std::string& aPayload) override;
   std::string RequestDate() const override { return FSigner.RequestDate(); }
   std::string AuthorizationHeader() const override { return FSigner.AuthorizationHeader(); }
+  void SetSigningTime(std::chrono::system_clock::time_point AUTCTime) override;
 
   // The signer itself, for callers that need more of it (its clock, its last results).
   TbrvHTTP_Amazon_AWS_Signature_V4& Signer() { return FSigner; }
@@ -49,6 +50,9 @@ class TbrvAWSHTTPClient : public IbrvAWSHTTPClient {
   void SetAccept(const std::string& Value) override;
   void Get(const std::string& aURL, TStream& aResponseContent) override;
   void Post(const std::string& aURL, const std::string& aBody, TStream& aResponseContent) override;
+  void SetDeadline(const TIdDeadline& ADeadline) override;
+  void SetProxy(const TbrvAWSProxy& AProxy) override;
+  std::string ResponseHeader(const std::string& AName) const override;
 
   // The component itself, for callers that configure more of it (TLS options, time-outs).
   TbrvIdHTTP& HTTP() { return *FHTTP; }

@@ -3,12 +3,15 @@
 // TbrvHTTP_Amazon_AWS_Client decide which implementation stands behind them.
 #pragma once
 
+#include <chrono>
 #include <string>
 
+#include "aws/brvAWSProxy.h"
 #include "base/Exception.h"
 #include "base/Streams.h"
 #include "tls/brvTCP_TLS_Options.h"
 #include "tls/brvWebSocket_Types.h"
+#include "transport/IdDeadline.h"
 
 namespace brv {
 
@@ -41,6 +44,10 @@ class IbrvAWSSigner {
   virtual std::string RequestDate() const = 0;
   // The complete header line of the last signing, "Authorization: AWS4-HMAC-SHA256 ...".
   virtual std::string AuthorizationHeader() const = 0;
+  // The UTC time the next signings stamp, instead of the system clock's (the client's own
+  // clock, corrected by the offset a service reported). A signer with a fixed date of its
+  // own may ignore it.
+  virtual void SetSigningTime(std::chrono::system_clock::time_point /*AUTCTime*/) {}
 };
 
 // The HTTP component as the AWS client uses it. Each operation stands for one member of the
@@ -79,6 +86,18 @@ class IbrvAWSHTTPClient {
   // into aResponseContent; errors as for Get.
   virtual void Post(const std::string& aURL, const std::string& aBody,
                     TStream& aResponseContent) = 0;
+
+  // The following have defaults so that a component without them still serves a plain call.
+
+  // Deadline: the time by which the next requests must end, and the cancellation that may
+  // end them sooner; every wait of the connection honours it. The default one sets no limit.
+  virtual void SetDeadline(const TIdDeadline& /*ADeadline*/) {}
+  // ProxyParams: the HTTP proxy the next requests go through (https through a CONNECT
+  // tunnel); an empty one means a direct connection.
+  virtual void SetProxy(const TbrvAWSProxy& /*AProxy*/) {}
+  // Response.RawHeaders.Values: a header of the last answer (also of an HTTP error status),
+  // "" when it had none.
+  virtual std::string ResponseHeader(const std::string& /*AName*/) const { return {}; }
 };
 
 }  // namespace brv

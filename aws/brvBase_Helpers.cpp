@@ -115,20 +115,11 @@ TDateTime LocalOffsetFromUTC(TDateTime ALocalTime) {
   return FromSeconds(OffsetSecondsAt(moment));
 }
 
-std::string UTCDateStamp(TDateTime ALocalTime) {
-  std::int64_t utcSeconds = 0;
-  if (ALocalTime == 0) {
-    // Now: local time less the offset in force is the clock's own UTC reading, so the zone
-    // need not be consulted (this runs for every signed request).
-    std::timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    utcSeconds = static_cast<std::int64_t>(now.tv_sec) + kUnixEpochDays * kSecondsPerDay;
-  } else {
-    const TDateTime offset = LocalOffsetFromUTC(ALocalTime);
-    utcSeconds =
-        ToSeconds(ALocalTime) - static_cast<std::int64_t>(std::llround(offset * kSecondsPerDay));
-  }
-  const TCivil c = Decode(utcSeconds);
+namespace {
+
+// yyyymmddThhnnssZ of a UTC moment in seconds since the TDateTime epoch.
+std::string StampOfUTCSeconds(std::int64_t AUTCSeconds) {
+  const TCivil c = Decode(AUTCSeconds);
   if (c.year < 0 || c.year > 9999) TimeZoneFailure();
   // yyyymmddThhnnssZ
   std::string text(16, '0');
@@ -145,6 +136,29 @@ std::string UTCDateStamp(TDateTime ALocalTime) {
   put(13, c.second, 2);
   text[15] = 'Z';
   return text;
+}
+
+}  // namespace
+
+std::string UTCDateStamp(TDateTime ALocalTime) {
+  std::int64_t utcSeconds = 0;
+  if (ALocalTime == 0) {
+    // Now: local time less the offset in force is the clock's own UTC reading, so the zone
+    // need not be consulted (this runs for every signed request).
+    std::timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    utcSeconds = static_cast<std::int64_t>(now.tv_sec) + kUnixEpochDays * kSecondsPerDay;
+  } else {
+    const TDateTime offset = LocalOffsetFromUTC(ALocalTime);
+    utcSeconds =
+        ToSeconds(ALocalTime) - static_cast<std::int64_t>(std::llround(offset * kSecondsPerDay));
+  }
+  return StampOfUTCSeconds(utcSeconds);
+}
+
+std::string UTCDateStampOfUnixTime(long long AUnixSeconds) {
+  return StampOfUTCSeconds(static_cast<std::int64_t>(AUnixSeconds) +
+                           kUnixEpochDays * kSecondsPerDay);
 }
 
 }  // namespace brv

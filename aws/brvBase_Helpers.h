@@ -26,6 +26,9 @@ TDateTime LocalOffsetFromUTC(TDateTime ALocalTime = 0);
 // for example 20210302T090507Z.
 std::string UTCDateStamp(TDateTime ALocalTime = 0);
 
+// The UTC time stamp yyyymmddThhnnssZ of a moment given in seconds since 1970-01-01 00:00 UTC.
+std::string UTCDateStampOfUnixTime(long long AUnixSeconds);
+
 // The local date and time of a moment given in seconds since 1970-01-01 00:00 UTC.
 TDateTime LocalTimeOfUnixTime(long long AUnixSeconds);
 

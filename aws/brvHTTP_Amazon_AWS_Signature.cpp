@@ -419,7 +419,8 @@ void TbrvHTTP_Amazon_AWS_Signature_V4::CreateCanonicalRequest(const std::string&
                                                               const std::string& AURL,
                                                               const std::string& APayload) {
   FHashedCanonicalRequest.clear();
-  FRequestDate = UTCDateStamp(FClock ? FClock() : 0);
+  FRequestDate =
+      FUTCClock ? UTCDateStampOfUnixTime(FUTCClock()) : UTCDateStamp(FClock ? FClock() : 0);
   const TIdURI uri(AURL);
 
   std::string headers;

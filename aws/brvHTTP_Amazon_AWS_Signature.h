@@ -101,6 +101,9 @@ class TbrvHTTP_Amazon_AWS_Signature_V4 : public TbrvHTTP_Amazon_AWS_Signature {
   // Where signing takes the local date and time from. Unset, or answering zero, means now;
   // tests pin the date with it.
   void SetClock(std::function<TDateTime()> Value) { FClock = std::move(Value); }
+  // Where signing takes the UTC time from, in seconds since 1970; when set it comes before
+  // SetClock's local time (no time-zone rule is consulted, so no hour is ambiguous).
+  void SetUTCClock(std::function<long long()> Value) { FUTCClock = std::move(Value); }
 
  protected:
   // The whole signing: canonical request, string to sign, signature.
@@ -125,6 +128,7 @@ class TbrvHTTP_Amazon_AWS_Signature_V4 : public TbrvHTTP_Amazon_AWS_Signature {
   std::string FSignature;
   TbrvHTTP_SignatureV4_Protocol FProtocol = sv4pHTTP;
   std::function<TDateTime()> FClock;
+  std::function<long long()> FUTCClock;
   // The last derived signing key and the day, region, service and secret key it is for.
   TIdBytes FSigningKey;
   std::string FSigningKeyDay;

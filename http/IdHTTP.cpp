@@ -249,7 +249,10 @@ void TIdHTTPProtocol::BuildAndSendRequest(TIdURI* AURI) {
                                        "\": it holds a CR, LF or NUL");
 
   req.ComposeRawHeaders();
-  FHTTP->ProxyParams().SetHeaders(req.RawHeaders());
+  // The proxy's credentials go to the proxy only: on a request it forwards or on the CONNECT
+  // that opens a tunnel, never through the tunnel to the server.
+  if (req.UseProxy() == ctProxy || AsciiTextIsSame(req.Method(), "CONNECT"))
+    FHTTP->ProxyParams().SetHeaders(req.RawHeaders());
   if (AURI != nullptr && FHTTP->AllowCookies() && FHTTP->CookieManager() != nullptr)
     FHTTP->CookieManager()->GenerateClientCookies(*AURI, AsciiTextIsSame(AURI->Protocol(), "HTTPS"),
                                                   req.RawHeaders());
