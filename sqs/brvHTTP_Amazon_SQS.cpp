@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/UTF8.h"
+#include "sqs/brvSQSChecksums.h"
 
 namespace brv {
 
@@ -392,6 +393,15 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::DoSendMessage(const std::string& aQueueURL,
   AddMessageAttributeParams("MessageSystemAttribute", aRequest.MessageSystemAttributes());
   std::string response;
   if (!Execute(aQueueURL, response)) return false;
+  if (ChecksumValidation()) {
+    const std::string mismatch = SQSCheckSentMessage(
+        aRequest, GetXMLTagText(response, "MessageId"), GetXMLTagText(response, "MD5OfMessageBody"),
+        GetXMLTagText(response, "MD5OfMessageAttributes"));
+    if (!mismatch.empty()) {
+      DoSQSError(kSQSChecksumMismatch, mismatch, response);
+      return false;
+    }
+  }
   aResponse.SetMD5OfMessageBody(GetXMLTagText(response, "MD5OfMessageBody"));
   aResponse.SetMD5OfMessageAttributes(GetXMLTagText(response, "MD5OfMessageAttributes"));
   aResponse.SetMD5OfMessageSystemAttributes(
@@ -446,6 +456,13 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::DoSendMessageBatch(const std::string& aQueu
             GetXMLTagText(entry, "MD5OfMessageSystemAttributes"));
         result->SetMessageId(GetXMLTagText(entry, "MessageId"));
         result->SetSequenceNumber(GetXMLTagText(entry, "SequenceNumber"));
+        const std::string mismatch =
+            ChecksumValidation() ? SQSCheckSentBatchEntry(aRequests, start, end, *result) : "";
+        if (!mismatch.empty()) {
+          DoSQSError(kSQSChecksumMismatch, mismatch, response);
+          all_accepted = false;
+          continue;
+        }
         aResponses.AdoptItem(std::move(result));
       }
     } else {
@@ -491,6 +508,7 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::DoReceiveMessage(const std::string& aQueueU
 
   TStringList messages;
   GetXMLTagValues(response, "Message", messages);
+  std::vector<std::unique_ptr<TbrvSQSReceiveMessageResponse>> received;
   for (const std::string& message : messages.Lines()) {
     auto record = std::make_unique<TbrvSQSReceiveMessageResponse>();
     record->SetMessageId(GetXMLTagText(message, "MessageId"));
@@ -514,8 +532,18 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::DoReceiveMessage(const std::string& aQueueU
       record->MessageAttributes().AddSQSAttribute(GetXMLTagText(attribute, "Name"),
                                                   GetXMLTagText(value, "DataType"), text);
     }
-    aResponses.AdoptItem(std::move(record));
+    received.push_back(std::move(record));
   }
+  // A message whose digests differ fails the whole answer: none of its messages is handed
+  // out, and the service shows them again once their visibility time-out ends.
+  bool intact = true;
+  for (const auto& record : received) {
+    const std::string mismatch = ChecksumValidation() ? SQSCheckReceivedMessage(*record) : "";
+    if (!mismatch.empty()) DoSQSError(kSQSChecksumMismatch, mismatch, response);
+    intact = intact && mismatch.empty();
+  }
+  if (!intact) return false;
+  for (auto& record : received) aResponses.AdoptItem(std::move(record));
   return true;
 }
 
@@ -664,6 +692,36 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::DoListQueues(TStringList& aQueues,
   std::string response;
   if (!Execute("", response)) return false;
   AppendTagTexts(response, "QueueUrl", aQueues);
+  return true;
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::ListQueuesPage(TStringList& Queues,
+                                                    const std::string& aQueueNamePrefix,
+                                                    int aMaxResults, std::string& aNextToken) {
+  SetAction("ListQueues");
+  AddParam("MaxResults", aMaxResults);
+  if (!aNextToken.empty()) AddParam("NextToken", aNextToken);
+  if (!aQueueNamePrefix.empty()) AddParam("QueueNamePrefix", aQueueNamePrefix);
+  std::string response;
+  if (!Execute("", response)) return false;
+  AppendTagTexts(response, "QueueUrl", Queues);
+  aNextToken = GetXMLTagText(response, "NextToken");
+  return true;
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::ListAllQueues(TStringList& Queues,
+                                                   const std::string& aQueueNamePrefix,
+                                                   int aPageSize, int aMaxItems) {
+  Queues.Clear();
+  std::string token;
+  do {
+    const int before = Queues.Count();
+    const std::string previous = token;
+    if (!ListQueuesPage(Queues, aQueueNamePrefix, aPageSize, token)) return false;
+    // A page that brings nothing new, or the same token again, would page for ever.
+    if (Queues.Count() == before || token == previous) break;
+  } while (!token.empty() && (aMaxItems <= 0 || Queues.Count() < aMaxItems));
+  while (aMaxItems > 0 && Queues.Count() > aMaxItems) Queues.Delete(Queues.Count() - 1);
   return true;
 }
 

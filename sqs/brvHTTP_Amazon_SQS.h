@@ -161,6 +161,25 @@ class TbrvHTTP_Amazon_AWS_SQS_Client : public TbrvHTTP_Amazon_AWS_Client {
   // Most requests a batch operation puts in one request.
   static constexpr int MaxBatchEntries = 10;
 
+  // Whether the MD5 digests of answers are checked (on by default): the body and message
+  // attributes of SendMessage and of every SendMessageBatch entry, and those of every
+  // received message. A digest that differs fails the operation with the error code
+  // "ChecksumMismatch"; a message that fails the check is not handed out. Switch it off for
+  // services that send no digests.
+  bool ChecksumValidation() const { return FChecksumValidation; }
+  void SetChecksumValidation(bool Value) { FChecksumValidation = Value; }
+
+  // One page of ListQueues: appends at most aMaxResults (1 to 1000) queue URLs to Queues,
+  // starting where aNextToken says (empty: at the first queue), and replaces aNextToken with
+  // the answer's token for the next page (empty after the last page).
+  bool ListQueuesPage(TStringList& Queues, const std::string& aQueueNamePrefix, int aMaxResults,
+                      std::string& aNextToken);
+  // Clears Queues, then fills it with the URLs of every queue whose name starts with the
+  // prefix, following the pages of aPageSize (1 to 1000) queues; stops after aMaxItems queues
+  // when that is above 0. False when a page fails (the queues of the pages before stay).
+  bool ListAllQueues(TStringList& Queues, const std::string& aQueueNamePrefix, int aPageSize = 1000,
+                     int aMaxItems = 0);
+
  protected:
   bool DoBeforeRequest(std::string& aURL) override;
 
@@ -230,6 +249,7 @@ class TbrvHTTP_Amazon_AWS_SQS_Client : public TbrvHTTP_Amazon_AWS_Client {
 
   std::unique_ptr<TStringList> FParams;
   std::unique_ptr<TbrvSQSQueue> FQueues;
+  bool FChecksumValidation = true;
 };
 
 }  // namespace brv
