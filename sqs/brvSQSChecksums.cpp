@@ -89,8 +89,8 @@ std::string SQSChecksumMismatchText(const std::string& aMessageId, const std::st
                                     const std::string& aWhat) {
   const std::string message = "message \"" + aMessageId + "\": ";
   if (aAnswered.empty())
-    return message + "the answer has no " + aElement + "; " + aWhat + " has the MD5 " + aComputed;
-  return message + aElement + " is " + aAnswered + " but " + aWhat + " has the MD5 " + aComputed;
+    return message + "the answer has no " + aElement + "; the MD5 of " + aWhat + " is " + aComputed;
+  return message + aElement + " is " + aAnswered + " but the MD5 of " + aWhat + " is " + aComputed;
 }
 
 std::string SQSCheckSentMessage(const TbrvSQSSendMessageRequest& aSent,
