@@ -68,6 +68,9 @@ const std::vector<TOptionSpec>& GlobalOptions() {
       {"read-timeout", "SECONDS", false, false,
        "give up waiting for an answer after SECONDS (default 60; 0: never)"},
       {"help", nullptr, false, false, "show help (after a command: that command's help)"},
+      {"no-checksum-validation", nullptr, false, false,
+       "do not check the MD5 digests of sent and received messages (for services that send "
+       "none)"},
   };
   return options;
 }
@@ -142,8 +145,14 @@ class TCommandRun {
   }
 
   int ListQueues() {
+    // Every page is followed; without --page-size a page is as large as the service allows, or
+    // as --max-items when that is smaller.
+    const int max_items = Has("max-items") ? Integer("max-items", 1, 1000000) : 0;
+    int page_size = Has("page-size") ? Integer("page-size", 1, 1000) : 1000;
+    if (!Has("page-size") && max_items > 0 && max_items < page_size) page_size = max_items;
     TStringList queues;
-    if (!client_.ListQueues(queues, Value("queue-name-prefix"))) return Failed();
+    if (!client_.ListAllQueues(queues, Value("queue-name-prefix"), page_size, max_items))
+      return Failed();
     PrintLines(queues);
     return sqsExitSuccess;
   }
@@ -368,6 +377,7 @@ class TCommandRun {
     if (line_.Global.count("connect-timeout") != 0)
       http.SetConnectTimeout(Seconds("connect-timeout"));
     if (line_.Global.count("read-timeout") != 0) http.SetReadTimeout(Seconds("read-timeout"));
+    if (line_.Global.count("no-checksum-validation") != 0) client_.SetChecksumValidation(false);
     if (line_.Global.count("log-file") != 0) {
       client_.LogFile().FileName = GlobalValue("log-file");
       client_.LogFile().Enabled = true;
@@ -517,7 +527,10 @@ const std::vector<TCommandSpec>& Commands() {
   static const std::vector<TCommandSpec> commands = {
       {"list-queues",
        "list the URLs of the queues",
-       {{"queue-name-prefix", "PREFIX", false, false, "only queues whose names start with PREFIX"}},
+       {{"queue-name-prefix", "PREFIX", false, false, "only queues whose names start with PREFIX"},
+        {"max-items", "N", false, false, "list at most N queues (default: all of them)"},
+        {"page-size", "N", false, false,
+         "ask for N queues per request, 1 to 1000 (default 1000); every page is followed"}},
        "one queue URL per line",
        &TCommandRun::ListQueues},
       {"create-queue",

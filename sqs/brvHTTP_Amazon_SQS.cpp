@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/UTF8.h"
+#include "sqs/brvSQSChecksums.h"
 
 namespace brv {
 
@@ -156,8 +157,14 @@ bool EveryEntryCarriedOut(const TList& aItems, const TbrvSQSBatchResult& aResult
   return true;
 }
 
-void ReadSendMessageBatchAnswer(const std::string& aResponse,
-                                TbrvSQSSendMessageResponses& aResponses) {
+// Reads the result entries of one SendMessageBatch answer into aResponses. With aCheck, an
+// entry whose digests disagree with what its request sent (requests aFirst to aEnd - 1) is
+// left out and returned with the report, so that it never counts as sent.
+TbrvRejectedEntries ReadSendMessageBatchAnswer(const std::string& aResponse,
+                                               const TbrvSQSSendMessageRequests& aRequests,
+                                               int aFirst, int aEnd, bool aCheck,
+                                               TbrvSQSSendMessageResponses& aResponses) {
+  TbrvRejectedEntries rejected;
   TStringList entries;
   GetXMLTagValues(aResponse, "SendMessageBatchResultEntry", entries);
   for (const std::string& entry : entries.Lines()) {
@@ -168,8 +175,15 @@ void ReadSendMessageBatchAnswer(const std::string& aResponse,
     result->SetMD5OfMessageSystemAttributes(GetXMLTagText(entry, "MD5OfMessageSystemAttributes"));
     result->SetMessageId(GetXMLTagText(entry, "MessageId"));
     result->SetSequenceNumber(GetXMLTagText(entry, "SequenceNumber"));
+    const std::string mismatch =
+        aCheck ? SQSCheckSentBatchEntry(aRequests, aFirst, aEnd, *result) : std::string();
+    if (!mismatch.empty()) {
+      rejected.emplace_back(result->ID(), mismatch);
+      continue;
+    }
     aResponses.AdoptItem(std::move(result));
   }
+  return rejected;
 }
 
 }  // namespace
@@ -471,6 +485,15 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::DoSendMessage(const std::string& aQueueURL,
   AddSendMessageParams("", aRequest);
   std::string response;
   if (!Execute(aQueueURL, response)) return false;
+  if (ChecksumValidation()) {
+    const std::string mismatch = SQSCheckSentMessage(
+        aRequest, GetXMLTagText(response, "MessageId"), GetXMLTagText(response, "MD5OfMessageBody"),
+        GetXMLTagText(response, "MD5OfMessageAttributes"));
+    if (!mismatch.empty()) {
+      DoSQSError(kSQSChecksumMismatch, mismatch, response);
+      return false;
+    }
+  }
   aResponse.SetMD5OfMessageBody(GetXMLTagText(response, "MD5OfMessageBody"));
   aResponse.SetMD5OfMessageAttributes(GetXMLTagText(response, "MD5OfMessageAttributes"));
   aResponse.SetMD5OfMessageSystemAttributes(
@@ -483,8 +506,8 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::DoSendMessage(const std::string& aQueueURL,
 bool TbrvHTTP_Amazon_AWS_SQS_Client::SendBatches(
     const std::string& aQueueURL, const std::string& aAction, const std::string& aEntryName,
     const std::string& aResultEntry, int aCount,
-    const std::function<bool(int, const std::string&)>& aAddEntry,
-    const std::function<void(const std::string&)>& aAnswer, TbrvSQSBatchResult* aResult) {
+    const std::function<bool(int, const std::string&)>& aAddEntry, const TbrvBatchAnswer& aAnswer,
+    TbrvSQSBatchResult* aResult) {
   if (aResult != nullptr) aResult->Clear();
   bool all_accepted = true;
   int start = 0;
@@ -495,13 +518,30 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::SendBatches(
     for (int i = start; i < end; ++i) aAddEntry(i, Numbered(aEntryName, i - start + 1) + ".");
     std::string response;
     if (Execute(aQueueURL, response)) {
-      if (aAnswer) aAnswer(response);
+      const TbrvRejectedEntries rejected =
+          aAnswer ? aAnswer(response, start, end) : TbrvRejectedEntries();
+      for (const auto& [id, report] : rejected) {
+        DoSQSError(kSQSChecksumMismatch, report, response);
+        all_accepted = false;
+      }
       if (aResult != nullptr) {
-        // Entry by entry, so that the Id of an error entry never counts as a result.
+        // Entry by entry, so that the Id of an error entry never counts as a result; an entry
+        // the answer's checks rejected is a failed one.
         TStringList entries;
         GetXMLTagValues(response, aResultEntry, entries);
-        for (const std::string& entry : entries.Lines())
-          aResult->Successful().Add(GetXMLTagText(entry, "Id"));
+        for (const std::string& entry : entries.Lines()) {
+          const std::string id = GetXMLTagText(entry, "Id");
+          const bool refused = std::any_of(rejected.begin(), rejected.end(),
+                                           [&](const auto& r) { return r.first == id; });
+          if (!refused) aResult->Successful().Add(id);
+        }
+        for (const auto& [id, report] : rejected) {
+          auto failed = std::make_unique<TbrvSQSBatchResultErrorEntry>();
+          failed->SetID(id);
+          failed->SetCode(kSQSChecksumMismatch);
+          failed->SetMessage(report);
+          aResult->Failed().AdoptItem(std::move(failed));
+        }
         entries.Clear();
         GetXMLTagValues(response, "BatchResultErrorEntry", entries);
         for (const std::string& entry : entries.Lines()) {
@@ -556,7 +596,10 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::SendMessageBatchEntries(
         AddSendMessageParams(prefix, *request);
         return true;
       },
-      [&](const std::string& response) { ReadSendMessageBatchAnswer(response, aResponses); },
+      [&](const std::string& response, int first, int end) {
+        return ReadSendMessageBatchAnswer(response, aRequests, first, end, ChecksumValidation(),
+                                          aResponses);
+      },
       aResult);
 }
 
@@ -619,6 +662,7 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::ReceiveMessages(
 
   TStringList messages;
   GetXMLTagValues(response, "Message", messages);
+  std::vector<std::unique_ptr<TbrvSQSReceiveMessageResponse>> received;
   for (const std::string& message : messages.Lines()) {
     auto record = std::make_unique<TbrvSQSReceiveMessageResponse>();
     record->SetMessageId(GetXMLTagText(message, "MessageId"));
@@ -642,8 +686,18 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::ReceiveMessages(
       record->MessageAttributes().AddSQSAttribute(GetXMLTagText(attribute, "Name"),
                                                   GetXMLTagText(value, "DataType"), text);
     }
-    aResponses.AdoptItem(std::move(record));
+    received.push_back(std::move(record));
   }
+  // A message whose digests differ fails the whole answer: none of its messages is handed
+  // out, and the service shows them again once their visibility time-out ends.
+  bool intact = true;
+  for (const auto& record : received) {
+    const std::string mismatch = ChecksumValidation() ? SQSCheckReceivedMessage(*record) : "";
+    if (!mismatch.empty()) DoSQSError(kSQSChecksumMismatch, mismatch, response);
+    intact = intact && mismatch.empty();
+  }
+  if (!intact) return false;
+  for (auto& record : received) aResponses.AdoptItem(std::move(record));
   return true;
 }
 
@@ -697,13 +751,14 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::ChangeMessageVisibilityBatchEntries(
         AddParam(prefix + "VisibilityTimeout", request->VisibilityTimeout());
         return true;
       },
-      [&](const std::string& response) {
-        if (aResponseIds == nullptr) return;
+      [&](const std::string& response, int, int) {
+        if (aResponseIds == nullptr) return TbrvRejectedEntries();
         // The caller's list is emptied once, when the first answer is accepted; it receives
         // the Id of every entry of the answers.
         if (!cleared) aResponseIds->Clear();
         cleared = true;
         AppendTagTexts(response, "Id", *aResponseIds);
+        return TbrvRejectedEntries();
       },
       aResult);
 }
@@ -810,6 +865,36 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::DoListQueues(TStringList& aQueues,
   std::string response;
   if (!Execute("", response)) return false;
   AppendTagTexts(response, "QueueUrl", aQueues);
+  return true;
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::ListQueuesPage(TStringList& Queues,
+                                                    const std::string& aQueueNamePrefix,
+                                                    int aMaxResults, std::string& aNextToken) {
+  SetAction("ListQueues");
+  AddParam("MaxResults", aMaxResults);
+  if (!aNextToken.empty()) AddParam("NextToken", aNextToken);
+  if (!aQueueNamePrefix.empty()) AddParam("QueueNamePrefix", aQueueNamePrefix);
+  std::string response;
+  if (!Execute("", response)) return false;
+  AppendTagTexts(response, "QueueUrl", Queues);
+  aNextToken = GetXMLTagText(response, "NextToken");
+  return true;
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::ListAllQueues(TStringList& Queues,
+                                                   const std::string& aQueueNamePrefix,
+                                                   int aPageSize, int aMaxItems) {
+  Queues.Clear();
+  std::string token;
+  do {
+    const int before = Queues.Count();
+    const std::string previous = token;
+    if (!ListQueuesPage(Queues, aQueueNamePrefix, aPageSize, token)) return false;
+    // A page that brings nothing new, or the same token again, would page for ever.
+    if (Queues.Count() == before || token == previous) break;
+  } while (!token.empty() && (aMaxItems <= 0 || Queues.Count() < aMaxItems));
+  while (aMaxItems > 0 && Queues.Count() > aMaxItems) Queues.Delete(Queues.Count() - 1);
   return true;
 }
 

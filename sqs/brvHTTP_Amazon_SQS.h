@@ -5,6 +5,8 @@
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "aws/brvHTTP_Amazon_AWS.h"
 #include "base/StringList.h"
@@ -87,6 +89,12 @@ std::string GetXMLTagText(const std::string& aText, const std::string& aTag);
 int CompareParamNames(const std::string& A, const std::string& B);
 
 // The SQS client component.
+// Batch entries an answer's own checks refused: entry Id and the report of what differed.
+using TbrvRejectedEntries = std::vector<std::pair<std::string, std::string>>;
+// Reads one accepted batch answer carrying entries [first, end) and returns those it refused.
+using TbrvBatchAnswer =
+    std::function<TbrvRejectedEntries(const std::string& aResponse, int aFirst, int aEnd)>;
+
 class TbrvHTTP_Amazon_AWS_SQS_Client : public TbrvHTTP_Amazon_AWS_Client {
  public:
   BRV_CLASS_NAME(TbrvHTTP_Amazon_AWS_SQS_Client)
@@ -189,6 +197,25 @@ class TbrvHTTP_Amazon_AWS_SQS_Client : public TbrvHTTP_Amazon_AWS_Client {
   // Most requests a batch operation puts in one request.
   static constexpr int MaxBatchEntries = 10;
 
+  // Whether the MD5 digests of answers are checked (on by default): the body and message
+  // attributes of SendMessage and of every SendMessageBatch entry, and those of every
+  // received message. A digest that differs fails the operation with the error code
+  // "ChecksumMismatch"; a message that fails the check is not handed out. Switch it off for
+  // services that send no digests.
+  bool ChecksumValidation() const { return FChecksumValidation; }
+  void SetChecksumValidation(bool Value) { FChecksumValidation = Value; }
+
+  // One page of ListQueues: appends at most aMaxResults (1 to 1000) queue URLs to Queues,
+  // starting where aNextToken says (empty: at the first queue), and replaces aNextToken with
+  // the answer's token for the next page (empty after the last page).
+  bool ListQueuesPage(TStringList& Queues, const std::string& aQueueNamePrefix, int aMaxResults,
+                      std::string& aNextToken);
+  // Clears Queues, then fills it with the URLs of every queue whose name starts with the
+  // prefix, following the pages of aPageSize (1 to 1000) queues; stops after aMaxItems queues
+  // when that is above 0. False when a page fails (the queues of the pages before stay).
+  bool ListAllQueues(TStringList& Queues, const std::string& aQueueNamePrefix, int aPageSize = 1000,
+                     int aMaxItems = 0);
+
  protected:
   bool DoBeforeRequest(std::string& aURL) override;
 
@@ -263,14 +290,15 @@ class TbrvHTTP_Amazon_AWS_SQS_Client : public TbrvHTTP_Amazon_AWS_Client {
   void AddSendMessageParams(const std::string& aPrefix, const TbrvSQSSendMessageRequest& aRequest);
   // Sends aCount entries, MaxBatchEntries per request, in order: each request starts with
   // aAction, aAddEntry adds the parameters of entry i under its prefix (aEntryName + ".N.")
-  // and returns false for an entry to skip, and aAnswer reads each accepted answer. True when
+  // and returns false for an entry to skip, and aAnswer reads each accepted answer (with the
+  // range of entries its request carried) and returns the entries it refused, each with a
+  // report: those fire OnSQSError with ChecksumMismatch and count as failed. True when
   // every request was accepted; aResult, when given, is cleared first and then collects each
   // answer's results (aResultEntry elements) and error entries.
   bool SendBatches(const std::string& aQueueURL, const std::string& aAction,
                    const std::string& aEntryName, const std::string& aResultEntry, int aCount,
                    const std::function<bool(int, const std::string&)>& aAddEntry,
-                   const std::function<void(const std::string&)>& aAnswer,
-                   TbrvSQSBatchResult* aResult);
+                   const TbrvBatchAnswer& aAnswer, TbrvSQSBatchResult* aResult);
   // The batch operations with an optional entry-by-entry result (and, for visibility changes,
   // the designed list of every Id in the answers).
   bool SendMessageBatchEntries(const std::string& aQueueURL,
@@ -290,6 +318,7 @@ class TbrvHTTP_Amazon_AWS_SQS_Client : public TbrvHTTP_Amazon_AWS_Client {
 
   std::unique_ptr<TStringList> FParams;
   std::unique_ptr<TbrvSQSQueue> FQueues;
+  bool FChecksumValidation = true;
 };
 
 }  // namespace brv

@@ -8,10 +8,14 @@
 const fs = require('node:fs');
 const http = require('node:http');
 const https = require('node:https');
-const { randomUUID } = require('node:crypto');
+const { createHash, randomUUID } = require('node:crypto');
 const { Readable } = require('node:stream');
 const { parseArgs } = require('node:util');
 const { createRequestHandler } = require('local-aws-sqs');
+// The very module instance the service calls (see awsMd5OfMessageAttributes below).
+const md5Attributes = require(
+  require.resolve('aws-md5-of-message-attributes', { paths: [require.resolve('local-aws-sqs')] }),
+);
 const { AuthError, createChecker, parseQuery } = require('./sigv4check');
 
 // The host the service writes into its queue URLs; the front replaces it by
@@ -92,6 +96,33 @@ function rewriteQueueUrls(body, isJson, base) {
   }
   return JSON.stringify(doc);
 }
+
+// The package's digest of message attributes (MD5OfMessageAttributes, from
+// aws-md5-of-message-attributes) writes the length of a name, type or string
+// value as its count of UTF-16 code units where AWS writes its count of UTF-8
+// bytes, so for non-ASCII text it gives digests that no AWS client accepts.
+// The service looks that function up on the module's exports at every call; the
+// front keeps the package's function where the two counts agree (ASCII text)
+// and writes byte counts itself otherwise.
+const packageDigest = md5Attributes.md5OfMessageAttributes;
+md5Attributes.md5OfMessageAttributes = function awsMd5OfMessageAttributes(attributes) {
+  const texts = Object.entries(attributes).flatMap(([name, a]) => [name, a.DataType, a.StringValue ?? '']);
+  if (texts.every((text) => /^[\x00-\x7f]*$/.test(text))) return packageDigest(attributes);
+  const field = (bytes) => {
+    const length = Buffer.alloc(4);
+    length.writeUInt32BE(bytes.length);
+    return Buffer.concat([length, bytes]);
+  };
+  const parts = [];
+  for (const name of Object.keys(attributes).sort()) {
+    const { DataType, StringValue, BinaryValue } = attributes[name];
+    const binary = DataType.startsWith('Binary');
+    parts.push(field(Buffer.from(name, 'utf8')), field(Buffer.from(DataType, 'utf8')));
+    parts.push(Buffer.from([binary ? 2 : 1]));
+    parts.push(field(binary ? Buffer.from(BinaryValue, 'base64') : Buffer.from(StringValue, 'utf8')));
+  }
+  return createHash('md5').update(Buffer.concat(parts)).digest('hex');
+};
 
 /**
  * The front: one in-process service, an HTTP and/or an HTTPS listener.
