@@ -12,6 +12,7 @@
 
 #include "app/ExceptionGuard.h"
 #include "base/Exception.h"
+#include "sqs/brvSQSChecksums.h"
 #include "support/QtPrinters.h"
 #include "tests/aws/support/RecordingSeams.h"
 #include "tests/sqs/support/SQSFixture.h"
@@ -32,10 +33,8 @@ std::string ReceiveAnswer(const std::string& Body, const std::string& Handle) {
   return Answer("ReceiveMessage",
                 "<Message><MessageId>5fea7756-0ea4-451a-a703-a558b933e274</MessageId>"
                 "<ReceiptHandle>" +
-                    Handle +
-                    "</ReceiptHandle><MD5OfBody>fafb00f5732ab283681e124bf8747ed1</MD5OfBody>"
-                    "<Body>" +
-                    Body + "</Body></Message>");
+                    Handle + "</ReceiptHandle><MD5OfBody>" + brv::SQSMD5Hex(Body) +
+                    "</MD5OfBody><Body>" + Body + "</Body></Message>");
 }
 
 // The window with recording seams under its SQS component, credentials typed in, shown on
@@ -141,7 +140,9 @@ const TButtonCase kButtons[] = {
      {"#Delete Queue: error"}},
     {"btnSendMessage",
      true,
-     Answer("SendMessage", "<MessageId>5fea7756</MessageId><MD5OfMessageBody>x</MD5OfMessageBody>"),
+     Answer("SendMessage",
+            "<MessageId>5fea7756</MessageId><MD5OfMessageBody>31b52cb668f45a1cfa2a2348e3205d09</"
+            "MD5OfMessageBody>"),
      kQueueURL + "/?Action=SendMessage&MessageBody=My%20First%20SQS%20Message.",
      {"#SendMessage: ok"},
      {"#SendMessage: error"}},

@@ -1,7 +1,8 @@
-// Answers whose bytes changed on the way: a scripted server returns SendMessage,
-// SendMessageBatch and ReceiveMessage answers with one byte of a digest, a body or an
-// attribute value altered. The operation fails with ChecksumMismatch naming the message, and
-// nothing that failed the check reaches the caller; with the checks off the same answer passes.
+// Answers a real service would not give, from a scripted server. Bytes changed on the way:
+// SendMessage, SendMessageBatch and ReceiveMessage answers with one byte of a digest, a body or
+// an attribute value altered fail with ChecksumMismatch naming the message, and nothing that
+// failed the check reaches the caller; with the checks off the same answer passes. A service
+// that repeats its paging token does not keep ListAllQueues paging.
 #include "sqs/brvHTTP.h"
 
 #include <gtest/gtest.h>
@@ -46,16 +47,21 @@ std::string StringAttribute(const std::string& Name, const std::string& Type,
          Element("DataType", Type) + "</Value></MessageAttribute>";
 }
 
-class SQSDigestChecks : public ::testing::Test {
+class SQSScriptedAnswers : public ::testing::Test {
  protected:
   // Serves Body as the answer to the next request and points a client with the queue "q"
   // already resolved at the server.
-  void Serve(const std::string& Body) {
-    server_ = std::make_unique<ScriptedServer>(std::vector<ScriptedServer::Script>{
-        {ScriptedServer::Read(),
-         ScriptedServer::Send("HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " +
-                              std::to_string(Body.size()) + "\r\nConnection: close\r\n\r\n" + Body),
-         ScriptedServer::Close()}});
+  void Serve(const std::string& Body) { Serve(std::vector<std::string>{Body}); }
+  // Serves each of Bodies on a connection of its own, in turn.
+  void Serve(const std::vector<std::string>& Bodies) {
+    std::vector<ScriptedServer::Script> scripts;
+    for (const std::string& body : Bodies)
+      scripts.push_back({ScriptedServer::Read(),
+                         ScriptedServer::Send(
+                             "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " +
+                             std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body),
+                         ScriptedServer::Close()});
+    server_ = std::make_unique<ScriptedServer>(std::move(scripts));
     client_ = std::make_unique<TbrvHTTPAWS_SQS_Client>();
     client_->AWSOptions().Region = "us-east-1";
     client_->AWSOptions().AccessKey = "test";
@@ -99,7 +105,7 @@ struct TSentMessage {
   }
 };
 
-TEST_F(SQSDigestChecks, SendMessageFailsWhenADigestOfTheAnswerDiffers) {
+TEST_F(SQSScriptedAnswers, SendMessageFailsWhenADigestOfTheAnswerDiffers) {
   const TSentMessage sent;
   struct TRow {
     const char* Name;
@@ -138,7 +144,7 @@ TEST_F(SQSDigestChecks, SendMessageFailsWhenADigestOfTheAnswerDiffers) {
   EXPECT_TRUE(errors_.empty());
 }
 
-TEST_F(SQSDigestChecks, ABatchEntryWithAnotherDigestIsNotAccepted) {
+TEST_F(SQSScriptedAnswers, ABatchEntryWithAnotherDigestIsNotAccepted) {
   TbrvSQSSendMessageRequests requests;
   for (const char* id : {"first", "second"}) {
     auto request = std::make_unique<TbrvSQSSendMessageRequest>();
@@ -159,7 +165,7 @@ TEST_F(SQSDigestChecks, ABatchEntryWithAnotherDigestIsNotAccepted) {
   ExpectMismatch("m-second", "batch entry \"second\"");
 }
 
-TEST_F(SQSDigestChecks, AReceivedMessageThatChangedIsNotHandedOut) {
+TEST_F(SQSScriptedAnswers, AReceivedMessageThatChangedIsNotHandedOut) {
   const std::string body = "payload <of> the second message";
   TbrvSQSMessageAttributes attributes;
   attributes.AddSQSAttribute("size", "Number", "12");
@@ -205,6 +211,21 @@ TEST_F(SQSDigestChecks, AReceivedMessageThatChangedIsNotHandedOut) {
       EXPECT_EQ(messages.Count(), 0);
     }
   }
+}
+
+TEST_F(SQSScriptedAnswers, ARepeatedPagingTokenEndsThePaging) {
+  auto page = [](const std::string& Queue) {
+    return Answer("ListQueues", Element("QueueUrl", "http://127.0.0.1/0/" + Queue) +
+                                    Element("NextToken", "same"));
+  };
+  Serve({page("a"), page("b"), page("c")});
+  TStringList queues;
+  ASSERT_TRUE(client_->ListAllQueues(queues, "", 1));
+  EXPECT_EQ(queues.Count(), 2);
+  const std::vector<std::string> requests = server_->Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_NE(requests[0].find("?Action=ListQueues&MaxResults=1 "), std::string::npos);
+  EXPECT_NE(requests[1].find("?Action=ListQueues&MaxResults=1&NextToken=same "), std::string::npos);
 }
 
 }  // namespace
