@@ -428,7 +428,8 @@ class TCommandRun {
 
   // The options send-message and send-message-batch share.
   void FillMessage(TbrvSQSSendMessageRequest& Request) const {
-    if (Has("delay-seconds")) Request.SetDelaySeconds(Integer("delay-seconds", 0, 900));
+    // Sent as typed, 0 included: 0 is a value of its own, not the queue's default.
+    if (Has("delay-seconds")) Request.SetExplicitDelaySeconds(Integer("delay-seconds", 0, 900));
     Request.SetMessageGroupId(Value("message-group-id"));
     Request.SetMessageDeduplicationId(Value("message-deduplication-id"));
     for (const std::string& argument : Values("message-attribute")) {
