@@ -95,7 +95,7 @@ class SQSCommands : public ::testing::TestWithParam<TE2ETransport> {
   }
 
   std::vector<TMessage> ReceiveUpTo(const std::string& Queue, size_t Count,
-                                    const std::string& VisibilityTimeout = "0") {
+                                    const std::string& VisibilityTimeout = "30") {
     std::vector<TMessage> all;
     for (int empty = 0; all.size() < Count && empty < 3;) {
       const auto messages =
