@@ -1045,6 +1045,9 @@ int RunSQSCommandLine(const std::vector<std::string>& Args, std::ostream& Out, s
   } catch (const std::exception& e) {
     Err << "sqs: " << PlainLines(e.what()) << "\n";
     return sqsExitUnusable;
+  } catch (...) {
+    Err << "sqs: an unknown error occurred\n";
+    return sqsExitUnusable;
   }
 }
 
