@@ -1,6 +1,7 @@
 #include "app/ExceptionGuard.h"
 
 #include <exception>
+#include <new>
 
 #include <QMessageBox>
 #include <QWidget>
@@ -36,6 +37,8 @@ QString CurrentExceptionMessage() {
     throw;
   } catch (const brv::Exception& e) {
     return QString::fromStdString(e.Message());
+  } catch (const std::bad_alloc&) {
+    return QStringLiteral("Out of memory: the operation was stopped.");
   } catch (const std::exception& e) {
     return QString::fromLocal8Bit(e.what());
   } catch (...) {
@@ -53,6 +56,7 @@ bool RunGuarded(QWidget* Parent, const std::function<void()>& Action) noexcept {
       message = CurrentExceptionMessage();
     } catch (...) {
       // Not even the text could be built (out of memory): show what we can.
+      message = QStringLiteral("Out of memory: the operation was stopped.");
     }
   }
   // Reported outside the catch block: the reporter runs a modal loop, and a second exception

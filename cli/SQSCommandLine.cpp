@@ -438,7 +438,8 @@ class TCommandRun {
 
   // The options send-message and send-message-batch share.
   void FillMessage(TbrvSQSSendMessageRequest& Request) const {
-    if (Has("delay-seconds")) Request.SetDelaySeconds(Integer("delay-seconds", 0, 900));
+    // Sent as typed, 0 included: 0 is a value of its own, not the queue's default.
+    if (Has("delay-seconds")) Request.SetExplicitDelaySeconds(Integer("delay-seconds", 0, 900));
     Request.SetMessageGroupId(Value("message-group-id"));
     Request.SetMessageDeduplicationId(Value("message-deduplication-id"));
     for (const std::string& argument : Values("message-attribute")) {
@@ -1056,6 +1057,9 @@ int RunSQSCommandLine(const std::vector<std::string>& Args, std::ostream& Out, s
     return sqsExitUnusable;
   } catch (const std::exception& e) {
     Err << "sqs: " << PlainLines(e.what()) << "\n";
+    return sqsExitUnusable;
+  } catch (...) {
+    Err << "sqs: an unknown error occurred\n";
     return sqsExitUnusable;
   }
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <stdexcept>
 
 #include <QApplication>
@@ -193,13 +194,15 @@ TEST_F(Guard, ShowsTheMessageOfWhateverEscapesAndNothingWhenAllGoesWell) {
         "Gr\xC3\xBC\xC3\x9F"
         "e");
   }));
-  ASSERT_EQ(shown.size(), 4u);
+  EXPECT_FALSE(RunGuarded(&parent, [] { throw std::bad_alloc(); }));
+  ASSERT_EQ(shown.size(), 5u);
   EXPECT_EQ(shown[0].first, &parent);
   EXPECT_EQ(shown[0].second, "Socket Error # 10061\nConnection refused.");
   EXPECT_EQ(shown[1].first, nullptr);
   EXPECT_EQ(shown[1].second, "plain failure");
   EXPECT_EQ(shown[2].second, "An unknown error occurred.");
   EXPECT_EQ(shown[3].second, QString::fromUtf8("Grüße"));  // messages are UTF-8
+  EXPECT_EQ(shown[4].second, "Out of memory: the operation was stopped.");
 }
 
 TEST_F(Guard, AFailingReporterDoesNotLetAnythingEscape) {

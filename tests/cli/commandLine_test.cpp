@@ -142,17 +142,14 @@ TEST(SQSCommandLine, NoAnswerExitsWithThree) {
   ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
   close(fd);
-  const std::string endpoint = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  const std::string peer = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  const std::string endpoint = "http://" + peer;
 
   const TSQSRun refused = RunSQS({"list-queues", "--endpoint-url", endpoint}, kUser);
   EXPECT_EQ(refused.Status, 3);
   EXPECT_EQ(refused.Out, "");
-  EXPECT_EQ(refused.Err, "sqs: Socket Error # 10061\nConnection refused.\n");
-
-  const TSQSRun unknown =
-      RunSQS({"list-queues", "--endpoint-url", "https://no-such-host.invalid"}, kUser);
-  EXPECT_EQ(unknown.Status, 3);
-  EXPECT_NE(unknown.Err.find("11001"), std::string::npos) << unknown.Err;
+  EXPECT_EQ(refused.Err, "sqs: list-queues: cannot connect to " + peer +
+                             ": connection refused (Socket Error # 10061)\n");
 
   // The environment's endpoint is used when no flag names one.
   auto environment = kUser;

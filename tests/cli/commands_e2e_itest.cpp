@@ -95,7 +95,7 @@ class SQSCommands : public ::testing::TestWithParam<TE2ETransport> {
   }
 
   std::vector<TMessage> ReceiveUpTo(const std::string& Queue, size_t Count,
-                                    const std::string& VisibilityTimeout = "0") {
+                                    const std::string& VisibilityTimeout = "30") {
     std::vector<TMessage> all;
     for (int empty = 0; all.size() < Count && empty < 3;) {
       const auto messages =
@@ -226,6 +226,26 @@ TEST_P(SQSCommands, BatchesAndPurge) {
   Ok({"delete-queue", "--queue-name", name});
 }
 
+TEST_P(SQSCommands, AnExplicitZeroOverridesTheQueuesDefaults) {
+  const std::string name = UniqueName("cli-zero");
+  Ok({"create-queue", "--queue-name", name, "--attribute", "DelaySeconds=60", "--attribute",
+      "ReceiveMessageWaitTimeSeconds=20"});
+  Ok({"send-message", "--queue-name", name, "--message-body", "now", "--delay-seconds", "0"});
+  // Neither the queue's delay nor its 20 s long poll applies; the message stays visible.
+  const auto first = Messages(Ok({"receive-message", "--queue-name", name, "--wait-time-seconds",
+                                  "0", "--visibility-timeout", "0", "--attribute-name",
+                                  "SentTimestamp", "--attribute-name", "ApproximateReceiveCount"}));
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(first[0].at("Body"), "now");
+  EXPECT_FALSE(first[0].at("Attribute.SentTimestamp").empty());
+  EXPECT_EQ(first[0].at("Attribute.ApproximateReceiveCount"), "1");
+  const auto again = Messages(Ok({"receive-message", "--queue-name", name, "--wait-time-seconds",
+                                  "0", "--attribute-name", "ApproximateReceiveCount"}));
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_EQ(again[0].at("Attribute.ApproximateReceiveCount"), "2");
+  Ok({"delete-queue", "--queue-name", name});
+}
+
 TEST_P(SQSCommands, PermissionsAndDeadLetterSources) {
   const std::string dead = UniqueName("cli-dead");
   const std::string source = UniqueName("cli-source");
@@ -237,8 +257,8 @@ TEST_P(SQSCommands, PermissionsAndDeadLetterSources) {
           "\",\"maxReceiveCount\":\"3\"}"});
   EXPECT_EQ(Ok({"list-dead-letter-source-queues", "--queue-name", dead}), source_url + "\n");
 
-  Ok({"add-permission", "--queue-name", source, "--label", "senders", "--permission",
-      "123456789012=SendMessage"});
+  Ok({"add-permission", "--queue-name", source, "--label", "senders", "--aws-account-ids",
+      "123456789012", "--aws-account-ids", "210987654321", "--actions", "SendMessage"});
   const std::string policy = Attribute(source, "Policy");
   EXPECT_NE(policy.find("\"Sid\":\"senders\""), std::string::npos) << policy;
   EXPECT_NE(policy.find("arn:aws:iam::123456789012:root"), std::string::npos) << policy;

@@ -126,6 +126,55 @@ TEST_F(SQSActions, SendMessageBatchSendsEveryEntryTenPerRequest) {
   EXPECT_EQ(responses.Items(10)->ID(), "e11");
 }
 
+TEST_F(SQSActions, BatchResultsAreReadEntryByEntryOverEveryRequest) {
+  TbrvSQSSendMessageRequests requests;
+  for (int i = 1; i <= 12; ++i) {
+    auto request = std::make_unique<TbrvSQSSendMessageRequest>();
+    request->SetID("e" + std::to_string(i));
+    request->SetMessageBody("m");
+    requests.AdoptItem(std::move(request));
+  }
+  std::string first;
+  for (int i = 1; i <= 10; ++i) first += SendBatchEntry("e" + std::to_string(i));
+  const std::string second =
+      // The error entry comes first and its message quotes an <Id> of its own.
+      "<BatchResultErrorEntry><Id>e12</Id><SenderFault>true</SenderFault><Code>"
+      "InvalidParameterValue</Code><Message>see &lt;Id&gt;e11&lt;/Id&gt;</Message>"
+      "</BatchResultErrorEntry>" +
+      SendBatchEntry("e11");
+  seams.AnswerBody(Answer("SendMessageBatch", first));
+  seams.AnswerBody(Answer("SendMessageBatch", second));
+  TbrvSQSSendMessageResponses responses;
+  TbrvSQSBatchResult result;
+  result.Successful().Add("stale");
+  EXPECT_FALSE(client.SendMessageBatch("orders", requests, responses, result));
+  EXPECT_EQ(responses.Count(), 11);
+  ASSERT_EQ(result.Successful().Count(), 11);
+  EXPECT_EQ(result.Successful()[0], "e1");
+  EXPECT_EQ(result.Successful()[10], "e11");
+  ASSERT_EQ(result.Failed().Count(), 1);
+  const TbrvSQSBatchResultErrorEntry& failed = *result.Failed().Items(0);
+  EXPECT_EQ(failed.ID(), "e12");
+  EXPECT_EQ(failed.Code(), "InvalidParameterValue");
+  EXPECT_EQ(failed.Message(), "see <Id>e11</Id>");
+  EXPECT_TRUE(failed.SenderFault());
+
+  // A request refused as a whole leaves its entries in neither list.
+  seams.AnswerBody(Answer("SendMessageBatch", first));
+  seams.AnswerHTTPError(500, "");
+  EXPECT_FALSE(client.SendMessageBatch("orders", requests, responses, result));
+  EXPECT_EQ(result.Successful().Count(), 10);
+  EXPECT_EQ(result.Failed().Count(), 0);
+
+  TbrvSQSDeleteMessageBatchRequestItems items;
+  items.AddSQSDeleteMessage("d1", "h1");
+  seams.AnswerBody(
+      Answer("DeleteMessageBatch",
+             "<DeleteMessageBatchResultEntry><Id>d1</Id></DeleteMessageBatchResultEntry>"));
+  EXPECT_TRUE(client.DeleteMessageBatch("orders", items, result));
+  EXPECT_EQ(result.Successful().Text(), "d1\n");
+}
+
 const char* kReceiveAnswer =
     "<ReceiveMessageResponse><ReceiveMessageResult>"
     "<Message>"
