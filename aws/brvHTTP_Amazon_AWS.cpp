@@ -115,6 +115,23 @@ TFailureKind ClassifyAnswer(int AStatus, const std::string& ABody) {
   return fkFinal;
 }
 
+// A proxy that refuses the request answers 407; some (tinyproxy) answer a wrong password with
+// 401 instead. The service never answers 401 with anything but its own error document, so a
+// 401 without one came from the proxy. Either is a clear error, never the service's answer.
+void RaiseIfProxyRefused(const EIdHTTPProtocolException& E, const TbrvAWSProxy& AProxy) {
+  const bool refused = E.ErrorCode() == 407 ||
+                       (E.ErrorCode() == 401 && ElementText(E.ErrorMessage(), "Code").empty());
+  if (!refused) return;
+  const std::string status = E.Message();
+  throw EbrvAWSProxyError(AProxy.Username.empty()
+                              ? "The proxy " + AProxy.Host + ":" + std::to_string(AProxy.Port) +
+                                    " refused the request: proxy authentication failed (" + status +
+                                    "); give the user name and password in the proxy URL"
+                              : "The proxy " + AProxy.Host + ":" + std::to_string(AProxy.Port) +
+                                    " refused the request: proxy authentication failed (" + status +
+                                    "); check the user name and password of the proxy URL");
+}
+
 // A failure without an answer. Only what a later attempt can cure is retried: an unusable
 // answer, a TLS verification failure, a cancel or the call's time limit never are.
 TFailureKind ClassifyFailure(const Exception& E) {
@@ -381,7 +398,8 @@ bool TbrvHTTP_Amazon_AWS_Client::Fetch(const std::string& aURL, bool aAsForm,
     ~TDeadlineScope() { HTTP.SetDeadline(TIdDeadline()); }
   } scope{http};
   http.SetDeadline(deadline);
-  http.SetProxy(ProxyForEndPoint(aURL, FProxy, Environment));
+  const TbrvAWSProxy proxy = ProxyForEndPoint(aURL, FProxy, Environment);
+  http.SetProxy(proxy);
 
   const std::string endPoint = EndPointKey(aURL);
   const int maxAttempts = MaxAttempts();
@@ -412,10 +430,7 @@ bool TbrvHTTP_Amazon_AWS_Client::Fetch(const std::string& aURL, bool aAsForm,
       Refund(retryCost);
       return true;
     } catch (const EbrvAWSHTTPError& E) {
-      if (E.ErrorCode() == 407)
-        throw EbrvAWSProxyError(
-            "The proxy refused the request: proxy authentication failed (407 Proxy "
-            "Authentication Required); check the user name and password of the proxy URL");
+      if (!proxy.Empty()) RaiseIfProxyRefused(E, proxy);
       aError = E.ErrorMessage();
       kind = ClassifyAnswer(E.ErrorCode(), aError);
     } catch (const Exception& E) {

@@ -1,5 +1,6 @@
 #include "cli/SQSCommandLine.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -10,6 +11,7 @@
 #include <sstream>
 #include <utility>
 
+#include "aws/brvAWSProxy.h"
 #include "base/Exception.h"
 #include "base/UTF8.h"
 #include "http/IdHTTP.h"
@@ -71,6 +73,15 @@ const std::vector<TOptionSpec>& GlobalOptions() {
       {"no-checksum-validation", nullptr, false, false,
        "do not check the MD5 digests of sent and received messages (for services that send "
        "none)"},
+      {"max-attempts", "N", false, false,
+       "try a request at most N times in all when it is throttled or meets a passing fault "
+       "(default: AWS_MAX_ATTEMPTS, else 3; 1: no retries)"},
+      {"max-time", "SECONDS", false, false,
+       "give up a request after SECONDS in all, retries and their waits included (default 90; "
+       "0: never)"},
+      {"proxy", "URL", false, false,
+       "send requests through the HTTP proxy http://[USER:PASSWORD@]HOST[:PORT] (default: "
+       "https_proxy or http_proxy, unless no_proxy lists the host)"},
   };
   return options;
 }
@@ -378,6 +389,19 @@ class TCommandRun {
       http.SetConnectTimeout(Seconds("connect-timeout"));
     if (line_.Global.count("read-timeout") != 0) http.SetReadTimeout(Seconds("read-timeout"));
     if (line_.Global.count("no-checksum-validation") != 0) client_.SetChecksumValidation(false);
+    if (line_.Global.count("max-attempts") != 0)
+      client_.SetMaxAttempts(ParseInteger("max-attempts", GlobalValue("max-attempts"), 1, 100));
+    if (line_.Global.count("max-time") != 0)
+      client_.SetMaxTime(
+          std::chrono::seconds(ParseInteger("max-time", GlobalValue("max-time"), 0, 24 * 3600)));
+    if (line_.Global.count("proxy") != 0) {
+      try {
+        ParseProxyURL(GlobalValue("proxy"));
+      } catch (const EbrvAWSProxyError& E) {
+        throw TUsageError{"--proxy: " + E.Message()};
+      }
+      client_.SetProxy(GlobalValue("proxy"));
+    }
     if (line_.Global.count("log-file") != 0) {
       client_.LogFile().FileName = GlobalValue("log-file");
       client_.LogFile().Enabled = true;
