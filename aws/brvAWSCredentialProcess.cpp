@@ -164,9 +164,12 @@ std::optional<std::chrono::system_clock::time_point> ParseRFC3339(const std::str
   if (at != Text.size()) return std::nullopt;
   const std::int64_t seconds = std::int64_t{DaysFromCivil(year, month, day)} * 86400 + hour * 3600 +
                                minute * 60 + second - offset * 60;
+  // The clock counts nanoseconds in 64 bits (until 2262): a later time is as good as never.
+  using TDuration = std::chrono::system_clock::duration;
+  if (seconds >= std::chrono::duration_cast<std::chrono::seconds>(TDuration::max()).count())
+    return std::chrono::system_clock::time_point::max();
   return std::chrono::system_clock::time_point(
-      std::chrono::duration_cast<std::chrono::system_clock::duration>(
-          std::chrono::seconds(seconds) + fraction));
+      std::chrono::duration_cast<TDuration>(std::chrono::seconds(seconds) + fraction));
 }
 
 TbrvAWSCredentials RunCredentialProcess(const std::string& Command, const std::string& Profile,
