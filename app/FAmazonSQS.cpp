@@ -160,6 +160,7 @@ void TFRMAmazonSQS::CreateControls() {
     txtSecretKey->setEchoMode(Shown ? QLineEdit::Normal : QLineEdit::Password);
   });
   lblStatus = NewLabel(this, "lblStatus", "");
+  lblStatus->setTextFormat(Qt::PlainText);  // an endpoint from a file is no markup
   lblStatus->setIndent(Scaled(4));
   lblStatus->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   lblStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);

@@ -65,8 +65,8 @@ class TFRMAmazonSQS : public QWidget {
   // where the credentials came from, never the keys.
   QCheckBox* chkShowSecret = nullptr;
   QLabel* lblStatus = nullptr;
-  // Finds credentials, endpoint and trusted roots when the key fields are empty: the
-  // environment and the shared AWS files (profile, credential_process) of this process.
+  // Finds the endpoint and trusted roots, and the credentials when both key fields are empty,
+  // in the environment and the shared AWS files (profile, credential_process) of this process.
   std::unique_ptr<brv::TbrvAWSConfigResolver> ConfigResolver;
 
   // Click handlers: each calls the window method of the same operation. The window connects
