@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include <QCheckBox>
 #include <QFont>
 #include <QFontMetrics>
 #include <QFrame>
@@ -26,6 +27,8 @@ constexpr int kClientHeight = 724;
 constexpr int kPanelMargin = 3;
 constexpr int kTopPanelHeight = 142;
 constexpr int kSQSPanelHeight = 258;
+// The status line under the log pane, by which the window is taller than designed.
+constexpr int kStatusHeight = 20;
 
 // "Tahoma" 8 pt where the system has it; otherwise the nearest sans-serif faces in width and
 // look, then whatever sans-serif face the font configuration offers.
@@ -85,6 +88,8 @@ TFRMAmazonSQS::TFRMAmazonSQS(QWidget* Parent) : QWidget(Parent) {
   CreateControls();
   SetTabOrder();
 
+  ConfigResolver = std::make_unique<brv::TbrvAWSConfigResolver>(
+      brv::TbrvAWSConfigResolver::ProcessEnvironment(), std::string());
   SQS = std::make_unique<brv::TbrvHTTPAWS_SQS_Client>();
   SQS->LogFile().Enabled = false;
   SQS->OnSQSError = [this](brv::TObject* Sender, const std::string& Error_Code,
@@ -102,7 +107,7 @@ TFRMAmazonSQS::TFRMAmazonSQS(QWidget* Parent) : QWidget(Parent) {
   ConnectClick(btnDeleteMessage, &TFRMAmazonSQS::btnDeleteMessageClick);
   ConnectClick(btnPurgueQueue, &TFRMAmazonSQS::btnPurgueQueueClick);
 
-  resize(Scaled(kClientWidth), Scaled(kClientHeight));
+  resize(Scaled(kClientWidth), Scaled(kClientHeight + kStatusHeight));
   AlignControls();
   CentreOnScreen();
 }
@@ -120,7 +125,10 @@ void TFRMAmazonSQS::CreateControls() {
   Label3 = NewLabel(pnlTop, "Label3", "Secret Key");
   txtRegion = NewEdit(pnlTop, "txtRegion", "us-east-1");
   txtAccessKey = NewEdit(pnlTop, "txtAccessKey", "");
-  txtSecretKey = NewEdit(pnlTop, "txtSecretKey", "");  // shown in plain text, as designed
+  // A secret on screen is seen by anyone looking at or sharing the screen: the field shows
+  // dots unless the user asks for the text.
+  txtSecretKey = NewEdit(pnlTop, "txtSecretKey", "");
+  txtSecretKey->setEchoMode(QLineEdit::Password);
   pnlSQS = NewPanel(this, "pnlSQS");
   btnCreateQueue = NewButton(pnlSQS, "btnCreateQueue", "Create Queue");
   btnDeleteQueue = NewButton(pnlSQS, "btnDeleteQueue", "Delete Queue");
@@ -143,6 +151,19 @@ void TFRMAmazonSQS::CreateControls() {
   Label7 = NewLabel(pnlSQS, "Label7", "Receipt Handle");
   btnDeleteMessage = NewButton(pnlSQS, "btnDeleteMessage", "Delete Message");
   btnPurgueQueue = NewButton(pnlSQS, "btnPurgueQueue", "Purgue Queue");
+  // Reached with the mouse or Alt+S; it stays out of the designed tab order.
+  chkShowSecret = new QCheckBox(QStringLiteral("&Show"), pnlTop);
+  chkShowSecret->setObjectName(QStringLiteral("chkShowSecret"));
+  chkShowSecret->setFocusPolicy(Qt::ClickFocus);
+  chkShowSecret->setGeometry(Scaled(391), Scaled(90), Scaled(70), Scaled(17));
+  connect(chkShowSecret, &QCheckBox::toggled, txtSecretKey, [this](bool Shown) {
+    txtSecretKey->setEchoMode(Shown ? QLineEdit::Normal : QLineEdit::Password);
+  });
+  lblStatus = NewLabel(this, "lblStatus", "");
+  lblStatus->setTextFormat(Qt::PlainText);  // an endpoint from a file is no markup
+  lblStatus->setIndent(Scaled(4));
+  lblStatus->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  lblStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
   // Fixed positions within the panels, as designed.
   struct Place {
@@ -225,7 +246,10 @@ void TFRMAmazonSQS::AlignControls() {
   const int sqsTop = margin + topHeight + 2 * margin;
   pnlSQS->setGeometry(margin, sqsTop, std::max(0, w - 2 * margin), sqsHeight);
   const int logTop = sqsTop + sqsHeight + margin;
-  memoLog->setGeometry(0, logTop, w, std::max(0, height() - logTop));
+  const int statusHeight = Scaled(kStatusHeight);
+  const int statusTop = std::max(logTop, height() - statusHeight);
+  memoLog->setGeometry(0, logTop, w, statusTop - logTop);
+  lblStatus->setGeometry(0, statusTop, w, statusHeight);
 }
 
 void TFRMAmazonSQS::CentreOnScreen() {
@@ -275,9 +299,17 @@ void TFRMAmazonSQS::btnPurgueQueueClick(QObject*) {
 }
 
 void TFRMAmazonSQS::ApplyCredentials() {
-  SQS->AWSOptions().Region = txtRegion->text().toStdString();
-  SQS->AWSOptions().AccessKey = txtAccessKey->text().toStdString();
-  SQS->AWSOptions().SecretKey = txtSecretKey->text().toStdString();
+  // Typed keys win as they are (one of them may be empty); the region is always the field's.
+  brv::TbrvAWSConfigRequest request;
+  request.Region = txtRegion->text().toStdString();
+  request.AccessKey = txtAccessKey->text().toStdString();
+  request.SecretKey = txtSecretKey->text().toStdString();
+  request.Service = SQS->AWSOptions().Service;
+  const brv::TbrvAWSConfig config = ConfigResolver->Resolve(request);
+  brv::ApplyAWSConfig(config, *SQS);
+  const std::string source = config.HasCredentials() ? config.CredentialSource : "none found";
+  lblStatus->setText(
+      QString::fromStdString("Endpoint: " + config.EndPoint + "    Credentials: " + source));
 }
 
 void TFRMAmazonSQS::DoLog(const std::string& Text) {

@@ -7,8 +7,10 @@
 
 #include <QWidget>
 
+#include "aws/brvAWSCredentials.h"
 #include "sqs/brvHTTP.h"
 
+class QCheckBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -58,6 +60,14 @@ class TFRMAmazonSQS : public QWidget {
   QLabel* Label7 = nullptr;
   QPushButton* btnDeleteMessage = nullptr;
   QPushButton* btnPurgueQueue = nullptr;
+  // Beyond the design: a check box beside the secret key that shows its text (the field
+  // shows dots otherwise), and a status line under the log naming the endpoint in use and
+  // where the credentials came from, never the keys.
+  QCheckBox* chkShowSecret = nullptr;
+  QLabel* lblStatus = nullptr;
+  // Finds the endpoint and trusted roots, and the credentials when both key fields are empty,
+  // in the environment and the shared AWS files (profile, credential_process) of this process.
+  std::unique_ptr<brv::TbrvAWSConfigResolver> ConfigResolver;
 
   // Click handlers: each calls the window method of the same operation. The window connects
   // them through the exception guard.
@@ -101,7 +111,9 @@ class TFRMAmazonSQS : public QWidget {
   void resizeEvent(QResizeEvent* Event) override;
 
  private:
-  // Copies region, access key and secret key from the fields into SQS.AWSOptions.
+  // Copies region, access key and secret key from the fields into SQS.AWSOptions; when both
+  // key fields are empty the resolver's credentials are used instead. The endpoint and the
+  // trusted roots come from the resolver too, and the status line shows what is in use.
   void ApplyCredentials();
   // Appends Text as one line at the end of the log pane (line breaks in it start new lines).
   void DoLog(const std::string& Text);

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFontInfo>
 #include <QFrame>
 #include <QLabel>
@@ -37,7 +38,13 @@ TEST(Form, StartsWithTheDesignedTextsCaptionsAndStates) {
   EXPECT_EQ(form.txtRegion->text(), "us-east-1");
   EXPECT_EQ(form.txtAccessKey->text(), "");
   EXPECT_EQ(form.txtSecretKey->text(), "");
-  EXPECT_EQ(form.txtSecretKey->echoMode(), QLineEdit::Normal);  // not masked
+  // The secret shows dots unless the user asks for its text.
+  EXPECT_EQ(form.txtSecretKey->echoMode(), QLineEdit::Password);
+  form.chkShowSecret->click();
+  EXPECT_EQ(form.txtSecretKey->echoMode(), QLineEdit::Normal);
+  form.chkShowSecret->click();
+  EXPECT_EQ(form.txtSecretKey->echoMode(), QLineEdit::Password);
+  EXPECT_EQ(form.lblStatus->text(), "");
   EXPECT_EQ(form.txtQueueName->text(), "sqs_queue");
   EXPECT_EQ(form.txtVisibilityTimeout->text(), "30");
   EXPECT_EQ(form.txtMessageBody->text(), "My First SQS Message.");
@@ -71,7 +78,8 @@ TEST(Form, StartsWithTheDesignedTextsCaptionsAndStates) {
 
 TEST(Form, PlacesEveryControlAsDesignedAtTheScreensDpi) {
   TFRMAmazonSQS form;
-  EXPECT_EQ(form.size(), QSize(form.Scaled(635), form.Scaled(724)));
+  // The form is taller than designed by the status line under the log.
+  EXPECT_EQ(form.size(), QSize(form.Scaled(635), form.Scaled(724) + form.Scaled(20)));
 
   const TDesignRect controls[] = {
       {"pnlTop", 3, 3, 629, 142},
@@ -93,6 +101,7 @@ TEST(Form, PlacesEveryControlAsDesignedAtTheScreensDpi) {
       {"txtReceiptHandle", 100, 171, 509, 21},
       {"btnDeleteMessage", 239, 208, 122, 25},
       {"btnPurgueQueue", 367, 208, 89, 25},
+      {"lblStatus", 0, 724, 635, 20},
   };
   for (const auto& c : controls) {
     auto* w = form.findChild<QWidget*>(QString::fromLatin1(c.Name));
@@ -126,8 +135,10 @@ TEST(Form, KeepsPanelsAlignedAndTheLogFillingTheRestWhenResized) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return form.width() == form.Scaled(800); }));
   EXPECT_EQ(form.pnlTop->width(), form.Scaled(800) - 2 * form.Scaled(3));
   EXPECT_EQ(form.pnlSQS->width(), form.Scaled(800) - 2 * form.Scaled(3));
+  const int statusTop = form.Scaled(900) - form.Scaled(20);
   EXPECT_EQ(form.memoLog->geometry(),
-            QRect(0, form.Scaled(412), form.Scaled(800), form.Scaled(900) - form.Scaled(412)));
+            QRect(0, form.Scaled(412), form.Scaled(800), statusTop - form.Scaled(412)));
+  EXPECT_EQ(form.lblStatus->geometry(), QRect(0, statusTop, form.Scaled(800), form.Scaled(20)));
 }
 
 TEST(Form, UsesAnEightPointSansSerifFaceOnTheButtonFaceColour) {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -20,6 +21,7 @@
 #include "app/ExceptionGuard.h"
 #include "support/LocalSQSService.h"
 #include "support/QtPrinters.h"
+#include "tests/aws/support/TempHome.h"
 
 namespace {
 
@@ -253,6 +255,104 @@ TEST_F(WindowOnLocalSQSOverHTTPS, AnUntrustedServiceIsShownAndLogsNothing) {
   Click(form->btnListQueues);
   EXPECT_EQ(shown.size(), 1);
   EXPECT_EQ(NewLines(), QStringList());
+}
+
+// The window with both key fields empty, in a home whose AWS files name the service: the
+// profile's endpoint and its credentials (a credential process, then static keys with a session
+// token) are used, and the status line says so. The service accepts only requests that carry
+// its session token, so a request without the profile's token would be refused.
+class WindowWithAProfile : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    TLocalSQSService::TOptions options;
+    options.TLS = false;
+    options.Arguments = {"--session-token", "profile-token"};
+    service = std::make_unique<TLocalSQSService>(options);
+  }
+  static void TearDownTestSuite() { service.reset(); }
+
+  void SetUp() override {
+    ASSERT_TRUE(service && service->Ready()) << (service ? service->Failure() : "");
+    previousHome_ = qgetenv("HOME");
+    qputenv("HOME", QByteArray::fromStdString(home.Path()));
+    qputenv("AWS_PROFILE", "dev");
+    for (const char* name :
+         {"AWS_ENDPOINT_URL_SQS", "AWS_ENDPOINT_URL", "AWS_ACCESS_KEY_ID", "AWS_SECRET_ACCESS_KEY",
+          "AWS_SESSION_TOKEN", "AWS_CONFIG_FILE", "AWS_SHARED_CREDENTIALS_FILE"}) {
+      qunsetenv(name);
+    }
+    home.Write("bin/cred.sh",
+               "#!/bin/sh\nprintf '%s' '{\"Version\": 1, \"AccessKeyId\": \"test\", "
+               "\"SecretAccessKey\": \"test\", \"SessionToken\": \"profile-token\", "
+               "\"Expiration\": \"2999-01-01T00:00:00Z\"}'\n",
+               true);
+    home.Write(".aws/config", "[profile dev]\nendpoint_url = " + service->HTTP() +
+                                  "\ncredential_process = " + home.Path() + "/bin/cred.sh\n");
+    previous_ =
+        SetExceptionReporter([this](QWidget*, const QString& Message) { shown << Message; });
+    form = std::make_unique<TFRMAmazonSQS>();
+    form->show();
+  }
+  void TearDown() override {
+    form.reset();
+    SetExceptionReporter(previous_);
+    qputenv("HOME", previousHome_);
+    qunsetenv("AWS_PROFILE");
+  }
+
+  QString Status() const { return form->lblStatus->text(); }
+  QString LastLine() const { return form->memoLog->toPlainText().split('\n').last(); }
+
+  static std::unique_ptr<TLocalSQSService> service;
+  brv::testing::TTempHome home;
+  std::unique_ptr<TFRMAmazonSQS> form;
+  QStringList shown;
+
+ private:
+  QByteArray previousHome_;
+  TExceptionReporter previous_;
+};
+
+std::unique_ptr<TLocalSQSService> WindowWithAProfile::service;
+
+TEST_F(WindowWithAProfile, UsesTheProfilesEndpointAndCredentialsAndShowsWhere) {
+  const QString endpoint = QString::fromStdString("Endpoint: " + service->HTTP());
+  form->txtQueueName->setText("app-profile-" + QString::number(getpid()));
+  QTest::mouseClick(form->btnCreateQueue, Qt::LeftButton);
+  EXPECT_TRUE(LastLine().startsWith("#CreateQueue: " + QString::fromStdString(service->HTTP())))
+      << LastLine().toStdString();
+  EXPECT_EQ(Status(), endpoint + "    Credentials: credential process");
+
+  // The files are read again at each click: keys in the credentials file come first.
+  home.Write(".aws/credentials",
+             "[dev]\naws_access_key_id = test\naws_secret_access_key = test\n"
+             "aws_session_token = profile-token\n");
+  QTest::mouseClick(form->btnSendMessage, Qt::LeftButton);
+  EXPECT_EQ(LastLine(), "#SendMessage: ok");
+  EXPECT_EQ(Status(), endpoint + "    Credentials: profile dev");
+
+  // Typed keys win (and carry no session token, which this service wants).
+  QTest::keyClicks(form->txtAccessKey, "test");
+  QTest::keyClicks(form->txtSecretKey, "test");
+  QTest::mouseClick(form->btnPurgueQueue, Qt::LeftButton);
+  EXPECT_EQ(LastLine(), "#PurgueQueue: error");
+  EXPECT_EQ(Status(), endpoint + "    Credentials: typed");
+  EXPECT_FALSE(Status().contains("test"));  // never the keys
+
+  form->txtAccessKey->clear();
+  form->txtSecretKey->clear();
+  QTest::mouseClick(form->btnDeleteQueue, Qt::LeftButton);
+  EXPECT_EQ(LastLine(), "#Delete Queue: ok");
+  EXPECT_TRUE(shown.isEmpty()) << shown.join('\n').toStdString();
+
+  // A profile that cannot be used stops the click with a message and sends nothing.
+  qputenv("AWS_PROFILE", "missing");
+  const QString before = form->memoLog->toPlainText();
+  QTest::mouseClick(form->btnListQueues, Qt::LeftButton);
+  ASSERT_EQ(shown.size(), 1);
+  EXPECT_TRUE(shown[0].startsWith("The config profile (missing) could not be found"))
+      << shown[0].toStdString();
+  EXPECT_EQ(form->memoLog->toPlainText(), before);
 }
 
 }  // namespace

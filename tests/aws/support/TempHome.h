@@ -1,0 +1,47 @@
+// A temporary directory standing in for a home directory, with helpers to write files (and
+// executable scripts) into it; removed with everything in it when the object goes.
+#pragma once
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace brv::testing {
+
+class TTempHome {
+ public:
+  TTempHome() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "brv-home-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+    path_ = pattern;
+  }
+  ~TTempHome() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TTempHome(const TTempHome&) = delete;
+  TTempHome& operator=(const TTempHome&) = delete;
+
+  const std::string& Path() const { return path_; }
+
+  // Writes Text to Path()/Relative (directories made as needed); returns the full path.
+  std::string Write(const std::string& Relative, const std::string& Text,
+                    bool Executable = false) const {
+    const std::filesystem::path file = std::filesystem::path(path_) / Relative;
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << Text;
+    if (Executable) chmod(file.c_str(), 0700);
+    return file.string();
+  }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace brv::testing
