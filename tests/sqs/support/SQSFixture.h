@@ -57,6 +57,8 @@ class SQSClientTest : public ::testing::Test {
     client.AWSOptions().SecretKey = "wJalrXUtnFEMI/K7MDENG+bPxRfiCYEXAMPLEKEY";
     // The canned answers carry made-up digests; the digest checks have tests of their own.
     client.SetChecksumValidation(false);
+    // One canned answer per request: an error answer ends the call instead of being retried.
+    client.SetMaxAttempts(1);
     client.OnSQSError = [this](TObject* Sender, const std::string& Code,
                                const std::string& Description, const std::string& Raw) {
       EXPECT_EQ(Sender, &client);
