@@ -550,6 +550,10 @@ std::string TIdIOHandler::AllData(const IIdTextEncoding* AByteEncoding) {
   try {
     while (FOpened && RawSourceAvailable() && !FClosedGracefully)
       FillInputBuffer(false, 250, false);
+  } catch (const EIdOperationCancelled&) {
+    throw;  // the caller stopped the read: what arrived is not the whole answer
+  } catch (const EIdDeadlineExceeded&) {
+    throw;
   } catch (const Exception&) {
     // Whatever ended the connection, what arrived is the answer.
   }
