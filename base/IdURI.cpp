@@ -34,43 +34,20 @@ struct TUtf8Char {
   bool Valid = false;
 };
 
-std::uint8_t ByteAt(const std::string& s, std::size_t i) {
-  return static_cast<std::uint8_t>(s[i]);
-}
-
 bool IsContinuation(const std::string& s, std::size_t i) {
-  return i < s.size() && (ByteAt(s, i) & 0xC0) == 0x80;
+  return i < s.size() && (static_cast<std::uint8_t>(s[i]) & 0xC0) == 0x80;
 }
 
-// Decodes the sequence at the 0-based byte index i. Surrogate code points (which UTF-8
-// forbids but which a text converted from UTF-16 may carry) are returned as such.
+// Decodes the sequence at the 0-based byte index i with base's reader. Surrogate code points (which
+// UTF-8 forbids but which a text converted from UTF-16 may carry) are returned as such.
 TUtf8Char DecodeRaw(const std::string& s, std::size_t i) {
   TUtf8Char ch;
-  const std::uint8_t b0 = ByteAt(s, i);
-  ch.CodePoint = b0;
-  if (b0 < 0x80) {
-    ch.Valid = true;
-    return ch;
-  }
-  std::size_t len = 0;
+  ch.CodePoint = static_cast<std::uint8_t>(s[i]);
+  std::size_t next = i;
   char32_t cp = 0;
-  char32_t min = 0;
-  if ((b0 & 0xE0) == 0xC0) {
-    len = 2, cp = b0 & 0x1F, min = 0x80;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    len = 3, cp = b0 & 0x0F, min = 0x800;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    len = 4, cp = b0 & 0x07, min = 0x10000;
-  } else {
-    return ch;
-  }
-  for (std::size_t k = 1; k < len; ++k) {
-    if (!IsContinuation(s, i + k)) return ch;
-    cp = (cp << 6) | (ByteAt(s, i + k) & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF) return ch;
+  if (!NextUTF8CodePoint(s, next, cp, true)) return ch;
   ch.CodePoint = cp;
-  ch.Bytes = len;
+  ch.Bytes = next - i;
   ch.Units = cp >= 0x10000 ? 2 : 1;
   ch.Valid = true;
   return ch;

@@ -20,8 +20,8 @@ void AppendUTF8(std::string& Out, char32_t Code) {
   }
 }
 
-bool NextUTF8CodePoint(const std::uint8_t* Data, std::size_t Size, std::size_t& Pos,
-                       char32_t& Code) {
+bool NextUTF8CodePoint(const std::uint8_t* Data, std::size_t Size, std::size_t& Pos, char32_t& Code,
+                       bool AAcceptSurrogates) {
   const std::uint8_t lead = Data[Pos];
   if (lead < 0x80) {
     Code = lead;
@@ -36,8 +36,8 @@ bool NextUTF8CodePoint(const std::uint8_t* Data, std::size_t Size, std::size_t& 
   } else if (lead >= 0xE0 && lead <= 0xEF) {
     length = 3;
     Code = lead & 0x0F;
-    if (lead == 0xE0) low = 0xA0;   // no over-long forms
-    if (lead == 0xED) high = 0x9F;  // no surrogates
+    if (lead == 0xE0) low = 0xA0;                         // no over-long forms
+    if (lead == 0xED && !AAcceptSurrogates) high = 0x9F;  // no surrogates
   } else if (lead >= 0xF0 && lead <= 0xF4) {
     length = 4;
     Code = lead & 0x07;

@@ -19,13 +19,16 @@ void AppendUTF8(std::string& Out, char32_t Code);
 // ill-formed sequence (a stray continuation byte, an over-long form, a surrogate, a value
 // above U+10FFFF, a sequence cut short) yields false and moves Pos past its longest valid
 // prefix, at least one byte, so that each bad spot counts once, as the Unicode standard
-// recommends. Pos must be below Size.
-bool NextUTF8CodePoint(const std::uint8_t* Data, std::size_t Size, std::size_t& Pos,
-                       char32_t& Code);
+// recommends. Pos must be below Size. With AAcceptSurrogates an encoded surrogate (U+D800 to
+// U+DFFF, which UTF-8 forbids but text converted from UTF-16 unit by unit carries) is read as
+// a code point of its own instead.
+bool NextUTF8CodePoint(const std::uint8_t* Data, std::size_t Size, std::size_t& Pos, char32_t& Code,
+                       bool AAcceptSurrogates = false);
 
-inline bool NextUTF8CodePoint(std::string_view Text, std::size_t& Pos, char32_t& Code) {
+inline bool NextUTF8CodePoint(std::string_view Text, std::size_t& Pos, char32_t& Code,
+                              bool AAcceptSurrogates = false) {
   return NextUTF8CodePoint(reinterpret_cast<const std::uint8_t*>(Text.data()), Text.size(), Pos,
-                           Code);
+                           Code, AAcceptSurrogates);
 }
 
 }  // namespace brv

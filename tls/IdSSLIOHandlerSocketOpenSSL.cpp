@@ -5,9 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <limits>
 #include <mutex>
 
 #include "tls/private/URIHost.h"
@@ -36,29 +34,6 @@ std::mutex& PasswordLock() {
 std::mutex& VerifyLock() {
   static std::mutex lock;
   return lock;
-}
-
-// ---- deadlines ----
-
-constexpr std::int64_t kNoDeadline = std::numeric_limits<std::int64_t>::max();
-
-std::int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-// A time-out in the transport's convention (negative: no limit) as a deadline.
-std::int64_t DeadlineAfter(int AMSec) {
-  return AMSec < 0 ? kNoDeadline : NowMs() + AMSec;
-}
-
-// What is left of a deadline, as a time-out for a wait (IdTimeoutInfinite: no limit).
-int Remaining(std::int64_t ADeadline) {
-  if (ADeadline == kNoDeadline) return IdTimeoutInfinite;
-  const std::int64_t left = ADeadline - NowMs();
-  if (left <= 0) return 0;
-  return static_cast<int>(std::min<std::int64_t>(left, std::numeric_limits<int>::max()));
 }
 
 // An address literal (IPv4 or IPv6, brackets allowed) rather than a host name.
@@ -591,9 +566,13 @@ int TIdSSLSocket::Run(Call&& ACall) {
   return result;
 }
 
-bool TIdSSLSocket::WaitForSocket(bool AForWrite, std::int64_t ADeadline) {
-  // Past the deadline this still looks once (a wait of 0): what has arrived may be taken.
-  return TIdStackUnix::WaitFor(fBio->fd, AForWrite ? POLLOUT : POLLIN, Remaining(ADeadline)) != 0;
+bool TIdSSLSocket::WaitForSocket(bool AForWrite, const TIdDeadline& ALimit) {
+  // Past the limit this still looks once (a wait of 0): what has arrived may be taken.
+  return TIdStackUnix::WaitFor(fBio->fd, AForWrite ? POLLOUT : POLLIN, ALimit) != 0;
+}
+
+TIdDeadline TIdSSLSocket::TLSWaitLimit() const {
+  return fParent->Deadline().ForWait(fParent->TLSWaitTimeout());
 }
 
 void TIdSSLSocket::CreateConnection(int pHandle) {
@@ -659,12 +638,13 @@ template <class E>
 
 template <class Call>
 void TIdSSLSocket::Handshake(Call&& ACall, bool AIsConnect) {
-  const std::int64_t deadline = DeadlineAfter(fParent->TLSWaitTimeout());
+  const TIdDeadline limit = TLSWaitLimit();
   for (;;) {
     if (Run(ACall) == 1) return;
     const int code = fLast.SSLError;
     if (code == ossl::SSL_ERROR_WANT_READ || code == ossl::SSL_ERROR_WANT_WRITE) {
-      if (WaitForSocket(code == ossl::SSL_ERROR_WANT_WRITE, deadline)) continue;
+      if (WaitForSocket(code == ossl::SSL_ERROR_WANT_WRITE, limit)) continue;
+      fParent->Deadline().Check();
       GStack->RaiseSocketError(Id_WSAETIMEDOUT);
     }
     if (AIsConnect) RaiseSSLFailure<EIdOSSLConnectError>(fLast, true);
@@ -716,7 +696,7 @@ int TIdSSLSocket::Recv(TIdBytes& ABuffer) {
     fDeferredRecv = false;
     return fLast.Ret;
   }
-  const std::int64_t deadline = DeadlineAfter(fParent->TLSWaitTimeout());
+  const TIdDeadline limit = TLSWaitLimit();
   for (;;) {
     const int n =
         Run([&] { return API().SSL_read(fSSL, ABuffer.data(), static_cast<int>(ABuffer.size())); });
@@ -724,7 +704,8 @@ int TIdSSLSocket::Recv(TIdBytes& ABuffer) {
     switch (fLast.SSLError) {
       case ossl::SSL_ERROR_WANT_READ:
       case ossl::SSL_ERROR_WANT_WRITE:
-        if (WaitForSocket(fLast.SSLError == ossl::SSL_ERROR_WANT_WRITE, deadline)) continue;
+        if (WaitForSocket(fLast.SSLError == ossl::SSL_ERROR_WANT_WRITE, limit)) continue;
+        fParent->Deadline().Check();
         fLast.TimedOut = true;
         return -1;
       case ossl::SSL_ERROR_ZERO_RETURN:
@@ -737,7 +718,8 @@ int TIdSSLSocket::Recv(TIdBytes& ABuffer) {
 
 int TIdSSLSocket::Send(const TIdBytes& ABuffer, int AOffset, int ALength) {
   if (fSSL == nullptr) return 0;
-  const std::int64_t deadline = DeadlineAfter(fParent->TLSWaitTimeout());
+  // A peer that stops reading ends the write after the wait time-out, or with the deadline.
+  const TIdDeadline limit = TLSWaitLimit();
   int total = 0;
   int offset = AOffset;
   int remaining = ALength;
@@ -752,7 +734,8 @@ int TIdSSLSocket::Send(const TIdBytes& ABuffer, int AOffset, int ALength) {
     switch (fLast.SSLError) {
       case ossl::SSL_ERROR_WANT_READ:
       case ossl::SSL_ERROR_WANT_WRITE:
-        if (WaitForSocket(fLast.SSLError == ossl::SSL_ERROR_WANT_WRITE, deadline)) continue;
+        if (WaitForSocket(fLast.SSLError == ossl::SSL_ERROR_WANT_WRITE, limit)) continue;
+        fParent->Deadline().Check();
         fLast.TimedOut = true;
         return -1;
       case ossl::SSL_ERROR_ZERO_RETURN:
@@ -767,7 +750,13 @@ int TIdSSLSocket::Send(const TIdBytes& ABuffer, int AOffset, int ALength) {
 bool TIdSSLSocket::Readable(int AMSec) {
   if (fSSL == nullptr) return false;
   if (fDeferredRecv || API().SSL_pending(fSSL) > 0) return true;
-  const std::int64_t deadline = DeadlineAfter(AMSec);
+  const TIdDeadline limit = fParent->Deadline().ForWait(AMSec < 0 ? -1 : AMSec);
+  // A wait that ran out: a time-out, unless the deadline or a cancel ended it (a look without
+  // waiting never raises).
+  auto timed_out = [&] {
+    if (AMSec != 0) fParent->Deadline().Check();
+    return false;
+  };
   // Records OpenSSL has read ahead but not yet processed need no wait on the socket; once
   // they proved incomplete, only the socket can bring the rest.
   bool wait = API().SSL_has_pending(fSSL) == 0;
@@ -776,18 +765,18 @@ bool TIdSSLSocket::Readable(int AMSec) {
     // for a blocking receive to do the waiting, and our receives never block.
     if (wait) {
       if (!fParent->BindingAllocated()) throw EIdConnClosedGracefully();
-      if (!WaitForSocket(false, deadline)) return false;
+      if (!WaitForSocket(false, limit)) return timed_out();
     }
     // Let OpenSSL take what arrived: a session ticket or a key update is no data to read.
     char probe;
     const int n = Run([&] { return API().SSL_peek(fSSL, &probe, 1); });
     if (n > 0) return true;
     if (fLast.SSLError == ossl::SSL_ERROR_WANT_READ) {
-      if (Remaining(deadline) == 0) return false;
+      if (limit.Expired() || limit.Cancelled()) return timed_out();
       continue;
     }
     if (fLast.SSLError == ossl::SSL_ERROR_WANT_WRITE) {
-      if (!WaitForSocket(true, deadline)) return false;
+      if (!WaitForSocket(true, limit)) return timed_out();
       continue;
     }
     // The end of the data or a failure: the next Recv reports it.
@@ -801,13 +790,13 @@ void TIdSSLSocket::Shutdown(bool AWait) {
   int n = Run([this] { return API().SSL_shutdown(fSSL); });
   if (n != 0 || !AWait) return;
   // Wait for the peer's close notification, within the handler's time-out.
-  const std::int64_t deadline = DeadlineAfter(fParent->TLSWaitTimeout());
+  const TIdDeadline limit = TLSWaitLimit();
   for (;;) {
     n = Run([this] { return API().SSL_shutdown(fSSL); });
     if (n == 1) return;
     const int code = fLast.SSLError;
     if (code != ossl::SSL_ERROR_WANT_READ && code != ossl::SSL_ERROR_WANT_WRITE) return;
-    if (!WaitForSocket(code == ossl::SSL_ERROR_WANT_WRITE, deadline)) return;
+    if (!WaitForSocket(code == ossl::SSL_ERROR_WANT_WRITE, limit)) return;
   }
 }
 

@@ -355,7 +355,10 @@ class TIdSSLSocket : public TObject {
   template <class Call>
   void Handshake(Call&& ACall, bool AIsConnect);
   // Waits until the socket is ready for what OpenSSL wants; false when the time passed.
-  bool WaitForSocket(bool AForWrite, std::int64_t ADeadline);
+  bool WaitForSocket(bool AForWrite, const TIdDeadline& ALimit);
+  // The limit of a handshake, a receive or a send: the handler's wait time-out, never past its
+  // deadline.
+  TIdDeadline TLSWaitLimit() const;
 
   TIdSSLIOHandlerSocketOpenSSL* fParent;
   std::unique_ptr<TIdX509> fPeerCert;

@@ -73,8 +73,10 @@ void TbrvIdSSLIOHandlerSocketSChannel::StartLink() {
   const int timeout = LinkTimeout();
   FSSL = SChannelConnect(Binding()->Handle(), name, FTLSVersion, ALPNProtocols(),
                          FVerifyCertificate, OnCredentials ? &CredentialsCallBack : nullptr, this,
-                         FRootCertFile, timeout > 0 ? timeout : 0);
+                         FRootCertFile, timeout > 0 ? timeout : 0, FDeadline);
   if (!FSSL) {
+    // A handshake that the deadline or a cancel cut short says so, not "time-out".
+    FDeadline.Check();
     throw SChannelError("SChannel initialization error: " + SChannelLastError(),
                         SChannelCertStatus());
   }
@@ -132,12 +134,16 @@ bool TbrvIdSSLIOHandlerSocketSChannel::Readable(int AMSec) {
   }
   // Wait for the next record with data, within the time given; records without data
   // (session tickets, key updates) are taken on the way.
-  SChannelSetTimeout(FSSL.get(), wait < 0 ? -1 : wait);
+  SChannelSetTimeout(FSSL.get(), wait < 0 ? -1 : wait, FDeadline);
   FFailure = TFailure::None;
   const int n = FSSL->Readable();
   SChannelSetTimeout(FSSL.get(), -1);
   if (n > 0) return true;
-  if (n < 0 && FSSL->TimedOut) return false;  // a partial record stays for the next wait
+  if (n < 0 && FSSL->TimedOut) {
+    // A partial record stays for the next wait; a look without waiting never raises.
+    if (wait != 0) FDeadline.Check();
+    return false;
+  }
   if (n < 0) NoteFailure();
   FDeferred = true;
   FDeferredResult = n;
@@ -159,7 +165,7 @@ int TbrvIdSSLIOHandlerSocketSChannel::ReadDecrypted(TIdBytes& VBuffer) {
   }
   if (!FSSL) return 0;
   FFailure = TFailure::None;
-  SChannelSetTimeout(FSSL.get(), LinkTimeout());
+  SChannelSetTimeout(FSSL.get(), LinkTimeout(), FDeadline);
   const int n = SChannelRead(FSSL.get(), VBuffer.data(), static_cast<int>(VBuffer.size()));
   if (FSSL) SChannelSetTimeout(FSSL.get(), -1);
   if (n < 0) NoteFailure();
@@ -170,7 +176,7 @@ int TbrvIdSSLIOHandlerSocketSChannel::WriteEncrypted(const TIdBytes& ABuffer, in
                                                      int ALength) {
   if (!FSSL) return 0;
   FFailure = TFailure::None;
-  SChannelSetTimeout(FSSL.get(), LinkTimeout());
+  SChannelSetTimeout(FSSL.get(), LinkTimeout(), FDeadline);
   int offset = AOffset;
   int remaining = ALength;
   int result = ALength;
@@ -191,6 +197,8 @@ int TbrvIdSSLIOHandlerSocketSChannel::WriteEncrypted(const TIdBytes& ABuffer, in
 void TbrvIdSSLIOHandlerSocketSChannel::NoteFailure() {
   if (!FSSL) return;
   if (FSSL->TimedOut) {
+    // The deadline or a cancel, rather than the time-out, may have ended the wait.
+    FDeadline.Check();
     FFailure = TFailure::TimedOut;
     FFailureError = Id_WSAETIMEDOUT;
   } else if (FSSL->SocketFailed) {

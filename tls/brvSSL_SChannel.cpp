@@ -5,14 +5,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <limits>
 #include <map>
 #include <mutex>
 
 #include "base/Exception.h"
+#include "base/UTF8.h"
 #include "transport/IdStack.h"
 #include "transport/IdStackUnix.h"
 
@@ -68,62 +67,30 @@ std::string Hex(SECURITY_STATUS AValue) {
   return Hex(static_cast<std::uint32_t>(AValue));
 }
 
-std::int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+// Waits until ASocket is ready for AEvents or ALimit ends the wait (it passed or was
+// cancelled): 1 ready (or in error, which the following call reports), 0 when the limit ended
+// it, -1 when poll itself failed.
+int WaitSocket(int ASocket, short AEvents, const TIdDeadline& ALimit) {
+  const int r = TIdStackUnix::Poll(ASocket, AEvents, ALimit);
+  return r > 0 ? 1 : r;
 }
 
-// Waits until ASocket is ready for AEvents or ADeadline passes: 1 ready (or in error, which
-// the following call reports), 0 when the time passed, -1 when poll itself failed.
-int WaitSocket(int ASocket, short AEvents, std::int64_t ADeadline) {
-  for (;;) {
-    int wait = -1;
-    if (ADeadline != SChannelNoDeadline) {
-      const std::int64_t left = ADeadline - NowMs();
-      wait = left <= 0
-                 ? 0
-                 : static_cast<int>(std::min<std::int64_t>(left, std::numeric_limits<int>::max()));
-    }
-    pollfd pfd{ASocket, AEvents, 0};
-    const int r = ::poll(&pfd, 1, wait);
-    if (r > 0) return 1;
-    if (r == 0) return 0;
-    if (errno != EINTR) return -1;
-  }
-}
-
-std::u16string Utf16(const std::string& AText) {
-  std::u16string out;
+// The UTF-16 form of a UTF-8 name; false (and nothing to use) when the name is not
+// well-formed UTF-8, so that no other name than the one asked for is ever checked or sent.
+bool Utf16(const std::string& AText, std::u16string& AOut) {
+  AOut.clear();
   for (std::size_t i = 0; i < AText.size();) {
-    const auto b = static_cast<unsigned char>(AText[i]);
-    std::uint32_t c = 0xFFFD;
-    std::size_t n = 1;
-    if (b < 0x80) {
-      c = b;
-    } else if ((b & 0xE0) == 0xC0 && i + 1 < AText.size()) {
-      c = ((b & 0x1Fu) << 6) | (static_cast<unsigned char>(AText[i + 1]) & 0x3Fu);
-      n = 2;
-    } else if ((b & 0xF0) == 0xE0 && i + 2 < AText.size()) {
-      c = ((b & 0x0Fu) << 12) | ((static_cast<unsigned char>(AText[i + 1]) & 0x3Fu) << 6) |
-          (static_cast<unsigned char>(AText[i + 2]) & 0x3Fu);
-      n = 3;
-    } else if ((b & 0xF8) == 0xF0 && i + 3 < AText.size()) {
-      c = ((b & 0x07u) << 18) | ((static_cast<unsigned char>(AText[i + 1]) & 0x3Fu) << 12) |
-          ((static_cast<unsigned char>(AText[i + 2]) & 0x3Fu) << 6) |
-          (static_cast<unsigned char>(AText[i + 3]) & 0x3Fu);
-      n = 4;
-    }
-    if (c >= 0x10000 && c <= 0x10FFFF) {
+    char32_t c = 0;
+    if (!NextUTF8CodePoint(AText, i, c)) return false;
+    if (c >= 0x10000) {
       c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+      AOut += static_cast<char16_t>(0xD800 + (c >> 10));
+      AOut += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
     } else {
-      out += static_cast<char16_t>(c);
+      AOut += static_cast<char16_t>(c);
     }
-    i += n;
   }
-  return out;
+  return true;
 }
 
 DWORD EnabledProtocols(TwsTLSVersions AVersion) {
@@ -279,7 +246,11 @@ bool TSSLInfo::Start(TwsTLSVersions aVersion, bool aVerifyCertificate) {
   SecBufferDesc input{SECBUFFER_VERSION, offer.empty() ? 0u : 1u, offer.empty() ? nullptr : &alpn};
   SecBuffer token{0, SECBUFFER_TOKEN, nullptr};
   SecBufferDesc output{SECBUFFER_VERSION, 1, &token};
-  const std::u16string target = Utf16(Servername);
+  std::u16string target;
+  if (!Utf16(Servername, target)) {
+    SetLastError("The server name is not valid UTF-8");
+    return false;
+  }
   ULONG attributes = 0;
   s = Table()->InitializeSecurityContextW(&Credentials, nullptr, target.c_str(),
                                           kContextRequirements, 0, SECURITY_NATIVE_DREP, &input, 0,
@@ -305,7 +276,7 @@ int TSSLInfo::Read() {
   // A record longer than the room left: make room for the largest one TLS allows.
   if (static_cast<std::size_t>(RecvCount) >= RecvBuffer.size())
     RecvBuffer.resize(static_cast<std::size_t>(RecvCount) + kMaxRecord);
-  if (Deadline != SChannelNoDeadline) {
+  if (Deadline.Bounded()) {
     const int ready = WaitSocket(Socket, POLLIN, Deadline);
     if (ready <= 0) {
       TimedOut = ready == 0;
@@ -482,7 +453,8 @@ bool TSSLInfo::VerifyCertificate() {
   bool verified = false;
   if (CertGetCertificateChain(engine.get(), certificate, nullptr, certificate->hCertStore, &para, 0,
                               nullptr, &chain)) {
-    std::u16string name = Utf16(Servername);
+    std::u16string name;
+    Utf16(Servername, name);  // well-formed: the handshake checked it
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
     ssl.cbSize = sizeof ssl;
     ssl.dwAuthType = AUTHTYPE_SERVER;
@@ -554,8 +526,8 @@ int TSSLInfo::Readable() {
     if (s == SEC_I_RENEGOTIATE) {
       // The server asked for a new handshake: it starts from the bytes left over, then the
       // stream goes on under the new keys (and possibly new record sizes).
-      const std::int64_t deadline = Deadline;
-      Deadline = HandshakeTimeout > 0 ? NowMs() + HandshakeTimeout : SChannelNoDeadline;
+      const TIdDeadline deadline = Deadline;
+      Deadline = Bound.ForWait(HandshakeTimeout > 0 ? HandshakeTimeout : -1);
       const int handshake = ReadLoop(false);
       Deadline = deadline;
       if (handshake < 0) {
@@ -652,7 +624,7 @@ int TSSLInfo::SendAll(const std::uint8_t* ABytes, int ACount) {
   while (total < ACount) {
     // No SIGPIPE from a peer that went away; with a limit, never block past it.
     int flags = MSG_NOSIGNAL;
-    if (Deadline != SChannelNoDeadline) {
+    if (Deadline.Bounded()) {
       const int ready = WaitSocket(Socket, POLLOUT, Deadline);
       if (ready == 0) return fail(Id_WSAETIMEDOUT, true);
       if (ready < 0) return fail(TIdStackUnix::TranslateErrno(errno), false);
@@ -662,8 +634,8 @@ int TSSLInfo::SendAll(const std::uint8_t* ABytes, int ACount) {
         ::send(Socket, ABytes + total, static_cast<std::size_t>(ACount - total), flags);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (Deadline != SChannelNoDeadline) continue;  // wait again, within the limit
-      return fail(Id_WSAETIMEDOUT, true);            // a send time-out set on the socket
+      if (Deadline.Bounded()) continue;    // wait again, within the limit
+      return fail(Id_WSAETIMEDOUT, true);  // a send time-out set on the socket
     }
     if (n < 0) return fail(TIdStackUnix::TranslateErrno(errno), false);
     if (n == 0) {
@@ -684,7 +656,7 @@ std::unique_ptr<TSSLInfo> SChannelConnect(std::int32_t ASocket, const std::strin
                                           const TStringList* AALPNProtocols,
                                           bool AVerifyCertificate, TCredentialsCallBack ACallBack,
                                           void* AUserData, const std::string& ARootCertFile,
-                                          int ATimeout) {
+                                          int ATimeout, const TIdDeadline& ABound) {
   tCertStatus = 0;
   tLastError.clear();
   if (!SChannelInitialize()) return nullptr;
@@ -696,12 +668,12 @@ std::unique_ptr<TSSLInfo> SChannelConnect(std::int32_t ASocket, const std::strin
   link->UserData = AUserData;
   link->RootCertFile = ARootCertFile;
   link->HandshakeTimeout = ATimeout;
-  SChannelSetTimeout(link.get(), ATimeout > 0 ? ATimeout : -1);
+  SChannelSetTimeout(link.get(), ATimeout > 0 ? ATimeout : -1, ABound);
   if (!link->Start(AVersion, AVerifyCertificate)) {
     link->Clean();
     return nullptr;
   }
-  link->Deadline = SChannelNoDeadline;
+  SChannelSetTimeout(link.get(), -1);
   return link;
 }
 
@@ -711,9 +683,10 @@ void SChannelSetCallback(TSSLInfo* ALink, TCredentialsCallBack ACallBack, void* 
   ALink->UserData = AUserData;
 }
 
-void SChannelSetTimeout(TSSLInfo* ALink, int AMSec) {
+void SChannelSetTimeout(TSSLInfo* ALink, int AMSec, const TIdDeadline& ABound) {
   if (ALink == nullptr) return;
-  ALink->Deadline = AMSec < 0 ? SChannelNoDeadline : NowMs() + AMSec;
+  ALink->Bound = ABound;
+  ALink->Deadline = ABound.ForWait(AMSec);
 }
 
 int SChannelRead(TSSLInfo* ALink, void* ABuffer, int ASize) {

@@ -15,6 +15,7 @@
 
 #include "base/StringList.h"
 #include "tls/brvWebSocket_Types.h"
+#include "transport/IdDeadline.h"
 #include "tls/sspi/brvSSPI.h"
 
 namespace brv {
@@ -29,9 +30,6 @@ using TCredentialsCallBack = void (*)(TSSLInfo* Link, void* UserData);
 enum TSSLInitItem : unsigned { iCredentials = 1, iContext = 2 };
 // A set of TSSLInitItem, or-ed together.
 using TSSLInit = unsigned;
-
-// A wait without limit, for TSSLInfo::Deadline.
-inline constexpr std::int64_t SChannelNoDeadline = INT64_MAX;
 
 // One TLS connection: its security handles, the bytes received and not yet consumed, the
 // decrypted bytes not yet handed out, and one record being built for sending.
@@ -67,8 +65,10 @@ struct TSSLInfo {
   // ---- additions of this platform ----
   // A PEM file of root certificates trusted besides the system's when verifying.
   std::string RootCertFile;
-  // When a socket wait gives up (steady clock, milliseconds; SChannelNoDeadline: never).
-  std::int64_t Deadline = SChannelNoDeadline;
+  // When a socket wait gives up (and the cancellation that ends it sooner); by default never.
+  TIdDeadline Deadline;
+  // The caller's deadline, which every wait of the link honours, a renegotiation's included.
+  TIdDeadline Bound;
   // The limit of a whole handshake in milliseconds (0 or below: none); a renegotiation gets
   // it too, whatever wait the read that met the request had.
   int HandshakeTimeout = 0;
@@ -125,18 +125,18 @@ bool SChannelInitialize();
 // A connected, handshaken link over ASocket, or nullptr (SChannelLastError says why, and
 // SChannelCertStatus holds the certificate verdict when verification ran).
 // ARootCertFile adds trusted roots to the verification; ATimeout bounds the handshake's socket
-// waits in milliseconds (0 or below: no limit).
+// waits in milliseconds (0 or below: no limit), and so does ABound (a deadline or a cancel).
 std::unique_ptr<TSSLInfo> SChannelConnect(std::int32_t ASocket, const std::string& AServerName,
                                           TwsTLSVersions AVersion,
                                           const TStringList* AALPNProtocols,
                                           bool AVerifyCertificate, TCredentialsCallBack ACallBack,
                                           void* AUserData, const std::string& ARootCertFile = {},
-                                          int ATimeout = 0);
+                                          int ATimeout = 0, const TIdDeadline& ABound = {});
 // Replaces the credentials callback of a link.
 void SChannelSetCallback(TSSLInfo* ALink, TCredentialsCallBack ACallBack, void* AUserData);
 // Limits the socket waits of the next reads and writes to AMSec milliseconds from now
-// (negative: no limit).
-void SChannelSetTimeout(TSSLInfo* ALink, int AMSec);
+// (negative: no limit of its own) and to ABound.
+void SChannelSetTimeout(TSSLInfo* ALink, int AMSec, const TIdDeadline& ABound = {});
 // Decrypted bytes into ABuffer: the count, 0 at the end of the data, negative on failure.
 int SChannelRead(TSSLInfo* ALink, void* ABuffer, int ASize);
 // Encrypts and sends: ASize, or the failing result.

@@ -50,11 +50,18 @@ class TIdDeadline {
   // Ends ALimit from now (a negative limit: no limit).
   static TIdDeadline After(std::chrono::milliseconds ALimit,
                            std::shared_ptr<TIdCancellation> ACancel = nullptr);
+  // The bound of one wait of ATimeout milliseconds (the transport's convention: negative, no
+  // limit of its own) that also ends with this deadline and its cancellation.
+  TIdDeadline ForWait(int ATimeout) const {
+    return ATimeout < 0 ? *this : Sooner(After(std::chrono::milliseconds(ATimeout)));
+  }
   // Ends at AInstant.
   static TIdDeadline At(TClock::time_point AInstant,
                         std::shared_ptr<TIdCancellation> ACancel = nullptr);
 
   bool HasLimit() const noexcept { return FLimit != TClock::time_point::max(); }
+  // It limits waits at all: it has a limit or can be cancelled.
+  bool Bounded() const noexcept { return HasLimit() || FCancel != nullptr; }
   TClock::time_point Limit() const noexcept { return FLimit; }
   const std::shared_ptr<TIdCancellation>& Cancellation() const noexcept { return FCancel; }
   // The cancellation's wait handle, or -1.

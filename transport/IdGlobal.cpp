@@ -2,18 +2,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <chrono>
 
 namespace brv {
-
-std::int64_t Ticks64() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-std::int64_t GetElapsedTicks(std::int64_t AStart) {
-  return std::max<std::int64_t>(0, Ticks64() - AStart);
-}
 
 TIdBytes RawToBytes(const std::string& AText) {
   return TIdBytes(AText.begin(), AText.end());

@@ -59,11 +59,6 @@ inline constexpr const char* EOL = "\r\n";
 // A parameterless event called with the component that fires it.
 using TNotifyEvent = std::function<void(TObject* ASender)>;
 
-// Milliseconds of a monotonic clock; differences between two readings measure elapsed time.
-std::int64_t Ticks64();
-// Milliseconds elapsed from AStart (a Ticks64 reading) to now, never negative.
-std::int64_t GetElapsedTicks(std::int64_t AStart);
-
 // Byte array helpers.
 // The bytes of a text as they are held (no encoding).
 TIdBytes RawToBytes(const std::string& AText);

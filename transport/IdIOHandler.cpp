@@ -1,6 +1,7 @@
 #include "transport/IdIOHandler.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -180,8 +181,32 @@ void TIdIOHandler::ResolveTimeout(int& ATimeout) const {
 // ---------------------------------------------------------------------------------------------
 // Filling the input buffer
 
+void TIdIOHandler::CloseQuietly() noexcept {
+  try {
+    Close();
+  } catch (...) {
+    // The reason for closing is what the caller reports.
+  }
+}
+
+// A wait that the deadline or a cancel cut short leaves the protocol state unknown (a record
+// or a request half done), so the handler closes before the exception goes on; the next call
+// opens a new connection.
 int TIdIOHandler::FillInputBuffer(bool ARaiseExceptionIfDisconnected, int ATimeout,
                                   bool ARaiseExceptionOnTimeout) {
+  try {
+    return DoFillInputBuffer(ARaiseExceptionIfDisconnected, ATimeout, ARaiseExceptionOnTimeout);
+  } catch (const EIdOperationCancelled&) {
+    CloseQuietly();
+    throw;
+  } catch (const EIdDeadlineExceeded&) {
+    CloseQuietly();
+    throw;
+  }
+}
+
+int TIdIOHandler::DoFillInputBuffer(bool ARaiseExceptionIfDisconnected, int ATimeout,
+                                    bool ARaiseExceptionOnTimeout) {
   ResolveTimeout(ATimeout);
   CheckForDisconnect(ARaiseExceptionIfDisconnected, false);
   if (!RawSourceAvailable()) {
@@ -189,6 +214,9 @@ int TIdIOHandler::FillInputBuffer(bool ARaiseExceptionIfDisconnected, int ATimeo
     return 0;
   }
   while (true) {
+    // A peer that keeps sending (a trickle) never lets a wait run out: the deadline is looked
+    // at before each read that may wait.
+    if (ATimeout != 0) FDeadline.Check();
     if (!Readable(ATimeout)) {
       if (ARaiseExceptionOnTimeout) throw EIdReadTimeout();
       return -1;
@@ -265,7 +293,8 @@ std::string TIdIOHandler::ReadLn(const std::string& ATerminator, int ATimeout, i
   const auto terminator_byte = static_cast<std::uint8_t>(terminator[0]);
   FReadLnSplit = false;
   FReadLnTimedOut = false;
-  const std::int64_t start = ATimeout >= 0 ? Ticks64() : 0;
+  const TIdDeadline line_limit =
+      ATimeout >= 0 ? TIdDeadline::After(std::chrono::milliseconds(ATimeout)) : TIdDeadline();
   int search_start = 0;
   int terminator_pos = -1;
   while (true) {
@@ -288,7 +317,7 @@ std::string TIdIOHandler::ReadLn(const std::string& ATerminator, int ATimeout, i
     if (terminator_pos != -1) break;
     CheckForDisconnect(true, true);
     bool timed_out = FillInputBuffer(true, ATimeout, false) == -1;
-    if (!timed_out && ATimeout >= 0 && GetElapsedTicks(start) >= ATimeout) timed_out = true;
+    if (!timed_out && line_limit.Expired()) timed_out = true;
     if (timed_out) {
       FReadLnTimedOut = true;
       return {};
@@ -521,6 +550,10 @@ std::string TIdIOHandler::AllData(const IIdTextEncoding* AByteEncoding) {
   try {
     while (FOpened && RawSourceAvailable() && !FClosedGracefully)
       FillInputBuffer(false, 250, false);
+  } catch (const EIdOperationCancelled&) {
+    throw;  // the caller stopped the read: what arrived is not the whole answer
+  } catch (const EIdDeadlineExceeded&) {
+    throw;
   } catch (const Exception&) {
     // Whatever ended the connection, what arrived is the answer.
   }
@@ -668,6 +701,18 @@ void TIdIOHandler::Write(const TIdBytes& ABuffer, int ALength, int AOffset) {
 }
 
 void TIdIOHandler::WriteDirect(const TIdBytes& ABuffer, int ALength, int AOffset) {
+  try {
+    DoWriteDirect(ABuffer, ALength, AOffset);
+  } catch (const EIdOperationCancelled&) {
+    CloseQuietly();
+    throw;
+  } catch (const EIdDeadlineExceeded&) {
+    CloseQuietly();
+    throw;
+  }
+}
+
+void TIdIOHandler::DoWriteDirect(const TIdBytes& ABuffer, int ALength, int AOffset) {
   CheckForDisconnect(true, true);
   const std::int64_t size = static_cast<std::int64_t>(ABuffer.size());
   std::int64_t offset = std::clamp<std::int64_t>(AOffset, 0, size);
@@ -684,13 +729,14 @@ void TIdIOHandler::WriteDirect(const TIdBytes& ABuffer, int ALength, int AOffset
     length = static_cast<std::int64_t>(copy.size());
   }
   while (length > 0) {
+    FDeadline.Check();
     const int n = WriteRawData(*source, static_cast<int>(offset), static_cast<int>(length));
     if (n < 0) {
       const int err = CheckTransportError(n);
-      if (err != 10060) {
-        FClosedGracefully = true;
-        Close();
-      }
+      // A write that timed out may have sent part of its bytes: the stream can no longer be
+      // trusted, so the handler closes for a time-out too.
+      FClosedGracefully = true;
+      Close();
       RaiseTransportError(err);
       // A transport that does not raise for the number still ends the write.
       throw EIdClosedSocket();

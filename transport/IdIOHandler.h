@@ -18,6 +18,7 @@
 #include "base/Streams.h"
 #include "transport/IdBuffer.h"
 #include "transport/IdComponent.h"
+#include "transport/IdDeadline.h"
 #include "transport/IdException.h"
 #include "transport/IdGlobal.h"
 #include "transport/IdIntercept.h"
@@ -64,6 +65,14 @@ class TIdIOHandler : public TIdComponent {
   bool ReadLnTimedout() const { return FReadLnTimedOut; }
   int ReadTimeout() const { return FReadTimeOut; }
   void SetReadTimeout(int AValue) { FReadTimeOut = AValue; }
+  // The deadline and cancellation of the work in progress, handed down by the connection.
+  // Every wait of the handler ends with it: each read keeps its time-out but never waits past
+  // the deadline, and a write waits at most ReadTimeout (when positive) and never past the
+  // deadline. A wait that the deadline or a cancel ends closes the handler and raises
+  // EIdDeadlineExceeded or EIdOperationCancelled; a look without waiting (time-out 0) never
+  // raises for it.
+  const TIdDeadline& Deadline() const { return FDeadline; }
+  void SetDeadline(const TIdDeadline& AValue) { FDeadline = AValue; }
   // Size of one raw read.
   int RecvBufferSize() const { return FRecvBufferSize; }
   void SetRecvBufferSize(int AValue) { FRecvBufferSize = AValue; }
@@ -278,6 +287,10 @@ class TIdIOHandler : public TIdComponent {
   // Moves buffered bytes into the stream for ReadStream (nullptr: dropped); returns the count.
   std::int64_t MoveToStream(TStream* AStream, std::int64_t AMax);
   void ResolveTimeout(int& ATimeout) const;
+  // The limit of one write in milliseconds: ReadTimeout when positive, else -1 (none).
+  int WriteTimeout() const { return FReadTimeOut > 0 ? FReadTimeOut : -1; }
+  // Closes the handler without letting a failure of the close hide the one being reported.
+  void CloseQuietly() noexcept;
 
   bool FLargeStream = false;
   bool FClosedGracefully = false;
@@ -294,6 +307,7 @@ class TIdIOHandler : public TIdComponent {
   bool FReadLnSplit = false;
   bool FReadLnTimedOut = false;
   int FReadTimeOut = IdTimeoutDefault;
+  TIdDeadline FDeadline;
   int FRecvBufferSize = GRecvBufferSizeDefault;
   int FSendBufferSize = GSendBufferSizeDefault;
   std::unique_ptr<TIdBuffer> FWriteBuffer;
@@ -310,6 +324,10 @@ class TIdIOHandler : public TIdComponent {
   void RetireWriteBuffer();
 
  private:
+  int DoFillInputBuffer(bool ARaiseExceptionIfDisconnected, int ATimeout,
+                        bool ARaiseExceptionOnTimeout);
+  void DoWriteDirect(const TIdBytes& ABuffer, int ALength, int AOffset);
+
   // One registered handler class: how to make it and how to ask whether it derives from a
   // given class (by throwing a null pointer of the class and catching it as the base).
   struct Entry {

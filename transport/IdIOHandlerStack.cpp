@@ -1,6 +1,13 @@
 #include "transport/IdIOHandlerStack.h"
 
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <iterator>
+
 #include "transport/IdStack.h"
+#include "transport/IdStackUnix.h"
 
 namespace brv {
 
@@ -18,8 +25,31 @@ int TIdIOHandlerStack::ReadRawData(TIdBytes& VBuffer) {
 }
 
 int TIdIOHandlerStack::WriteRawData(const TIdBytes& ABuffer, int AOffset, int ALength) {
+  const int timeout = WriteTimeout();
+  auto* stack = dynamic_cast<TIdStackBSDBase*>(GStack);
   try {
-    return FBinding->Send(ABuffer, AOffset, ALength);
+    if ((timeout < 0 && !FDeadline.Bounded()) || stack == nullptr)
+      return FBinding->Send(ABuffer, AOffset, ALength);
+    // With a limit the send never blocks: it takes what fits once the socket can take some,
+    // so a peer that stops reading ends the write when the limit passes.
+    const TIdDeadline limit = FDeadline.ForWait(timeout);
+    const std::int64_t offset = std::clamp<std::int64_t>(AOffset, 0, std::ssize(ABuffer));
+    const int count = static_cast<int>(std::min<std::int64_t>(
+        ALength < 0 ? std::ssize(ABuffer) - offset : ALength, std::ssize(ABuffer) - offset));
+    while (true) {
+      if (!BindingAllocated()) throw EIdConnClosedGracefully();
+      if (TIdStackUnix::WaitFor(FBinding->Handle(), POLLOUT, limit) == 0) {
+        FDeadline.Check();
+        FLastSocketError = Id_WSAETIMEDOUT;
+        return -1;
+      }
+      try {
+        return stack->WSTransmit(FBinding->Handle(), ABuffer.data() + offset, count, MSG_DONTWAIT);
+      } catch (const EIdSocketError& e) {
+        // Ready by poll yet full after all: wait again.
+        if (e.LastError() != Id_WSAETIMEDOUT && e.LastError() != Id_WSAEWOULDBLOCK) throw;
+      }
+    }
   } catch (const EIdSocketError& e) {
     FLastSocketError = e.LastError();
     return -1;
@@ -55,9 +85,14 @@ bool TIdIOHandlerStack::Readable(int AMSec) {
   // data itself, and polling first would only cost a system call per block.
   if (AMSec == IdTimeoutDefault || AMSec == IdTimeoutInfinite) {
     if (!FBinding->HandleAllocated()) throw EIdConnClosedGracefully();
-    return true;
+    if (!FDeadline.Bounded()) return true;
+    AMSec = IdTimeoutInfinite;
   }
-  return FBinding->Readable(AMSec);
+  if (!FDeadline.Bounded()) return FBinding->Readable(AMSec);
+  if (!FBinding->HandleAllocated()) throw EIdConnClosedGracefully();
+  if (TIdStackUnix::WaitFor(FBinding->Handle(), POLLIN, FDeadline.ForWait(AMSec)) != 0) return true;
+  if (AMSec != 0) FDeadline.Check();
+  return false;
 }
 
 void TIdIOHandlerStack::ConnectToPeer() {
@@ -89,9 +124,10 @@ void TIdIOHandlerStack::ConnectToPeer() {
   }
   FBinding->SetPeer(address, static_cast<std::uint16_t>(port), version);
   DoStatus(hsConnecting, FBinding->PeerIP());
+  FDeadline.Check();
   int timeout = FConnectTimeout;
   if (timeout == 0 || timeout == IdTimeoutDefault) timeout = IdTimeoutInfinite;
-  if (timeout == IdTimeoutInfinite) {
+  if (timeout == IdTimeoutInfinite && !FDeadline.Bounded()) {
     FBinding->Connect();
   } else {
     ConnectWithTimeout(timeout);
@@ -100,8 +136,9 @@ void TIdIOHandlerStack::ConnectToPeer() {
 }
 
 void TIdIOHandlerStack::ConnectWithTimeout(int ATimeout) {
-  if (!FBinding->ConnectWithTimeout(ATimeout)) {
+  if (!FBinding->ConnectWithTimeout(FDeadline.ForWait(ATimeout))) {
     Close();
+    FDeadline.Check();
     throw EIdConnectTimeout();
   }
 }

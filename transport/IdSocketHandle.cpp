@@ -101,13 +101,13 @@ void TIdSocketHandle::RefreshAfterConnect() {
   }
 }
 
-bool TIdSocketHandle::ConnectWithTimeout(int ATimeout) {
+bool TIdSocketHandle::ConnectWithTimeout(const TIdDeadline& ALimit) {
   auto* stack = dynamic_cast<TIdStackBSDBase*>(GStack);
   if (stack == nullptr) {
     Connect();
     return true;
   }
-  if (!stack->ConnectWithTimeout(FHandle, FPeerIP, FPeerPort, FIPVersion, ATimeout)) return false;
+  if (!stack->ConnectWithTimeout(FHandle, FPeerIP, FPeerPort, FIPVersion, ALimit)) return false;
   RefreshAfterConnect();
   return true;
 }

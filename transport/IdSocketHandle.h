@@ -27,9 +27,9 @@ class TIdSocketHandle : public TPersistent {
   void Bind();
   // Connects to PeerIP:PeerPort, then refreshes the local and peer addresses.
   virtual void Connect();
-  // Connects with a limit of ATimeout milliseconds without blocking the thread beyond it;
-  // false when the time passed (the socket is left to be closed by the caller).
-  bool ConnectWithTimeout(int ATimeout);
+  // Connects without blocking the thread beyond ALimit (or its cancel); false when the limit
+  // passed or the wait was cancelled (the socket is left to be closed by the caller).
+  bool ConnectWithTimeout(const TIdDeadline& ALimit);
   // Shuts down sending and closes the socket; a second call does nothing.
   virtual void CloseSocket();
   // Shutdown of sending and close, through the stack.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/StringList.h"
+#include "transport/IdDeadline.h"
 #include "transport/IdException.h"
 #include "transport/IdGlobal.h"
 
@@ -249,10 +250,11 @@ class TIdStackBSDBase : public TIdStack {
   virtual void SetBlocking(TIdStackSocketHandle ASocket, bool ABlocking) = 0;
   // The error number is 10035 (would block).
   virtual bool WouldBlock(int AResult) = 0;
-  // Connects like Connect, but gives up after ATimeout milliseconds (false); the socket is
-  // blocking again afterwards. Raises the socket error of a connect that fails.
+  // Connects like Connect, but gives up (false) when ALimit passes or is cancelled; the socket
+  // is blocking again afterwards. Raises the socket error of a connect that fails.
   virtual bool ConnectWithTimeout(TIdStackSocketHandle ASocket, const std::string& AIP,
-                                  std::uint16_t APort, TIdIPVersion AIPVersion, int ATimeout) = 0;
+                                  std::uint16_t APort, TIdIPVersion AIPVersion,
+                                  const TIdDeadline& ALimit) = 0;
 };
 
 }  // namespace brv

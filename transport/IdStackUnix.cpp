@@ -30,26 +30,20 @@ int FamilyOf(TIdIPVersion AIPVersion) {
   throw EIdIPVersionUnsupported();
 }
 
-// Milliseconds left of ATimeout since AStart; -1 (poll's "no limit") for a negative time-out.
-int RemainingMs(int ATimeout, std::chrono::steady_clock::time_point AStart) {
-  if (ATimeout < 0) return -1;
-  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                           std::chrono::steady_clock::now() - AStart)
-                           .count();
-  return static_cast<int>(std::max<std::int64_t>(0, ATimeout - elapsed));
+// poll until ALimit passes, resuming after a signal with the time that is left; 0 once the
+// limit passed.
+int PollRetrying(pollfd* AFds, nfds_t ACount, const TIdDeadline& ALimit) {
+  while (true) {
+    const int result = ::poll(AFds, ACount, ALimit.WaitMs());
+    if (result > 0) return result;
+    // A wait that ended early (rounding of the clock) goes on for the rest.
+    if (result == 0 && (ALimit.Expired() || !ALimit.HasLimit())) return 0;
+    if (result < 0 && errno != EINTR) return result;
+  }
 }
 
-// poll that resumes with the time that is left when a signal interrupts it.
-int PollRetrying(pollfd* AFds, nfds_t ACount, int ATimeout) {
-  // Only a positive time-out needs the start to work out what is left.
-  const auto start =
-      ATimeout > 0 ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
-  int wait = ATimeout < 0 ? -1 : ATimeout;
-  while (true) {
-    const int result = ::poll(AFds, ACount, wait);
-    if (result >= 0 || errno != EINTR) return result;
-    wait = RemainingMs(ATimeout, start);
-  }
+TIdDeadline LimitOf(int ATimeout) {
+  return ATimeout < 0 ? TIdDeadline() : TIdDeadline::After(std::chrono::milliseconds(ATimeout));
 }
 
 bool IsNameUnderInvalid(const std::string& AHostName) {
@@ -139,8 +133,7 @@ bool TIdSocketListUnix::DoSelect(TIdSocketList* AReadList, TIdSocketList* AWrite
   std::vector<pollfd> fds;
   fds.reserve(entries.size());
   for (const TEntry& e : entries) fds.push_back(pollfd{e.handle, e.events, 0});
-  const int result =
-      PollRetrying(fds.data(), fds.size(), ATimeout == IdTimeoutInfinite ? -1 : ATimeout);
+  const int result = PollRetrying(fds.data(), fds.size(), LimitOf(ATimeout));
   if (result < 0) GStack->RaiseSocketError(TIdStackUnix::TranslateErrno(errno));
   // As with select, an error or a hang-up counts as readable and writable, so the next call
   // reports it.
@@ -177,7 +170,7 @@ bool TIdSocketListUnix::SelectRead(int ATimeout) {
       one[0] = pollfd{FHandles[0], POLLIN, 0};
     }
   }
-  const int result = PollRetrying(fds, count, ATimeout == IdTimeoutInfinite ? -1 : ATimeout);
+  const int result = PollRetrying(fds, count, LimitOf(ATimeout));
   if (result < 0) GStack->RaiseSocketError(TIdStackUnix::TranslateErrno(errno));
   return result > 0;
 }
@@ -348,11 +341,27 @@ int TIdStackUnix::LastErrorOn(TIdStackSocketHandle ASocket) {
   return err;
 }
 
-int TIdStackUnix::WaitFor(TIdStackSocketHandle ASocket, short APollEvents, int ATimeout) {
-  pollfd fd{ASocket, APollEvents, 0};
-  const int result = PollRetrying(&fd, 1, ATimeout == IdTimeoutInfinite ? -1 : ATimeout);
+int TIdStackUnix::Poll(TIdStackSocketHandle ASocket, short APollEvents,
+                       const TIdDeadline& ALimit) noexcept {
+  if (ALimit.Cancelled()) return 0;
+  pollfd fds[2] = {pollfd{ASocket, APollEvents, 0}, pollfd{ALimit.CancelHandle(), POLLIN, 0}};
+  const nfds_t count = fds[1].fd >= 0 ? 2 : 1;
+  const int result = PollRetrying(fds, count, ALimit);
+  if (result <= 0) return result;
+  // A cancel wins over a socket that became ready at the same moment.
+  if (fds[0].revents == 0 || ALimit.Cancelled()) return 0;
+  return fds[0].revents;
+}
+
+int TIdStackUnix::WaitFor(TIdStackSocketHandle ASocket, short APollEvents,
+                          const TIdDeadline& ALimit) {
+  const int result = Poll(ASocket, APollEvents, ALimit);
   if (result < 0) GStack->RaiseSocketError(TranslateErrno(errno));
-  return result == 0 ? 0 : fd.revents;
+  return result;
+}
+
+int TIdStackUnix::WaitFor(TIdStackSocketHandle ASocket, short APollEvents, int ATimeout) {
+  return WaitFor(ASocket, APollEvents, LimitOf(ATimeout));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -667,7 +676,8 @@ bool TIdStackUnix::WouldBlock(int AResult) {
 // wake a connect blocked in another thread on this platform, so a connect thread could outlive
 // its time-out.
 bool TIdStackUnix::ConnectWithTimeout(TIdStackSocketHandle ASocket, const std::string& AIP,
-                                      std::uint16_t APort, TIdIPVersion AIPVersion, int ATimeout) {
+                                      std::uint16_t APort, TIdIPVersion AIPVersion,
+                                      const TIdDeadline& ALimit) {
   sockaddr_storage addr{};
   const socklen_t len = MakeSockAddr(*this, AIP, APort, AIPVersion, false, addr);
   SetBlocking(ASocket, false);
@@ -685,7 +695,7 @@ bool TIdStackUnix::ConnectWithTimeout(TIdStackSocketHandle ASocket, const std::s
   if (::connect(ASocket, reinterpret_cast<sockaddr*>(&addr), len) == 0) return true;
   const int err = errno;
   if (err != EINPROGRESS && err != EINTR) RaiseSocketError(TranslateErrno(err));
-  if (WaitFor(ASocket, POLLOUT, ATimeout) == 0) return false;
+  if (WaitFor(ASocket, POLLOUT, ALimit) == 0) return false;
   int so_error = 0;
   GetSocketOption(ASocket, SOL_SOCKET, SO_ERROR, so_error);
   if (so_error != 0) RaiseSocketError(TranslateErrno(so_error));

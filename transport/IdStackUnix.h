@@ -99,7 +99,7 @@ class TIdStackUnix : public TIdStackBSDBase {
   void SetBlocking(TIdStackSocketHandle ASocket, bool ABlocking) override;
   bool WouldBlock(int AResult) override;
   bool ConnectWithTimeout(TIdStackSocketHandle ASocket, const std::string& AIP, std::uint16_t APort,
-                          TIdIPVersion AIPVersion, int ATimeout) override;
+                          TIdIPVersion AIPVersion, const TIdDeadline& ALimit) override;
   int WSGetLastErrorOn(TIdStackSocketHandle ASocket) override { return LastErrorOn(ASocket); }
 
   // The stack's error number for an errno value.
@@ -109,8 +109,15 @@ class TIdStackUnix : public TIdStackBSDBase {
   // The last error of a failed call on ASocket: a time-out of SO_RCVTIMEO or SO_SNDTIMEO on a
   // blocking socket counts as 10060.
   int LastErrorOn(TIdStackSocketHandle ASocket);
-  // Waits until ASocket is ready for APollEvents (poll flags) or ATimeout passes (-2: no limit),
-  // resuming after EINTR with the remaining time. Returns the poll revents, 0 on time-out.
+  // Waits until ASocket is ready for APollEvents (poll flags), ALimit passes or its cancellation
+  // is raised (which wakes the wait at once), resuming after EINTR. Returns the poll revents, 0
+  // when the limit passed or the wait was cancelled (tell which from ALimit), -1 with errno set
+  // when poll failed. Safe to call without a stack.
+  static int Poll(TIdStackSocketHandle ASocket, short APollEvents,
+                  const TIdDeadline& ALimit) noexcept;
+  // Poll, raising the stack's error when poll fails.
+  static int WaitFor(TIdStackSocketHandle ASocket, short APollEvents, const TIdDeadline& ALimit);
+  // WaitFor with a limit of ATimeout milliseconds from now (negative: no limit).
   static int WaitFor(TIdStackSocketHandle ASocket, short APollEvents, int ATimeout);
 };
 

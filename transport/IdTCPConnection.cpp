@@ -46,9 +46,15 @@ void TIdTCPConnection::DoSetIOHandler(TIdIOHandler* AValue, std::unique_ptr<TIdI
   if (AValue != nullptr) {
     FreeNotification(AValue);
     AValue->SetWorkTarget(this);
+    AValue->SetDeadline(FDeadline);
     if (FIntercept != nullptr) AValue->SetIntercept(FIntercept);
     FSocket = dynamic_cast<TIdIOHandlerSocket*>(AValue);
   }
+}
+
+void TIdTCPConnection::SetDeadline(const TIdDeadline& AValue) {
+  FDeadline = AValue;
+  if (FIOHandler != nullptr) FIOHandler->SetDeadline(AValue);
 }
 
 void TIdTCPConnection::Notification(TComponent* AComponent, TOperation Operation) {

@@ -65,7 +65,7 @@ class TIdTCPConnection : public TIdComponent {
   // of its handler) is bounded by it, and a cancel ends the wait at once. The default value
   // limits nothing.
   const TIdDeadline& Deadline() const { return FDeadline; }
-  void SetDeadline(const TIdDeadline& AValue) { FDeadline = AValue; }
+  void SetDeadline(const TIdDeadline& AValue);
 
   TNotifyEvent OnDisconnected;
 

@@ -76,5 +76,28 @@ TEST(UTF8, IllFormedInputCountsEachBadSpotOnce) {
   for (const Case& c : cases) EXPECT_EQ(ReadAll(c.bytes), c.text) << c.bytes;
 }
 
+TEST(UTF8, AcceptingSurrogatesReadsThemAndRefusesAllElseAsBefore) {
+  struct Case {
+    std::string bytes;
+    bool read;
+    char32_t code;
+    std::size_t length;
+  } cases[] = {
+      {"\xED\xA0\x80", true, 0xD800, 3},  // a lone high surrogate, as UTF-16 text may carry
+      {"\xED\xBF\xBF", true, 0xDFFF, 3}, {"\xED\x9F\xBF", true, 0xD7FF, 3},
+      {"\xE0\x80\xAF", false, 0, 1},                                 // over-long stays refused
+      {"\xF4\x90\x80\x80", false, 0, 1}, {"\xED\xA0", false, 0, 2},  // cut short
+  };
+  for (const Case& c : cases) {
+    std::size_t pos = 0;
+    char32_t code = 0;
+    EXPECT_EQ(NextUTF8CodePoint(c.bytes, pos, code, true), c.read) << c.bytes;
+    EXPECT_EQ(pos, c.length) << c.bytes;
+    if (c.read) {
+      EXPECT_EQ(code, c.code) << c.bytes;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace brv

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -199,6 +200,21 @@ TEST(TcpClient, ConnectTimeoutAgainstAPeerThatNeverAnswers) {
   TIdIOHandlerStack own;
   client.SetIOHandler(&own);
   EXPECT_THROW(client.Connect(), EIdConnectTimeout);
+  EXPECT_FALSE(own.BindingAllocated());
+
+  // Without a connect time-out the deadline ends the connect, and so does a cancel.
+  client.SetConnectTimeout(0);
+  client.SetDeadline(TIdDeadline::After(std::chrono::milliseconds(300)));
+  EXPECT_THROW(client.Connect(), EIdDeadlineExceeded);
+  EXPECT_FALSE(own.BindingAllocated());
+  auto cancel = std::make_shared<TIdCancellation>();
+  client.SetDeadline(TIdDeadline::After(std::chrono::milliseconds(-1), cancel));
+  std::thread canceller([cancel] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    cancel->Cancel();
+  });
+  EXPECT_THROW(client.Connect(), EIdOperationCancelled);
+  canceller.join();
   EXPECT_FALSE(own.BindingAllocated());
   ::close(filler);
   ::close(listener);
