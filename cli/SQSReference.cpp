@@ -1,6 +1,7 @@
 // sqs-reference: a build-time tool that writes what is made from the sqs command's own table
 // of subcommands and options, so that none of it can fall behind the command:
 //   sqs-reference bash              the bash completion script
+//   sqs-reference zsh               the zsh completion function
 //   sqs-reference man TEMPLATE      the manual page source (scdoc) with the template's
 //                                   "@GLOBAL_OPTIONS@" and "@COMMANDS@" lines filled in
 // The result goes to standard output.
@@ -195,6 +196,84 @@ void WriteBash(std::ostream& Out, const TSQSCommandTable& Table) {
          "complete -F _sqs sqs\n";
 }
 
+// --- zsh completion ---
+
+// Text inside a single-quoted zsh word.
+std::string ZshQuoted(const std::string& Text) {
+  std::string out;
+  for (const char c : Text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out;
+}
+
+// Text as _arguments and _describe read it literally in a description.
+std::string ZshDescription(const std::string& Text) {
+  std::string out;
+  for (const char c : Text) {
+    if (c == '\\' || c == '[' || c == ']' || c == ':') out += '\\';
+    out += c;
+  }
+  return ZshQuoted(out);
+}
+
+// One option as an _arguments specification: "*" when it may repeat, "=" when it takes a
+// value (given after "=" or as the next word), its help, and how its value is completed.
+std::string ZshOptionSpec(const TSQSOptionReference& Option) {
+  std::string spec = "'";
+  if (Option.Repeatable) spec += "*";
+  spec += "--" + Option.Name;
+  if (!Option.Value.empty()) spec += "=";
+  spec += "[" + ZshDescription(Option.Help) + "]";
+  if (!Option.Value.empty()) {
+    spec += ":" + ZshDescription(Option.Value) + ":";
+    if (!Option.Choices.empty()) {
+      spec += "(";
+      for (size_t i = 0; i < Option.Choices.size(); ++i)
+        spec += (i == 0 ? "" : " ") + ZshQuoted(Option.Choices[i]);
+      spec += ")";
+    } else if (Option.Value == "FILE") {
+      spec += "_files";
+    }
+  }
+  return spec + "'";
+}
+
+void WriteZsh(std::ostream& Out, const TSQSCommandTable& Table) {
+  Out << "#compdef sqs\n"
+         "# zsh completion for sqs(1), generated from the command's own table of subcommands\n"
+         "# and options. Values are completed only where that needs no network: file names and\n"
+         "# closed lists; never queue names.\n\n"
+         "local curcontext=$curcontext state line ret=1\n"
+         "local -a globals commands\n"
+         "globals=(\n";
+  for (const TSQSOptionReference& option : Table.GlobalOptions)
+    Out << "  " << ZshOptionSpec(option) << "\n";
+  Out << ")\n"
+         "commands=(\n";
+  for (const TSQSCommandReference& command : Table.Commands)
+    Out << "  '" << command.Name << ":" << ZshDescription(command.Summary) << "'\n";
+  Out << "  'help:explain a command'\n"
+         ")\n"
+         "_arguments -C $globals '1: :->command' '*:: :->option' && ret=0\n"
+         "case $state in\n"
+         "  command) _describe -t commands 'sqs command' commands && ret=0 ;;\n"
+         "  option)\n"
+         "    curcontext=${curcontext%:*}-$line[1]:\n"
+         "    case $line[1] in\n"
+         "      help) _describe -t commands 'sqs command' commands && ret=0 ;;\n";
+  for (const TSQSCommandReference& command : Table.Commands) {
+    Out << "      " << command.Name << ")\n"
+        << "        _arguments $globals";
+    for (const TSQSOptionReference& option : command.Options)
+      Out << " \\\n          " << ZshOptionSpec(option);
+    Out << " && ret=0\n"
+           "        ;;\n";
+  }
+  Out << "    esac\n"
+         "    ;;\n"
+         "esac\n"
+         "return ret\n";
+}
+
 }  // namespace
 }  // namespace brv
 
@@ -205,7 +284,11 @@ int main(int argc, char** argv) {
     brv::WriteBash(std::cout, table);
     return 0;
   }
+  if (args.size() == 1 && args[0] == "zsh") {
+    brv::WriteZsh(std::cout, table);
+    return 0;
+  }
   if (args.size() == 2 && args[0] == "man") return brv::WriteManPage(argv[2], table);
-  std::cerr << "Usage: sqs-reference bash | sqs-reference man TEMPLATE\n";
+  std::cerr << "Usage: sqs-reference bash | zsh | man TEMPLATE\n";
   return 2;
 }

@@ -1,8 +1,9 @@
-// What is built beside the `sqs` program for its users: the manual page sqs(1) and the bash
-// completion script. Both are checked against what the built program's help prints.
+// What is built beside the `sqs` program for its users: the manual page sqs(1) and the shell
+// completion. Both are checked against what the built program's help prints.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -128,6 +129,9 @@ TEST(SQSCompletion, OffersCommandsOptionsAndClosedValuesButNothingThatNeedsTheNe
     for (const std::string& word : row.Words) typed += word + " ";
     EXPECT_EQ(Complete(row.Words), row.Offered) << typed;
   }
+
+  // The zsh completion is made from the same table; its help texts must survive its quoting.
+  EXPECT_EQ(std::system(("zsh -n '" + kShare + "/zsh/vendor-completions/_sqs'").c_str()), 0);
 
   std::vector<std::string> commands = Commands();
   commands.push_back("help");
