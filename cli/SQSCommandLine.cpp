@@ -876,10 +876,6 @@ TSQSOptionReference OptionReference(const TOptionSpec& Option) {
   reference.Help = Option.Help;
   // The engine names the parser accepts (schannel, an alias of gnutls, is left out).
   if (reference.Name == "tls-engine") reference.Choices = {"openssl", "gnutls"};
-  if (reference.Name == "attribute-name") {
-    for (int value = sqsatAll; value <= sqsatKmsDataKeyReusePeriodSeconds; ++value)
-      reference.Choices.push_back(SQSAttributeWireName(static_cast<TbrvAWSSQSAttribute>(value)));
-  }
   return reference;
 }
 

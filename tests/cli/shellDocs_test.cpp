@@ -119,7 +119,6 @@ TEST(SQSCompletion, OffersCommandsOptionsAndClosedValuesButNothingThatNeedsTheNe
       {{"sqs", "--no-verify-ssl", "delete-queue", "--queue-name", ""}, {}},
       {{"sqs", "--tls-engine", ""}, {"openssl", "gnutls"}},
       {{"sqs", "--tls-engine", "=", "g"}, {"gnutls"}},
-      {{"sqs", "receive-message", "--attribute-name", "Visi"}, {"VisibilityTimeout"}},
       {{"sqs", "--tls-engine", "=", "gnutls", "send-message", "--message-body-file",
         scd.substr(0, scd.size() - 5)},
        {scd}},
