@@ -63,7 +63,8 @@ const std::vector<TOptionSpec>& GlobalOptions() {
       {"no-verify-ssl", nullptr, false, false,
        "do not verify the server's certificate (for a local service with a self-signed one)"},
       {"tls-engine", "ENGINE", false, false,
-       "the TLS engine for https: openssl (default) or schannel"},
+       "the TLS engine for https: openssl (default; OpenSSL, loaded at run time) or gnutls "
+       "(GnuTLS; schannel is another name for it)"},
       {"log-file", "FILE", false, false, "append the raw HTTP exchange to FILE"},
       {"connect-timeout", "SECONDS", false, false,
        "give up connecting after SECONDS (default 30; 0: never)"},
@@ -380,10 +381,10 @@ class TCommandRun {
       const std::string engine = GlobalValue("tls-engine");
       if (engine == "openssl")
         http.TLSOptions().IOHandler = iohOpenSSL;
-      else if (engine == "schannel")
+      else if (engine == "gnutls" || engine == "schannel")
         http.TLSOptions().IOHandler = iohSChannel;
       else
-        throw TUsageError{"--tls-engine is openssl or schannel, not \"" + engine + "\""};
+        throw TUsageError{"--tls-engine is openssl or gnutls, not \"" + engine + "\""};
     }
     if (line_.Global.count("connect-timeout") != 0)
       http.SetConnectTimeout(Seconds("connect-timeout"));
@@ -1086,6 +1087,37 @@ int RunSQSCommandLine(const std::vector<std::string>& Args, std::ostream& Out, s
     Err << "sqs: an unknown error occurred\n";
     return sqsExitUnusable;
   }
+}
+
+// --- the table, read-only, for the manual page and shell completion ---
+
+namespace {
+
+TSQSOptionReference OptionReference(const TOptionSpec& Option) {
+  TSQSOptionReference reference;
+  reference.Name = Option.Name;
+  reference.Value = Option.Value != nullptr ? Option.Value : "";
+  reference.Required = Option.Required;
+  reference.Repeatable = Option.Repeatable;
+  reference.Help = Option.Help;
+  // The engine names the parser accepts (schannel, an alias of gnutls, is left out).
+  if (reference.Name == "tls-engine") reference.Choices = {"openssl", "gnutls"};
+  return reference;
+}
+
+}  // namespace
+
+TSQSCommandTable SQSCommandTable() {
+  TSQSCommandTable table;
+  for (const TOptionSpec& option : GlobalOptions())
+    table.GlobalOptions.push_back(OptionReference(option));
+  for (const TCommandSpec& command : Commands()) {
+    TSQSCommandReference reference{command.Name, command.Summary, command.Output, {}};
+    for (const TOptionSpec& option : command.Options)
+      reference.Options.push_back(OptionReference(option));
+    table.Commands.push_back(std::move(reference));
+  }
+  return table;
 }
 
 }  // namespace brv

@@ -33,4 +33,26 @@ std::string EscapeOutputValue(const std::string& Value);
 // A name printed before "=": as a value, with "=" written "\=".
 std::string EscapeOutputName(const std::string& Name);
 
+// The command's table of subcommands and options, as its help prints them, for what is made
+// from it at build time (the manual page's command reference, shell completion).
+struct TSQSOptionReference {
+  std::string Name;   // without the leading "--"
+  std::string Value;  // what the value is called in help; empty for a switch
+  bool Required = false;
+  bool Repeatable = false;
+  std::string Help;
+  std::vector<std::string> Choices;  // every value it takes, where that list is closed
+};
+struct TSQSCommandReference {
+  std::string Name;
+  std::string Summary;
+  std::string Output;  // what a success prints
+  std::vector<TSQSOptionReference> Options;
+};
+struct TSQSCommandTable {
+  std::vector<TSQSOptionReference> GlobalOptions;  // before or after the command
+  std::vector<TSQSCommandReference> Commands;
+};
+TSQSCommandTable SQSCommandTable();
+
 }  // namespace brv

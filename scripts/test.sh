@@ -2,7 +2,8 @@
 # The whole test suite, on a fresh Debian 12 machine:
 #   1. install what is needed,
 #   2. the local SQS service's own tests,
-#   3. build with g++ (warnings as errors) and run every test,
+#   3. build with g++ (warnings as errors) and run every test, then build the Debian package
+#      from that build and check it with lintian (errors fail),
 #   4. build with clang 14 (warnings as errors) under AddressSanitizer and
 #      UndefinedBehaviorSanitizer and run every test again,
 #   5. a short run of every fuzz target.
@@ -27,6 +28,11 @@ cmake -S . -B build/ci-gcc -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=
 cmake --build build/ci-gcc -j"$jobs"
 stage "tests (g++)"
 (cd build/ci-gcc && ctest --output-on-failure -j"$jobs" --timeout 600)
+stage "Debian package (from the g++ build) and lintian"
+desktop-file-validate app/amazon-sqs.desktop
+rm -f build/ci-gcc/amazon-sqs_*.deb
+(cd build/ci-gcc && cpack -G DEB)
+lintian --fail-on error build/ci-gcc/amazon-sqs_*.deb
 
 stage "clang 14 build with AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build/ci-asan -DCMAKE_BUILD_TYPE=Debug -DBRV_SANITIZE=ON -DBRV_WERROR=ON \

@@ -23,7 +23,7 @@ struct TE2ETransport {
 inline std::vector<TE2ETransport> E2ETransports() {
   return {{"http", false, iohOpenSSL, "openssl"},
           {"https_openssl", true, iohOpenSSL, "openssl"},
-          {"https_schannel", true, iohSChannel, "schannel"}};
+          {"https_schannel", true, iohSChannel, "gnutls"}};
 }
 
 // How a transport appears in test output.
