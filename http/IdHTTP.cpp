@@ -916,13 +916,15 @@ void TIdCustomHTTP::EnsureConnected(TIdHTTPProtocol& AProtocol) {
   Connect();
 }
 
-// Hands the lines of a head to a response, decoded as the I/O handler decodes text.
-struct TIdCustomHTTP::THeadEvents : http_detail::THTTPResponseDecoder::IEvents {
-  THeadEvents(TIdCustomHTTP& AHTTP, TIdHTTPResponse& AResponse, bool AStoreCookies)
-      : HTTP(AHTTP),
-        Response(AResponse),
-        Encoding(AHTTP.IOHandler()->DefStringEncoding()),
-        StoreCookies(AStoreCookies) {}
+// Hands what the decoder reports to a response: its lines decoded as the I/O handler decodes
+// text, its body to the target (dropped without one), each whole chunk through OnChunkReceived
+// when there is a handler.
+struct TIdCustomHTTP::TResponseEvents : http_detail::THTTPResponseDecoder::IEvents {
+  TResponseEvents(TIdCustomHTTP& AHTTP, TIdHTTPResponse& AResponse)
+      : HTTP(AHTTP), Response(AResponse), Encoding(AHTTP.IOHandler()->DefStringEncoding()) {
+    HTTP.FDecoder->SetEvents(this);
+  }
+  ~TResponseEvents() override { HTTP.FDecoder->SetEvents(nullptr); }
   std::string Text(std::string_view ALine) const {
     return Encoding->GetString(reinterpret_cast<const std::uint8_t*>(ALine.data()), ALine.size());
   }
@@ -931,25 +933,11 @@ struct TIdCustomHTTP::THeadEvents : http_detail::THTTPResponseDecoder::IEvents {
     Response.SetResponseText(Text(ALine));
   }
   void OnHeaderLine(std::string_view ALine) override { Response.RawHeaders().Add(Text(ALine)); }
+  void OnTrailerLine(std::string_view ALine) override { OnHeaderLine(ALine); }
   void OnHeadEnd(bool) override {
     Response.ParseRawHeaders();
     if (StoreCookies) HTTP.StoreCookies();
   }
-
-  TIdCustomHTTP& HTTP;
-  TIdHTTPResponse& Response;
-  const IIdTextEncoding* Encoding;
-  bool StoreCookies;
-};
-
-// Writes body pieces to the target (or drops them), handing each whole chunk to
-// OnChunkReceived when there is a handler, and adds trailer lines to the headers.
-struct TIdCustomHTTP::TBodyEvents : http_detail::THTTPResponseDecoder::IEvents {
-  TBodyEvents(TIdCustomHTTP& AHTTP, TIdHTTPResponse& AResponse, TStream* ATarget)
-      : HTTP(AHTTP),
-        Response(AResponse),
-        Target(ATarget),
-        Chunks(ATarget != nullptr && static_cast<bool>(AHTTP.OnChunkReceived)) {}
   void OnBody(const std::uint8_t* AData, std::size_t ASize) override {
     if (Chunks)
       Chunk.insert(Chunk.end(), AData, AData + ASize);
@@ -962,16 +950,13 @@ struct TIdCustomHTTP::TBodyEvents : http_detail::THTTPResponseDecoder::IEvents {
     if (!Chunk.empty()) Target->WriteBuffer(Chunk.data(), static_cast<std::int64_t>(Chunk.size()));
     Chunk.clear();
   }
-  void OnTrailerLine(std::string_view ALine) override {
-    const IIdTextEncoding* encoding = HTTP.IOHandler()->DefStringEncoding();
-    Response.RawHeaders().Add(
-        encoding->GetString(reinterpret_cast<const std::uint8_t*>(ALine.data()), ALine.size()));
-  }
 
   TIdCustomHTTP& HTTP;
   TIdHTTPResponse& Response;
-  TStream* Target;
-  bool Chunks;
+  const IIdTextEncoding* Encoding;
+  bool StoreCookies = false;
+  TStream* Target = nullptr;
+  bool Chunks = false;  // a chunked body with a target and an OnChunkReceived handler
   TIdBytes Chunk;
 };
 
@@ -1008,23 +993,16 @@ void TIdCustomHTTP::DriveDecoder() {
 void TIdCustomHTTP::ReadHead(TIdHTTPResponse& AResponse, int AMaxHeaderCount,
                              bool AEmptyStatusEndsHead, bool AStoreCookies) {
   try {
-    TIdIOHandler* io = IOHandler();
-    if (io == nullptr) throw EIdNotConnected();
+    if (IOHandler() == nullptr) throw EIdNotConnected();
     http_detail::THTTPResponseDecoder::TLimits limits;
-    limits.MaxLineLength = io->MaxLineLength();
+    limits.MaxLineLength = IOHandler()->MaxLineLength();
     limits.MaxHeaderLines = AMaxHeaderCount;
     limits.MaxBodySize = FMaxResponseBodySize;
     FDecoder->SetLimits(limits);
-    THeadEvents events(*this, AResponse, AStoreCookies);
-    FDecoder->SetEvents(&events);
+    TResponseEvents events(*this, AResponse);
+    events.StoreCookies = AStoreCookies;
     FDecoder->BeginResponse(AEmptyStatusEndsHead);
-    try {
-      DriveDecoder();
-    } catch (...) {
-      FDecoder->SetEvents(nullptr);
-      throw;
-    }
-    FDecoder->SetEvents(nullptr);
+    DriveDecoder();
   } catch (...) {
     Disconnect();
     throw;
@@ -1103,32 +1081,28 @@ void TIdCustomHTTP::ReadBody(TIdHTTPRequest& ARequest, TIdHTTPResponse& ARespons
   const std::int64_t scanStart = into != nullptr ? into->Position() : 0;
 
   const http_detail::THTTPResponseDecoder::TAnnounced announced = FDecoder->Announced();
-  TBodyEvents events(*this, AResponse, into);
-  FDecoder->SetEvents(&events);
+  TResponseEvents events(*this, AResponse);
+  events.Target = into;
+  events.Chunks = announced.Chunked && into != nullptr && OnChunkReceived;
+  if (announced.Chunked) {
+    DoStatus(hsStatusText, "Chunk Started");
+    FDecoder->BeginBody(http_detail::TBodyFraming::Chunked);
+  } else if (announced.HasLength) {
+    FDecoder->BeginBody(http_detail::TBodyFraming::Counted, announced.Length);
+  } else if (MediaTypeIs(AResponse.ContentType(), "multipart")) {
+    FDecoder->BeginBody(
+        http_detail::TBodyFraming::Multipart, -1,
+        HeaderSubItem(AResponse.RawHeaders().GetValue("Content-Type"), "boundary", QuoteHTTP));
+  } else {
+    FDecoder->BeginBody(http_detail::TBodyFraming::UntilClose);
+  }
+  BeginWork(wmRead, announced.HasLength ? announced.Length : 0);
   try {
-    if (announced.Chunked) {
-      DoStatus(hsStatusText, "Chunk Started");
-      BeginWork(wmRead);
-      FDecoder->BeginBody(http_detail::TBodyFraming::Chunked);
-    } else if (announced.HasLength) {
-      BeginWork(wmRead, announced.Length);
-      FDecoder->BeginBody(http_detail::TBodyFraming::Counted, announced.Length);
-    } else if (MediaTypeIs(AResponse.ContentType(), "multipart")) {
-      BeginWork(wmRead);
-      FDecoder->BeginBody(
-          http_detail::TBodyFraming::Multipart, -1,
-          HeaderSubItem(AResponse.RawHeaders().GetValue("Content-Type"), "boundary", QuoteHTTP));
-    } else {
-      BeginWork(wmRead);
-      FDecoder->BeginBody(http_detail::TBodyFraming::UntilClose);
-    }
     DriveDecoder();
   } catch (...) {
-    FDecoder->SetEvents(nullptr);
     EndWork(wmRead);
     throw;
   }
-  FDecoder->SetEvents(nullptr);
   EndWork(wmRead);
 
   if (decompress) {
@@ -1355,127 +1329,6 @@ std::string TIdCustomHTTP::EncodeFormFields(const TStringList& ASource,
   }
   if (ASource.Count() == 1) result = Trim(result);
   return result;
-}
-
-// -- XML character set --
-
-namespace {
-
-// EBCDIC (code page 37) to ASCII for the characters an XML declaration uses.
-char EbcdicToAscii(std::uint8_t b) {
-  static const struct {
-    std::uint8_t e;
-    char a;
-  } map[] = {{0x40, ' '},  {0x4B, '.'},  {0x4C, '<'},  {0x6F, '?'}, {0x6E, '>'},
-             {0x7E, '='},  {0x7F, '"'},  {0x7D, '\''}, {0x60, '-'}, {0x6D, '_'},
-             {0x05, '\t'}, {0x25, '\n'}, {0x0D, '\r'}, {0x61, '/'}, {0x7A, ':'}};
-  for (const auto& m : map)
-    if (m.e == b) return m.a;
-  if (b >= 0x81 && b <= 0x89) return static_cast<char>('a' + (b - 0x81));
-  if (b >= 0x91 && b <= 0x99) return static_cast<char>('j' + (b - 0x91));
-  if (b >= 0xA2 && b <= 0xA9) return static_cast<char>('s' + (b - 0xA2));
-  if (b >= 0xC1 && b <= 0xC9) return static_cast<char>('A' + (b - 0xC1));
-  if (b >= 0xD1 && b <= 0xD9) return static_cast<char>('J' + (b - 0xD1));
-  if (b >= 0xE2 && b <= 0xE9) return static_cast<char>('S' + (b - 0xE2));
-  if (b >= 0xF0 && b <= 0xF9) return static_cast<char>('0' + (b - 0xF0));
-  return '?';
-}
-
-std::string EncodingFromDeclaration(const std::string& ADecl) {
-  size_t p = ADecl.find("encoding");
-  if (p == std::string::npos) return {};
-  p += 8;
-  while (p < ADecl.size() &&
-         (ADecl[p] == ' ' || ADecl[p] == '\t' || ADecl[p] == '\r' || ADecl[p] == '\n'))
-    ++p;
-  if (p >= ADecl.size() || ADecl[p] != '=') return {};
-  ++p;
-  while (p < ADecl.size() && (ADecl[p] == ' ' || ADecl[p] == '\t')) ++p;
-  if (p >= ADecl.size() || (ADecl[p] != '"' && ADecl[p] != '\'')) return {};
-  const char q = ADecl[p];
-  const size_t end = ADecl.find(q, p + 1);
-  if (end == std::string::npos) return {};
-  return Trim(ADecl.substr(p + 1, end - p - 1));
-}
-
-}  // namespace
-
-std::string DetectXmlCharset(TStream& AStream) {
-  std::string charset = "UTF-8";
-  const std::int64_t start = AStream.Position();
-  std::uint8_t b[4] = {0, 0, 0, 0};
-  AStream.SetPosition(0);
-  const std::int64_t got = AStream.Read(b, 4);
-  auto is = [&](std::initializer_list<int> bytes) {
-    size_t i = 0;
-    for (int v : bytes) {
-      if (static_cast<std::int64_t>(i) >= got || b[i] != v) return false;
-      ++i;
-    }
-    return true;
-  };
-  int bom = 0;
-  if (is({0x00, 0x00, 0xFE, 0xFF})) {
-    charset = "UCS-4BE";
-    bom = 4;
-  } else if (is({0x00, 0x00, 0xFF, 0xFE})) {
-    charset.clear();
-    bom = 4;
-  } else if (is({0xFF, 0xFE, 0x00, 0x00})) {
-    charset = "UCS-4LE";
-    bom = 4;
-  } else if (is({0xFE, 0xFF, 0x00, 0x00})) {
-    charset.clear();
-    bom = 4;
-  } else if (is({0xFE, 0xFF})) {
-    charset = "UTF-16BE";
-    bom = 2;
-  } else if (is({0xFF, 0xFE})) {
-    charset = "UTF-16LE";
-    bom = 2;
-  } else if (is({0xEF, 0xBB, 0xBF})) {
-    charset = "UTF-8";
-    bom = 3;
-  }
-  if (bom == 0) {
-    // The declaration's first characters in each form: unit size and the index of the
-    // significant byte in a unit (-1 for EBCDIC).
-    int unit = 0, index = 0;
-    bool ebcdic = false;
-    if (is({0x00, 0x00, 0x00, 0x3C})) {
-      unit = 4, index = 3;
-    } else if (is({0x3C, 0x00, 0x00, 0x00})) {
-      unit = 4, index = 0;
-    } else if (is({0x00, 0x00, 0x3C, 0x00})) {
-      unit = 4, index = 2;
-    } else if (is({0x00, 0x3C, 0x00, 0x00})) {
-      unit = 4, index = 1;
-    } else if (is({0x00, 0x3C, 0x00, 0x3F})) {
-      unit = 2, index = 1;
-    } else if (is({0x3C, 0x00, 0x3F, 0x00})) {
-      unit = 2, index = 0;
-    } else if (is({0x3C, 0x3F, 0x78, 0x6D})) {
-      unit = 1, index = 0;
-    } else if (is({0x4C, 0x6F, 0xA7, 0x94})) {
-      unit = 1, index = 0, ebcdic = true;
-    }
-    if (unit > 0) {
-      AStream.SetPosition(0);
-      std::string decl;
-      std::vector<std::uint8_t> u(static_cast<size_t>(unit));
-      // A declaration is short; a document without ">" in its first 1024 units has none.
-      while (decl.size() < 1024 && AStream.Read(u.data(), unit) == unit) {
-        const std::uint8_t v = u[static_cast<size_t>(index)];
-        const char c = ebcdic ? EbcdicToAscii(v) : static_cast<char>(v);
-        decl += c;
-        if (c == '>') break;
-      }
-      const std::string enc = EncodingFromDeclaration(decl);
-      if (!enc.empty()) charset = enc;
-    }
-  }
-  AStream.SetPosition(bom > 0 ? start + bom : start);
-  return charset;
 }
 
 }  // namespace brv

@@ -12,6 +12,7 @@
 #include "base/Streams.h"
 #include "base/StringList.h"
 #include "http/IdAuthentication.h"
+#include "http/IdCharsets.h"
 #include "http/IdCookieManager.h"
 #include "http/IdEntityHeaderInfo.h"
 #include "http/IdHTTPResponseErrors.h"
@@ -353,8 +354,7 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
  private:
   friend class TIdHTTPProtocol;
   friend class TIdHTTPResponse;
-  struct THeadEvents;
-  struct TBodyEvents;
+  struct TResponseEvents;
   // Feeds the decoder from the I/O handler until it stops (head read, body complete).
   void DriveDecoder();
   // The framing of the answer being read.
@@ -373,9 +373,5 @@ class TIdHTTP : public TIdCustomHTTP {
   BRV_CLASS_NAME(TIdHTTP)
   using TIdCustomHTTP::TIdCustomHTTP;
 };
-
-// Detects the character set of an XML document (byte-order mark or declaration) in AStream
-// from its start; the position is put back (past a byte-order mark when one was found).
-std::string DetectXmlCharset(TStream& AStream);
 
 }  // namespace brv

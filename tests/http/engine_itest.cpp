@@ -106,10 +106,13 @@ TEST(Engine, ChunkedBodyWithExtensionsAndTrailers) {
 
 TEST(Engine, OnChunkReceivedMayReplaceEachChunk) {
   ScriptedServer server({S::Exchange(
-      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\n2\r\ncd\r\n0\r\n\r\n"})});
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\n2\r\ncd\r\n0\r\n\r\n",
+       Ok("counted")})});
   Client http;
   http.OnChunkReceived = [](TObject*, TIdBytes& AChunk) { AChunk.push_back('-'); };
   EXPECT_EQ(http.Get(server.Url()), "ab-cd-");
+  // A body that is not chunked passes the handler by.
+  EXPECT_EQ(http.Get(server.Url()), "counted");
 }
 
 TEST(Engine, CloseDelimitedBodyEndsAtThePeersClose) {
