@@ -921,7 +921,10 @@ void TIdCustomHTTP::EnsureConnected(TIdHTTPProtocol& AProtocol) {
 // when there is a handler.
 struct TIdCustomHTTP::TResponseEvents : http_detail::THTTPResponseDecoder::IEvents {
   TResponseEvents(TIdCustomHTTP& AHTTP, TIdHTTPResponse& AResponse)
-      : HTTP(AHTTP), Response(AResponse), Encoding(AHTTP.IOHandler()->DefStringEncoding()) {
+      : HTTP(AHTTP),
+        Response(AResponse),
+        Encoding(AHTTP.IOHandler() != nullptr ? AHTTP.IOHandler()->DefStringEncoding()
+                                              : IndyTextEncoding_Default()) {
     HTTP.FDecoder->SetEvents(this);
   }
   ~TResponseEvents() override { HTTP.FDecoder->SetEvents(nullptr); }
