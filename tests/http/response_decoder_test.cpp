@@ -194,6 +194,8 @@ const Bad kBad[] = {
      "EIdHTTPMalformedResponse"},
     {"NUL in a header value", kOk + std::string("X-A: a\0b\r\n\r\n", 12), frBadHeaderLine,
      "EIdHTTPMalformedResponse"},
+    {"DEL in a header value", kOk + "X-Longer-Name: abc\x7f\r\n\r\n", frBadHeaderLine,
+     "EIdHTTPMalformedResponse"},
     {"bare CR in a header value", kOk + "X-A: a\rb\r\n\r\n", frBadHeaderLine,
      "EIdHTTPMalformedResponse"},
     {"more header lines than allowed", kOk + Lines(5, "X-A: 1\r\n") + "\r\n", frTooManyHeaderLines,
