@@ -37,6 +37,7 @@ TbrvAWSHTTPClient::TbrvAWSHTTPClient() : FHTTP(std::make_unique<TbrvIdHTTP>()) {
   // A form POST goes out as HTTP/1.1 on the kept connection, like every GET; the engine would
   // otherwise close the connection and fall back to HTTP/1.0 for it.
   FHTTP->SetHTTPOptions(FHTTP->HTTPOptions() | hoKeepOrigProtocol);
+  FHTTP->SetMaxResponseBodySize(brvAWSDefaultMaxResponseBodySize);
 }
 
 TbrvAWSHTTPClient::~TbrvAWSHTTPClient() = default;

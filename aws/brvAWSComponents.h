@@ -1,6 +1,7 @@
 // The signer and the HTTP component of the library behind the AWS client base's seams.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "aws/brvAWSSeams.h"
@@ -29,6 +30,10 @@ class TbrvAWSSignerV4 : public IbrvAWSSigner {
   TSignatureV4Options FOptions;
   TbrvHTTP_Amazon_AWS_Signature_V4 FSigner;
 };
+
+// The largest answer body the AWS client accepts: far above any SQS answer, and a bound on
+// what a hostile or broken server can make the client hold.
+inline constexpr std::int64_t brvAWSDefaultMaxResponseBodySize = 64 << 20;
 
 // The HTTP component TbrvIdHTTP as the AWS client base uses it.
 class TbrvAWSHTTPClient : public IbrvAWSHTTPClient {

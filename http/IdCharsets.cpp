@@ -1,5 +1,9 @@
 #include "http/IdCharsets.h"
 
+#include <cstdint>
+#include <initializer_list>
+#include <vector>
+
 #include "base/Exception.h"
 #include "http/private/Text.h"
 
@@ -76,6 +80,127 @@ const IIdTextEncoding* CharsetToEncoding(const std::string& ACharSet) {
     // A code page the platform cannot convert reads as bytes, like an unknown name.
     return IndyTextEncoding_8Bit();
   }
+}
+
+// ---- the character set of an XML document ----
+
+namespace {
+
+// EBCDIC (code page 37) to ASCII for the characters an XML declaration uses.
+char EbcdicToAscii(std::uint8_t b) {
+  static const struct {
+    std::uint8_t e;
+    char a;
+  } map[] = {{0x40, ' '},  {0x4B, '.'},  {0x4C, '<'},  {0x6F, '?'}, {0x6E, '>'},
+             {0x7E, '='},  {0x7F, '"'},  {0x7D, '\''}, {0x60, '-'}, {0x6D, '_'},
+             {0x05, '\t'}, {0x25, '\n'}, {0x0D, '\r'}, {0x61, '/'}, {0x7A, ':'}};
+  for (const auto& m : map)
+    if (m.e == b) return m.a;
+  if (b >= 0x81 && b <= 0x89) return static_cast<char>('a' + (b - 0x81));
+  if (b >= 0x91 && b <= 0x99) return static_cast<char>('j' + (b - 0x91));
+  if (b >= 0xA2 && b <= 0xA9) return static_cast<char>('s' + (b - 0xA2));
+  if (b >= 0xC1 && b <= 0xC9) return static_cast<char>('A' + (b - 0xC1));
+  if (b >= 0xD1 && b <= 0xD9) return static_cast<char>('J' + (b - 0xD1));
+  if (b >= 0xE2 && b <= 0xE9) return static_cast<char>('S' + (b - 0xE2));
+  if (b >= 0xF0 && b <= 0xF9) return static_cast<char>('0' + (b - 0xF0));
+  return '?';
+}
+
+std::string EncodingFromDeclaration(const std::string& ADecl) {
+  size_t p = ADecl.find("encoding");
+  if (p == std::string::npos) return {};
+  p += 8;
+  while (p < ADecl.size() &&
+         (ADecl[p] == ' ' || ADecl[p] == '\t' || ADecl[p] == '\r' || ADecl[p] == '\n'))
+    ++p;
+  if (p >= ADecl.size() || ADecl[p] != '=') return {};
+  ++p;
+  while (p < ADecl.size() && (ADecl[p] == ' ' || ADecl[p] == '\t')) ++p;
+  if (p >= ADecl.size() || (ADecl[p] != '"' && ADecl[p] != '\'')) return {};
+  const char q = ADecl[p];
+  const size_t end = ADecl.find(q, p + 1);
+  if (end == std::string::npos) return {};
+  return http_detail::Trim(ADecl.substr(p + 1, end - p - 1));
+}
+
+}  // namespace
+
+std::string DetectXmlCharset(TStream& AStream) {
+  std::string charset = "UTF-8";
+  const std::int64_t start = AStream.Position();
+  std::uint8_t b[4] = {0, 0, 0, 0};
+  AStream.SetPosition(0);
+  const std::int64_t got = AStream.Read(b, 4);
+  auto is = [&](std::initializer_list<int> bytes) {
+    size_t i = 0;
+    for (int v : bytes) {
+      if (static_cast<std::int64_t>(i) >= got || b[i] != v) return false;
+      ++i;
+    }
+    return true;
+  };
+  int bom = 0;
+  if (is({0x00, 0x00, 0xFE, 0xFF})) {
+    charset = "UCS-4BE";
+    bom = 4;
+  } else if (is({0x00, 0x00, 0xFF, 0xFE})) {
+    charset.clear();
+    bom = 4;
+  } else if (is({0xFF, 0xFE, 0x00, 0x00})) {
+    charset = "UCS-4LE";
+    bom = 4;
+  } else if (is({0xFE, 0xFF, 0x00, 0x00})) {
+    charset.clear();
+    bom = 4;
+  } else if (is({0xFE, 0xFF})) {
+    charset = "UTF-16BE";
+    bom = 2;
+  } else if (is({0xFF, 0xFE})) {
+    charset = "UTF-16LE";
+    bom = 2;
+  } else if (is({0xEF, 0xBB, 0xBF})) {
+    charset = "UTF-8";
+    bom = 3;
+  }
+  if (bom == 0) {
+    // The declaration's first characters in each form: unit size and the index of the
+    // significant byte in a unit (-1 for EBCDIC).
+    int unit = 0, index = 0;
+    bool ebcdic = false;
+    if (is({0x00, 0x00, 0x00, 0x3C})) {
+      unit = 4, index = 3;
+    } else if (is({0x3C, 0x00, 0x00, 0x00})) {
+      unit = 4, index = 0;
+    } else if (is({0x00, 0x00, 0x3C, 0x00})) {
+      unit = 4, index = 2;
+    } else if (is({0x00, 0x3C, 0x00, 0x00})) {
+      unit = 4, index = 1;
+    } else if (is({0x00, 0x3C, 0x00, 0x3F})) {
+      unit = 2, index = 1;
+    } else if (is({0x3C, 0x00, 0x3F, 0x00})) {
+      unit = 2, index = 0;
+    } else if (is({0x3C, 0x3F, 0x78, 0x6D})) {
+      unit = 1, index = 0;
+    } else if (is({0x4C, 0x6F, 0xA7, 0x94})) {
+      unit = 1, index = 0, ebcdic = true;
+    }
+    if (unit > 0) {
+      AStream.SetPosition(0);
+      std::string decl;
+      std::vector<std::uint8_t> u(static_cast<size_t>(unit));
+      // A declaration is short; a document without ">" in its first 1024 units has none.
+      while (decl.size() < 1024 && AStream.Read(u.data(), unit) == unit) {
+        const std::uint8_t v = u[static_cast<size_t>(index)];
+        const char c = ebcdic ? EbcdicToAscii(v) : static_cast<char>(v);
+        decl += c;
+        if (c == '>') break;
+      }
+      const std::string enc = EncodingFromDeclaration(decl);
+      if (!enc.empty()) charset = enc;
+    }
+  }
+  AStream.SetPosition(bom > 0 ? start + bom : start);
+  return charset;
 }
 
 }  // namespace brv

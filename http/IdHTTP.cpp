@@ -9,6 +9,7 @@
 #include <typeinfo>
 
 #include "http/IdCharsets.h"
+#include "http/private/HTTPResponseDecoder.h"
 #include "http/private/Text.h"
 #include "tls/IdSSLIOHandlerSocketBase.h"
 
@@ -79,38 +80,6 @@ bool HasLineBreakOrNul(const std::string& S) {
 bool HasBreakNulOrSpace(const std::string& S) {
   return HasControl<' ' + 1>(
       S, [](char c) { return c == '\r' || c == '\n' || c == '\0' || c == ' '; });
-}
-
-// The strict form of a Content-Length value: decimal digits only.
-bool IsValidContentLength(const std::string& AValue) {
-  const std::string v = Trim(AValue);
-  if (v.empty()) return false;
-  for (char c : v)
-    if (c < '0' || c > '9') return false;
-  return ParseInt64(v).has_value();
-}
-
-// Reads a chunk-size line: hexadecimal digits, optionally followed by ";" extensions.
-std::int64_t ParseChunkSize(const std::string& ALine) {
-  const std::string text = Trim(ALine.substr(0, ALine.find(';')));
-  if (text.empty())
-    throw EIdHTTPMalformedResponse("Invalid chunk size line: \"" + ALine.substr(0, 64) + "\"");
-  std::int64_t value = 0;
-  for (char c : text) {
-    int d;
-    if (c >= '0' && c <= '9')
-      d = c - '0';
-    else if (c >= 'a' && c <= 'f')
-      d = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F')
-      d = c - 'A' + 10;
-    else
-      throw EIdHTTPMalformedResponse("Invalid chunk size line: \"" + ALine.substr(0, 64) + "\"");
-    value = value * 16 + d;
-    if (value > 0x7FFFFFFF)
-      throw EIdHTTPMalformedResponse("Chunk size too large: " + text.substr(0, 32));
-  }
-  return value;
 }
 
 // No value may carry a line break into the message: it would end the header block early or
@@ -290,26 +259,8 @@ void TIdHTTPProtocol::BuildAndSendRequest(TIdURI* AURI) {
 }
 
 void TIdHTTPProtocol::RetrieveHeaders(int AMaxHeaderCount) {
-  FResponse->Clear();
-  try {
-    int count = 0;
-    for (;;) {
-      std::string line = FHTTP->ReadHeaderLine();
-      if (line.empty()) break;
-      if (AMaxHeaderCount > 0 && count >= AMaxHeaderCount)
-        throw EIdHTTPMalformedResponse(
-            Format("The response has more than %d header lines", AMaxHeaderCount));
-      FResponse->RawHeaders().Add(line);
-      ++count;
-    }
-  } catch (const EIdConnClosedGracefully&) {
-    FHTTP->Disconnect();
-    throw EIdHTTPTruncatedResponse("Connection closed before the end of the response headers");
-  } catch (...) {
-    FHTTP->Disconnect();
-    throw;
-  }
-  FResponse->ParseRawHeaders();
+  // The client's own exchange stores cookies of every head; a CONNECT tunnel's does not.
+  FHTTP->ReadHead(*FResponse, AMaxHeaderCount, false, this == FHTTP->FHTTPProto.get());
 }
 
 void TIdHTTPProtocol::ReadBodyGuarded() {
@@ -407,24 +358,23 @@ TIdHTTPWhatsNext TIdHTTPProtocol::ProcessResponse(const std::vector<int>& AIgnor
       resp.SetKeepAlive(true);
       return wnJustExit;
     }
-    if (code == 401) {
-      if (FHTTP->AuthRetries() < FHTTP->MaxAuthRetries() && FHTTP->HandleAuthorization(req, resp)) {
-        authPending = (FHTTP->HTTPOptions() & hoInProcessAuth) != 0;
-      } else {
-        if (req.Authentication() != nullptr) req.Authentication()->Reset();
+    if (code == 401 || code == 407) {
+      const bool accepted = code == 401 ? FHTTP->AuthRetries() < FHTTP->MaxAuthRetries() &&
+                                              FHTTP->HandleAuthorization(req, resp)
+                                        : FHTTP->AuthProxyRetries() < FHTTP->MaxAuthRetries() &&
+                                              FHTTP->HandleProxyAuthorization(req, resp);
+      if (!accepted) {
+        TIdAuthentication* auth =
+            code == 401 ? req.Authentication() : FHTTP->ProxyParams().Authentication();
+        if (auth != nullptr) auth->Reset();
+      }
+      // A challenge that is not answered at once is a refusal: its body is never taken as
+      // the answer. The scheme object of an accepted one stays for the caller's next call.
+      if (!accepted || !(FHTTP->HTTPOptions() & hoInProcessAuth)) {
         RaiseProtocolError(AIgnoreReplies);
         return wnJustExit;
       }
-    } else if (code == 407) {
-      if (FHTTP->AuthProxyRetries() < FHTTP->MaxAuthRetries() &&
-          FHTTP->HandleProxyAuthorization(req, resp)) {
-        authPending = (FHTTP->HTTPOptions() & hoInProcessAuth) != 0;
-      } else {
-        if (FHTTP->ProxyParams().Authentication() != nullptr)
-          FHTTP->ProxyParams().Authentication()->Reset();
-        RaiseProtocolError(AIgnoreReplies);
-        return wnJustExit;
-      }
+      authPending = true;
     } else {
       RaiseProtocolError(AIgnoreReplies);
       return wnJustExit;
@@ -455,7 +405,8 @@ TIdCustomHTTP::TIdCustomHTTP(TComponent* AOwner)
     : TIdTCPClientCustom(AOwner),
       FURI(std::make_unique<TIdURI>()),
       FHTTPProto(std::make_unique<TIdHTTPProtocol>(this)),
-      FProxyParameters(std::make_unique<TIdProxyConnectionInfo>()) {}
+      FProxyParameters(std::make_unique<TIdProxyConnectionInfo>()),
+      FDecoder(std::make_unique<http_detail::THTTPResponseDecoder>()) {}
 
 TIdCustomHTTP::~TIdCustomHTTP() {
   // Close while the request and response still exist: the disconnect hook reads them.
@@ -688,13 +639,7 @@ void TIdCustomHTTP::ExecuteRequest(const std::string& AMethod, const std::string
       ResolveRequestURL();
       if (TIdSSLIOHandlerSocketBase* tls = AsTLS(IOHandler())) tls->SetURIToCheck(FURI->URI());
       OpenAndSendRequest();
-      int code;
-      do {
-        resp.SetResponseText(ReadHeaderLine());
-        FHTTPProto->RetrieveHeaders(FMaxHeaderLines);
-        StoreCookies();
-        code = resp.ResponseCode();
-      } while (code / 100 == 1 && code != 101);
+      FHTTPProto->RetrieveHeaders(FMaxHeaderLines);
 
       switch (FHTTPProto->ProcessResponse(AIgnoreReplies)) {
         case wnReadAndGo:
@@ -894,14 +839,11 @@ void TIdCustomHTTP::OpenAndSendRequest() {
     for (bool done = false; !done;) {
       EnsureConnected(*connect);
       connect->BuildAndSendRequest(nullptr);
-      std::string status = ReadHeaderLine();
       TIdHTTPResponse& cresp = connect->Response();
-      if (status.empty()) {
+      ReadHead(cresp, FMaxHeaderLines, true, false);
+      if (cresp.ResponseText().empty()) {
         cresp.SetResponseText("HTTP/1.0 200 OK");
         cresp.SetConnection("close");
-      } else {
-        cresp.SetResponseText(status);
-        connect->RetrieveHeaders(FMaxHeaderLines);
       }
       if (cresp.ResponseCode() / 100 == 2) {
         if (type == ctSSLProxy)
@@ -977,12 +919,100 @@ void TIdCustomHTTP::EnsureConnected(TIdHTTPProtocol& AProtocol) {
   Connect();
 }
 
-std::string TIdCustomHTTP::ReadHeaderLine() {
+// Hands what the decoder reports to a response: its lines decoded as the I/O handler decodes
+// text, its body to the target (dropped without one), each whole chunk through OnChunkReceived
+// when there is a handler.
+struct TIdCustomHTTP::TResponseEvents : http_detail::THTTPResponseDecoder::IEvents {
+  TResponseEvents(TIdCustomHTTP& AHTTP, TIdHTTPResponse& AResponse)
+      : HTTP(AHTTP),
+        Response(AResponse),
+        Encoding(AHTTP.IOHandler() != nullptr ? AHTTP.IOHandler()->DefStringEncoding()
+                                              : IndyTextEncoding_Default()) {
+    HTTP.FDecoder->SetEvents(this);
+  }
+  ~TResponseEvents() override { HTTP.FDecoder->SetEvents(nullptr); }
+  std::string Text(std::string_view ALine) const {
+    return Encoding->GetString(reinterpret_cast<const std::uint8_t*>(ALine.data()), ALine.size());
+  }
+  void OnStatusLine(std::string_view ALine) override {
+    Response.Clear();
+    Response.SetResponseText(Text(ALine));
+  }
+  void OnHeaderLine(std::string_view ALine) override { Response.RawHeaders().Add(Text(ALine)); }
+  void OnTrailerLine(std::string_view ALine) override { OnHeaderLine(ALine); }
+  void OnHeadEnd(bool) override {
+    Response.ParseRawHeaders();
+    if (StoreCookies) HTTP.StoreCookies();
+  }
+  void OnBody(const std::uint8_t* AData, std::size_t ASize) override {
+    if (Chunks)
+      Chunk.insert(Chunk.end(), AData, AData + ASize);
+    else if (Target != nullptr)
+      Target->WriteBuffer(AData, static_cast<std::int64_t>(ASize));
+  }
+  void OnChunkEnd() override {
+    if (!Chunks) return;
+    HTTP.OnChunkReceived(&HTTP, Chunk);
+    if (!Chunk.empty()) Target->WriteBuffer(Chunk.data(), static_cast<std::int64_t>(Chunk.size()));
+    Chunk.clear();
+  }
+
+  TIdCustomHTTP& HTTP;
+  TIdHTTPResponse& Response;
+  const IIdTextEncoding* Encoding;
+  bool StoreCookies = false;
+  TStream* Target = nullptr;
+  bool Chunks = false;  // a chunked body with a target and an OnChunkReceived handler
+  TIdBytes Chunk;
+};
+
+void TIdCustomHTTP::DriveDecoder() {
   TIdIOHandler* io = IOHandler();
   if (io == nullptr) throw EIdNotConnected();
-  std::string line = io->ReadLn(LF, IdTimeoutDefault, -1, nullptr);
-  if (io->ReadLnTimedout()) throw EIdReadTimeout();
-  return line;
+  TIdBuffer* buffer = io->InputBuffer();
+  http_detail::THTTPResponseDecoder& decoder = *FDecoder;
+  try {
+    for (;;) {
+      if (buffer->Size() > 0)
+        buffer->Remove(static_cast<int>(decoder.Feed(buffer->Peek(), buffer->Size())));
+      if (decoder.HeadDone() || decoder.Done()) return;
+      try {
+        io->FillInputBuffer(true, IdTimeoutDefault, true);
+      } catch (const EIdConnClosedGracefully&) {
+        // A close before any byte of a status line is no answer at all, not a short one.
+        if (decoder.AwaitingStatus()) throw;
+        decoder.FeedEnd();
+        return;
+      } catch (const EIdClosedSocket&) {
+        if (decoder.AwaitingStatus()) throw;
+        decoder.FeedEnd();
+        return;
+      }
+    }
+  } catch (const EIdHTTPMalformedResponse& e) {
+    // An endless line is refused the way the I/O handler refuses one.
+    if (e.Rule() == frLineTooLong) throw EIdReadLnMaxLineLengthExceeded();
+    throw;
+  }
+}
+
+void TIdCustomHTTP::ReadHead(TIdHTTPResponse& AResponse, int AMaxHeaderCount,
+                             bool AEmptyStatusEndsHead, bool AStoreCookies) {
+  try {
+    if (IOHandler() == nullptr) throw EIdNotConnected();
+    http_detail::THTTPResponseDecoder::TLimits limits;
+    limits.MaxLineLength = IOHandler()->MaxLineLength();
+    limits.MaxHeaderLines = AMaxHeaderCount;
+    limits.MaxBodySize = FMaxResponseBodySize;
+    FDecoder->SetLimits(limits);
+    TResponseEvents events(*this, AResponse);
+    events.StoreCookies = AStoreCookies;
+    FDecoder->BeginResponse(AEmptyStatusEndsHead);
+    DriveDecoder();
+  } catch (...) {
+    Disconnect();
+    throw;
+  }
 }
 
 void TIdCustomHTTP::StoreCookies() {
@@ -1010,16 +1040,12 @@ bool TIdCustomHTTP::WaitForBodyData(int ATimeout) {
 }
 
 bool TIdCustomHTTP::ResponseHasBody(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse) {
+  const http_detail::THTTPResponseDecoder::TAnnounced announced = FDecoder->Announced();
   bool body;
-  if (LowerAscii(AResponse.TransferEncoding()).find("chunked") != std::string::npos) {
+  if (announced.Chunked) {
     body = !(FOptions & hoNoReadChunked);
-  } else if (AResponse.RawHeaders().IndexOfName("Content-Length") >= 0) {
-    // A length the framing cannot trust ends the exchange instead of guessing.
-    if (!IsValidContentLength(AResponse.RawHeaders().GetValue("Content-Length")))
-      throw EIdHTTPMalformedResponse(
-          "Invalid Content-Length: \"" +
-          AResponse.RawHeaders().GetValue("Content-Length").substr(0, 64) + "\"");
-    body = AResponse.ContentLength() > 0;
+  } else if (announced.HasLength) {
+    body = announced.Length > 0;
   } else if (MediaTypeIs(AResponse.ContentType(), "multipart")) {
     body = !(FOptions & hoNoReadMultipartMIME);
   } else {
@@ -1033,109 +1059,6 @@ bool TIdCustomHTTP::ResponseHasBody(TIdHTTPRequest& ARequest, TIdHTTPResponse& A
     return (FOptions & hoWaitForUnexpectedData) && WaitForBodyData(100);
   if (code / 100 == 3) return WaitForBodyData(5000);
   return true;
-}
-
-void TIdCustomHTTP::ReadCountedBody(TStream* ATarget, std::int64_t ACount) {
-  TIdIOHandler* io = IOHandler();
-  TIdBuffer* buffer = io->InputBuffer();
-  std::int64_t remaining = ACount;
-  try {
-    // The body grows as its bytes arrive; nothing is reserved from the announced length.
-    while (remaining > 0) {
-      if (buffer->Size() == 0) io->FillInputBuffer(true, IdTimeoutDefault, true);
-      const int take = static_cast<int>(std::min<std::int64_t>(remaining, buffer->Size()));
-      if (take <= 0) continue;
-      if (ATarget != nullptr)
-        buffer->ExtractToStream(*ATarget, take);
-      else
-        buffer->Remove(take);
-      remaining -= take;
-    }
-  } catch (const EIdConnClosedGracefully&) {
-    throw EIdHTTPTruncatedResponse(
-        Format("Connection closed before the whole body was received (%lld of %lld bytes)",
-               static_cast<long long>(ACount - remaining), static_cast<long long>(ACount)));
-  } catch (const EIdClosedSocket&) {
-    throw EIdHTTPTruncatedResponse("Connection closed before the whole body was received");
-  }
-}
-
-void TIdCustomHTTP::ReadChunkedBody(TIdHTTPResponse& AResponse, TStream* ATarget) {
-  DoStatus(hsStatusText, "Chunk Started");
-  BeginWork(wmRead);
-  TIdIOHandler* io = IOHandler();
-  try {
-    for (;;) {
-      const std::int64_t size = ParseChunkSize(ReadHeaderLine());
-      if (size == 0) break;
-      if (ATarget != nullptr && OnChunkReceived) {
-        TIdBytes chunk;
-        chunk.reserve(static_cast<size_t>(std::min<std::int64_t>(size, 65536)));
-        TMemoryStream piece;
-        ReadCountedBody(&piece, size);
-        chunk.assign(piece.Bytes().begin(), piece.Bytes().end());
-        OnChunkReceived(this, chunk);
-        if (!chunk.empty())
-          ATarget->WriteBuffer(chunk.data(), static_cast<std::int64_t>(chunk.size()));
-      } else {
-        ReadCountedBody(ATarget, size);
-      }
-      if (!ReadHeaderLine().empty())
-        throw EIdHTTPMalformedResponse("Chunk data not followed by CR LF");
-    }
-    int trailers = 0;
-    for (;;) {
-      std::string line = ReadHeaderLine();
-      if (line.empty()) break;
-      if (FMaxHeaderLines > 0 && ++trailers > FMaxHeaderLines)
-        throw EIdHTTPMalformedResponse(
-            Format("The response has more than %d trailer lines", FMaxHeaderLines));
-      AResponse.RawHeaders().Add(line);
-    }
-  } catch (const EIdConnClosedGracefully&) {
-    EndWork(wmRead);
-    throw EIdHTTPTruncatedResponse("Connection closed in the middle of a chunked body");
-  } catch (...) {
-    EndWork(wmRead);
-    throw;
-  }
-  (void)io;
-  EndWork(wmRead);
-}
-
-void TIdCustomHTTP::ReadMultipartBody(TIdHTTPResponse& AResponse, TStream* ATarget) {
-  TIdIOHandler* io = IOHandler();
-  TIdBuffer* buffer = io->InputBuffer();
-  const std::string boundary =
-      HeaderSubItem(AResponse.RawHeaders().GetValue("Content-Type"), "boundary", QuoteHTTP);
-  const std::string delimText = "--" + boundary + "--";
-  const TIdBytes delim(delimText.begin(), delimText.end());
-  const int keep = static_cast<int>(delim.size()) - 1;
-  auto move = [&](int ACount) {
-    if (ACount <= 0) return;
-    if (ATarget != nullptr)
-      buffer->ExtractToStream(*ATarget, ACount);
-    else
-      buffer->Remove(ACount);
-  };
-  for (;;) {
-    const int found = buffer->Size() > 0 ? buffer->IndexOf(delim) : -1;
-    if (found >= 0) {
-      move(found + static_cast<int>(delim.size()));
-      try {
-        io->ReadLn();
-      } catch (const EIdConnClosedGracefully&) {
-      }
-      return;
-    }
-    move(buffer->Size() - keep);
-    // Waits for more with the read time-out rather than polling in a loop.
-    if (io->FillInputBuffer(false, IdTimeoutDefault, true) <= 0 || !io->Connected()) {
-      if (buffer->Size() > 0 && buffer->IndexOf(delim) >= 0) continue;
-      move(buffer->Size());
-      return;
-    }
-  }
 }
 
 void TIdCustomHTTP::ReadBody(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse) {
@@ -1163,24 +1086,30 @@ void TIdCustomHTTP::ReadBody(TIdHTTPRequest& ARequest, TIdHTTPResponse& ARespons
   }
   const std::int64_t scanStart = into != nullptr ? into->Position() : 0;
 
-  if (LowerAscii(AResponse.TransferEncoding()).find("chunked") != std::string::npos) {
-    ReadChunkedBody(AResponse, into);
-  } else if (AResponse.ContentLength() > 0) {
-    BeginWork(wmRead, AResponse.ContentLength());
-    try {
-      ReadCountedBody(into, AResponse.ContentLength());
-    } catch (...) {
-      EndWork(wmRead);
-      throw;
-    }
-    EndWork(wmRead);
+  const http_detail::THTTPResponseDecoder::TAnnounced announced = FDecoder->Announced();
+  TResponseEvents events(*this, AResponse);
+  events.Target = into;
+  events.Chunks = announced.Chunked && into != nullptr && OnChunkReceived;
+  if (announced.Chunked) {
+    DoStatus(hsStatusText, "Chunk Started");
+    FDecoder->BeginBody(http_detail::TBodyFraming::Chunked);
+  } else if (announced.HasLength) {
+    FDecoder->BeginBody(http_detail::TBodyFraming::Counted, announced.Length);
   } else if (MediaTypeIs(AResponse.ContentType(), "multipart")) {
-    ReadMultipartBody(AResponse, into);
-  } else if (into != nullptr) {
-    IOHandler()->ReadStream(into, -1, true);
+    FDecoder->BeginBody(
+        http_detail::TBodyFraming::Multipart, -1,
+        HeaderSubItem(AResponse.RawHeaders().GetValue("Content-Type"), "boundary", QuoteHTTP));
   } else {
-    IOHandler()->DiscardAll();
+    FDecoder->BeginBody(http_detail::TBodyFraming::UntilClose);
   }
+  BeginWork(wmRead, announced.HasLength ? announced.Length : 0);
+  try {
+    DriveDecoder();
+  } catch (...) {
+    EndWork(wmRead);
+    throw;
+  }
+  EndWork(wmRead);
 
   if (decompress) {
     collect->SetPosition(0);
@@ -1406,127 +1335,6 @@ std::string TIdCustomHTTP::EncodeFormFields(const TStringList& ASource,
   }
   if (ASource.Count() == 1) result = Trim(result);
   return result;
-}
-
-// -- XML character set --
-
-namespace {
-
-// EBCDIC (code page 37) to ASCII for the characters an XML declaration uses.
-char EbcdicToAscii(std::uint8_t b) {
-  static const struct {
-    std::uint8_t e;
-    char a;
-  } map[] = {{0x40, ' '},  {0x4B, '.'},  {0x4C, '<'},  {0x6F, '?'}, {0x6E, '>'},
-             {0x7E, '='},  {0x7F, '"'},  {0x7D, '\''}, {0x60, '-'}, {0x6D, '_'},
-             {0x05, '\t'}, {0x25, '\n'}, {0x0D, '\r'}, {0x61, '/'}, {0x7A, ':'}};
-  for (const auto& m : map)
-    if (m.e == b) return m.a;
-  if (b >= 0x81 && b <= 0x89) return static_cast<char>('a' + (b - 0x81));
-  if (b >= 0x91 && b <= 0x99) return static_cast<char>('j' + (b - 0x91));
-  if (b >= 0xA2 && b <= 0xA9) return static_cast<char>('s' + (b - 0xA2));
-  if (b >= 0xC1 && b <= 0xC9) return static_cast<char>('A' + (b - 0xC1));
-  if (b >= 0xD1 && b <= 0xD9) return static_cast<char>('J' + (b - 0xD1));
-  if (b >= 0xE2 && b <= 0xE9) return static_cast<char>('S' + (b - 0xE2));
-  if (b >= 0xF0 && b <= 0xF9) return static_cast<char>('0' + (b - 0xF0));
-  return '?';
-}
-
-std::string EncodingFromDeclaration(const std::string& ADecl) {
-  size_t p = ADecl.find("encoding");
-  if (p == std::string::npos) return {};
-  p += 8;
-  while (p < ADecl.size() &&
-         (ADecl[p] == ' ' || ADecl[p] == '\t' || ADecl[p] == '\r' || ADecl[p] == '\n'))
-    ++p;
-  if (p >= ADecl.size() || ADecl[p] != '=') return {};
-  ++p;
-  while (p < ADecl.size() && (ADecl[p] == ' ' || ADecl[p] == '\t')) ++p;
-  if (p >= ADecl.size() || (ADecl[p] != '"' && ADecl[p] != '\'')) return {};
-  const char q = ADecl[p];
-  const size_t end = ADecl.find(q, p + 1);
-  if (end == std::string::npos) return {};
-  return Trim(ADecl.substr(p + 1, end - p - 1));
-}
-
-}  // namespace
-
-std::string DetectXmlCharset(TStream& AStream) {
-  std::string charset = "UTF-8";
-  const std::int64_t start = AStream.Position();
-  std::uint8_t b[4] = {0, 0, 0, 0};
-  AStream.SetPosition(0);
-  const std::int64_t got = AStream.Read(b, 4);
-  auto is = [&](std::initializer_list<int> bytes) {
-    size_t i = 0;
-    for (int v : bytes) {
-      if (static_cast<std::int64_t>(i) >= got || b[i] != v) return false;
-      ++i;
-    }
-    return true;
-  };
-  int bom = 0;
-  if (is({0x00, 0x00, 0xFE, 0xFF})) {
-    charset = "UCS-4BE";
-    bom = 4;
-  } else if (is({0x00, 0x00, 0xFF, 0xFE})) {
-    charset.clear();
-    bom = 4;
-  } else if (is({0xFF, 0xFE, 0x00, 0x00})) {
-    charset = "UCS-4LE";
-    bom = 4;
-  } else if (is({0xFE, 0xFF, 0x00, 0x00})) {
-    charset.clear();
-    bom = 4;
-  } else if (is({0xFE, 0xFF})) {
-    charset = "UTF-16BE";
-    bom = 2;
-  } else if (is({0xFF, 0xFE})) {
-    charset = "UTF-16LE";
-    bom = 2;
-  } else if (is({0xEF, 0xBB, 0xBF})) {
-    charset = "UTF-8";
-    bom = 3;
-  }
-  if (bom == 0) {
-    // The declaration's first characters in each form: unit size and the index of the
-    // significant byte in a unit (-1 for EBCDIC).
-    int unit = 0, index = 0;
-    bool ebcdic = false;
-    if (is({0x00, 0x00, 0x00, 0x3C})) {
-      unit = 4, index = 3;
-    } else if (is({0x3C, 0x00, 0x00, 0x00})) {
-      unit = 4, index = 0;
-    } else if (is({0x00, 0x00, 0x3C, 0x00})) {
-      unit = 4, index = 2;
-    } else if (is({0x00, 0x3C, 0x00, 0x00})) {
-      unit = 4, index = 1;
-    } else if (is({0x00, 0x3C, 0x00, 0x3F})) {
-      unit = 2, index = 1;
-    } else if (is({0x3C, 0x00, 0x3F, 0x00})) {
-      unit = 2, index = 0;
-    } else if (is({0x3C, 0x3F, 0x78, 0x6D})) {
-      unit = 1, index = 0;
-    } else if (is({0x4C, 0x6F, 0xA7, 0x94})) {
-      unit = 1, index = 0, ebcdic = true;
-    }
-    if (unit > 0) {
-      AStream.SetPosition(0);
-      std::string decl;
-      std::vector<std::uint8_t> u(static_cast<size_t>(unit));
-      // A declaration is short; a document without ">" in its first 1024 units has none.
-      while (decl.size() < 1024 && AStream.Read(u.data(), unit) == unit) {
-        const std::uint8_t v = u[static_cast<size_t>(index)];
-        const char c = ebcdic ? EbcdicToAscii(v) : static_cast<char>(v);
-        decl += c;
-        if (c == '>') break;
-      }
-      const std::string enc = EncodingFromDeclaration(decl);
-      if (!enc.empty()) charset = enc;
-    }
-  }
-  AStream.SetPosition(bom > 0 ? start + bom : start);
-  return charset;
 }
 
 }  // namespace brv

@@ -12,8 +12,10 @@
 #include "base/Streams.h"
 #include "base/StringList.h"
 #include "http/IdAuthentication.h"
+#include "http/IdCharsets.h"
 #include "http/IdCookieManager.h"
 #include "http/IdEntityHeaderInfo.h"
+#include "http/IdHTTPResponseErrors.h"
 #include "transport/IdException.h"
 #include "transport/IdTCPClient.h"
 #include "transport/IdTextEncoding.h"
@@ -75,18 +77,15 @@ class EIdHTTPProtocolException : public EIdReplyRFCError {
 BRV_DECLARE_ID_EXCEPTION(EIdUnknownProtocol, EIdException, "Unknown Protocol");
 BRV_DECLARE_ID_EXCEPTION(EIdIOHandlerPropInvalid, EIdTCPConnectionError,
                          "IOHandler value is not valid");
-// A response that breaks the message framing (a bad chunk-size line, a chunk not followed by
-// CR LF, a chunk of 2^31 bytes or more, a bad Content-Length, too many header lines). The
-// connection is closed.
-BRV_DECLARE_EXCEPTION(EIdHTTPMalformedResponse, EIdException);
-// The peer closed before the response was complete (in the headers, a counted body or a
-// chunked body). The connection is closed.
-BRV_DECLARE_EXCEPTION(EIdHTTPTruncatedResponse, EIdException);
 // A request value that would change the message if it were sent: a CR, LF or NUL in a header,
 // or a CR, LF, NUL or space in the method, the request target or the host. Nothing is sent.
 BRV_DECLARE_EXCEPTION(EIdHTTPInvalidRequestValue, EIdException);
 
 class TIdCustomHTTP;
+
+namespace http_detail {
+class THTTPResponseDecoder;
+}
 
 // Decoder of compressed bodies. The client's component attaches none.
 class TIdZLibCompressorBase : public TComponent {
@@ -174,7 +173,8 @@ class TIdHTTPProtocol : public TObject {
 
   // Writes the request line and the header block (cookies for AURI when given).
   void BuildAndSendRequest(TIdURI* AURI);
-  // Reads header lines up to the empty line into Response.RawHeaders and parses them.
+  // Reads the head of the answer (the status line into Response.ResponseText, the header lines
+  // into Response.RawHeaders, parsed), skipping informational answers.
   void RetrieveHeaders(int AMaxHeaderCount);
   // Decides what the status means; reads or drops the body.
   TIdHTTPWhatsNext ProcessResponse(const std::vector<int>& AIgnoreReplies);
@@ -195,9 +195,8 @@ class TIdHTTPProtocol : public TObject {
 
 using TIdHTTPOnHeadersAvailableEvent =
     std::function<void(TObject* Sender, TIdHeaderList* AHeaders, bool& VContinue)>;
-using TIdHTTPOnRedirectEvent = std::function<void(TObject* Sender, std::string& dest,
-                                                  int& NumRedirect, bool& Handled,
-                                                  std::string& VMethod)>;
+using TIdHTTPOnRedirectEvent = std::function<void(
+    TObject* Sender, std::string& dest, int& NumRedirect, bool& Handled, std::string& VMethod)>;
 using TIdOnSelectAuthorizationEvent = std::function<void(
     TObject* Sender, TIdAuthenticationClass& AuthenticationClass, TIdHeaderList* AuthInfo)>;
 using TIdOnAuthorizationEvent =
@@ -242,9 +241,8 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
   void Head(const std::string& AURL);
 
   // The request driver every call passes through, once per call.
-  virtual void ExecuteRequest(const std::string& AMethod, const std::string& AURL,
-                              TStream* ASource, TStream* AResponseContent,
-                              const std::vector<int>& AIgnoreReplies);
+  virtual void ExecuteRequest(const std::string& AMethod, const std::string& AURL, TStream* ASource,
+                              TStream* AResponseContent, const std::vector<int>& AIgnoreReplies);
 
   // ---- properties ----
   int AuthRetries() const { return FAuthRetries; }
@@ -257,6 +255,10 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
   void SetMaxAuthRetries(int V) { FMaxAuthRetries = V; }
   int MaxHeaderLines() const { return FMaxHeaderLines; }
   void SetMaxHeaderLines(int V) { FMaxHeaderLines = V; }
+  // The largest response body the client accepts, in bytes (-1: no limit, the default). A
+  // larger body of any framing raises EIdHTTPResponseTooLarge and closes the connection.
+  std::int64_t MaxResponseBodySize() const { return FMaxResponseBodySize; }
+  void SetMaxResponseBodySize(std::int64_t V) { FMaxResponseBodySize = V; }
   bool AllowCookies() const { return FAllowCookies; }
   void SetAllowCookies(bool V) { FAllowCookies = V; }
   TIdAuthenticationManager* AuthenticationManager() const { return FAuthenticationManager; }
@@ -314,16 +316,15 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
   TIdHTTPConnectionType SelectTarget();
   void OpenAndSendRequest();
   void EnsureConnected(TIdHTTPProtocol& AProtocol);
-  // One status or header line; EIdReadTimeout on time-out.
-  std::string ReadHeaderLine();
+  // Reads one head into AResponse (see RetrieveHeaders). With AEmptyStatusEndsHead an empty
+  // status line is the whole head; with AStoreCookies every head's cookies are stored.
+  void ReadHead(TIdHTTPResponse& AResponse, int AMaxHeaderCount, bool AEmptyStatusEndsHead,
+                bool AStoreCookies);
   void StoreCookies();
   // Reads the body by its framing into Response.ContentStream (dropped when none).
   void ReadBody(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
   bool ResponseHasBody(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
   bool WaitForBodyData(int ATimeout);
-  void ReadCountedBody(TStream* ATarget, std::int64_t ACount);
-  void ReadChunkedBody(TIdHTTPResponse& AResponse, TStream* ATarget);
-  void ReadMultipartBody(TIdHTTPResponse& AResponse, TStream* ATarget);
   std::string EncodeFormFields(const TStringList& ASource, const IIdTextEncoding* AByteEncoding);
   // Text of a body in the response's character set.
   std::string DecodeBody(TMemoryStream& AStream);
@@ -338,6 +339,7 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
   std::unique_ptr<TIdCookieManager> FImplicitCookieManager;
   int FMaxAuthRetries = 3;
   int FMaxHeaderLines = 255;
+  std::int64_t FMaxResponseBodySize = -1;
   bool FAllowCookies = true;
   TIdAuthenticationManager* FAuthenticationManager = nullptr;
   TIdHTTPProtocolVersion FProtocolVersion = pv1_1;
@@ -352,6 +354,11 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
  private:
   friend class TIdHTTPProtocol;
   friend class TIdHTTPResponse;
+  struct TResponseEvents;
+  // Feeds the decoder from the I/O handler until it stops (head read, body complete).
+  void DriveDecoder();
+  // The framing of the answer being read.
+  std::unique_ptr<http_detail::THTTPResponseDecoder> FDecoder;
   // Credentials saved when a cross-origin redirect dropped them, restored after the call.
   struct TSavedCredentials;
   std::unique_ptr<TSavedCredentials> FSavedCredentials;
@@ -366,9 +373,5 @@ class TIdHTTP : public TIdCustomHTTP {
   BRV_CLASS_NAME(TIdHTTP)
   using TIdCustomHTTP::TIdCustomHTTP;
 };
-
-// Detects the character set of an XML document (byte-order mark or declaration) in AStream
-// from its start; the position is put back (past a byte-order mark when one was found).
-std::string DetectXmlCharset(TStream& AStream);
 
 }  // namespace brv

@@ -106,10 +106,13 @@ TEST(Engine, ChunkedBodyWithExtensionsAndTrailers) {
 
 TEST(Engine, OnChunkReceivedMayReplaceEachChunk) {
   ScriptedServer server({S::Exchange(
-      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\n2\r\ncd\r\n0\r\n\r\n"})});
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\n2\r\ncd\r\n0\r\n\r\n",
+       Ok("counted")})});
   Client http;
   http.OnChunkReceived = [](TObject*, TIdBytes& AChunk) { AChunk.push_back('-'); };
   EXPECT_EQ(http.Get(server.Url()), "ab-cd-");
+  // A body that is not chunked passes the handler by.
+  EXPECT_EQ(http.Get(server.Url()), "counted");
 }
 
 TEST(Engine, CloseDelimitedBodyEndsAtThePeersClose) {
@@ -283,19 +286,26 @@ TEST(Engine, BasicChallengeIsAnsweredWithinTheRetryLimit) {
   EXPECT_EQ(http.AuthRetries(), 3);
 }
 
-TEST(Engine, WithoutInProcessAuthAnAcceptedChallengeEndsTheCall) {
+TEST(Engine, AChallengeThatIsNotAnsweredAtOnceIsAnErrorNeverTheAnswer) {
   const std::string challenge =
       "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\nContent-Length: "
       "4\r\n\r\n"
       "deny";
   ScriptedServer server({S::Exchange({challenge}), S::Exchange({challenge})});
   {
+    // Credentials in the URL, but no in-process retry.
     Client http;
-    http.Request().SetUsername("u");
     TStringStream out;
-    http.Get(server.Url(), &out);
-    EXPECT_EQ(http.ResponseCode(), 401);
-    EXPECT_EQ(out.DataString(), "deny");
+    const std::string url = "http://user@127.0.0.1:" + std::to_string(server.Port()) + "/";
+    try {
+      http.Get(url, &out);
+      FAIL() << "the 401 was taken as the answer";
+    } catch (const EIdHTTPProtocolException& e) {
+      EXPECT_EQ(e.ErrorCode(), 401);
+      EXPECT_EQ(e.ErrorMessage(), "deny");
+    }
+    EXPECT_EQ(out.DataString(), "");
+    EXPECT_EQ(http.AuthRetries(), 1);
   }
   Client anonymous;
   EXPECT_THROW(anonymous.Get(server.Url()), EIdHTTPProtocolException);
@@ -409,6 +419,7 @@ TEST(Engine, AKeptConnectionTheServerClosedMeanwhileIsReplaced) {
 struct Broken {
   const char* rule;
   std::string response;
+  TIdHTTPFramingRule framing = frNone;  // the rule the exception names
 };
 
 class MalformedResponse : public ::testing::TestWithParam<Broken> {};
@@ -420,10 +431,11 @@ TEST_P(MalformedResponse, RaisesAndClosesTheConnection) {
   try {
     http.Get(server.Url(), &out);
     FAIL() << "accepted: " << GetParam().rule;
-  } catch (const EIdHTTPProtocolException& e) {
-    FAIL() << GetParam().rule << ": protocol error " << e.Message();
-  } catch (const EIdException& e) {
-    SUCCEED() << e.Message();
+  } catch (const EIdHTTPMalformedResponse& e) {
+    EXPECT_EQ(e.Rule(), GetParam().framing) << GetParam().rule << ": " << e.Message();
+  } catch (const EIdReadLnMaxLineLengthExceeded&) {
+    // An endless line is refused as the I/O handler refuses one.
+    EXPECT_EQ(GetParam().framing, frLineTooLong) << GetParam().rule;
   }
   EXPECT_FALSE(http.Connected()) << GetParam().rule;
   EXPECT_EQ(http.Get(server.Url()), "fresh");
@@ -441,24 +453,75 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Broken{"chunk size of 2^31",
                "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-               "80000000\r\nab\r\n0\r\n\r\n"},
+               "80000000\r\nab\r\n0\r\n\r\n",
+               frChunkSizeTooLarge},
         Broken{"chunk size far beyond 64 bits",
                "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-               "ffffffffffffffffffffffff\r\nab\r\n0\r\n\r\n"},
+               "ffffffffffffffffffffffff\r\nab\r\n0\r\n\r\n",
+               frChunkSizeTooLarge},
         Broken{"non-hexadecimal chunk size",
                "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-               "2\r\nab\r\nzz\r\n0\r\n\r\n"},
+               "2\r\nab\r\nzz\r\n0\r\n\r\n",
+               frBadChunkSize},
         Broken{"empty chunk size line",
                "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-               "2\r\nab\r\n\r\n0\r\n\r\n"},
+               "2\r\nab\r\n\r\n0\r\n\r\n",
+               frBadChunkSize},
         Broken{"chunk data not followed by CR LF",
-               "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nabcd\r\n0\r\n\r\n"},
-        Broken{"negative Content-Length", "HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\nabc"},
-        Broken{"non-numeric Content-Length", "HTTP/1.1 200 OK\r\nContent-Length: 12abc\r\n\r\nabc"},
+               "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nabcd\r\n0\r\n\r\n",
+               frMissingChunkCRLF},
+        Broken{"negative Content-Length", "HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\nabc",
+               frBadContentLength},
+        Broken{"non-numeric Content-Length", "HTTP/1.1 200 OK\r\nContent-Length: 12abc\r\n\r\nabc",
+               frBadContentLength},
+        Broken{"two different Content-Length values",
+               "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 30\r\n\r\nabc",
+               frConflictingLengths},
         Broken{"header line beyond the line limit",
                "HTTP/1.1 200 OK\r\nX-Big: " + std::string(20000, 'a') +
-                   "\r\nContent-Length: 0\r\n\r\n"},
-        Broken{"more header lines than MaxHeaderLines", ManyHeaders(300)}));
+                   "\r\nContent-Length: 0\r\n\r\n",
+               frLineTooLong},
+        Broken{"more header lines than MaxHeaderLines", ManyHeaders(300), frTooManyHeaderLines}));
+
+TEST(Engine, ABodyOverTheMaximumIsRefusedOnEveryFramingAndTheConnectionClosed) {
+  const std::string body(5000, 'x');
+  std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  for (int i = 0; i < 5; ++i) chunked += "3e8\r\n" + body.substr(0, 1000) + "\r\n";
+  const Broken rows[] = {{"counted", Ok(body)},
+                         {"chunked", chunked + "0\r\n\r\n"},
+                         {"close-delimited", "HTTP/1.1 200 OK\r\n\r\n" + body}};
+  for (const Broken& row : rows) {
+    ScriptedServer server({{S::Read(), S::Send(row.response), S::Close()},
+                           S::Exchange({Ok(std::string(4096, 'y'))})});
+    Client http;
+    http.SetMaxResponseBodySize(4096);
+    TStringStream out;
+    EXPECT_THROW(http.Get(server.Url(), &out), EIdHTTPResponseTooLarge) << row.rule;
+    EXPECT_LE(out.DataString().size(), 4096u) << row.rule;
+    EXPECT_FALSE(http.Connected()) << row.rule;
+    // A body of exactly the maximum is accepted.
+    EXPECT_EQ(http.Get(server.Url()).size(), 4096u) << row.rule;
+  }
+}
+
+TEST(Engine, TenInformationalAnswersAreSkippedAndAnEleventhIsRefused) {
+  std::string ten;
+  for (int i = 0; i < 10; ++i) ten += "HTTP/1.1 100 Continue\r\n\r\n";
+  ScriptedServer server({S::Exchange({ten + Ok("after ten")}),
+                         S::Exchange({ten + "HTTP/1.1 100 Continue\r\n\r\n" + Ok("never")})});
+  {
+    Client first;
+    EXPECT_EQ(first.Get(server.Url()), "after ten");
+  }
+  Client second;
+  try {
+    second.Get(server.Url());
+    FAIL() << "an eleventh informational answer was followed";
+  } catch (const EIdHTTPMalformedResponse& e) {
+    EXPECT_EQ(e.Rule(), frTooManyInformational) << e.Message();
+  }
+  EXPECT_FALSE(second.Connected());
+}
 
 class TruncatedResponse : public ::testing::TestWithParam<Broken> {};
 

@@ -27,7 +27,8 @@ struct Outcome {
   std::string body;
   int code = 0;
   std::string trailer;
-  std::string error;  // exception class, or "" on success
+  std::string error;                 // exception class, or "" on success
+  TIdHTTPFramingRule rule = frNone;  // the framing rule the exception names
   std::string sent;
 };
 
@@ -44,6 +45,12 @@ Outcome Exchange(const std::string& AResponse, int ASplit, int AMaxRead = 0) {
     http.Get("http://example.test/x", &body);
     out.code = http.ResponseCode();
     out.trailer = http.Response().RawHeaders().GetValue("X-Trailer");
+  } catch (const EIdHTTPMalformedResponse& e) {
+    out.error = e.ClassName();
+    out.rule = e.Rule();
+  } catch (const EIdHTTPTruncatedResponse& e) {
+    out.error = e.ClassName();
+    out.rule = e.Rule();
   } catch (const EIdException& e) {
     out.error = e.ClassName();
   }
@@ -61,7 +68,8 @@ struct Message {
 };
 
 const Message kMessages[] = {
-    {"counted", "HTTP/1.1 200 OK\r\nContent-Length: 11\r\nContent-Type: text/plain\r\n\r\nhello world",
+    {"counted",
+     "HTTP/1.1 200 OK\r\nContent-Length: 11\r\nContent-Type: text/plain\r\n\r\nhello world",
      "hello world", ""},
     {"chunked with extensions and trailers",
      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5;a=b\r\nhello\r\n"
@@ -72,8 +80,9 @@ const Message kMessages[] = {
     {"folded header and bare LF line ends",
      "HTTP/1.1 200 OK\nX-Trailer: one\n two\nContent-Length: 3\n\nabc", "abc", "one two"},
     {"close-delimited", "HTTP/1.0 200 OK\r\n\r\nuntil the end", "until the end", ""},
-    {"multipart", "HTTP/1.1 200 OK\r\nContent-Type: multipart/mixed; boundary=\"zz\"\r\n\r\n"
-                  "--zz\r\n\r\npart\r\n--zz--\r\n",
+    {"multipart",
+     "HTTP/1.1 200 OK\r\nContent-Type: multipart/mixed; boundary=\"zz\"\r\n\r\n"
+     "--zz\r\n\r\npart\r\n--zz--\r\n",
      "--zz\r\n\r\npart\r\n--zz--", ""},
 };
 
@@ -106,40 +115,51 @@ TEST(Parser, TheRequestIsWrittenAsOneBlockInTheDesignedForm) {
 }
 
 struct Bad {
-  const char* rule;
+  const char* name;
   std::string response;
   const char* error;
+  TIdHTTPFramingRule rule;
 };
 
 TEST(Parser, BadInputsRaiseTheirOwnErrorAtEveryCut) {
   const Bad rows[] = {
-      {"chunk size 2^31 does not fit", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-                                       "80000000\r\nx\r\n0\r\n\r\n",
-       "EIdHTTPMalformedResponse"},
-      {"chunk size must be hexadecimal", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-                                         "1g\r\nx\r\n0\r\n\r\n",
-       "EIdHTTPMalformedResponse"},
-      {"chunk data ends with CR LF", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-                                     "1\r\nxy\r\n0\r\n\r\n",
-       "EIdHTTPMalformedResponse"},
+      {"chunk size 2^31 does not fit",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+       "80000000\r\nx\r\n0\r\n\r\n",
+       "EIdHTTPMalformedResponse", frChunkSizeTooLarge},
+      {"chunk size must be hexadecimal",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+       "1g\r\nx\r\n0\r\n\r\n",
+       "EIdHTTPMalformedResponse", frBadChunkSize},
+      {"chunk data ends with CR LF",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+       "1\r\nxy\r\n0\r\n\r\n",
+       "EIdHTTPMalformedResponse", frMissingChunkCRLF},
       {"Content-Length is digits", "HTTP/1.1 200 OK\r\nContent-Length: 0x10\r\n\r\n",
-       "EIdHTTPMalformedResponse"},
+       "EIdHTTPMalformedResponse", frBadContentLength},
       {"Content-Length is not negative", "HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n",
-       "EIdHTTPMalformedResponse"},
+       "EIdHTTPMalformedResponse", frBadContentLength},
       {"a counted body arrives whole", "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nshort",
-       "EIdHTTPTruncatedResponse"},
+       "EIdHTTPTruncatedResponse", frTruncatedCountedBody},
       {"a chunked body ends with the last chunk",
        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n",
-       "EIdHTTPTruncatedResponse"},
+       "EIdHTTPTruncatedResponse", frTruncatedChunkedBody},
       {"the header block ends with an empty line", "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n",
-       "EIdHTTPTruncatedResponse"},
-      {"the status line arrives", "", "EIdConnClosedGracefully"},
+       "EIdHTTPTruncatedResponse", frTruncatedHead},
+      {"two different lengths",
+       "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 3\r\n\r\nabc",
+       "EIdHTTPMalformedResponse", frConflictingLengths},
+      {"the status line arrives", "", "EIdConnClosedGracefully", frNone},
   };
   for (const Bad& row : rows) {
-    EXPECT_EQ(Exchange(row.response, 0).error, row.error) << row.rule;
-    EXPECT_EQ(Exchange(row.response, 0, 1).error, row.error) << row.rule << " byte at a time";
-    for (int split = 1; split < static_cast<int>(row.response.size()); split += 3)
-      EXPECT_EQ(Exchange(row.response, split).error, row.error) << row.rule << " split at " << split;
+    const auto check = [&](const Outcome& o, const std::string& how) {
+      EXPECT_EQ(o.error, row.error) << row.name << how;
+      EXPECT_EQ(o.rule, row.rule) << row.name << how << ": " << FramingRuleName(o.rule);
+    };
+    check(Exchange(row.response, 0), "");
+    check(Exchange(row.response, 0, 1), " byte at a time");
+    for (int split = 1; split < static_cast<int>(row.response.size()); ++split)
+      check(Exchange(row.response, split), " split at " + std::to_string(split));
   }
 }
 
