@@ -2,20 +2,29 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
+#include <QAction>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QFont>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 
 #include "app/ExceptionGuard.h"
+#include "app/OperationRunner.h"
 #include "base/StringList.h"
 #include "sqs/brvSQSRecords.h"
 
@@ -29,6 +38,8 @@ constexpr int kTopPanelHeight = 142;
 constexpr int kSQSPanelHeight = 258;
 // The status line under the log pane, by which the window is taller than designed.
 constexpr int kStatusHeight = 20;
+// The Cancel button at the right end of the status line.
+constexpr int kCancelWidth = 70;
 
 // "Tahoma" 8 pt where the system has it; otherwise the nearest sans-serif faces in width and
 // look, then whatever sans-serif face the font configuration offers.
@@ -85,6 +96,7 @@ TFRMAmazonSQS::TFRMAmazonSQS(QWidget* Parent) : QWidget(Parent) {
   setPalette(pal);
   setAutoFillBackground(true);
 
+  CreateMenu();
   CreateControls();
   SetTabOrder();
 
@@ -96,6 +108,11 @@ TFRMAmazonSQS::TFRMAmazonSQS(QWidget* Parent) : QWidget(Parent) {
                            const std::string& Error_Description, const std::string& RawError) {
     SQSSQSError(Sender, Error_Code, Error_Description, RawError);
   };
+  runner_ = std::make_unique<TOperationRunner>();
+  runner_->OnBusyChanged = [this](bool Busy) { ShowBusy(Busy); };
+  connect(btnCancel, &QPushButton::clicked, this, [this] { Cancel(); });
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, [this] { Cancel(); });
 
   ConnectClick(btnListQueues, &TFRMAmazonSQS::btnListQueuesClick);
   ConnectClick(btnCreateQueue, &TFRMAmazonSQS::btnCreateQueueClick);
@@ -107,19 +124,65 @@ TFRMAmazonSQS::TFRMAmazonSQS(QWidget* Parent) : QWidget(Parent) {
   ConnectClick(btnDeleteMessage, &TFRMAmazonSQS::btnDeleteMessageClick);
   ConnectClick(btnPurgueQueue, &TFRMAmazonSQS::btnPurgueQueueClick);
 
-  resize(Scaled(kClientWidth), Scaled(kClientHeight + kStatusHeight));
+  resize(Scaled(kClientWidth), Scaled(kClientHeight + kStatusHeight) + mnuMain->height());
   AlignControls();
   CentreOnScreen();
 }
 
-TFRMAmazonSQS::~TFRMAmazonSQS() = default;
+TFRMAmazonSQS::~TFRMAmazonSQS() {
+  // The worker uses the client and the resolver: it ends before they go.
+  runner_->Shutdown();
+}
+
+bool TFRMAmazonSQS::Busy() const {
+  return runner_->Busy();
+}
+
+void TFRMAmazonSQS::Cancel() {
+  runner_->Cancel();
+}
+
+QThread* TFRMAmazonSQS::OperationThread() const {
+  return runner_->Thread();
+}
+
+void TFRMAmazonSQS::closeEvent(QCloseEvent* Event) {
+  // The operation in progress ends now; its result is no longer wanted.
+  runner_->Cancel();
+  QWidget::closeEvent(Event);
+}
+
+void TFRMAmazonSQS::CreateMenu() {
+  mnuMain = new QMenuBar(this);
+  mnuMain->setObjectName(QStringLiteral("mnuMain"));
+  mnuMain->setNativeMenuBar(false);  // the client area below it is measured from it
+  QMenu* view = mnuMain->addMenu(QStringLiteral("&View"));
+  actQueueBrowser = view->addAction(QStringLiteral("&Queue Browser"));
+  actQueueBrowser->setObjectName(QStringLiteral("actQueueBrowser"));
+  connect(actQueueBrowser, &QAction::triggered, this, [this] {
+    if (OnShowQueueBrowser) RunGuarded(this, [this] { OnShowQueueBrowser(*this); });
+  });
+  QMenu* help = mnuMain->addMenu(QStringLiteral("&Help"));
+  actAbout = help->addAction(QStringLiteral("&About"));
+  actAbout->setObjectName(QStringLiteral("actAbout"));
+  connect(actAbout, &QAction::triggered, this, [this] {
+    QMessageBox::about(this, QStringLiteral("About Amazon SQS"),
+                       QStringLiteral("Amazon SQS " BRV_VERSION
+                                      "\n\nA desktop client for Amazon Simple Queue Service."));
+  });
+  mnuMain->setGeometry(0, 0, Scaled(kClientWidth), mnuMain->sizeHint().height());
+}
 
 int TFRMAmazonSQS::Scaled(int DesignPixels) const {
   return static_cast<int>(std::lround(DesignPixels * scale_));
 }
 
 void TFRMAmazonSQS::CreateControls() {
-  pnlTop = NewPanel(this, "pnlTop");
+  // The designed controls stand in the client area under the menu bar.
+  pnlClient = new QWidget(this);
+  pnlClient->setObjectName(QStringLiteral("pnlClient"));
+  QWidget* client = pnlClient;
+  pnlTop = NewPanel(client, "pnlTop");
   Label1 = NewLabel(pnlTop, "Label1", "EndPoint");
   Label2 = NewLabel(pnlTop, "Label2", "Access Key");
   Label3 = NewLabel(pnlTop, "Label3", "Secret Key");
@@ -129,12 +192,15 @@ void TFRMAmazonSQS::CreateControls() {
   // dots unless the user asks for the text.
   txtSecretKey = NewEdit(pnlTop, "txtSecretKey", "");
   txtSecretKey->setEchoMode(QLineEdit::Password);
-  pnlSQS = NewPanel(this, "pnlSQS");
+  pnlSQS = NewPanel(client, "pnlSQS");
   btnCreateQueue = NewButton(pnlSQS, "btnCreateQueue", "Create Queue");
   btnDeleteQueue = NewButton(pnlSQS, "btnDeleteQueue", "Delete Queue");
-  memoLog = new QPlainTextEdit(this);
+  memoLog = new QPlainTextEdit(client);
   memoLog->setObjectName(QStringLiteral("memoLog"));
   memoLog->setTabChangesFocus(true);  // Tab leaves the log pane like every other control
+  // Only the window writes the log; its text can still be selected and copied.
+  memoLog->setReadOnly(true);
+  memoLog->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   txtQueueName = NewEdit(pnlSQS, "txtQueueName", "sqs_queue");
   Label4 = NewLabel(pnlSQS, "Label4", "Queue Name");
   btnGetQueueAttributes = NewButton(pnlSQS, "btnGetQueueAttributes", "Get Queue Attributes");
@@ -159,11 +225,15 @@ void TFRMAmazonSQS::CreateControls() {
   connect(chkShowSecret, &QCheckBox::toggled, txtSecretKey, [this](bool Shown) {
     txtSecretKey->setEchoMode(Shown ? QLineEdit::Normal : QLineEdit::Password);
   });
-  lblStatus = NewLabel(this, "lblStatus", "");
+  lblStatus = NewLabel(client, "lblStatus", "");
   lblStatus->setTextFormat(Qt::PlainText);  // an endpoint from a file is no markup
   lblStatus->setIndent(Scaled(4));
   lblStatus->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   lblStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  // Reached with the mouse or Escape; it stays out of the designed tab order.
+  btnCancel = NewButton(client, "btnCancel", "Cancel");
+  btnCancel->setFocusPolicy(Qt::NoFocus);
+  btnCancel->setEnabled(false);
 
   // Fixed positions within the panels, as designed.
   struct Place {
@@ -238,8 +308,11 @@ void TFRMAmazonSQS::SetTabOrder() {
 void TFRMAmazonSQS::AlignControls() {
   // The panels are aligned to the top with a margin on every side, one below the other; the
   // log pane fills what is left, without margin.
+  const int menuHeight = mnuMain->sizeHint().height();
+  mnuMain->setGeometry(0, 0, width(), menuHeight);
+  pnlClient->setGeometry(0, menuHeight, width(), std::max(0, height() - menuHeight));
   const int margin = Scaled(kPanelMargin);
-  const int w = width();
+  const int w = pnlClient->width();
   const int topHeight = Scaled(kTopPanelHeight);
   const int sqsHeight = Scaled(kSQSPanelHeight);
   pnlTop->setGeometry(margin, margin, std::max(0, w - 2 * margin), topHeight);
@@ -247,9 +320,14 @@ void TFRMAmazonSQS::AlignControls() {
   pnlSQS->setGeometry(margin, sqsTop, std::max(0, w - 2 * margin), sqsHeight);
   const int logTop = sqsTop + sqsHeight + margin;
   const int statusHeight = Scaled(kStatusHeight);
-  const int statusTop = std::max(logTop, height() - statusHeight);
+  const int statusTop = std::max(logTop, pnlClient->height() - statusHeight);
   memoLog->setGeometry(0, logTop, w, statusTop - logTop);
   lblStatus->setGeometry(0, statusTop, w, statusHeight);
+  // Cancel covers the right end of the status line, where a long endpoint would end.
+  const int cancelWidth = Scaled(kCancelWidth);
+  btnCancel->setGeometry(std::max(0, w - cancelWidth - 1), statusTop + 1, cancelWidth,
+                         std::max(0, statusHeight - 2));
+  btnCancel->raise();
 }
 
 void TFRMAmazonSQS::CentreOnScreen() {
@@ -298,18 +376,63 @@ void TFRMAmazonSQS::btnPurgueQueueClick(QObject*) {
   PurgueQueue();
 }
 
-void TFRMAmazonSQS::ApplyCredentials() {
-  // Typed keys win as they are (one of them may be empty); the region is always the field's.
+void TFRMAmazonSQS::ShowBusy(bool Busy) {
+  for (QPushButton* button :
+       {btnListQueues, btnCreateQueue, btnGetQueueAttributes, btnSetQueueAttributes, btnDeleteQueue,
+        btnSendMessage, btnReceiveMessage, btnDeleteMessage, btnPurgueQueue}) {
+    button->setEnabled(!Busy);
+  }
+  btnCancel->setEnabled(Busy);
+  if (Busy) {
+    setCursor(Qt::BusyCursor);
+  } else {
+    unsetCursor();
+  }
+}
+
+void TFRMAmazonSQS::Start(const std::string& Name, TOperation Operation) {
+  // The fields are read now, at the click; the worker sees only these copies.
   brv::TbrvAWSConfigRequest request;
   request.Region = txtRegion->text().toStdString();
   request.AccessKey = txtAccessKey->text().toStdString();
   request.SecretKey = txtSecretKey->text().toStdString();
   request.Service = SQS->AWSOptions().Service;
-  const brv::TbrvAWSConfig config = ConfigResolver->Resolve(request);
+  runner_->Run(
+      [this, request, Operation = std::move(Operation)](
+          const std::shared_ptr<brv::TIdCancellation>& Cancel) -> TOperationRunner::TDone {
+        ApplyCredentials(request);
+        SQS->SetCancellation(Cancel);
+        struct TReset {
+          brv::TbrvHTTPAWS_SQS_Client& Client;
+          ~TReset() { Client.SetCancellation(nullptr); }
+        } reset{*SQS};
+        return Operation(*SQS);
+      },
+      [this, Name](std::exception_ptr Error, bool Cancelled) {
+        if (!Cancelled) {
+          try {
+            std::rethrow_exception(Error);
+          } catch (const brv::EIdOperationCancelled&) {
+            Cancelled = true;
+          } catch (...) {
+          }
+        }
+        if (Cancelled) {
+          DoLog("#" + Name + ": cancelled");
+        } else {
+          RunGuarded(this, [&] { std::rethrow_exception(Error); });
+        }
+      });
+}
+
+void TFRMAmazonSQS::ApplyCredentials(const brv::TbrvAWSConfigRequest& Request) {
+  // Typed keys win as they are (one of them may be empty); the region is always the field's.
+  const brv::TbrvAWSConfig config = ConfigResolver->Resolve(Request);
   brv::ApplyAWSConfig(config, *SQS);
   const std::string source = config.HasCredentials() ? config.CredentialSource : "none found";
-  lblStatus->setText(
-      QString::fromStdString("Endpoint: " + config.EndPoint + "    Credentials: " + source));
+  const QString status =
+      QString::fromStdString("Endpoint: " + config.EndPoint + "    Credentials: " + source);
+  runner_->Post([this, status] { lblStatus->setText(status); });
 }
 
 void TFRMAmazonSQS::DoLog(const std::string& Text) {
@@ -318,97 +441,126 @@ void TFRMAmazonSQS::DoLog(const std::string& Text) {
 
 void TFRMAmazonSQS::SQSSQSError(brv::TObject*, const std::string& Error_Code,
                                 const std::string& Error_Description, const std::string&) {
-  DoLog("#Error: " + Error_Code + " " + Error_Description);
+  // Raised on the worker during a call: logged on the UI thread, before the call's own line.
+  runner_->Post([this, line = "#Error: " + Error_Code + " " + Error_Description] { DoLog(line); });
 }
 
 void TFRMAmazonSQS::ListQueues() {
-  ApplyCredentials();
-  brv::TStringList queues;
-  if (SQS->ListQueues(queues, "")) {
-    DoLog("#ListQueues: " + queues.Text());
-  } else {
-    DoLog("#ListQueues: error");
-  }
+  Start("ListQueues", [this](brv::TbrvHTTPAWS_SQS_Client& Client) -> std::function<void()> {
+    brv::TStringList queues;
+    if (Client.ListQueues(queues, "")) {
+      return [this, text = queues.Text()] { DoLog("#ListQueues: " + text); };
+    }
+    return [this] { DoLog("#ListQueues: error"); };
+  });
 }
 
 void TFRMAmazonSQS::CreateQueue() {
-  ApplyCredentials();
-  const std::string url = SQS->CreateQueue(txtQueueName->text().toStdString());
-  if (!url.empty()) DoLog("#CreateQueue: " + url);
+  Start("CreateQueue",
+        [this, name = txtQueueName->text().toStdString()](
+            brv::TbrvHTTPAWS_SQS_Client& Client) -> std::function<void()> {
+          const std::string url = Client.CreateQueue(name);
+          return [this, url] {
+            if (!url.empty()) DoLog("#CreateQueue: " + url);
+          };
+        });
 }
 
 void TFRMAmazonSQS::GetQueueAttributes() {
-  ApplyCredentials();
-  brv::TbrvSQSAttributes attributes;
-  if (SQS->GetQueueAttributes(txtQueueName->text().toStdString(), attributes)) {
-    for (int i = 0; i < attributes.Count(); ++i) {
-      const brv::TbrvSQSAttribute* attribute = attributes.Items(i);
-      DoLog("#Attribute: " + attribute->AttributeName() + " " + attribute->AttributeValue());
-    }
-  } else {
-    DoLog("#GetQueueAttributes: error");
-  }
+  Start("GetQueueAttributes",
+        [this, name = txtQueueName->text().toStdString()](
+            brv::TbrvHTTPAWS_SQS_Client& Client) -> std::function<void()> {
+          brv::TbrvSQSAttributes attributes;
+          if (!Client.GetQueueAttributes(name, attributes)) {
+            return [this] { DoLog("#GetQueueAttributes: error"); };
+          }
+          std::vector<std::string> lines;
+          for (int i = 0; i < attributes.Count(); ++i) {
+            const brv::TbrvSQSAttribute* attribute = attributes.Items(i);
+            lines.push_back("#Attribute: " + attribute->AttributeName() + " " +
+                            attribute->AttributeValue());
+          }
+          return [this, lines] {
+            for (const std::string& line : lines) DoLog(line);
+          };
+        });
 }
 
 void TFRMAmazonSQS::SetQueueAttributes() {
-  ApplyCredentials();
-  brv::TbrvSQSAttributes attributes;
-  attributes.AddSQSAttribute(brv::sqsatVisibilityTimeout,
-                             txtVisibilityTimeout->text().toStdString());
-  if (SQS->SetQueueAttributes(txtQueueName->text().toStdString(), attributes)) {
-    DoLog("#SetQueueAttributes: ok");
-  } else {
-    DoLog("#SetQueueAttributes: error");
-  }
+  Start("SetQueueAttributes",
+        [this, name = txtQueueName->text().toStdString(),
+         timeout = txtVisibilityTimeout->text().toStdString()](
+            brv::TbrvHTTPAWS_SQS_Client& Client) -> std::function<void()> {
+          brv::TbrvSQSAttributes attributes;
+          attributes.AddSQSAttribute(brv::sqsatVisibilityTimeout, timeout);
+          const bool ok = Client.SetQueueAttributes(name, attributes);
+          return
+              [this, ok] { DoLog(ok ? "#SetQueueAttributes: ok" : "#SetQueueAttributes: error"); };
+        });
 }
 
 void TFRMAmazonSQS::DeleteQueue() {
-  ApplyCredentials();
-  if (SQS->DeleteQueue(txtQueueName->text().toStdString())) {
-    DoLog("#Delete Queue: ok");
-  } else {
-    DoLog("#Delete Queue: error");
-  }
+  Start("Delete Queue",
+        [this, name = txtQueueName->text().toStdString()](
+            brv::TbrvHTTPAWS_SQS_Client& Client) -> std::function<void()> {
+          const bool ok = Client.DeleteQueue(name);
+          return [this, ok] { DoLog(ok ? "#Delete Queue: ok" : "#Delete Queue: error"); };
+        });
 }
 
 void TFRMAmazonSQS::SendMessage() {
-  ApplyCredentials();
-  if (SQS->SendMessage(txtQueueName->text().toStdString(), txtMessageBody->text().toStdString(),
-                       0)) {
-    DoLog("#SendMessage: ok");
-  } else {
-    DoLog("#SendMessage: error");
-  }
+  Start("SendMessage",
+        [this, name = txtQueueName->text().toStdString(),
+         body = txtMessageBody->text().toStdString()](
+            brv::TbrvHTTPAWS_SQS_Client& Client) -> std::function<void()> {
+          const bool ok = Client.SendMessage(name, body, 0);
+          return [this, ok] { DoLog(ok ? "#SendMessage: ok" : "#SendMessage: error"); };
+        });
 }
 
 void TFRMAmazonSQS::ReceiveMessage() {
-  ApplyCredentials();
-  brv::TbrvSQSReceiveMessageResponses responses;
-  if (SQS->ReceiveMessage(txtQueueName->text().toStdString(), responses)) {
-    for (int i = 0; i < responses.Count(); ++i) {
-      const brv::TbrvSQSReceiveMessageResponse* message = responses.Items(i);
-      DoLog("#ReceiveMessage: " + message->Body());
-      txtReceiptHandle->setText(QString::fromStdString(message->ReceiptHandle()));
-    }
-  }
+  Start("ReceiveMessage",
+        [this, name = txtQueueName->text().toStdString()](
+            brv::TbrvHTTPAWS_SQS_Client& Client) -> std::function<void()> {
+          brv::TbrvSQSReceiveMessageResponses responses;
+          std::vector<std::pair<std::string, std::string>> received;  // body, receipt handle
+          if (Client.ReceiveMessage(name, responses)) {
+            for (int i = 0; i < responses.Count(); ++i) {
+              const brv::TbrvSQSReceiveMessageResponse* message = responses.Items(i);
+              received.emplace_back(message->Body(), message->ReceiptHandle());
+            }
+          }
+          return [this, received] {
+            for (const auto& [body, handle] : received) {
+              DoLog("#ReceiveMessage: " + body);
+              txtReceiptHandle->setText(QString::fromStdString(handle));
+            }
+          };
+        });
 }
 
 void TFRMAmazonSQS::DeleteMessage() {
-  ApplyCredentials();
-  if (SQS->DeleteMessage(txtQueueName->text().toStdString(),
-                         txtReceiptHandle->text().toStdString())) {
-    DoLog("#DeleteMessage: ok");
-    txtReceiptHandle->clear();
-  } else {
-    DoLog("#DeleteMessage: error");
-  }
+  Start("DeleteMessage",
+        [this, name = txtQueueName->text().toStdString(),
+         handle = txtReceiptHandle->text().toStdString()](
+            brv::TbrvHTTPAWS_SQS_Client& Client) -> std::function<void()> {
+          const bool ok = Client.DeleteMessage(name, handle);
+          return [this, ok] {
+            if (ok) {
+              DoLog("#DeleteMessage: ok");
+              txtReceiptHandle->clear();
+            } else {
+              DoLog("#DeleteMessage: error");
+            }
+          };
+        });
 }
 
 void TFRMAmazonSQS::PurgueQueue() {
-  ApplyCredentials();
-  if (SQS->PurgueQueue(txtQueueName->text().toStdString())) {
-    DoLog("#PurgueQueue: ok");
-  } else {
-    DoLog("#PurgueQueue: error");
-  }
+  Start("PurgueQueue",
+        [this, name = txtQueueName->text().toStdString()](
+            brv::TbrvHTTPAWS_SQS_Client& Client) -> std::function<void()> {
+          const bool ok = Client.PurgueQueue(name);
+          return [this, ok] { DoLog(ok ? "#PurgueQueue: ok" : "#PurgueQueue: error"); };
+        });
 }

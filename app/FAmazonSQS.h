@@ -2,6 +2,8 @@
 // log pane, over one SQS client component.
 #pragma once
 
+#include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -10,8 +12,12 @@
 #include "aws/brvAWSCredentials.h"
 #include "sqs/brvHTTP.h"
 
+class QAction;
 class QCheckBox;
 class QFrame;
+class QMenuBar;
+class QThread;
+class TOperationRunner;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -21,6 +27,11 @@ class QPushButton;
 // operation with the values of the fields at that moment, and appends a result line to the
 // log pane; service errors reach the log through the component's error event. An exception
 // from below ends the click without a log line and is shown by the exception guard.
+//
+// The calls run on a worker thread, one at a time in click order, so that the window keeps
+// repainting and taking input while the network is slow. While one runs the nine buttons are
+// disabled and the cursor shows busy; Cancel (beside the status line, or Escape) ends it at
+// once and logs that it was cancelled. Closing the window cancels it too.
 //
 // The controls are children of the window (Qt's parent-child tree owns and frees them); the
 // member pointers are non-owning names for them, public like the design's published fields so
@@ -65,6 +76,13 @@ class TFRMAmazonSQS : public QWidget {
   // where the credentials came from, never the keys.
   QCheckBox* chkShowSecret = nullptr;
   QLabel* lblStatus = nullptr;
+  // Beyond the design: a menu bar above the designed controls, which stand in the client area
+  // below it exactly as designed; Cancel at the right end of the status line.
+  QMenuBar* mnuMain = nullptr;
+  QAction* actQueueBrowser = nullptr;
+  QAction* actAbout = nullptr;
+  QWidget* pnlClient = nullptr;
+  QPushButton* btnCancel = nullptr;
   // Finds the endpoint and trusted roots, and the credentials when both key fields are empty,
   // in the environment and the shared AWS files (profile, credential_process) of this process.
   std::unique_ptr<brv::TbrvAWSConfigResolver> ConfigResolver;
@@ -107,14 +125,34 @@ class TFRMAmazonSQS : public QWidget {
   // A length of the design (pixels at 96 dpi) in pixels at the screen's logical dpi.
   int Scaled(int DesignPixels) const;
 
+  // True from the click until the operation's result is in the log.
+  bool Busy() const;
+  // Cancels the operation in progress (and any still waiting); it logs "#<operation>:
+  // cancelled".
+  void Cancel();
+  // The thread the operations run on.
+  QThread* OperationThread() const;
+  // Called with the window whenever View -> Queue Browser is chosen.
+  std::function<void(TFRMAmazonSQS&)> OnShowQueueBrowser;
+
  protected:
   void resizeEvent(QResizeEvent* Event) override;
+  void closeEvent(QCloseEvent* Event) override;
 
  private:
-  // Copies region, access key and secret key from the fields into SQS.AWSOptions; when both
-  // key fields are empty the resolver's credentials are used instead. The endpoint and the
-  // trusted roots come from the resolver too, and the status line shows what is in use.
-  void ApplyCredentials();
+  // The work of one operation on the worker thread: calls the client and returns what the UI
+  // thread then does with the result (log lines, fields).
+  using TOperation = std::function<std::function<void()>(brv::TbrvHTTPAWS_SQS_Client& SQS)>;
+  // Starts Operation behind those already started, with the credentials as typed now. Name is
+  // the operation's name in the log.
+  void Start(const std::string& Name, TOperation Operation);
+  // On the worker: copies region, access key and secret key (as typed at the click) into
+  // SQS.AWSOptions; when both key fields are empty the resolver's credentials are used
+  // instead. The endpoint and the trusted roots come from the resolver too, and the status
+  // line shows what is in use.
+  void ApplyCredentials(const brv::TbrvAWSConfigRequest& Request);
+  // Enables or disables the nine buttons and Cancel, and sets the cursor.
+  void ShowBusy(bool Busy);
   // Appends Text as one line at the end of the log pane (line breaks in it start new lines).
   void DoLog(const std::string& Text);
   // OnSQSError of SQS: logs "#Error: " + code + " " + description.
@@ -123,12 +161,15 @@ class TFRMAmazonSQS : public QWidget {
 
   // Runs Handler for clicks on Button, through the exception guard.
   void ConnectClick(QPushButton* Button, void (TFRMAmazonSQS::*Handler)(QObject*));
+  void CreateMenu();
   void CreateControls();
   void SetTabOrder();
   void AlignControls();
   void CentreOnScreen();
 
   double scale_ = 1.0;
+  // Declared last: destroyed first, so the worker has ended before the client goes.
+  std::unique_ptr<TOperationRunner> runner_;
 };
 
 // The program's one window while the program runs (non-owning; null before and after).

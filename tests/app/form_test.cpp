@@ -11,6 +11,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -51,7 +52,9 @@ TEST(Form, StartsWithTheDesignedTextsCaptionsAndStates) {
   EXPECT_EQ(form.txtReceiptHandle->text(), "");
   EXPECT_FALSE(form.txtReceiptHandle->isEnabled());
   EXPECT_EQ(form.memoLog->toPlainText(), "");
-  EXPECT_FALSE(form.memoLog->isReadOnly());
+  EXPECT_TRUE(form.memoLog->isReadOnly());  // written by the window alone
+  EXPECT_TRUE(form.memoLog->textInteractionFlags() & Qt::TextSelectableByMouse);
+  EXPECT_FALSE(form.btnCancel->isEnabled());  // nothing to cancel yet
 
   const std::pair<QLabel*, const char*> labels[] = {
       {form.Label1, "EndPoint"},           {form.Label2, "Access Key"},
@@ -78,8 +81,13 @@ TEST(Form, StartsWithTheDesignedTextsCaptionsAndStates) {
 
 TEST(Form, PlacesEveryControlAsDesignedAtTheScreensDpi) {
   TFRMAmazonSQS form;
-  // The form is taller than designed by the status line under the log.
-  EXPECT_EQ(form.size(), QSize(form.Scaled(635), form.Scaled(724) + form.Scaled(20)));
+  // The form is taller than designed by the menu bar above the controls and the status line
+  // under the log; the designed controls stand in the client area between them.
+  const int menuHeight = form.mnuMain->height();
+  EXPECT_GT(menuHeight, 0);
+  EXPECT_EQ(form.size(), QSize(form.Scaled(635), form.Scaled(724) + form.Scaled(20) + menuHeight));
+  EXPECT_EQ(form.pnlClient->geometry(),
+            QRect(0, menuHeight, form.Scaled(635), form.Scaled(724) + form.Scaled(20)));
 
   const TDesignRect controls[] = {
       {"pnlTop", 3, 3, 629, 142},
@@ -108,7 +116,7 @@ TEST(Form, PlacesEveryControlAsDesignedAtTheScreensDpi) {
     ASSERT_NE(w, nullptr) << c.Name;
     EXPECT_EQ(w->geometry(), Scaled(form, c)) << c.Name;
   }
-  EXPECT_EQ(form.memoLog->parentWidget(), &form);
+  EXPECT_EQ(form.memoLog->parentWidget(), form.pnlClient);
   EXPECT_EQ(form.txtRegion->parentWidget(), form.pnlTop);
 
   // Labels keep their designed top and right edge (they stand before the field they name)
@@ -135,7 +143,7 @@ TEST(Form, KeepsPanelsAlignedAndTheLogFillingTheRestWhenResized) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return form.width() == form.Scaled(800); }));
   EXPECT_EQ(form.pnlTop->width(), form.Scaled(800) - 2 * form.Scaled(3));
   EXPECT_EQ(form.pnlSQS->width(), form.Scaled(800) - 2 * form.Scaled(3));
-  const int statusTop = form.Scaled(900) - form.Scaled(20);
+  const int statusTop = form.Scaled(900) - form.mnuMain->height() - form.Scaled(20);
   EXPECT_EQ(form.memoLog->geometry(),
             QRect(0, form.Scaled(412), form.Scaled(800), statusTop - form.Scaled(412)));
   EXPECT_EQ(form.lblStatus->geometry(), QRect(0, statusTop, form.Scaled(800), form.Scaled(20)));

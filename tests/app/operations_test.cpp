@@ -8,12 +8,14 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include "app/ExceptionGuard.h"
 #include "base/Exception.h"
 #include "sqs/brvSQSChecksums.h"
 #include "support/QtPrinters.h"
+#include "support/WaitIdle.h"
 #include "tests/aws/support/RecordingSeams.h"
 #include "tests/sqs/support/SQSFixture.h"
 
@@ -56,7 +58,10 @@ class Window : public ::testing::Test {
   }
   ~Window() override { SetExceptionReporter(previous_); }
 
-  void Click(QPushButton* Button) { QTest::mouseClick(Button, Qt::LeftButton); }
+  void Click(QPushButton* Button) {
+    QTest::mouseClick(Button, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntilIdle(form));
+  }
 
   // The log pane, line by line.
   QStringList Log() const {
@@ -317,6 +322,24 @@ TEST_F(Window, AFailureAfterTheResolutionLeavesTheReceiptHandleAlone) {
   EXPECT_EQ(form.txtReceiptHandle->text(), "kept");
 }
 
+TEST_F(Window, TheCallRunsOnTheWorkerThreadWhileTheButtonsWait) {
+  QThread* signedOn = nullptr;
+  seams.SigningFailure = [&] { signedOn = QThread::currentThread(); };
+  seams.AnswerBody(EmptyAnswer("ListQueues"));
+  QTest::mouseClick(form.btnListQueues, Qt::LeftButton);
+  EXPECT_TRUE(form.Busy());
+  EXPECT_FALSE(form.btnPurgueQueue->isEnabled());
+  EXPECT_TRUE(form.btnCancel->isEnabled());
+  EXPECT_EQ(form.cursor().shape(), Qt::BusyCursor);
+  ASSERT_TRUE(WaitUntilIdle(form));
+  EXPECT_EQ(signedOn, form.OperationThread());
+  EXPECT_NE(signedOn, QApplication::instance()->thread());
+  EXPECT_EQ(Log(), QStringList{"#ListQueues: "});
+  EXPECT_TRUE(form.btnPurgueQueue->isEnabled());
+  EXPECT_FALSE(form.btnCancel->isEnabled());
+  EXPECT_EQ(form.cursor().shape(), Qt::ArrowCursor);
+}
+
 TEST(WindowMessageBox, ShowsTheExceptionsMessageInACriticalBoxTitledLikeTheWindow) {
   qunsetenv("AWS_ENDPOINT_URL_SQS");
   qunsetenv("AWS_ENDPOINT_URL");
@@ -327,16 +350,21 @@ TEST(WindowMessageBox, ShowsTheExceptionsMessageInACriticalBoxTitledLikeTheWindo
   seams.AnswerThrow([] { throw brv::EIdException("Socket Error # 11001\nHost not found."); });
   QString text, title;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
-  // The box is modal: look at it from inside its own event loop, then close it.
-  QTimer::singleShot(0, [&] {
+  // The box is modal: look at it from inside its own event loop once it is open, then close
+  // it.
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    ASSERT_NE(box, nullptr);
+    if (box == nullptr) return;
+    poll.stop();
     text = box->text();
     title = box->windowTitle();
     icon = box->icon();
     box->accept();
   });
+  poll.start(10);
   QTest::mouseClick(form.btnListQueues, Qt::LeftButton);
+  ASSERT_TRUE(WaitUntilIdle(form));
   EXPECT_EQ(text, "Socket Error # 11001\nHost not found.");
   EXPECT_EQ(title, "Amazon SQS");
   EXPECT_EQ(icon, QMessageBox::Critical);

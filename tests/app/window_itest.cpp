@@ -5,22 +5,31 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <tuple>
+#include <vector>
 
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 
 #include "app/ExceptionGuard.h"
 #include "support/LocalSQSService.h"
 #include "support/QtPrinters.h"
+#include "support/Tinyproxy.h"
+#include "support/WaitIdle.h"
 #include "tests/aws/support/TempHome.h"
 
 namespace {
@@ -80,7 +89,10 @@ class WindowOnLocalSQS : public ::testing::Test {
     qputenv("AWS_ENDPOINT_URL_SQS", QByteArray::fromStdString(EndPoint));
   }
 
-  void Click(QPushButton* Button) { QTest::mouseClick(Button, Qt::LeftButton); }
+  void Click(QPushButton* Button) {
+    QTest::mouseClick(Button, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntilIdle(*form));
+  }
 
   // The lines logged since the last call.
   QStringList NewLines() {
@@ -223,6 +235,77 @@ TEST_F(WindowOnLocalSQS, ARefusedConnectionIsShownLogsNothingAndTheNextClickWork
   EXPECT_EQ(shown.size(), 1);
 }
 
+// Holds the local service stopped (SIGSTOP) while it lives: connections are accepted by the
+// kernel, but no answer comes.
+class TStalledService {
+ public:
+  explicit TStalledService(pid_t Group) : group_(Group) { kill(-group_, SIGSTOP); }
+  ~TStalledService() { Resume(); }
+  void Resume() {
+    if (group_ > 0) kill(-group_, SIGCONT);
+    group_ = -1;
+  }
+
+ private:
+  pid_t group_;
+};
+
+// True once the UI thread has run a timer event; the timer is started now.
+bool UIThreadProcessesEvents() {
+  bool fired = false;
+  QTimer::singleShot(0, [&] { fired = true; });
+  return QTest::qWaitFor([&] { return fired; });
+}
+
+TEST_F(WindowOnLocalSQS, AStalledServiceLeavesTheWindowResponsiveUntilCancelEndsTheCall) {
+  Click(form->btnCreateQueue);
+  NewLines();
+  TStalledService stalled(service->ProcessGroup());
+
+  QTest::mouseClick(form->btnListQueues, Qt::LeftButton);
+  ASSERT_TRUE(form->Busy());
+  EXPECT_TRUE(UIThreadProcessesEvents());
+  QTest::keyClicks(form->txtMessageBody, " typed meanwhile");
+  EXPECT_TRUE(form->txtMessageBody->text().endsWith(" typed meanwhile"));
+  EXPECT_TRUE(form->Busy());  // still waiting for the stopped service
+  EXPECT_FALSE(form->btnListQueues->isEnabled());
+  EXPECT_TRUE(form->btnCancel->isEnabled());
+  EXPECT_EQ(form->cursor().shape(), Qt::BusyCursor);
+
+  QTest::mouseClick(form->btnCancel, Qt::LeftButton);
+  ASSERT_TRUE(WaitUntilIdle(*form));
+  EXPECT_EQ(NewLines(), QStringList{"#ListQueues: cancelled"});
+  EXPECT_TRUE(shown.isEmpty()) << shown.join('\n').toStdString();
+  EXPECT_TRUE(form->btnListQueues->isEnabled());
+
+  // Escape cancels as well (the service is still stopped).
+  QApplication::setActiveWindow(form.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  QTest::mouseClick(form->btnGetQueueAttributes, Qt::LeftButton);
+  ASSERT_TRUE(form->Busy());
+  QTest::keyClick(form->txtQueueName, Qt::Key_Escape);
+  ASSERT_TRUE(WaitUntilIdle(*form));
+  EXPECT_EQ(NewLines(), QStringList{"#GetQueueAttributes: cancelled"});
+
+  // The next click works once the service answers again.
+  stalled.Resume();
+  Click(form->btnDeleteQueue);
+  EXPECT_EQ(NewLines(), QStringList{"#Delete Queue: ok"});
+  EXPECT_TRUE(shown.isEmpty()) << shown.join('\n').toStdString();
+}
+
+TEST_F(WindowOnLocalSQS, ClosingTheWindowDuringACallCancelsItAndJoinsTheWorker) {
+  TStalledService stalled(service->ProcessGroup());
+  auto joined = std::make_shared<std::atomic<bool>>(false);
+  QObject::connect(form->OperationThread(), &QThread::finished, [joined] { *joined = true; });
+  QTest::mouseClick(form->btnListQueues, Qt::LeftButton);
+  ASSERT_TRUE(form->Busy());
+  form->close();
+  form.reset();  // returns once the worker has ended
+  EXPECT_TRUE(*joined);
+  EXPECT_TRUE(shown.isEmpty()) << shown.join('\n').toStdString();
+}
+
 // The same service over HTTPS: the client verifies its certificate against the test CA given
 // through AWS_CA_BUNDLE.
 class WindowOnLocalSQSOverHTTPS : public WindowOnLocalSQS {
@@ -252,6 +335,59 @@ TEST_F(WindowOnLocalSQSOverHTTPS, SendsReceivesAndDeletes) {
 
 TEST_F(WindowOnLocalSQSOverHTTPS, AnUntrustedServiceIsShownAndLogsNothing) {
   qunsetenv("AWS_CA_BUNDLE");  // the test CA is in no trust store
+  Click(form->btnListQueues);
+  EXPECT_EQ(shown.size(), 1);
+  EXPECT_EQ(NewLines(), QStringList());
+}
+
+// Proxy variables set for one test (the upper-case names; the lower-case ones, which would win,
+// and the bypass lists are removed), put back as they were afterwards.
+class TScopedProxyEnvironment {
+ public:
+  explicit TScopedProxyEnvironment(const std::string& Proxy) {
+    for (const char* name : kNames)
+      saved_.emplace_back(name, qgetenv(name), qEnvironmentVariableIsSet(name));
+    for (const char* name : kNames) qunsetenv(name);
+    qputenv("HTTP_PROXY", QByteArray::fromStdString(Proxy));
+    qputenv("HTTPS_PROXY", QByteArray::fromStdString(Proxy));
+  }
+  ~TScopedProxyEnvironment() {
+    for (const auto& [name, value, set] : saved_) {
+      if (set) {
+        qputenv(name, value);
+      } else {
+        qunsetenv(name);
+      }
+    }
+  }
+
+ private:
+  static constexpr const char* kNames[] = {"HTTP_PROXY",  "HTTPS_PROXY", "http_proxy",
+                                           "https_proxy", "NO_PROXY",    "no_proxy"};
+  std::vector<std::tuple<const char*, QByteArray, bool>> saved_;
+};
+
+// The window reaches the service through the proxy the environment names: plain requests are
+// forwarded, https goes through a CONNECT tunnel with the service's certificate verified.
+TEST_F(WindowOnLocalSQSOverHTTPS, ReachesTheServiceThroughTheEnvironmentsProxy) {
+  brv::testing::TTinyproxy proxy;
+  ASSERT_TRUE(proxy.Ready()) << proxy.Failure();
+  TScopedProxyEnvironment environment(proxy.Url());
+  for (const std::string& endPoint : {service->HTTP(), service->HTTPS()}) {
+    SCOPED_TRACE(endPoint);
+    UseEndPoint(endPoint);
+    Click(form->btnListQueues);
+    EXPECT_TRUE(NewLines().value(0).startsWith("#ListQueues: "));
+    const bool tls = endPoint.rfind("https://", 0) == 0;
+    const std::string line = tls ? "CONNECT " + endPoint.substr(8) + " HTTP/1.1"
+                                 : "GET " + endPoint + "/?Action=ListQueues";
+    EXPECT_TRUE(proxy.Logged(line)) << proxy.Log();
+  }
+  EXPECT_TRUE(shown.isEmpty()) << shown.join('\n').toStdString();
+
+  // With the proxy gone the click fails with a message instead of going direct.
+  proxy.Stop();
+  form->SQS->SetMaxAttempts(1);
   Click(form->btnListQueues);
   EXPECT_EQ(shown.size(), 1);
   EXPECT_EQ(NewLines(), QStringList());
@@ -300,6 +436,10 @@ class WindowWithAProfile : public ::testing::Test {
     qunsetenv("AWS_PROFILE");
   }
 
+  void Click(QPushButton* Button) {
+    QTest::mouseClick(Button, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntilIdle(*form));
+  }
   QString Status() const { return form->lblStatus->text(); }
   QString LastLine() const { return form->memoLog->toPlainText().split('\n').last(); }
 
@@ -318,7 +458,7 @@ std::unique_ptr<TLocalSQSService> WindowWithAProfile::service;
 TEST_F(WindowWithAProfile, UsesTheProfilesEndpointAndCredentialsAndShowsWhere) {
   const QString endpoint = QString::fromStdString("Endpoint: " + service->HTTP());
   form->txtQueueName->setText("app-profile-" + QString::number(getpid()));
-  QTest::mouseClick(form->btnCreateQueue, Qt::LeftButton);
+  Click(form->btnCreateQueue);
   EXPECT_TRUE(LastLine().startsWith("#CreateQueue: " + QString::fromStdString(service->HTTP())))
       << LastLine().toStdString();
   EXPECT_EQ(Status(), endpoint + "    Credentials: credential process");
@@ -327,28 +467,28 @@ TEST_F(WindowWithAProfile, UsesTheProfilesEndpointAndCredentialsAndShowsWhere) {
   home.Write(".aws/credentials",
              "[dev]\naws_access_key_id = test\naws_secret_access_key = test\n"
              "aws_session_token = profile-token\n");
-  QTest::mouseClick(form->btnSendMessage, Qt::LeftButton);
+  Click(form->btnSendMessage);
   EXPECT_EQ(LastLine(), "#SendMessage: ok");
   EXPECT_EQ(Status(), endpoint + "    Credentials: profile dev");
 
   // Typed keys win (and carry no session token, which this service wants).
   QTest::keyClicks(form->txtAccessKey, "test");
   QTest::keyClicks(form->txtSecretKey, "test");
-  QTest::mouseClick(form->btnPurgueQueue, Qt::LeftButton);
+  Click(form->btnPurgueQueue);
   EXPECT_EQ(LastLine(), "#PurgueQueue: error");
   EXPECT_EQ(Status(), endpoint + "    Credentials: typed");
   EXPECT_FALSE(Status().contains("test"));  // never the keys
 
   form->txtAccessKey->clear();
   form->txtSecretKey->clear();
-  QTest::mouseClick(form->btnDeleteQueue, Qt::LeftButton);
+  Click(form->btnDeleteQueue);
   EXPECT_EQ(LastLine(), "#Delete Queue: ok");
   EXPECT_TRUE(shown.isEmpty()) << shown.join('\n').toStdString();
 
   // A profile that cannot be used stops the click with a message and sends nothing.
   qputenv("AWS_PROFILE", "missing");
   const QString before = form->memoLog->toPlainText();
-  QTest::mouseClick(form->btnListQueues, Qt::LeftButton);
+  Click(form->btnListQueues);
   ASSERT_EQ(shown.size(), 1);
   EXPECT_TRUE(shown[0].startsWith("The config profile (missing) could not be found"))
       << shown[0].toStdString();

@@ -39,6 +39,8 @@ class TLocalSQSService {
 
   // Stops the service now (the destructor does it otherwise); safe to call twice.
   void Stop();
+  // The service's process group (signal it with kill(-group, ...)); -1 when none runs.
+  pid_t ProcessGroup() const { return pid_; }
 
  private:
   void Start(const TOptions& Options);
