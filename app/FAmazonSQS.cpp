@@ -24,6 +24,7 @@
 #include <QShortcut>
 
 #include "app/ExceptionGuard.h"
+#include "app/FQueueBrowser.h"
 #include "app/OperationRunner.h"
 #include "base/StringList.h"
 #include "sqs/brvSQSRecords.h"
@@ -146,9 +147,23 @@ QThread* TFRMAmazonSQS::OperationThread() const {
   return runner_->Thread();
 }
 
+TFRMQueueBrowser* TFRMAmazonSQS::ShowQueueBrowser() {
+  if (browser_ == nullptr) {
+    browser_ = new TFRMQueueBrowser(*this);
+    browser_->show();
+    browser_->Refresh();
+  } else {
+    browser_->show();
+  }
+  browser_->raise();
+  browser_->activateWindow();
+  return browser_;
+}
+
 void TFRMAmazonSQS::closeEvent(QCloseEvent* Event) {
   // The operation in progress ends now; its result is no longer wanted.
   runner_->Cancel();
+  if (browser_ != nullptr) browser_->close();
   QWidget::closeEvent(Event);
 }
 
@@ -159,9 +174,8 @@ void TFRMAmazonSQS::CreateMenu() {
   QMenu* view = mnuMain->addMenu(QStringLiteral("&View"));
   actQueueBrowser = view->addAction(QStringLiteral("&Queue Browser"));
   actQueueBrowser->setObjectName(QStringLiteral("actQueueBrowser"));
-  connect(actQueueBrowser, &QAction::triggered, this, [this] {
-    if (OnShowQueueBrowser) RunGuarded(this, [this] { OnShowQueueBrowser(*this); });
-  });
+  connect(actQueueBrowser, &QAction::triggered, this,
+          [this] { RunGuarded(this, [this] { ShowQueueBrowser(); }); });
   QMenu* help = mnuMain->addMenu(QStringLiteral("&Help"));
   actAbout = help->addAction(QStringLiteral("&About"));
   actAbout->setObjectName(QStringLiteral("actAbout"));

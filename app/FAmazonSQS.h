@@ -17,6 +17,7 @@ class QCheckBox;
 class QFrame;
 class QMenuBar;
 class QThread;
+class TFRMQueueBrowser;
 class TOperationRunner;
 class QLabel;
 class QLineEdit;
@@ -132,8 +133,8 @@ class TFRMAmazonSQS : public QWidget {
   void Cancel();
   // The thread the operations run on.
   QThread* OperationThread() const;
-  // Called with the window whenever View -> Queue Browser is chosen.
-  std::function<void(TFRMAmazonSQS&)> OnShowQueueBrowser;
+  // Shows the queue browser (View -> Queue Browser), made on first use, and returns it.
+  TFRMQueueBrowser* ShowQueueBrowser();
 
  protected:
   void resizeEvent(QResizeEvent* Event) override;
@@ -168,6 +169,7 @@ class TFRMAmazonSQS : public QWidget {
   void CentreOnScreen();
 
   double scale_ = 1.0;
+  TFRMQueueBrowser* browser_ = nullptr;  // a child window, owned by this one
   // Declared last: destroyed first, so the worker has ended before the client goes.
   std::unique_ptr<TOperationRunner> runner_;
 };

@@ -1,0 +1,138 @@
+// The queue browser: a second window listing every queue with its counts, the dead-letter
+// queues' sources, sending a message, purging and deleting a queue. Every library call runs on
+// the browser's own worker thread with its own SQS client; the credentials are those typed in
+// the main window at the moment of the call.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QAbstractTableModel>
+#include <QDateTime>
+#include <QWidget>
+
+#include "aws/brvAWSCredentials.h"
+#include "sqs/brvHTTP.h"
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QSortFilterProxyModel;
+class QSpinBox;
+class QTableView;
+class QTableWidget;
+class QTimer;
+class TFRMAmazonSQS;
+class TOperationRunner;
+
+// One queue as the table shows it. The counts and the attributes are unknown (HasCounts
+// false) until fetched for the rows in view.
+struct TQueueRow {
+  QString Name;
+  QString URL;
+  bool Fifo = false;
+  bool HasCounts = false;
+  bool Stale = false;  // listed again since they were fetched
+  qint64 Visible = 0;
+  qint64 InFlight = 0;
+  qint64 Delayed = 0;
+  QString DeadLetterTarget;  // the name of the queue the redrive policy names
+  QDateTime Created;
+};
+
+class TQueueTableModel : public QAbstractTableModel {
+ public:
+  enum TColumn { colName, colType, colVisible, colInFlight, colDelayed, colDeadLetter, colCreated };
+  static constexpr int kColumns = 7;
+
+  using QAbstractTableModel::QAbstractTableModel;
+
+  int rowCount(const QModelIndex& Parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& Parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& Index, int Role = Qt::DisplayRole) const override;
+  QVariant headerData(int Section, Qt::Orientation Orientation,
+                      int Role = Qt::DisplayRole) const override;
+
+  // Replaces every row (counts of queues still listed are kept, marked stale).
+  void SetQueues(const std::vector<QString>& URLs);
+  // Stores the attributes of the queue at URL, when it is still listed.
+  void SetAttributes(const QString& URL, const TQueueRow& Attributes);
+  const TQueueRow& Row(int Index) const { return rows_[static_cast<std::size_t>(Index)]; }
+  // The row of the queue named Name, or -1.
+  int RowOf(const QString& Name) const;
+
+ private:
+  std::vector<TQueueRow> rows_;
+};
+
+class TFRMQueueBrowser : public QWidget {
+ public:
+  // Owner supplies the region and the keys; the browser is a window of its own over it.
+  explicit TFRMQueueBrowser(TFRMAmazonSQS& Owner);
+  ~TFRMQueueBrowser() override;
+
+  QLineEdit* txtFilter = nullptr;
+  QPushButton* btnRefresh = nullptr;
+  QCheckBox* chkAutoRefresh = nullptr;
+  QTableView* tblQueues = nullptr;
+  QLabel* lblError = nullptr;         // the last service error, or empty
+  QListWidget* lstSources = nullptr;  // the queues whose dead-letter queue is the selected one
+  QPlainTextEdit* txtBody = nullptr;
+  QSpinBox* spnDelay = nullptr;
+  // Message attributes: name, type (String, Number or Binary, with an optional ".suffix"),
+  // value (base64 for Binary); rows with an empty name are left out.
+  QTableWidget* tblAttributes = nullptr;
+  QLineEdit* txtGroupId = nullptr;          // FIFO queues only
+  QLineEdit* txtDeduplicationId = nullptr;  // FIFO queues only
+  QPushButton* btnSend = nullptr;
+  QPushButton* btnPurge = nullptr;
+  QPushButton* btnDeleteQueue = nullptr;
+  QLabel* lblSent = nullptr;  // the id of the message sent last
+  // Where the queue's messages will be listed, inspected and moved.
+  QGroupBox* grpMessages = nullptr;
+
+  TQueueTableModel* Model() const { return model_; }
+  QSortFilterProxyModel* Proxy() const { return proxy_; }
+  // The client the browser's calls use (tests reach its settings).
+  brv::TbrvHTTPAWS_SQS_Client& SQS() { return *sqs_; }
+
+  // Asks Question and returns the answer; by default a question box with Yes and No.
+  std::function<bool(QWidget* Parent, const QString& Question)> Confirm;
+
+  // Lists the queues again (F5), then fetches the counts of the rows in view.
+  void Refresh();
+  // The selected queue's name, or empty.
+  QString SelectedQueue() const;
+  // Sends the message of the form to the selected queue.
+  void SendMessage();
+  // Purges or deletes the selected queue after confirmation.
+  void PurgeQueue();
+  void DeleteQueue();
+  // True while calls started from the browser have not ended.
+  bool Busy() const;
+
+ private:
+  using TDone = std::function<void()>;
+  void Start(std::function<TDone(brv::TbrvHTTPAWS_SQS_Client& SQS)> Work);
+  void ShowError(const QString& Text);
+  // Fetches the attributes of the rows in view that have none yet.
+  void FetchCountsInView();
+  void SelectionChanged();
+  void CreateControls();
+
+  TFRMAmazonSQS& owner_;
+  std::unique_ptr<brv::TbrvHTTPAWS_SQS_Client> sqs_;
+  std::unique_ptr<brv::TbrvAWSConfigResolver> resolver_;
+  TQueueTableModel* model_ = nullptr;
+  QSortFilterProxyModel* proxy_ = nullptr;
+  QTimer* autoRefresh_ = nullptr;
+  std::vector<QString> requested_;  // URLs whose attributes are on their way
+  // Declared last: its worker ends before the client goes.
+  std::unique_ptr<TOperationRunner> runner_;
+};
