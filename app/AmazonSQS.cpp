@@ -16,7 +16,8 @@ const char kHelp[] =
     "\n"
     "Amazon SQS desktop client: one window to list, create, inspect, reconfigure, purge and\n"
     "delete queues, and to send, receive and delete messages. Type a region, an access key\n"
-    "and a secret key, name a queue, and press an operation's button.\n"
+    "and a secret key, name a queue, and press an operation's button (Escape cancels it).\n"
+    "View > Queue Browser lists every queue with its counts.\n"
     "\n"
     "Options:\n"
     "  -h, --help     print this help and exit\n"
@@ -30,6 +31,8 @@ const char kHelp[] =
     "  AWS_PROFILE, AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY, AWS_SESSION_TOKEN\n"
     "                 credentials used when both key fields are empty (then the profile's\n"
     "                 keys or credential_process in ~/.aws/credentials and ~/.aws/config)\n"
+    "  HTTPS_PROXY, HTTP_PROXY, NO_PROXY\n"
+    "                 the HTTP proxy for https and http endpoints, and hosts reached directly\n"
     "\n"
     "See also: sqs(1), the same operations (and more) from the command line.\n";
 

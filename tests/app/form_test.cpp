@@ -11,11 +11,14 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 
 #include "app/ExceptionGuard.h"
 #include "base/Exception.h"
@@ -183,6 +186,29 @@ TEST(Form, TabWalksTheFieldsAndButtonsInTheDesignedOrderSkippingTheReceiptHandle
             "btnGetQueueAttributes txtVisibilityTimeout btnSetQueueAttributes btnListQueues "
             "txtMessageBody btnSendMessage btnReceiveMessage btnDeleteMessage btnPurgueQueue "
             "memoLog txtRegion");
+}
+
+TEST(Form, MenuBarOffersTheQueueBrowserAndAnAboutBoxWithTheVersion) {
+  TFRMAmazonSQS form;
+  form.show();
+  QStringList menus;
+  for (QAction* menu : form.mnuMain->actions()) {
+    for (QAction* item : menu->menu()->actions()) menus << menu->text() + " " + item->text();
+  }
+  EXPECT_EQ(menus, (QStringList{"&View &Queue Browser", "&Help &About"}));
+
+  QString text;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    poll.stop();
+    text = box->text();
+    box->accept();
+  });
+  poll.start(10);
+  form.actAbout->trigger();
+  EXPECT_TRUE(text.contains(QStringLiteral("Amazon SQS " BRV_VERSION))) << text.toStdString();
 }
 
 // Replaces the exception reporter for one test and collects what it is shown.
