@@ -1,7 +1,6 @@
 #include "app/FQueueBrowser.h"
 
 #include <algorithm>
-#include <unordered_map>
 #include <utility>
 
 #include <QCheckBox>
@@ -141,24 +140,25 @@ void TQueueTableModel::SetQueues(const std::vector<QString>& URLs) {
     row.Fifo = row.Name.endsWith(QStringLiteral(".fifo"));
     rows_.push_back(std::move(row));
   }
+  byURL_.clear();
+  byURL_.reserve(rows_.size());
+  for (std::size_t i = 0; i < rows_.size(); ++i) byURL_.emplace(rows_[i].URL, static_cast<int>(i));
   endResetModel();
 }
 
 void TQueueTableModel::SetAttributes(const QString& URL, const TQueueRow& Attributes) {
-  for (std::size_t i = 0; i < rows_.size(); ++i) {
-    TQueueRow& row = rows_[i];
-    if (row.URL != URL) continue;
-    row.HasCounts = true;
-    row.Stale = false;
-    row.Visible = Attributes.Visible;
-    row.InFlight = Attributes.InFlight;
-    row.Delayed = Attributes.Delayed;
-    row.DeadLetterTarget = Attributes.DeadLetterTarget;
-    row.Created = Attributes.Created;
-    const int r = static_cast<int>(i);
-    emit dataChanged(index(r, colVisible), index(r, colCreated));
-    return;
-  }
+  const auto found = byURL_.find(URL);
+  if (found == byURL_.end()) return;  // no longer listed
+  const int r = found->second;
+  TQueueRow& row = rows_[static_cast<std::size_t>(r)];
+  row.HasCounts = true;
+  row.Stale = false;
+  row.Visible = Attributes.Visible;
+  row.InFlight = Attributes.InFlight;
+  row.Delayed = Attributes.Delayed;
+  row.DeadLetterTarget = Attributes.DeadLetterTarget;
+  row.Created = Attributes.Created;
+  emit dataChanged(index(r, colVisible), index(r, colCreated));
 }
 
 int TQueueTableModel::RowOf(const QString& Name) const {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <QAbstractTableModel>
@@ -69,6 +70,7 @@ class TQueueTableModel : public QAbstractTableModel {
 
  private:
   std::vector<TQueueRow> rows_;
+  std::unordered_map<QString, int> byURL_;  // row of each URL
 };
 
 class TFRMQueueBrowser : public QWidget {
