@@ -148,12 +148,10 @@ QThread* TFRMAmazonSQS::OperationThread() const {
 }
 
 TFRMQueueBrowser* TFRMAmazonSQS::ShowQueueBrowser() {
-  if (browser_ == nullptr) {
-    browser_ = new TFRMQueueBrowser(*this);
+  if (browser_ == nullptr) browser_ = new TFRMQueueBrowser(*this);
+  if (!browser_->isVisible()) {
     browser_->show();
-    browser_->Refresh();
-  } else {
-    browser_->show();
+    browser_->Refresh();  // listed afresh whenever it opens
   }
   browser_->raise();
   browser_->activateWindow();

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -209,6 +210,17 @@ bool TFRMQueueBrowser::Busy() const {
   return runner_->Busy();
 }
 
+void TFRMQueueBrowser::Cancel() {
+  runner_->Cancel();
+}
+
+void TFRMQueueBrowser::closeEvent(QCloseEvent* Event) {
+  autoRefresh_->stop();
+  chkAutoRefresh->setChecked(false);
+  runner_->Cancel();
+  QWidget::closeEvent(Event);
+}
+
 void TFRMQueueBrowser::CreateControls() {
   auto* top = new QHBoxLayout();
   txtFilter = new QLineEdit(this);
@@ -331,6 +343,8 @@ void TFRMQueueBrowser::CreateControls() {
     txtFilter->setFocus();
     txtFilter->selectAll();
   });
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, [this] { Cancel(); });
   autoRefresh_ = new QTimer(this);
   autoRefresh_->setInterval(kAutoRefreshMs);
   connect(autoRefresh_, &QTimer::timeout, this, [this] {

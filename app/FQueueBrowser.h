@@ -118,6 +118,11 @@ class TFRMQueueBrowser : public QWidget {
   void DeleteQueue();
   // True while calls started from the browser have not ended.
   bool Busy() const;
+  // Cancels the browser's calls (Escape; closing the browser does it too).
+  void Cancel();
+
+ protected:
+  void closeEvent(QCloseEvent* Event) override;
 
  private:
   using TDone = std::function<void()>;
