@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPixmap>
@@ -136,6 +137,8 @@ bool InstallStartupProbe(TFRMAmazonSQS& Window) {
         window->txtSecretKey->setText(QString::fromLocal8Bit(secret));
       }
       window->btnListQueues->click();
+      // The call runs on the window's worker: wait for its result to reach the log.
+      while (window->Busy()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
       std::printf("rss_kb=%ld\n", ResidentKb());
       for (const QString& line : window->memoLog->toPlainText().split('\n')) {
         std::printf("log: %s\n", line.toLocal8Bit().constData());
