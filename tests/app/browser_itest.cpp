@@ -140,6 +140,32 @@ TEST_F(Browser, ListsQueuesWithCountsDeadLetterTargetsAndSources) {
   EXPECT_TRUE(shown.isEmpty()) << shown.join('\n').toStdString();
 }
 
+TEST_F(Browser, FetchesCountsForTheRowsInViewOnly) {
+  for (int i = 0; i < 60; ++i) {
+    ASSERT_FALSE(form->SQS->CreateQueue(prefix + "many-" + std::to_string(100 + i)).empty());
+  }
+  TFRMQueueBrowser* browser = form->ShowQueueBrowser();
+  browser->resize(600, 300);
+  browser->txtFilter->setText(QString::fromStdString(prefix + "many-"));
+  ASSERT_TRUE(Idle(*browser));
+  auto counted = [&] {
+    int n = 0;
+    for (int r = 0; r < browser->Model()->rowCount(); ++r) n += browser->Model()->Row(r).HasCounts;
+    return n;
+  };
+  ASSERT_EQ(browser->Proxy()->rowCount(), 60);
+  const int inView = counted();
+  EXPECT_GT(inView, 0);
+  EXPECT_LT(inView, 60);
+  EXPECT_EQ(Cell(*browser, 0, TQueueTableModel::colVisible), "0");
+
+  // Scrolling to the end fetches the rows that come into view.
+  browser->tblQueues->scrollToBottom();
+  ASSERT_TRUE(Idle(*browser));
+  EXPECT_GT(counted(), inView);
+  EXPECT_EQ(Cell(*browser, 59, TQueueTableModel::colVisible), "0");
+}
+
 TEST_F(Browser, SendsWithAttributesOfEveryTypeAndFifoFields) {
   brv::TbrvSQSCreateQueue fifo;
   fifo.SetQueueName(prefix + "orders.fifo");
