@@ -251,6 +251,10 @@ void TFRMQueueBrowser::CreateControls() {
   tblQueues->setEditTriggers(QAbstractItemView::NoEditTriggers);
   tblQueues->verticalHeader()->hide();
   tblQueues->horizontalHeader()->setStretchLastSection(true);
+  // Fixed widths: measuring the contents of thousands of rows would stall the listing.
+  tblQueues->horizontalHeader()->setDefaultSectionSize(70);
+  tblQueues->setColumnWidth(TQueueTableModel::colName, 140);
+  tblQueues->setColumnWidth(TQueueTableModel::colDeadLetter, 100);
 
   lblError = new QLabel(this);
   lblError->setObjectName(QStringLiteral("lblError"));
@@ -278,7 +282,7 @@ void TFRMQueueBrowser::CreateControls() {
   tblAttributes->setObjectName(QStringLiteral("tblAttributes"));
   tblAttributes->setHorizontalHeaderLabels(
       {QStringLiteral("Attribute"), QStringLiteral("Type"), QStringLiteral("Value")});
-  tblAttributes->horizontalHeader()->setStretchLastSection(true);
+  tblAttributes->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
   tblAttributes->verticalHeader()->hide();
   form->addRow(QStringLiteral("Attributes"), tblAttributes);
   txtGroupId = new QLineEdit(side);
@@ -316,6 +320,7 @@ void TFRMQueueBrowser::CreateControls() {
   splitter->addWidget(side);
   splitter->setStretchFactor(0, 3);
   splitter->setStretchFactor(1, 2);
+  splitter->setSizes({700, 400});
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
   layout->addWidget(lblError);

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -18,10 +19,12 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QTableView>
 #include <QTimer>
 
 #include "app/ExceptionGuard.h"
 #include "app/FAmazonSQS.h"
+#include "app/FQueueBrowser.h"
 
 namespace {
 
@@ -97,8 +100,27 @@ bool InstallStartupProbe(TFRMAmazonSQS& Window) {
   bool installed = false;
   if (const char* file = std::getenv("AMAZON_SQS_SCREENSHOT"); file && *file) {
     const QString path = QString::fromLocal8Bit(file);
-    QWidget* window = &Window;
-    new TFirstPaint(Window, [path, window] {
+    // AMAZON_SQS_SCREENSHOT_WINDOW=browser: the queue browser, listed with the keys of
+    // AWS_ACCESS_KEY_ID / AWS_SECRET_ACCESS_KEY, its last queue selected.
+    const char* which = std::getenv("AMAZON_SQS_SCREENSHOT_WINDOW");
+    const bool browser = which != nullptr && std::strcmp(which, "browser") == 0;
+    TFRMAmazonSQS* form = &Window;
+    new TFirstPaint(Window, [path, form, browser] {
+      QWidget* window = form;
+      if (browser) {
+        if (const char* key = std::getenv("AWS_ACCESS_KEY_ID")) {
+          form->txtAccessKey->setText(QString::fromLocal8Bit(key));
+        }
+        if (const char* secret = std::getenv("AWS_SECRET_ACCESS_KEY")) {
+          form->txtSecretKey->setText(QString::fromLocal8Bit(secret));
+        }
+        TFRMQueueBrowser* queues = form->ShowQueueBrowser();
+        queues->resize(1100, 620);
+        while (queues->Busy()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        queues->tblQueues->selectRow(queues->tblQueues->model()->rowCount() - 1);
+        while (queues->Busy()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        window = queues;
+      }
       // A short pause lets the window manager (if any) and the text cursor settle.
       QTimer::singleShot(500, window, [path, window] {
         // The screen's own pixels in the window's frame, not a rendering of the widget.
