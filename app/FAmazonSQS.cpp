@@ -408,7 +408,6 @@ void TFRMAmazonSQS::Start(const std::string& Name, TOperation Operation) {
   request.Region = txtRegion->text().toStdString();
   request.AccessKey = txtAccessKey->text().toStdString();
   request.SecretKey = txtSecretKey->text().toStdString();
-  request.Service = SQS->AWSOptions().Service;
   runner_->Run(
       [this, request, Operation = std::move(Operation)](
           const std::shared_ptr<brv::TIdCancellation>& Cancel) -> TOperationRunner::TDone {
@@ -437,9 +436,11 @@ void TFRMAmazonSQS::Start(const std::string& Name, TOperation Operation) {
       });
 }
 
-void TFRMAmazonSQS::ApplyCredentials(const brv::TbrvAWSConfigRequest& Request) {
+void TFRMAmazonSQS::ApplyCredentials(const brv::TbrvAWSConfigRequest& Typed) {
   // Typed keys win as they are (one of them may be empty); the region is always the field's.
-  const brv::TbrvAWSConfig config = ConfigResolver->Resolve(Request);
+  brv::TbrvAWSConfigRequest request = Typed;
+  request.Service = SQS->AWSOptions().Service;  // read here: the client belongs to the worker
+  const brv::TbrvAWSConfig config = ConfigResolver->Resolve(request);
   brv::ApplyAWSConfig(config, *SQS);
   const std::string source = config.HasCredentials() ? config.CredentialSource : "none found";
   const QString status =

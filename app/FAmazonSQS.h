@@ -151,7 +151,7 @@ class TFRMAmazonSQS : public QWidget {
   // SQS.AWSOptions; when both key fields are empty the resolver's credentials are used
   // instead. The endpoint and the trusted roots come from the resolver too, and the status
   // line shows what is in use.
-  void ApplyCredentials(const brv::TbrvAWSConfigRequest& Request);
+  void ApplyCredentials(const brv::TbrvAWSConfigRequest& Typed);
   // Enables or disables the nine buttons and Cancel, and sets the cursor.
   void ShowBusy(bool Busy);
   // Appends Text as one line at the end of the log pane (line breaks in it start new lines).

@@ -376,10 +376,10 @@ void TFRMQueueBrowser::Start(std::function<TDone(brv::TbrvHTTPAWS_SQS_Client& SQ
   request.Region = owner_.txtRegion->text().toStdString();
   request.AccessKey = owner_.txtAccessKey->text().toStdString();
   request.SecretKey = owner_.txtSecretKey->text().toStdString();
-  request.Service = sqs_->AWSOptions().Service;
   runner_->Run(
       [this, request, Work = std::move(Work)](
-          const std::shared_ptr<brv::TIdCancellation>& Cancel) -> TOperationRunner::TDone {
+          const std::shared_ptr<brv::TIdCancellation>& Cancel) mutable -> TOperationRunner::TDone {
+        request.Service = sqs_->AWSOptions().Service;  // the client belongs to the worker
         brv::ApplyAWSConfig(resolver_->Resolve(request), *sqs_);
         sqs_->SetCancellation(Cancel);
         struct TReset {
