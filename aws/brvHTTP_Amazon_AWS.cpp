@@ -418,7 +418,8 @@ bool TbrvHTTP_Amazon_AWS_Client::Fetch(const std::string& aURL, bool aAsForm,
     std::exception_ptr failure;
     aError.clear();
     // The body is UTF-8 text, which is this platform's text encoding: it is taken as it stands.
-    TStringStream content;
+    // Kept in blocks, so that an answer near the size limit costs its size and no more.
+    TBlockMemoryStream content;
     try {
       if (aAsForm) {
         const auto [target, body] = SplitQuery(url);
@@ -426,7 +427,7 @@ bool TbrvHTTP_Amazon_AWS_Client::Fetch(const std::string& aURL, bool aAsForm,
       } else {
         http.Get(url, content);
       }
-      aResponse = content.DataString();
+      aResponse = content.TakeText();
       Refund(retryCost);
       return true;
     } catch (const EbrvAWSHTTPError& E) {
