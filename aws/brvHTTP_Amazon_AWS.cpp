@@ -398,8 +398,7 @@ bool TbrvHTTP_Amazon_AWS_Client::Fetch(const std::string& aURL, bool aAsForm,
     ~TDeadlineScope() { HTTP.SetDeadline(TIdDeadline()); }
   } scope{http};
   http.SetDeadline(deadline);
-  const TbrvAWSProxy proxy = ProxyForEndPoint(aURL, FProxy, Environment);
-  http.SetProxy(proxy);
+  TbrvAWSProxy proxy;
 
   const std::string endPoint = EndPointKey(aURL);
   const int maxAttempts = MaxAttempts();
@@ -411,7 +410,12 @@ bool TbrvHTTP_Amazon_AWS_Client::Fetch(const std::string& aURL, bool aAsForm,
     // The first signing is the caller's (GetURL, PostURL); each retry is signed afresh.
     if (attempt > 1) Sign(aURL, aAsForm, endPoint);
     // The signature covers aURL; a URL changed by the gate is fetched with those headers.
-    if (attempt == 1 && !DoBeforeRequest(url)) return false;
+    if (attempt == 1) {
+      if (!DoBeforeRequest(url)) return false;
+      // The proxy is chosen for the host the request goes to.
+      proxy = ProxyForEndPoint(url, FProxy, Environment);
+      http.SetProxy(proxy);
+    }
 
     ++FAttempts;
     TFailureKind kind = fkFinal;
