@@ -789,6 +789,10 @@ void PrintGeneralHelp(std::ostream& Out) {
          "standard error as its code and message; a failure without an answer names the\n"
          "operation, the endpoint's host and port, and the reason.\n"
          "\n"
+         "Limits: an answer's body may hold at most 64 MiB; every wait for the service ends\n"
+         "after --read-timeout, and a whole request, its retries and their waits included,\n"
+         "after --max-time (default 90 s).\n"
+         "\n"
          "Escaping: everything that came from the network is printed, on both streams,\n"
          "with \"\\\\\", \"\\n\", \"\\r\" and \"\\t\" for a backslash, line feed, carriage return\n"
          "and tab, and \"\\xHH\" for each byte of the other control characters (C0, DEL and\n"
@@ -918,7 +922,9 @@ std::pair<std::string, int> DescribeFailure(const Exception& E, const TWhere& Wh
   if (dynamic_cast<const EIdHTTPTruncatedResponse*>(&E) != nullptr ||
       dynamic_cast<const EIdConnClosedGracefully*>(&E) != nullptr)
     return {"no complete answer from " + at + designed, sqsExitNetwork};
-  if (dynamic_cast<const EIdHTTPMalformedResponse*>(&E) != nullptr)
+  // A head line longer than the engine reads is an answer broken as much as a malformed one.
+  if (dynamic_cast<const EIdHTTPMalformedResponse*>(&E) != nullptr ||
+      dynamic_cast<const EIdReadLnMaxLineLengthExceeded*>(&E) != nullptr)
     return {"unusable answer from " + at + ": " + E.Message(), sqsExitUnusable};
   if (dynamic_cast<const EbrvSQSInvalidQueueURL*>(&E) != nullptr)
     return {E.Message(), sqsExitUnusable};

@@ -109,6 +109,12 @@ TEST(SQSFailures, EachKindOfFailureNamesOperationEndpointAndReasonWithItsStatus)
        false,
        "unusable answer from PEER: ",
        4},
+      {{},
+       {ScriptedServer::Read(),
+        ScriptedServer::Send("HTTP/1.1 200 OK\r\nX-Long: " + std::string(70000, 'a') + "\r\n")},
+       false,
+       "unusable answer from PEER: ",
+       4},
       {{}, ScriptedServer::Exchange({Error("ChecksumMismatch", "altered")}), false, "", 4},
   };
   for (const TCase& c : cases) {
