@@ -10,8 +10,10 @@ bool IsBinaryType(const std::string& Type) {
   return Type == "Binary" || Type.rfind("Binary.", 0) == 0;
 }
 
+// What the second pass escapes: the library has written C0 controls inside strings as
+// escapes already, and those outside strings are the text's own line breaks.
 bool MustEscape(char32_t Code) {
-  return Code < 0x20 || (Code >= 0x7F && Code <= 0x9F) || (Code >= 0x202A && Code <= 0x202E) ||
+  return (Code >= 0x7F && Code <= 0x9F) || (Code >= 0x202A && Code <= 0x202E) ||
          (Code >= 0x2066 && Code <= 0x2069);
 }
 

@@ -279,9 +279,9 @@ TEST(SQSParameters, ValuesAreSentExactlyAsTyped) {
     EXPECT_EQ(RequestLine(requests[1]), "GET /1/q/?" + c.Query + " HTTP/1.1");
   }
 
-  const TSQSRun pairs = RunSQS({"add-permission", "--queue-name", "q", "--label", "l",
-                                "--permission", "111122223333=SendMessage"},
-                               kUser);
+  const TSQSRun pairs = testing::RunSQSHere({"add-permission", "--queue-name", "q", "--label", "l",
+                                             "--permission", "111122223333=SendMessage"},
+                                            kUser);
   EXPECT_EQ(pairs.Status, 2);
   EXPECT_NE(pairs.Err.find("--aws-account-ids"), std::string::npos) << pairs.Err;
   EXPECT_NE(pairs.Err.find("--actions"), std::string::npos) << pairs.Err;
