@@ -426,14 +426,16 @@ class TCommandRun {
   void Configure() {
     TbrvAWSConfigRequest request;
     request.Profile = GlobalValue("profile");
-    if (line_.Global.count("region") != 0) request.Region = GlobalValue("region");
+    // An empty --region leaves the region to the environment and the profile, as before.
+    if (!GlobalValue("region").empty()) request.Region = GlobalValue("region");
     request.EndPointURL = GlobalValue("endpoint-url");
     TbrvAWSConfig config;
     try {
       TbrvAWSConfigResolver resolver(environment_.Lookup, environment_.HomeDirectory);
       config = resolver.Resolve(request);
     } catch (const EbrvAWSConfigError& E) {
-      throw TUsageError{E.Message()};
+      // The message may carry what a credential process wrote to its standard error.
+      throw TUsageError{EscapeOutputValue(E.Message())};
     }
     if (!config.HasCredentials())
       throw TUsageError{
@@ -444,7 +446,7 @@ class TCommandRun {
           "no region: give --region, set AWS_REGION or AWS_DEFAULT_REGION, or give the profile "
           "a region"};
     if (config.EndPoint.find("://") == std::string::npos)
-      throw TUsageError{"the endpoint \"" + config.EndPoint +
+      throw TUsageError{"the endpoint \"" + EscapeOutputValue(config.EndPoint) +
                         "\" has no scheme: write http:// or https:// before the host"};
     json_ = OutputIsJson(config.Output);
     ApplyAWSConfig(config, client_);

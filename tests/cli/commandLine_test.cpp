@@ -248,7 +248,15 @@ TEST(SQSCommandLine, ProfileErrorsAreUsageErrorsWithoutSecrets) {
       std::filesystem::temp_directory_path() / ("sqs-home-" + std::to_string(getpid()));
   std::filesystem::create_directories(home / ".aws");
   std::ofstream(home / ".aws" / "credentials") << "[half]\naws_secret_access_key = SECRETVALUE\n";
-  std::ofstream(home / ".aws" / "config") << "[profile role]\nrole_arn = arn:aws:iam::1:role/r\n";
+  // A helper that prints keys but fails, and says so with a terminal control.
+  const std::string helper = (home / "helper").string();
+  std::ofstream(helper) << "#!/bin/sh\nprintf '{\"Version\": 1, \"AccessKeyId\": \"A\", "
+                           "\"SecretAccessKey\": \"SECRETVALUE\"}'\n"
+                           "printf '\\033[2Jdenied' >&2\nexit 3\n";
+  std::filesystem::permissions(helper, std::filesystem::perms::owner_all);
+  std::ofstream(home / ".aws" / "config")
+      << "[profile role]\nrole_arn = arn:aws:iam::1:role/r\n"
+      << "[profile failing]\ncredential_process = " << helper << "\n";
   std::ofstream(home / "broken") << "[default]\naws_secret_access_key SECRETVALUE\n";
   struct TCase {
     const char* Profile;
@@ -258,12 +266,14 @@ TEST(SQSCommandLine, ProfileErrorsAreUsageErrorsWithoutSecrets) {
   const std::string config = (home / ".aws" / "config").string();
   for (const TCase& c :
        {TCase{"half", "half", config}, TCase{"role", "role_arn", config},
+        TCase{"failing", "\\x1b[2Jdenied", config},
         TCase{"default", (home / "broken").string(), (home / "broken").string()}}) {
     const TSQSRun run =
         RunHere({"list-queues", "--profile", c.Profile},
                 {{"HOME", home.string()}, {"AWS_REGION", "r"}, {"AWS_CONFIG_FILE", c.ConfigFile}});
     EXPECT_EQ(run.Status, 2) << c.Profile;
     EXPECT_EQ(run.Err.find("SECRETVALUE"), std::string::npos) << run.Err;
+    EXPECT_EQ(run.Err.find('\x1b'), std::string::npos) << run.Err;
     EXPECT_NE(run.Err.find(c.Named), std::string::npos) << run.Err;
   }
   std::filesystem::remove_all(home);
