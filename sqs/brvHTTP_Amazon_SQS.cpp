@@ -209,7 +209,11 @@ std::string EncodeURLValue(const std::string& aValue) {
 }
 
 std::string GetXMLTagValue(const std::string& aText, const std::string& aTag) {
-  return std::string(TagValue(aText, "<" + aTag + ">", "</" + aTag + ">"));
+  // The two tags are made once per look-up; a reused buffer keeps that from allocating.
+  thread_local std::string open, close;
+  open.assign(1, '<').append(aTag).append(1, '>');
+  close.assign("</").append(aTag).append(1, '>');
+  return std::string(TagValue(aText, open, close));
 }
 
 void GetXMLTagValues(const std::string& aText, const std::string& aTag, TStringList& aList) {
@@ -254,7 +258,9 @@ std::string DecodeXMLEntities(const std::string& aText) {
 }
 
 std::string GetXMLTagText(const std::string& aText, const std::string& aTag) {
-  return DecodeXMLEntities(GetXMLTagValue(aText, aTag));
+  std::string value = GetXMLTagValue(aText, aTag);
+  if (value.find('&') == std::string::npos) return value;  // nothing to decode, no copy
+  return DecodeXMLEntities(value);
 }
 
 int CompareParamNames(const std::string& A, const std::string& B) {
