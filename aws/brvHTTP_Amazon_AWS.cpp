@@ -58,8 +58,16 @@ std::pair<std::string, std::string> SplitQuery(const std::string& AURL) {
 }
 
 // "scheme://host:port" of a URL: the endpoint whose clock offset is kept.
+// The URL up to its path: scheme, host and port, all that the end point and the proxy depend
+// on, without the query that is often most of a request's URL and would only lengthen a parse.
+std::string BeforePath(const std::string& AURL) {
+  const std::size_t scheme = AURL.find("://");
+  const std::size_t path = AURL.find('/', scheme == std::string::npos ? 0 : scheme + 3);
+  return path == std::string::npos ? AURL : AURL.substr(0, path);
+}
+
 std::string EndPointKey(const std::string& AURL) {
-  TIdURI uri(AURL);
+  TIdURI uri(BeforePath(AURL));
   std::string scheme = uri.Protocol();
   for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   std::string port = uri.Port();
@@ -413,7 +421,7 @@ bool TbrvHTTP_Amazon_AWS_Client::Fetch(const std::string& aURL, bool aAsForm,
     if (attempt == 1) {
       if (!DoBeforeRequest(url)) return false;
       // The proxy is chosen for the host the request goes to.
-      proxy = ProxyForEndPoint(url, FProxy, Environment);
+      proxy = ProxyForEndPoint(BeforePath(url), FProxy, Environment);
       http.SetProxy(proxy);
     }
 
