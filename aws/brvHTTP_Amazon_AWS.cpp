@@ -58,8 +58,16 @@ std::pair<std::string, std::string> SplitQuery(const std::string& AURL) {
 }
 
 // "scheme://host:port" of a URL: the endpoint whose clock offset is kept.
+// The URL up to its path: scheme, host and port, all that the end point and the proxy depend
+// on, without the query that is often most of a request's URL and would only lengthen a parse.
+std::string BeforePath(const std::string& AURL) {
+  const std::size_t scheme = AURL.find("://");
+  const std::size_t path = AURL.find('/', scheme == std::string::npos ? 0 : scheme + 3);
+  return path == std::string::npos ? AURL : AURL.substr(0, path);
+}
+
 std::string EndPointKey(const std::string& AURL) {
-  TIdURI uri(AURL);
+  TIdURI uri(BeforePath(AURL));
   std::string scheme = uri.Protocol();
   for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   std::string port = uri.Port();
@@ -398,8 +406,7 @@ bool TbrvHTTP_Amazon_AWS_Client::Fetch(const std::string& aURL, bool aAsForm,
     ~TDeadlineScope() { HTTP.SetDeadline(TIdDeadline()); }
   } scope{http};
   http.SetDeadline(deadline);
-  const TbrvAWSProxy proxy = ProxyForEndPoint(aURL, FProxy, Environment);
-  http.SetProxy(proxy);
+  TbrvAWSProxy proxy;
 
   const std::string endPoint = EndPointKey(aURL);
   const int maxAttempts = MaxAttempts();
@@ -411,14 +418,20 @@ bool TbrvHTTP_Amazon_AWS_Client::Fetch(const std::string& aURL, bool aAsForm,
     // The first signing is the caller's (GetURL, PostURL); each retry is signed afresh.
     if (attempt > 1) Sign(aURL, aAsForm, endPoint);
     // The signature covers aURL; a URL changed by the gate is fetched with those headers.
-    if (attempt == 1 && !DoBeforeRequest(url)) return false;
+    if (attempt == 1) {
+      if (!DoBeforeRequest(url)) return false;
+      // The proxy is chosen for the host the request goes to.
+      proxy = ProxyForEndPoint(BeforePath(url), FProxy, Environment);
+      http.SetProxy(proxy);
+    }
 
     ++FAttempts;
     TFailureKind kind = fkFinal;
     std::exception_ptr failure;
     aError.clear();
     // The body is UTF-8 text, which is this platform's text encoding: it is taken as it stands.
-    TStringStream content;
+    // Kept in blocks, so that an answer near the size limit costs its size and no more.
+    TBlockMemoryStream content;
     try {
       if (aAsForm) {
         const auto [target, body] = SplitQuery(url);
@@ -426,7 +439,7 @@ bool TbrvHTTP_Amazon_AWS_Client::Fetch(const std::string& aURL, bool aAsForm,
       } else {
         http.Get(url, content);
       }
-      aResponse = content.DataString();
+      aResponse = content.TakeText();
       Refund(retryCost);
       return true;
     } catch (const EbrvAWSHTTPError& E) {

@@ -34,6 +34,24 @@ bool LoadLibrarySHA256(TIdHashHooks& AHooks) {
          AHooks.SHA256Available != nullptr && AHooks.SHA256Available();
 }
 
+// One digest of AText through the library: fed in one piece, then finished, which releases the
+// context also when the update failed.
+TIdBytes LibraryDigest(TIdHashContext AContext,
+                       void (*AUpdate)(TIdHashContext, const std::uint8_t*, std::size_t),
+                       TIdBytes (*AFinish)(TIdHashContext), const std::string& AText) {
+  try {
+    AUpdate(AContext, reinterpret_cast<const std::uint8_t*>(AText.data()), AText.size());
+  } catch (...) {
+    try {
+      (void)AFinish(AContext);
+    } catch (...) {
+      // the update's failure is the one reported
+    }
+    throw;
+  }
+  return AFinish(AContext);
+}
+
 bool IsUnreserved(std::uint8_t c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
          c == '.' || c == '_' || c == '~';
@@ -321,6 +339,14 @@ TIdBytes TbrvHTTP_Amazon_AWS_Signature::GetHMACSHA256(const std::string& AText,
     // only raise "SHA256 hashing is not available!" to be caught below.
     TIdHashHooks hooks;
     if (LoadLibrarySHA256(hooks)) {
+      // The text goes to the library as it stands, without a copy into a byte buffer and an
+      // HMAC object around it (an empty key keeps the object's own handling).
+      if (!AKey.empty() && hooks.HMACAvailable != nullptr && hooks.HMACAvailable() &&
+          hooks.HMACSHA256Available != nullptr && hooks.HMACSHA256Available() &&
+          hooks.NewHMACSHA256Context != nullptr && hooks.UpdateHMAC != nullptr &&
+          hooks.FinishHMAC != nullptr)
+        return LibraryDigest(hooks.NewHMACSHA256Context(AKey.data(), AKey.size()), hooks.UpdateHMAC,
+                             hooks.FinishHMAC, AText);
       TIdHMACSHA256 hmac;
       hmac.SetKey(AKey);
       return hmac.HashValue(TIdBytes(AText.begin(), AText.end()));
@@ -337,6 +363,11 @@ std::string TbrvHTTP_Amazon_AWS_Signature::GetSHA256Hex(const std::string& AText
   try {
     TIdHashHooks hooks;
     if (LoadLibrarySHA256(hooks)) {
+      if (hooks.NewSHA256Context != nullptr && hooks.UpdateDigest != nullptr &&
+          hooks.FinishDigest != nullptr)
+        return ToHex(
+            LibraryDigest(hooks.NewSHA256Context(), hooks.UpdateDigest, hooks.FinishDigest, AText),
+            false);
       TIdHashSHA256 sha;
       std::string hex = sha.HashStringAsHex(AText);
       std::transform(hex.begin(), hex.end(), hex.begin(), [](char c) {

@@ -34,7 +34,8 @@ std::int64_t TStream::CopyFrom(TStream& Source, std::int64_t Count) {
   std::vector<std::uint8_t> buffer(static_cast<size_t>(std::min<std::int64_t>(Count, 65536)) + 1);
   std::int64_t left = Count;
   while (left > 0) {
-    const std::int64_t chunk = std::min<std::int64_t>(left, static_cast<std::int64_t>(buffer.size()));
+    const std::int64_t chunk =
+        std::min<std::int64_t>(left, static_cast<std::int64_t>(buffer.size()));
     Source.ReadBuffer(buffer.data(), chunk);
     WriteBuffer(buffer.data(), chunk);
     left -= chunk;
@@ -89,6 +90,78 @@ std::string TStringStream::ReadString(std::int64_t Count) {
   std::string result(static_cast<size_t>(std::max<std::int64_t>(0, Count)), '\0');
   result.resize(static_cast<size_t>(Read(result.data(), Count)));
   return result;
+}
+
+// --- TBlockMemoryStream ---
+
+std::int64_t TBlockMemoryStream::Read(void* Buffer, std::int64_t Count) {
+  auto* out = static_cast<std::uint8_t*>(Buffer);
+  std::int64_t done = 0;
+  while (done < Count && position_ < size_) {
+    const auto& block = blocks_[static_cast<size_t>(position_ / kBlockSize)];
+    const std::int64_t offset = position_ % kBlockSize;
+    const std::int64_t n = std::min<std::int64_t>(
+        {Count - done, static_cast<std::int64_t>(block.size()) - offset, size_ - position_});
+    std::memcpy(out + done, block.data() + offset, static_cast<size_t>(n));
+    done += n;
+    position_ += n;
+  }
+  return done;
+}
+
+std::int64_t TBlockMemoryStream::Write(const void* Buffer, std::int64_t Count) {
+  if (Count <= 0) return 0;
+  if (position_ + Count > size_) SetSize(position_ + Count);
+  const auto* in = static_cast<const std::uint8_t*>(Buffer);
+  std::int64_t done = 0;
+  while (done < Count) {
+    auto& block = blocks_[static_cast<size_t>(position_ / kBlockSize)];
+    const std::int64_t offset = position_ % kBlockSize;
+    const std::int64_t n =
+        std::min<std::int64_t>(Count - done, static_cast<std::int64_t>(block.size()) - offset);
+    std::memcpy(block.data() + offset, in + done, static_cast<size_t>(n));
+    done += n;
+    position_ += n;
+  }
+  return done;
+}
+
+std::int64_t TBlockMemoryStream::Seek(std::int64_t Offset, TSeekOrigin Origin) {
+  std::int64_t base = 0;
+  if (Origin == TSeekOrigin::soCurrent) base = position_;
+  if (Origin == TSeekOrigin::soEnd) base = size_;
+  position_ = std::max<std::int64_t>(0, base + Offset);
+  return position_;
+}
+
+void TBlockMemoryStream::SetSize(std::int64_t NewSize) {
+  NewSize = std::max<std::int64_t>(0, NewSize);
+  const auto count = static_cast<size_t>((NewSize + kBlockSize - 1) / kBlockSize);
+  const size_t kept = std::min(count, blocks_.size());
+  blocks_.resize(count);
+  // Blocks before the last one kept are full already.
+  for (size_t i = kept == 0 ? 0 : kept - 1; i < count; ++i) {
+    const std::int64_t want =
+        std::min<std::int64_t>(kBlockSize, NewSize - static_cast<std::int64_t>(i) * kBlockSize);
+    // Only the last block can be short; a block keeps the bytes it already holds.
+    if (static_cast<std::int64_t>(blocks_[i].size()) != want)
+      blocks_[i].resize(static_cast<size_t>(want));
+  }
+  size_ = NewSize;
+  if (position_ > size_) position_ = size_;
+}
+
+std::string TBlockMemoryStream::TakeText() {
+  std::string text;
+  text.reserve(static_cast<size_t>(size_));
+  for (auto& block : blocks_) {
+    text.append(reinterpret_cast<const char*>(block.data()), block.size());
+    std::vector<std::uint8_t>().swap(block);
+  }
+  blocks_.clear();
+  size_ = 0;
+  position_ = 0;
+  return text;
 }
 
 }  // namespace brv

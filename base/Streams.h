@@ -68,4 +68,27 @@ class TStringStream : public TMemoryStream {
   std::string ReadString(std::int64_t Count);
 };
 
+// A memory stream kept in blocks of a fixed size instead of one growing array: growing never
+// copies what was written, so a large answer costs its own size and one block, not the
+// twice its size that a doubling array reaches while it moves. TakeText hands the content
+// over as one string, freeing each block as soon as it has been copied.
+class TBlockMemoryStream : public TStream {
+ public:
+  BRV_CLASS_NAME(TBlockMemoryStream)
+  static constexpr std::int64_t kBlockSize = 1 << 20;
+
+  std::int64_t Read(void* Buffer, std::int64_t Count) override;
+  std::int64_t Write(const void* Buffer, std::int64_t Count) override;
+  std::int64_t Seek(std::int64_t Offset, TSeekOrigin Origin) override;
+  void SetSize(std::int64_t NewSize) override;
+  std::int64_t Size() override { return size_; }
+  // The whole content as text; the stream is empty afterwards.
+  std::string TakeText();
+
+ private:
+  std::vector<std::vector<std::uint8_t>> blocks_;
+  std::int64_t size_ = 0;
+  std::int64_t position_ = 0;
+};
+
 }  // namespace brv

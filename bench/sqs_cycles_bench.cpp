@@ -2,7 +2,11 @@
 // service, in one process, on one keep-alive connection. Run by bench/sqs_vs_awscli_boto3.sh,
 // which starts the local SQS service and compares the figures with boto3 doing the same.
 //
-//   SQS_BENCH_ENDPOINT=http://127.0.0.1:PORT [SQS_BENCH_CA=ca.pem] bench_sqs_cycles
+//   SQS_BENCH_ENDPOINT=http://127.0.0.1:PORT [SQS_BENCH_CA=ca.pem] [SQS_BENCH_BODY=text]
+//   bench_sqs_cycles
+//
+// With SQS_BENCH_BODY every cycle sends that body (bench/sqs_canned_cycles.sh: its server's
+// canned answers carry that body and its digest); otherwise each cycle's body is numbered.
 //
 // Besides Google Benchmark's times it reports, per request (three per cycle, more when a
 // receive comes back empty), the CPU time
@@ -13,6 +17,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -57,6 +62,7 @@ void BM_SendReceiveDelete(benchmark::State& state) {
     return;
   }
 
+  const std::string fixedBody = Environment("SQS_BENCH_BODY");
   const brv::TbrvSQSReceiveMessageRequest receive;  // one message, no wait
   using Clock = std::chrono::steady_clock;
   // Wall-clock time spent in each kind of call, to show where a cycle's time goes.
@@ -67,7 +73,9 @@ void BM_SendReceiveDelete(benchmark::State& state) {
   for (auto _ : state) {
     ++requests;
     auto start = Clock::now();
-    if (!client.SendMessage(queue, "benchmark message " + std::to_string(cycles), 0)) break;
+    const std::string body =
+        fixedBody.empty() ? "benchmark message " + std::to_string(cycles) : fixedBody;
+    if (!client.SendMessage(queue, body, 0)) break;
     sending += Clock::now() - start;
     brv::TbrvSQSReceiveMessageResponses messages;
     while (messages.Count() == 0) {
@@ -100,8 +108,17 @@ void BM_SendReceiveDelete(benchmark::State& state) {
   state.counters["delete_ms"] = mean_ms(deleting, cycles);
 }
 
-BENCHMARK(BM_SendReceiveDelete)->Iterations(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
-
 }  // namespace
 
-BENCHMARK_MAIN();
+// SQS_BENCH_CYCLES sets the number of cycles (1000 by default).
+int main(int argc, char** argv) {
+  const std::string cycles = Environment("SQS_BENCH_CYCLES", "1000");
+  benchmark::RegisterBenchmark("BM_SendReceiveDelete", BM_SendReceiveDelete)
+      ->Iterations(std::max<int64_t>(1, std::atoll(cycles.c_str())))
+      ->Unit(benchmark::kMillisecond)
+      ->UseRealTime();
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -5,7 +5,8 @@
 #   1. cold start to first answer: `sqs list-queues` against `/usr/bin/aws sqs list-queues`
 #      (Debian awscli), each a new process, over plain HTTP and over HTTPS;
 #   2. 1000 send / receive / delete cycles in one process: our library (bench_sqs_cycles)
-#      against boto3 (Debian python3-boto3, run with /usr/bin/python3).
+#      against boto3 (Debian python3-boto3, run with /usr/bin/python3);
+#   3. the same cycles against canned answers (bench/sqs_canned_cycles.sh).
 #
 # Reported: wall-clock time and the client process's CPU time (user + system), per run or per
 # request. The service answers a receive only on its next 10 ms poll, which bounds the cycle
@@ -160,3 +161,7 @@ print(f"{'boto3':7} {boto_rate:9.1f} {requests:9d} {boto_cpu:10.1f}us"
 print(f"ours/boto3: {ours_rate / boto_rate:.2f}x the cycle rate, "
       f"{boto_cpu / ours_cpu:.1f}x less CPU per request")
 PY
+echo
+
+# The same cycles against a server that costs nothing, where the client's own cost shows.
+BUILD="$build" bench/sqs_canned_cycles.sh "$cycles"

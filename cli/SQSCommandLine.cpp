@@ -1,5 +1,6 @@
 #include "cli/SQSCommandLine.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <utility>
 
 #include "aws/brvAWSProxy.h"
+#include "cli/SQSJsonOutput.h"
 #include "base/Exception.h"
 #include "base/UTF8.h"
 #include "http/IdHTTP.h"
@@ -49,17 +51,30 @@ struct TCommandSpec {
 
 constexpr TOptionSpec kQueueName = {"queue-name", "NAME", true, false,
                                     "the queue, by name (resolved to its URL once per run)"};
+// Beside --queue-name wherever a command names an existing queue: the queue's URL, used
+// without asking the service for it.
+constexpr TOptionSpec kQueueURL = {
+    "queue-url", "URL", false, false,
+    "the queue, by its URL (https://HOST/ACCOUNT/NAME); requests still go to the endpoint, "
+    "only the URL's path is used"};
 
 const std::vector<TOptionSpec>& GlobalOptions() {
   static const std::vector<TOptionSpec> options = {
+      {"profile", "NAME", false, false,
+       "take credentials and settings from the profile NAME of the shared AWS files (default: "
+       "AWS_PROFILE, else default)"},
       {"region", "REGION", false, false,
-       "the AWS region (default: AWS_REGION, else AWS_DEFAULT_REGION)"},
+       "the AWS region (default: AWS_REGION, else AWS_DEFAULT_REGION, else the profile's "
+       "region)"},
       {"endpoint-url", "URL", false, false,
        "send requests to URL instead of the regional endpoint (default: AWS_ENDPOINT_URL_SQS, "
-       "else AWS_ENDPOINT_URL)"},
+       "else AWS_ENDPOINT_URL, else the profile's endpoint_url)"},
       {"ca-bundle", "FILE", false, false,
        "trust the CA certificates in FILE (PEM) besides the system's (default: "
-       "AWS_CA_BUNDLE)"},
+       "AWS_CA_BUNDLE, else the profile's ca_bundle)"},
+      {"output", "FORMAT", false, false,
+       "text (default) or json, shaped as the AWS CLI prints it (default: AWS_DEFAULT_OUTPUT, "
+       "else the profile's output)"},
       {"no-verify-ssl", nullptr, false, false,
        "do not verify the server's certificate (for a local service with a self-signed one)"},
       {"tls-engine", "ENGINE", false, false,
@@ -71,6 +86,7 @@ const std::vector<TOptionSpec>& GlobalOptions() {
       {"read-timeout", "SECONDS", false, false,
        "give up waiting for an answer after SECONDS (default 60; 0: never)"},
       {"help", nullptr, false, false, "show help (after a command: that command's help)"},
+      {"version", nullptr, false, false, "print the version and exit"},
       {"no-checksum-validation", nullptr, false, false,
        "do not check the MD5 digests of sent and received messages (for services that send "
        "none)"},
@@ -126,30 +142,45 @@ int ParseInteger(const std::string& Option, const std::string& Text, int Low, in
   return static_cast<int>(value);
 }
 
-std::string Environment(const char* Name) {
-  const char* value = std::getenv(Name);
-  return value != nullptr ? std::string(value) : std::string();
-}
-
 struct TCommandLine {
   const TCommandSpec* Command = nullptr;
   TValues Global;
   TValues Own;
   bool Help = false;
+  bool Version = false;
 };
+
+// Where the command reads its environment and the shared AWS files.
+struct TCommandEnvironment {
+  TbrvEnvironmentLookup Lookup;
+  std::string HomeDirectory;
+
+  std::string Get(const std::string& Name) const { return Lookup ? Lookup(Name) : std::string(); }
+};
+
+std::vector<TOptionSpec> CommandOptions(const TCommandSpec& Command);
+const TOptionSpec* FindOption(const std::vector<TOptionSpec>& Options, const std::string& Name);
 
 // --- running a command ---
 
 class TCommandRun {
  public:
   // EndPoint receives the endpoint once the client is configured, for failure texts.
-  TCommandRun(const TCommandLine& Line, std::ostream& Out, std::ostream& Err, std::string& EndPoint)
-      : line_(Line), out_(Out), err_(Err), endpoint_(EndPoint) {}
+  TCommandRun(const TCommandLine& Line, const TCommandEnvironment& Environment, std::ostream& Out,
+              std::ostream& Err, std::string& EndPoint)
+      : line_(Line), environment_(Environment), out_(Out), err_(Err), endpoint_(EndPoint) {}
 
   int Run() {
-    for (const TOptionSpec& option : line_.Command->Options) {
-      if (option.Required && line_.Own.count(option.Name) == 0)
+    const std::vector<TOptionSpec> options = CommandOptions(*line_.Command);
+    const bool by_url = FindOption(options, "queue-url") != nullptr;
+    for (const TOptionSpec& option : options) {
+      if (by_url && std::string(option.Name) == "queue-name") {
+        if (Has("queue-name") == Has("queue-url"))
+          throw TUsageError{std::string(line_.Command->Name) +
+                            " needs either --queue-name or --queue-url"};
+      } else if (option.Required && line_.Own.count(option.Name) == 0) {
         throw TUsageError{std::string(line_.Command->Name) + " needs --" + option.Name};
+      }
     }
     Configure();
     endpoint_ = client_.EndPoint();
@@ -165,7 +196,10 @@ class TCommandRun {
     TStringList queues;
     if (!client_.ListAllQueues(queues, Value("queue-name-prefix"), page_size, max_items))
       return Failed();
-    PrintLines(queues);
+    if (json_)
+      WriteSQSJson(out_, SQSQueueUrlsJson("QueueUrls", queues));
+    else
+      PrintLines(queues);
     return sqsExitSuccess;
   }
 
@@ -182,7 +216,7 @@ class TCommandRun {
     }
     const std::string url = client_.CreateQueue(queue);
     if (url.empty()) return Failed();
-    out_ << url << "\n";
+    PrintQueueURL(url);
     return sqsExitSuccess;
   }
 
@@ -190,7 +224,7 @@ class TCommandRun {
     std::string url = client_.GetQueueURL(Queue());
     if (url.empty()) return Failed();
     if (url.back() == '/') url.pop_back();  // as the service gives it
-    out_ << url << "\n";
+    PrintQueueURL(url);
     return sqsExitSuccess;
   }
 
@@ -200,6 +234,10 @@ class TCommandRun {
   int GetQueueAttributes() {
     TbrvSQSAttributes attributes;
     if (!client_.GetQueueAttributes(Queue(), attributes)) return Failed();
+    if (json_) {
+      WriteSQSJson(out_, SQSAttributesJson(attributes));
+      return sqsExitSuccess;
+    }
     for (int i = 0; i < attributes.Count(); ++i)
       PrintPair(attributes.Items(i)->AttributeName(), attributes.Items(i)->AttributeValue());
     return sqsExitSuccess;
@@ -220,6 +258,10 @@ class TCommandRun {
     FillMessage(request);
     TbrvSQSSendMessageResponse response;
     if (!client_.SendMessage(Queue(), request, response)) return Failed();
+    if (json_) {
+      WriteSQSJson(out_, SQSSendMessageJson(response));
+      return sqsExitSuccess;
+    }
     PrintPair("MessageId", response.MessageId());
     PrintPair("MD5OfMessageBody", response.MD5OfMessageBody());
     if (!response.MD5OfMessageAttributes().empty())
@@ -242,8 +284,15 @@ class TCommandRun {
     TbrvSQSSendMessageResponses responses;
     TbrvSQSBatchResult result;
     const bool all = client_.SendMessageBatch(Queue(), requests, responses, result);
-    for (int i = 0; i < responses.Count(); ++i)
-      PrintPair(responses.Items(i)->ID(), responses.Items(i)->MessageId());
+    if (json_) {
+      TSQSJson successful = TSQSJson::array();
+      for (int i = 0; i < responses.Count(); ++i)
+        successful.push_back(SQSSendMessageBatchEntryJson(*responses.Items(i)));
+      PrintBatchJson(std::move(successful), result);
+    } else {
+      for (int i = 0; i < responses.Count(); ++i)
+        PrintPair(responses.Items(i)->ID(), responses.Items(i)->MessageId());
+    }
     return BatchOutcome(all, requests, result);
   }
 
@@ -263,6 +312,10 @@ class TCommandRun {
     request.SetReceiveRequestAttemptId(Value("receive-request-attempt-id"));
     TbrvSQSReceiveMessageResponses messages;
     if (!client_.ReceiveMessage(Queue(), request, names, messages)) return Failed();
+    if (json_) {
+      WriteSQSJson(out_, SQSMessagesJson(messages));
+      return sqsExitSuccess;
+    }
     for (int i = 0; i < messages.Count(); ++i) {
       const TbrvSQSReceiveMessageResponse& message = *messages.Items(i);
       PrintPair("MessageId", message.MessageId());
@@ -295,6 +348,7 @@ class TCommandRun {
     }
     TbrvSQSBatchResult result;
     const bool all = client_.DeleteMessageBatch(Queue(), items, result);
+    if (json_) PrintBatchJson(SuccessfulIdsJson(result), result);
     return BatchOutcome(all, items, result);
   }
 
@@ -313,13 +367,20 @@ class TCommandRun {
     }
     TbrvSQSBatchResult result;
     const bool all = client_.ChangeMessageVisibilityBatch(Queue(), requests, result);
-    PrintLines(result.Successful());
+    if (json_)
+      PrintBatchJson(SuccessfulIdsJson(result), result);
+    else
+      PrintLines(result.Successful());
     return BatchOutcome(all, requests, result);
   }
 
   int ListQueueTags() {
     TbrvSQSTags tags;
     if (!client_.ListQueueTags(Queue(), tags)) return Failed();
+    if (json_) {
+      WriteSQSJson(out_, SQSTagsJson(tags));
+      return sqsExitSuccess;
+    }
     for (int i = 0; i < tags.Count(); ++i) PrintPair(tags.Items(i)->Key(), tags.Items(i)->Value());
     return sqsExitSuccess;
   }
@@ -351,29 +412,47 @@ class TCommandRun {
   int ListDeadLetterSourceQueues() {
     TStringList queues;
     if (!client_.ListDeadLetterSourceQueues(Queue(), queues)) return Failed();
-    PrintLines(queues);
+    if (json_)
+      WriteSQSJson(out_, SQSQueueUrlsJson("queueUrls", queues));
+    else
+      PrintLines(queues);
     return sqsExitSuccess;
   }
 
  private:
-  // The client from the environment and the global options.
+  // The client from the command line, the environment and the shared AWS files, in that
+  // order. Everything the client would otherwise read from the process environment is set
+  // here, so that the environment the command was given is the only one that counts.
   void Configure() {
-    const std::string key = Environment("AWS_ACCESS_KEY_ID");
-    const std::string secret = Environment("AWS_SECRET_ACCESS_KEY");
-    if (key.empty() || secret.empty())
-      throw TUsageError{"no credentials: set AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY"};
-    std::string region = GlobalValue("region");
-    if (region.empty()) region = Environment("AWS_REGION");
-    if (region.empty()) region = Environment("AWS_DEFAULT_REGION");
-    if (region.empty())
-      throw TUsageError{"no region: give --region or set AWS_REGION or AWS_DEFAULT_REGION"};
-    client_.AWSOptions().AccessKey = key;
-    client_.AWSOptions().SecretKey = secret;
-    client_.AWSOptions().SessionToken = Environment("AWS_SESSION_TOKEN");
-    client_.AWSOptions().Region = region;
-    client_.AWSOptions().EndPointURL = GlobalValue("endpoint-url");
+    TbrvAWSConfigRequest request;
+    request.Profile = GlobalValue("profile");
+    // An empty --region leaves the region to the environment and the profile, as before.
+    if (!GlobalValue("region").empty()) request.Region = GlobalValue("region");
+    request.EndPointURL = GlobalValue("endpoint-url");
+    TbrvAWSConfig config;
+    try {
+      TbrvAWSConfigResolver resolver(environment_.Lookup, environment_.HomeDirectory);
+      config = resolver.Resolve(request);
+    } catch (const EbrvAWSConfigError& E) {
+      // The message may carry what a credential process wrote to its standard error.
+      throw TUsageError{EscapeOutputValue(E.Message())};
+    }
+    if (!config.HasCredentials())
+      throw TUsageError{
+          "no credentials: set AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY, or give a profile "
+          "(--profile or AWS_PROFILE) with keys or a credential_process in ~/.aws"};
+    if (config.Region.empty())
+      throw TUsageError{
+          "no region: give --region, set AWS_REGION or AWS_DEFAULT_REGION, or give the profile "
+          "a region"};
+    if (config.EndPoint.find("://") == std::string::npos)
+      throw TUsageError{"the endpoint \"" + EscapeOutputValue(config.EndPoint) +
+                        "\" has no scheme: write http:// or https:// before the host"};
+    json_ = OutputIsJson(config.Output);
+    ApplyAWSConfig(config, client_);
 
     IbrvAWSHTTPClient& http = client_.GetHTTPClient();
+    http.TLSOptions().RootCertFile = config.CABundle;
     if (line_.Global.count("ca-bundle") != 0)
       http.TLSOptions().RootCertFile = GlobalValue("ca-bundle");
     if (line_.Global.count("no-verify-ssl") != 0) http.TLSOptions().VerifyCertificate = false;
@@ -392,6 +471,8 @@ class TCommandRun {
     if (line_.Global.count("no-checksum-validation") != 0) client_.SetChecksumValidation(false);
     if (line_.Global.count("max-attempts") != 0)
       client_.SetMaxAttempts(ParseInteger("max-attempts", GlobalValue("max-attempts"), 1, 100));
+    else
+      client_.SetMaxAttempts(MaxAttemptsFromEnvironment());
     if (line_.Global.count("max-time") != 0)
       client_.SetMaxTime(
           std::chrono::seconds(ParseInteger("max-time", GlobalValue("max-time"), 0, 24 * 3600)));
@@ -402,6 +483,13 @@ class TCommandRun {
         throw TUsageError{"--proxy: " + E.Message()};
       }
       client_.SetProxy(GlobalValue("proxy"));
+    } else {
+      client_.SetProxy(ProxyFromEnvironment(config.EndPoint));
+    }
+    if (Has("queue-url")) {
+      // Known without asking: the URL stands for itself in the client's cache of queue URLs.
+      const std::string url = Value("queue-url");
+      client_.GetQueues().AddSQSQueue(client_.EndPoint(), client_.AWSOptions().AccessKey, url, url);
     }
     if (line_.Global.count("log-file") != 0) {
       client_.LogFile().FileName = GlobalValue("log-file");
@@ -420,6 +508,46 @@ class TCommandRun {
       if (report != last_report_) err_ << report << "\n";
       last_report_ = report;
     };
+  }
+
+  // Whether answers are printed as JSON: --output, else the environment's or the profile's
+  // choice. A format this command does not print (table, yaml) chosen for the AWS CLI in the
+  // environment or a profile leaves the text; given as --output it is an error.
+  bool OutputIsJson(const std::string& Configured) const {
+    if (line_.Global.count("output") != 0) {
+      const std::string format = GlobalValue("output");
+      if (format != "text" && format != "json")
+        throw TUsageError{"--output is text or json, not \"" + format + "\""};
+      return format == "json";
+    }
+    return Configured == "json";
+  }
+
+  // AWS_MAX_ATTEMPTS when it is a positive whole number, else the client's default.
+  int MaxAttemptsFromEnvironment() const {
+    const std::string text = environment_.Get("AWS_MAX_ATTEMPTS");
+    if (!text.empty() && text.size() <= 4 &&
+        text.find_first_not_of("0123456789") == std::string::npos && std::stoi(text) > 0)
+      return std::stoi(text);
+    return brvAWSDefaultMaxAttempts;
+  }
+
+  // The proxy URL the environment names for requests to EndPoint (https_proxy or http_proxy,
+  // lower case first), or empty when there is none or no_proxy lists the endpoint's host.
+  std::string ProxyFromEnvironment(const std::string& EndPoint) const {
+    const auto lookup = [this](const std::string& Name) { return environment_.Get(Name); };
+    TbrvAWSProxy proxy;
+    try {
+      proxy = ProxyForEndPoint(EndPoint, "", lookup);
+    } catch (const EbrvAWSProxyError& E) {
+      throw TUsageError{"the proxy of the environment: " + E.Message()};
+    }
+    if (proxy.Empty()) return {};
+    const bool secure = EndPoint.rfind("https:", 0) == 0;
+    for (const char* name :
+         {secure ? "https_proxy" : "http_proxy", secure ? "HTTPS_PROXY" : "HTTP_PROXY"})
+      if (const std::string url = environment_.Get(name); !url.empty()) return url;
+    return {};
   }
 
   // Milliseconds for a time-out option given in seconds (0: no limit).
@@ -444,7 +572,8 @@ class TCommandRun {
   int Integer(const char* Name, int Low, int High) const {
     return ParseInteger(Name, Value(Name), Low, High);
   }
-  std::string Queue() const { return Value("queue-name"); }
+  // The queue as the client's operations take it: its name, or its URL (cached as itself).
+  std::string Queue() const { return Has("queue-url") ? Value("queue-url") : Value("queue-name"); }
 
   std::string MessageBody() const {
     if (Has("message-body") == Has("message-body-file"))
@@ -521,6 +650,27 @@ class TCommandRun {
     return any_failed ? (unusable_ ? sqsExitUnusable : sqsExitServiceError) : Done(true);
   }
 
+  void PrintQueueURL(const std::string& URL) {
+    if (json_)
+      WriteSQSJson(out_, SQSQueueUrlJson(URL));
+    else
+      out_ << EscapeOutputValue(URL) << "\n";
+  }
+  static TSQSJson SuccessfulIdsJson(const TbrvSQSBatchResult& Result) {
+    TSQSJson successful = TSQSJson::array();
+    for (const std::string& id : Result.Successful().Lines()) successful.push_back({{"Id", id}});
+    return successful;
+  }
+  // A batch answer as the AWS CLI prints it: {"Successful": [...], "Failed": [...]}, each list
+  // only when it has entries. The refused entries are also named on standard error.
+  void PrintBatchJson(TSQSJson Successful, const TbrvSQSBatchResult& Result) {
+    TSQSJson json = TSQSJson::object();
+    if (!Successful.empty()) json["Successful"] = std::move(Successful);
+    for (int i = 0; i < Result.Failed().Count(); ++i)
+      json["Failed"].push_back(SQSBatchFailedJson(*Result.Failed().Items(i)));
+    WriteSQSJson(out_, json);
+  }
+
   void PrintPair(const std::string& Name, const std::string& Value) {
     out_ << EscapeOutputName(Name) << "=" << EscapeOutputValue(Value) << "\n";
   }
@@ -538,12 +688,14 @@ class TCommandRun {
   }
 
   const TCommandLine& line_;
+  const TCommandEnvironment& environment_;
   std::ostream& out_;
   std::ostream& err_;
   std::string& endpoint_;
   bool unusable_ = false;
   TbrvHTTPAWS_SQS_Client client_;
   bool reported_ = false;
+  bool json_ = false;
   std::string last_report_;
 };
 
@@ -718,6 +870,63 @@ const TOptionSpec* FindOption(const std::vector<TOptionSpec>& Options, const std
   return nullptr;
 }
 
+// A command's options as it takes them: those of its table entry, and --queue-url beside
+// --queue-name wherever the name picks an existing queue (create-queue and get-queue-url send
+// the name itself).
+std::vector<TOptionSpec> CommandOptions(const TCommandSpec& Command) {
+  std::vector<TOptionSpec> options = Command.Options;
+  const std::string name = Command.Name;
+  if (name == "create-queue" || name == "get-queue-url") return options;
+  for (size_t i = 0; i < options.size(); ++i) {
+    if (std::string(options[i].Name) != kQueueName.Name) continue;
+    options[i].Required = false;
+    options[i].Help = "the queue, by name (resolved to its URL once per run); or --queue-url";
+    options.insert(options.begin() + static_cast<std::ptrdiff_t>(i) + 1, kQueueURL);
+    break;
+  }
+  return options;
+}
+
+// The edit distance of two names (insertions, deletions, substitutions, and swaps of two
+// neighbouring characters), for suggestions.
+size_t NameDistance(const std::string& A, const std::string& B) {
+  std::vector<std::vector<size_t>> d(A.size() + 1, std::vector<size_t>(B.size() + 1));
+  for (size_t i = 0; i <= A.size(); ++i) d[i][0] = i;
+  for (size_t j = 0; j <= B.size(); ++j) d[0][j] = j;
+  for (size_t i = 1; i <= A.size(); ++i) {
+    for (size_t j = 1; j <= B.size(); ++j) {
+      d[i][j] = std::min(
+          {d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (A[i - 1] == B[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && A[i - 1] == B[j - 2] && A[i - 2] == B[j - 1])
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  }
+  return d[A.size()][B.size()];
+}
+
+// "unknown command" with the nearest command names, or those that contain what was typed.
+std::string UnknownCommand(const std::string& Typed) {
+  std::vector<std::string> nearest;
+  size_t best = std::max<size_t>(2, Typed.size() / 4) + 1;
+  for (const TCommandSpec& command : Commands()) {
+    const size_t distance = NameDistance(Typed, command.Name);
+    if (distance < best) {
+      best = distance;
+      nearest.clear();
+    }
+    if (distance == best) nearest.emplace_back(command.Name);
+  }
+  if (nearest.empty() && Typed.size() >= 3) {
+    for (const TCommandSpec& command : Commands())
+      if (std::string(command.Name).find(Typed) != std::string::npos)
+        nearest.emplace_back(command.Name);
+  }
+  std::string message = "unknown command \"" + EscapeOutputValue(Typed) + "\"";
+  for (size_t i = 0; i < nearest.size(); ++i)
+    message += (i == 0 ? "; did you mean " : i + 1 == nearest.size() ? " or " : ", ") + nearest[i];
+  return nearest.empty() ? message : message + "?";
+}
+
 // --- help ---
 
 constexpr size_t kHelpColumn = 34;
@@ -777,17 +986,38 @@ void PrintGeneralHelp(std::ostream& Out) {
          "inside a name and \"\\\\\" for a backslash. Values are taken as they are.\n"
          "\n"
          "Environment:\n"
-         "  AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY  the credentials (required)\n"
+         "  AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY  the credentials (else the profile's)\n"
          "  AWS_SESSION_TOKEN                 the session token of temporary credentials\n"
+         "  AWS_PROFILE                       the profile, when --profile is not given\n"
+         "  AWS_CONFIG_FILE                   the shared config file (default\n"
+         "                                    ~/.aws/config)\n"
+         "  AWS_SHARED_CREDENTIALS_FILE       the shared credentials file (default\n"
+         "                                    ~/.aws/credentials)\n"
          "  AWS_REGION, AWS_DEFAULT_REGION    the region, when --region is not given\n"
          "  AWS_ENDPOINT_URL_SQS, AWS_ENDPOINT_URL\n"
          "                                    the endpoint, when --endpoint-url is not given\n"
+         "  AWS_IGNORE_CONFIGURED_ENDPOINT_URLS\n"
+         "                                    true: only --endpoint-url sets the endpoint\n"
          "  AWS_CA_BUNDLE                     trusted CA certificates, when --ca-bundle is not\n"
          "                                    given\n"
+         "  AWS_DEFAULT_OUTPUT                text or json, when --output is not given\n"
+         "  AWS_MAX_ATTEMPTS                  attempts per request, when --max-attempts is not\n"
+         "                                    given\n"
          "\n"
-         "Output: results on standard output, one per line. A service error is printed on\n"
-         "standard error as its code and message; a failure without an answer names the\n"
-         "operation, the endpoint's host and port, and the reason.\n"
+         "Profiles: credentials come from the environment first, then from the profile:\n"
+         "its keys in the credentials file ([NAME]), its credential_process, its keys in\n"
+         "the config file ([profile NAME], [default]). The profile also gives region,\n"
+         "endpoint_url (or a [services NAME] section whose sqs sub-section holds\n"
+         "endpoint_url), ca_bundle and output.\n"
+         "\n"
+         "Output: results on standard output, one per line; with --output json, the answer\n"
+         "as the AWS CLI prints it (nothing where it prints nothing). A service error is\n"
+         "printed on standard error as its code and message; a failure without an answer\n"
+         "names the operation, the endpoint's host and port, and the reason.\n"
+         "\n"
+         "Limits: an answer's body may hold at most 64 MiB; every wait for the service ends\n"
+         "after --read-timeout, and a whole request, its retries and their waits included,\n"
+         "after --max-time (default 90 s).\n"
          "\n"
          "Escaping: everything that came from the network is printed, on both streams,\n"
          "with \"\\\\\", \"\\n\", \"\\r\" and \"\\t\" for a backslash, line feed, carriage return\n"
@@ -808,7 +1038,9 @@ void PrintGeneralHelp(std::ostream& Out) {
 
 void PrintCommandHelp(const TCommandSpec& Command, std::ostream& Out) {
   Out << "Usage: sqs [OPTIONS] " << Command.Name;
-  for (const TOptionSpec& option : Command.Options) {
+  const std::vector<TOptionSpec> options = CommandOptions(Command);
+  for (const TOptionSpec& option : options) {
+    if (std::string(option.Name) == "queue-url") Out << " --queue-name NAME|--queue-url URL";
     if (!option.Required) continue;
     Out << " --" << option.Name << " " << option.Value;
     if (option.Repeatable) Out << "...";
@@ -816,7 +1048,7 @@ void PrintCommandHelp(const TCommandSpec& Command, std::ostream& Out) {
   std::string summary = Command.Summary;
   summary[0] = static_cast<char>(summary[0] - 'a' + 'A');
   Out << " [COMMAND OPTIONS]\n\n" << summary << ".\n\nCommand options:\n";
-  for (const TOptionSpec& option : Command.Options) Out << OptionLine(option);
+  for (const TOptionSpec& option : options) Out << OptionLine(option);
   Out << "\n"
       << Wrap(std::string("Prints: ") + Command.Output + ".", 0, 0) << "\n"
       << "Every option of \"sqs --help\" (--region, --endpoint-url, ...) applies as well.\n";
@@ -918,7 +1150,9 @@ std::pair<std::string, int> DescribeFailure(const Exception& E, const TWhere& Wh
   if (dynamic_cast<const EIdHTTPTruncatedResponse*>(&E) != nullptr ||
       dynamic_cast<const EIdConnClosedGracefully*>(&E) != nullptr)
     return {"no complete answer from " + at + designed, sqsExitNetwork};
-  if (dynamic_cast<const EIdHTTPMalformedResponse*>(&E) != nullptr)
+  // A head line longer than the engine reads is an answer broken as much as a malformed one.
+  if (dynamic_cast<const EIdHTTPMalformedResponse*>(&E) != nullptr ||
+      dynamic_cast<const EIdReadLnMaxLineLengthExceeded*>(&E) != nullptr)
     return {"unusable answer from " + at + ": " + E.Message(), sqsExitUnusable};
   if (dynamic_cast<const EbrvSQSInvalidQueueURL*>(&E) != nullptr)
     return {E.Message(), sqsExitUnusable};
@@ -929,6 +1163,7 @@ std::pair<std::string, int> DescribeFailure(const Exception& E, const TWhere& Wh
 
 TCommandLine Parse(const std::vector<std::string>& Args) {
   TCommandLine line;
+  std::vector<TOptionSpec> command_options;
   for (size_t i = 0; i < Args.size(); ++i) {
     const std::string& arg = Args[i];
     if (arg == "-h") {
@@ -941,7 +1176,8 @@ TCommandLine Parse(const std::vector<std::string>& Args) {
       const TOptionSpec* option = FindOption(GlobalOptions(), name);
       TValues* into = &line.Global;
       if (option == nullptr && line.Command != nullptr) {
-        option = FindOption(line.Command->Options, name);
+        command_options = CommandOptions(*line.Command);
+        option = FindOption(command_options, name);
         into = &line.Own;
       }
       if (option == nullptr && line.Command != nullptr &&
@@ -972,6 +1208,7 @@ TCommandLine Parse(const std::vector<std::string>& Args) {
         throw TUsageError{"--" + name + " is given more than once"};
       values.push_back(value);
       if (name == "help") line.Help = true;
+      if (name == "version") line.Version = true;
       continue;
     }
     if (line.Command == nullptr) {
@@ -980,7 +1217,7 @@ TCommandLine Parse(const std::vector<std::string>& Args) {
         continue;
       }
       line.Command = FindCommand(arg);
-      if (line.Command == nullptr) throw TUsageError{"unknown command \"" + arg + "\""};
+      if (line.Command == nullptr) throw TUsageError{UnknownCommand(arg)};
       continue;
     }
     throw TUsageError{"unexpected argument \"" + arg + "\""};
@@ -1044,10 +1281,20 @@ std::string EscapeOutputName(const std::string& Name) {
 }
 
 int RunSQSCommandLine(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
+  return RunSQSCommandLine(Args, Out, Err, TbrvAWSConfigResolver::ProcessEnvironment());
+}
+
+int RunSQSCommandLine(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err,
+                      const TbrvEnvironmentLookup& Environment, const std::string& HomeDirectory) {
+  const TCommandEnvironment environment{Environment, HomeDirectory};
   TCommandLine line;
   std::string endpoint;  // known once the client is configured
   try {
     line = Parse(Args);
+    if (line.Version) {
+      Out << "sqs " << BRV_VERSION << "\n";
+      return sqsExitSuccess;
+    }
     if (line.Help) {
       if (line.Command != nullptr)
         PrintCommandHelp(*line.Command, Out);
@@ -1056,12 +1303,22 @@ int RunSQSCommandLine(const std::vector<std::string>& Args, std::ostream& Out, s
       return sqsExitSuccess;
     }
     if (line.Command == nullptr) throw TUsageError{"no command given"};
-    TCommandRun run(line, Out, Err, endpoint);
+    TCommandRun run(line, environment, Out, Err, endpoint);
     return run.Run();
   } catch (const TUsageError& e) {
     Err << "sqs: " << e.Message << "\n"
         << "Try \"sqs " << (line.Command != nullptr ? std::string(line.Command->Name) + " " : "")
         << "--help\".\n";
+    return sqsExitUsage;
+  } catch (const EbrvSQSInvalidQueueURL& e) {
+    // The same check as for a queue URL a server gave; one typed by the user is wrong usage.
+    if (line.Own.count("queue-url") == 0) {
+      Err << "sqs: " << (line.Command != nullptr ? line.Command->Name : "sqs") << ": "
+          << PlainLines(e.Message()) << "\n";
+      return sqsExitUnusable;
+    }
+    Err << "sqs: --queue-url: " << PlainLines(e.Message()) << "\n"
+        << "Try \"sqs " << line.Command->Name << " --help\".\n";
     return sqsExitUsage;
   } catch (const EFOpenError& e) {
     // the log file named by --log-file
@@ -1102,6 +1359,7 @@ TSQSOptionReference OptionReference(const TOptionSpec& Option) {
   reference.Help = Option.Help;
   // The engine names the parser accepts (schannel, an alias of gnutls, is left out).
   if (reference.Name == "tls-engine") reference.Choices = {"openssl", "gnutls"};
+  if (reference.Name == "output") reference.Choices = {"text", "json"};
   return reference;
 }
 
@@ -1113,7 +1371,7 @@ TSQSCommandTable SQSCommandTable() {
     table.GlobalOptions.push_back(OptionReference(option));
   for (const TCommandSpec& command : Commands()) {
     TSQSCommandReference reference{command.Name, command.Summary, command.Output, {}};
-    for (const TOptionSpec& option : command.Options)
+    for (const TOptionSpec& option : CommandOptions(command))
       reference.Options.push_back(OptionReference(option));
     table.Commands.push_back(std::move(reference));
   }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "aws/brvAWSCredentials.h"
+
 namespace brv {
 
 // Exit statuses of the command.
@@ -21,8 +23,14 @@ enum TSQSExitStatus : int {
 };
 
 // Runs one command line (the arguments after the program name). Results go to Out, one per
-// line; errors go to Err. Reads the process environment (AWS_ACCESS_KEY_ID, ...).
+// line; errors go to Err. Reads the process environment (AWS_ACCESS_KEY_ID, AWS_PROFILE, ...)
+// and the shared AWS files of the user's home.
 int RunSQSCommandLine(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
+// The same with the environment read through Environment, and ~/.aws looked for in
+// HomeDirectory (when empty: Environment's HOME, else the user's home directory).
+int RunSQSCommandLine(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err,
+                      const TbrvEnvironmentLookup& Environment,
+                      const std::string& HomeDirectory = {});
 
 // How text from the network is printed, on either stream: "\\" "\n" "\r" "\t" for a
 // backslash, LF, CR and tab, and "\xHH" for each byte of the other control characters (C0,

@@ -37,7 +37,8 @@ void Run(TbrvHTTPAWS_SQS_Client& client, int AOperation) {
       requests.AddNew("1")->SetMessageBody("one");
       requests.AddNew("2")->SetMessageBody("two");
       TbrvSQSSendMessageResponses responses;
-      client.SendMessageBatch(q, requests, responses);
+      TbrvSQSBatchResult result;  // the designed road reads the same entries
+      (void)client.SendMessageBatch(q, requests, responses, result);
       break;
     }
     case 4: {
@@ -69,7 +70,8 @@ void Run(TbrvHTTPAWS_SQS_Client& client, int AOperation) {
     case 9: {
       TbrvSQSDeleteMessageBatchRequestItems items;
       items.AddSQSDeleteMessage("1", "handle");
-      client.DeleteMessageBatch(q, items);
+      TbrvSQSBatchResult result;
+      (void)client.DeleteMessageBatch(q, items, result);
       break;
     }
     case 10:

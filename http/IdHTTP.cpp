@@ -139,14 +139,14 @@ int TIdHTTPResponse::ResponseCode() const {
   return FResponseCode;
 }
 
-bool TIdHTTPResponse::KeepAlive() {
+bool TIdHTTPResponse::KeepAlive(bool ALookAtConnection) {
   bool keep = false;
   if (TIdIOHandler* io = FHTTP->IOHandler()) {
     // The disconnect check first, then one look at the connection: Connected reads what has
     // arrived without waiting and runs the same check after it, so a second look would only
     // repeat the system call.
     io->CheckForDisconnect(false, false);
-    keep = FHTTP->Connected();
+    keep = ALookAtConnection ? FHTTP->Connected() : io->Opened();
   }
   const auto is = [](const std::string& AValue, std::string_view AWord) {
     return AsciiTextIsSame(TrimView(AValue), AWord);
@@ -677,7 +677,9 @@ void TIdCustomHTTP::ExecuteRequest(const std::string& AMethod, const std::string
     throw;
   }
   finish();
-  if (!resp.KeepAlive()) Disconnect();
+  // The headers decide here; whether the peer closed since is looked at before the connection
+  // serves the next request.
+  if (!resp.KeepAlive(false)) Disconnect();
 }
 
 std::string TIdCustomHTTP::MergePath(const std::string& ABase, const std::string& APath) {

@@ -145,8 +145,11 @@ class TIdHTTPResponse : public TIdResponseHeaderInfo {
   // The whole status line; assigning it resets the code and sets ResponseVersion.
   const std::string& ResponseText() const { return FResponseText; }
   void SetResponseText(const std::string& V);
-  // Whether the connection stays open after this response; computed at each read.
-  bool KeepAlive();
+  // Whether the connection stays open after this response; computed at each read. With
+  // ALookAtConnection false the connection is taken as open unless already known closed (no
+  // system call): right after an answer, where the look before the next request on the
+  // connection finds a peer that closed meanwhile.
+  bool KeepAlive(bool ALookAtConnection = true);
   void SetKeepAlive(bool V) { FKeepAlive = V; }
   // Where the body goes (not owned).
   TStream* ContentStream() const { return FContentStream; }

@@ -209,7 +209,11 @@ std::string EncodeURLValue(const std::string& aValue) {
 }
 
 std::string GetXMLTagValue(const std::string& aText, const std::string& aTag) {
-  return std::string(TagValue(aText, "<" + aTag + ">", "</" + aTag + ">"));
+  // The two tags are made once per look-up; a reused buffer keeps that from allocating.
+  thread_local std::string open, close;
+  open.assign(1, '<').append(aTag).append(1, '>');
+  close.assign("</").append(aTag).append(1, '>');
+  return std::string(TagValue(aText, open, close));
 }
 
 void GetXMLTagValues(const std::string& aText, const std::string& aTag, TStringList& aList) {
@@ -254,7 +258,9 @@ std::string DecodeXMLEntities(const std::string& aText) {
 }
 
 std::string GetXMLTagText(const std::string& aText, const std::string& aTag) {
-  return DecodeXMLEntities(GetXMLTagValue(aText, aTag));
+  std::string value = GetXMLTagValue(aText, aTag);
+  if (value.find('&') == std::string::npos) return value;  // nothing to decode, no copy
+  return DecodeXMLEntities(value);
 }
 
 int CompareParamNames(const std::string& A, const std::string& B) {
@@ -333,16 +339,28 @@ void TbrvHTTP_Amazon_AWS_SQS_Client::AddParam(const std::string& aName, int aVal
 }
 
 std::string TbrvHTTP_Amazon_AWS_SQS_Client::GetRequestURL(const std::string& aQueueURL) {
-  std::vector<std::pair<std::string, std::string>> params;
+  // Views into the parameter lines, which stay as they are until the URL is made.
+  std::vector<std::pair<std::string_view, std::string_view>> params;
+  params.reserve(static_cast<size_t>(GetParams().Count()));
+  size_t length = 0;
   for (const std::string& line : GetParams().Lines()) {
-    const size_t eq = line.find('=');
-    if (eq == std::string::npos)
-      params.emplace_back(line, "");
+    const std::string_view text(line);
+    const size_t eq = text.find('=');
+    if (eq == std::string_view::npos)
+      params.emplace_back(text, std::string_view());
     else
-      params.emplace_back(line.substr(0, eq), line.substr(eq + 1));
+      params.emplace_back(text.substr(0, eq), text.substr(eq + 1));
+    length += line.size() + 2;
   }
-  std::stable_sort(params.begin(), params.end(), [](const auto& a, const auto& b) {
-    return CompareParamNames(a.first, b.first) < 0;
+  // Names of ASCII characters only (every encoded name) order the same by bytes as by UTF-16
+  // code units, without the conversion.
+  const auto ascii = [](std::string_view a) {
+    return std::all_of(a.begin(), a.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  };
+  std::stable_sort(params.begin(), params.end(), [&](const auto& a, const auto& b) {
+    if (ascii(a.first) && ascii(b.first)) return a.first < b.first;
+    return CompareParamNames(std::string(a.first), std::string(b.first)) < 0;
   });
   std::string url;
   if (aQueueURL.empty()) {
@@ -354,10 +372,13 @@ std::string TbrvHTTP_Amazon_AWS_SQS_Client::GetRequestURL(const std::string& aQu
                                    "\" does not name a queue as /ACCOUNT/NAME; nothing was sent.");
     url = std::string(URLOrigin(EndPoint())) + std::string(path);
   }
+  url.reserve(url.size() + length + 1);
   url += "?";
   for (size_t i = 0; i < params.size(); ++i) {
     if (i > 0) url += '&';
-    url += params[i].first + "=" + params[i].second;
+    url += params[i].first;
+    url += '=';
+    url += params[i].second;
   }
   return url;
 }

@@ -30,15 +30,17 @@ int TIdIOHandlerStack::WriteRawData(const TIdBytes& ABuffer, int AOffset, int AL
   try {
     if ((timeout < 0 && !FDeadline.Bounded()) || stack == nullptr)
       return FBinding->Send(ABuffer, AOffset, ALength);
-    // With a limit the send never blocks: it takes what fits once the socket can take some,
-    // so a peer that stops reading ends the write when the limit passes.
+    // With a limit the send never blocks: it takes what fits, waiting for the socket to take
+    // some only when it is full, so a peer that stops reading ends the write when the limit
+    // passes. The first try goes without a wait: a socket with room takes the bytes at once,
+    // and a poll before it would only cost a system call per request.
     const TIdDeadline limit = FDeadline.ForWait(timeout);
     const std::int64_t offset = std::clamp<std::int64_t>(AOffset, 0, std::ssize(ABuffer));
     const int count = static_cast<int>(std::min<std::int64_t>(
         ALength < 0 ? std::ssize(ABuffer) - offset : ALength, std::ssize(ABuffer) - offset));
-    while (true) {
+    for (bool wait = false;; wait = true) {
       if (!BindingAllocated()) throw EIdConnClosedGracefully();
-      if (TIdStackUnix::WaitFor(FBinding->Handle(), POLLOUT, limit) == 0) {
+      if (wait && TIdStackUnix::WaitFor(FBinding->Handle(), POLLOUT, limit) == 0) {
         FDeadline.Check();
         FLastSocketError = Id_WSAETIMEDOUT;
         return -1;
@@ -46,7 +48,7 @@ int TIdIOHandlerStack::WriteRawData(const TIdBytes& ABuffer, int AOffset, int AL
       try {
         return stack->WSTransmit(FBinding->Handle(), ABuffer.data() + offset, count, MSG_DONTWAIT);
       } catch (const EIdSocketError& e) {
-        // Ready by poll yet full after all: wait again.
+        // Full: wait until it can take some (again, when ready by poll yet full after all).
         if (e.LastError() != Id_WSAETIMEDOUT && e.LastError() != Id_WSAEWOULDBLOCK) throw;
       }
     }

@@ -75,7 +75,6 @@ class RetryTest : public ::testing::Test {
     client.AWSOptions().Service = "sqs";
     client.AWSOptions().AccessKey = "AKIDEXAMPLE";
     client.AWSOptions().SecretKey = "secret";
-    client.SetProxy("");
     client.SetSleep([this](milliseconds Delay, const TIdDeadline&) { waits.push_back(Delay); });
     client.SetRandom([this] { return random; });
   }
@@ -221,6 +220,15 @@ TEST_F(RetryTest, FailuresWithoutAnAnswer) {
     EXPECT_EQ(client.Attempts(), 3);
   }
   {
+    SCOPED_TRACE("a certificate for another name is never retried");
+    const auto& certificates = faulttest::FaultCertificates::Get();
+    ASSERT_EQ(certificates.Error, "");
+    client.GetHTTPClient().TLSOptions().RootCertFile = certificates.CA;
+    FaultServer server({{FaultServer::TLS(true)}, {FaultServer::TLS(true)}});
+    EXPECT_THROW(Get(server.Url("/", "https")), Exception);
+    EXPECT_EQ(client.Attempts(), 1);
+  }
+  {
     SCOPED_TRACE("a malformed answer is never retried");
     ScriptedServer server(Answers({"HTTP/1.1 200 OK\r\nContent-Length: 12x\r\n\r\n", kOK}));
     EXPECT_THROW(Get(server.Url()), EIdHTTPMalformedResponse);
@@ -242,6 +250,16 @@ TEST_F(RetryTest, TheQuotaLimitsRetriesAndSuccessRefillsIt) {
   // A success that needed no retry gives back one unit.
   EXPECT_TRUE(Get(server.Url()));
   EXPECT_EQ(client.RetryQuota(), 1);
+}
+
+TEST_F(RetryTest, ARetryAfterATimeOutCostsMore) {
+  client.SetRetryQuotaCapacity(10);
+  client.GetHTTPClient().SetReadTimeout(100);
+  const ScriptedServer::Script stall = {ScriptedServer::Read(), ScriptedServer::Sleep(400)};
+  ScriptedServer server({stall, stall, stall});
+  EXPECT_THROW(Get(server.Url()), EIdReadTimeout);
+  EXPECT_EQ(client.Attempts(), 2);
+  EXPECT_EQ(client.RetryQuota(), 0);
 }
 
 TEST_F(RetryTest, MaxAttemptsComesFromThePropertyTheEnvironmentOrTheDefault) {

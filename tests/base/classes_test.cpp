@@ -106,5 +106,35 @@ TEST(Streams, MemoryAndStringStreamsReadWhatWasWritten) {
   EXPECT_THROW(copy.ReadBuffer(buf, 4), EStreamError);
 }
 
+// The block stream behaves as a memory stream across block boundaries: compared with one.
+TEST(Streams, BlockStreamMatchesAMemoryStreamAcrossBlocks) {
+  constexpr std::int64_t B = TBlockMemoryStream::kBlockSize;
+  std::string data(static_cast<size_t>(2 * B + 123), '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 251);
+  TBlockMemoryStream blocks;
+  TMemoryStream flat;
+  for (size_t at = 0, piece = 1; at < data.size(); at += piece, piece = piece * 3 + 1) {
+    const auto n = static_cast<std::int64_t>(std::min(piece, data.size() - at));
+    blocks.WriteBuffer(data.data() + at, n);
+    flat.WriteBuffer(data.data() + at, n);
+  }
+  // Overwrite across the first boundary, read across the second, then shrink into a block.
+  for (TStream* s : {static_cast<TStream*>(&blocks), static_cast<TStream*>(&flat)}) {
+    s->SetPosition(B - 2);
+    s->WriteBuffer("WXYZ", 4);
+  }
+  std::string a(10, '\0'), b(10, '\0');
+  blocks.SetPosition(2 * B - 5);
+  flat.SetPosition(2 * B - 5);
+  EXPECT_EQ(blocks.Read(a.data(), 10), flat.Read(b.data(), 10));
+  EXPECT_EQ(a, b);
+  blocks.SetSize(B + 9);
+  flat.SetSize(B + 9);
+  EXPECT_EQ(blocks.Size(), flat.Size());
+  const std::string text = blocks.TakeText();
+  EXPECT_EQ(text, std::string(flat.Bytes().begin(), flat.Bytes().end()));
+  EXPECT_EQ(blocks.Size(), 0);
+}
+
 }  // namespace
 }  // namespace brv

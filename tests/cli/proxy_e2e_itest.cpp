@@ -88,7 +88,7 @@ TEST(SQSCommandOptions, ProxyAttemptsAndTimeLimitAreChecked) {
         std::vector<std::string>{"--max-time", "-1"}}) {
     std::vector<std::string> line = {"list-queues", "--endpoint-url", "http://127.0.0.1:1"};
     line.insert(line.end(), args.begin(), args.end());
-    const TSQSRun run = RunSQS(
+    const TSQSRun run = testing::RunSQSHere(
         line, {{"AWS_ACCESS_KEY_ID", "k"}, {"AWS_SECRET_ACCESS_KEY", "s"}, {"AWS_REGION", "r"}});
     EXPECT_EQ(run.Status, 2) << args[0] << ": " << run.Err;
   }

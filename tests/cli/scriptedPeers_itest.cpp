@@ -109,6 +109,12 @@ TEST(SQSFailures, EachKindOfFailureNamesOperationEndpointAndReasonWithItsStatus)
        false,
        "unusable answer from PEER: ",
        4},
+      {{},
+       {ScriptedServer::Read(),
+        ScriptedServer::Send("HTTP/1.1 200 OK\r\nX-Long: " + std::string(70000, 'a') + "\r\n")},
+       false,
+       "unusable answer from PEER: ",
+       4},
       {{}, ScriptedServer::Exchange({Error("ChecksumMismatch", "altered")}), false, "", 4},
   };
   for (const TCase& c : cases) {
@@ -150,7 +156,11 @@ TEST(SQSEscaping, ServerTextIsEscapedOnBothStreams) {
             Answer("DeleteMessageBatch", error_entry)}),
        {ScriptedServer::Read(),
         ScriptedServer::Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + kHostile +
-                             "\r\n")}});
+                             "\r\n")},
+       ScriptedServer::Exchange(
+           {Answer("CreateQueue", "<QueueUrl>http://q/1/" + kHostile + "</QueueUrl>")}),
+       ScriptedServer::Exchange(
+           {Answer("ListQueues", "<QueueUrl>http://q/1/" + kHostile + "</QueueUrl>")})});
   const std::string endpoint = server.Url("");
   const TSQSRun listed = RunAt({"list-queues"}, endpoint);
   EXPECT_EQ(listed.Status, 0);
@@ -168,7 +178,15 @@ TEST(SQSEscaping, ServerTextIsEscapedOnBothStreams) {
   const TSQSRun broken = RunAt({"list-queues"}, endpoint);  // an exception text quoting bytes
   EXPECT_EQ(broken.Status, 4);
   EXPECT_NE(broken.Err.find("\\x1b[2J"), std::string::npos) << broken.Err;
-  for (const TSQSRun* run : {&listed, &refused, &batch, &broken}) {
+  const TSQSRun created = RunAt({"create-queue", "--queue-name", "q"}, endpoint);
+  EXPECT_EQ(created.Out, "http://q/1/" + kEscaped + "\n");
+  // JSON's own escapes, and U+FFFD for the byte that is not UTF-8.
+  const TSQSRun json = RunAt({"list-queues", "--output", "json"}, endpoint);
+  EXPECT_EQ(json.Status, 0) << json.Err;
+  EXPECT_EQ(json.Out,
+            "{\n    \"QueueUrls\": [\n        \"http://q/1/\\u001b[2J\\u009b\\u202e\xef\xbf\xbd\"\n"
+            "    ]\n}\n");
+  for (const TSQSRun* run : {&listed, &refused, &batch, &broken, &created, &json}) {
     ExpectNothingRaw(run->Out);
     ExpectNothingRaw(run->Err);
   }
@@ -279,9 +297,9 @@ TEST(SQSParameters, ValuesAreSentExactlyAsTyped) {
     EXPECT_EQ(RequestLine(requests[1]), "GET /1/q/?" + c.Query + " HTTP/1.1");
   }
 
-  const TSQSRun pairs = RunSQS({"add-permission", "--queue-name", "q", "--label", "l",
-                                "--permission", "111122223333=SendMessage"},
-                               kUser);
+  const TSQSRun pairs = testing::RunSQSHere({"add-permission", "--queue-name", "q", "--label", "l",
+                                             "--permission", "111122223333=SendMessage"},
+                                            kUser);
   EXPECT_EQ(pairs.Status, 2);
   EXPECT_NE(pairs.Err.find("--aws-account-ids"), std::string::npos) << pairs.Err;
   EXPECT_NE(pairs.Err.find("--actions"), std::string::npos) << pairs.Err;

@@ -116,7 +116,8 @@ TEST(SQSFaultMatrix, AStalledServiceEndsTheCallWithATimeOutAndTheNextCallWorks) 
   EXPECT_GT(client.GetHTTPClient().ConnectTimeout(), 0);
   EXPECT_GT(client.GetHTTPClient().ReadTimeout(), 20000);
   client.GetHTTPClient().SetReadTimeout(300);
-  client.SetMaxAttempts(1);  // the time-out itself reaches the caller, not a retry of it
+  // A read time-out is retried; with one attempt the time-out itself reaches the caller.
+  client.SetMaxAttempts(1);
 
   TStringList queues;
   std::string error, message;

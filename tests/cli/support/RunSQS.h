@@ -10,9 +10,12 @@
 
 #include <cerrno>
 #include <map>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "cli/SQSCommandLine.h"
 
 extern char** environ;
 
@@ -94,6 +97,24 @@ inline TSQSRun RunSQS(const std::vector<std::string>& Args,
   int status = 0;
   waitpid(pid, &status, 0);
   run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+// Runs the command in this process with exactly the environment given (nothing of the test's
+// own); ~/.aws is looked for in its HOME, else in a folder that does not exist.
+inline TSQSRun RunSQSHere(const std::vector<std::string>& Args,
+                          const std::map<std::string, std::string>& Environment = {}) {
+  const auto lookup = [Environment](const std::string& Name) {
+    const auto found = Environment.find(Name);
+    return found != Environment.end() ? found->second : std::string();
+  };
+  const auto home = Environment.find("HOME");
+  std::ostringstream out, err;
+  TSQSRun run;
+  run.Status = RunSQSCommandLine(Args, out, err, lookup,
+                                 home != Environment.end() ? home->second : "/nonexistent/home");
+  run.Out = out.str();
+  run.Err = err.str();
   return run;
 }
 

@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# Send / receive / delete cycles against a server that costs nothing (nginx answering every
+# SQS action from a canned answer, bench/sqs_canned_nginx.conf, with nginx's JavaScript module,
+# Debian libnginx-mod-http-js, for boto3's forms): our library (bench_sqs_cycles)
+# beside boto3 (Debian python3-boto3, run with /usr/bin/python3), in one run, each for the same
+# number of cycles on one keep-alive connection over plain HTTP. Every cycle sends the same
+# 256-byte body, which the canned answers carry back with its MD5, so both clients' integrity
+# checks run and pass.
+#
+# Reported: cycles per second, the client process's CPU time (user + system, getrusage) per
+# request, and the ratios. Not part of the test suite.
+#
+#   bench/sqs_canned_cycles.sh [CYCLES]
+#
+# BUILD names a build folder holding bench/bench_sqs_cycles (built with -DBRV_BUILD_BENCH=ON);
+# without it, Release binaries are built in build-sqs-bench/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cycles=${1:-5000}
+
+[ -x /usr/bin/python3 ] && /usr/bin/python3 -c 'import boto3' ||
+  { echo "missing python3-boto3" >&2; exit 1; }
+command -v nginx >/dev/null || [ -x /usr/sbin/nginx ] || { echo "missing nginx" >&2; exit 1; }
+nginx=$(command -v nginx || echo /usr/sbin/nginx)
+
+if [ -z "${BUILD:-}" ]; then
+  BUILD=build-sqs-bench
+  cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBRV_BUILD_BENCH=ON -DBRV_BUILD_TESTS=OFF \
+    -DBRV_BUILD_APP=OFF >/dev/null
+  cmake --build "$BUILD" -j2 --target bench_sqs_cycles >/dev/null
+fi
+
+work=$(mktemp -d)
+nginx_pid=""
+cleanup() {
+  [ -n "$nginx_pid" ] && kill -TERM "$nginx_pid" 2>/dev/null || true
+  [ -n "$nginx_pid" ] && wait "$nginx_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The one message body: 256 bytes of text that needs no escaping in a URL's unreserved set
+# beyond spaces, nor in XML or JSON.
+body=$(/usr/bin/python3 -c '
+text = "benchmark message "
+while len(text) < 256: text += "abcdefghijklmnopqrstuvwxyz0123456789 "
+print(text[:256], end="")')
+body_md5=$(printf '%s' "$body" | md5sum | cut -d' ' -f1)
+
+# nginx cannot listen on port 0: take a free port and retry when another process won the race.
+for attempt in 1 2 3 4 5; do
+  port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  sed -e "s|@PREFIX@|$work|g" -e "s|@BENCH@|$(pwd)/bench|g" -e "s|@PORT@|$port|g" -e "s|@BODY_MD5@|$body_md5|g" \
+    -e "s|@BODY@|$body|g" bench/sqs_canned_nginx.conf >"$work/nginx.conf"
+  "$nginx" -p "$work" -c "$work/nginx.conf" -e "$work/error.log" </dev/null 2>>"$work/stderr" &
+  nginx_pid=$!
+  for _ in $(seq 100); do
+    if ! kill -0 "$nginx_pid" 2>/dev/null; then nginx_pid=""; break; fi
+    /usr/bin/python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.1)" \
+      2>/dev/null && break 2
+    sleep 0.05
+  done
+  [ -n "$nginx_pid" ] && { kill -TERM "$nginx_pid"; wait "$nginx_pid" 2>/dev/null || true; nginx_pid=""; }
+done
+[ -n "$nginx_pid" ] || { cat "$work/stderr" "$work/error.log" >&2 2>/dev/null; exit 1; }
+endpoint="http://127.0.0.1:$port"
+
+export AWS_ACCESS_KEY_ID=test AWS_SECRET_ACCESS_KEY=test AWS_DEFAULT_REGION=us-east-1
+unset AWS_ENDPOINT_URL AWS_ENDPOINT_URL_SQS AWS_CA_BUNDLE AWS_PROFILE
+
+echo "== $cycles send/receive/delete cycles against canned answers (nginx $("$nginx" -v 2>&1 | sed 's|.*/||'), plain HTTP, one connection)"
+ours_json="$work/ours.json"
+SQS_BENCH_ENDPOINT="$endpoint" SQS_BENCH_BODY="$body" SQS_BENCH_CYCLES="$cycles" \
+  "$BUILD/bench/bench_sqs_cycles" --benchmark_format=json >"$ours_json" 2>"$work/ours.err" ||
+  { cat "$work/ours.err" >&2; exit 1; }
+/usr/bin/python3 - "$ours_json" "$endpoint" "$cycles" "$body" <<'PY'
+import json, resource, sys, time
+
+import boto3
+
+with open(sys.argv[1]) as f:
+    ours = json.load(f)["benchmarks"][0]
+if ours.get("error_occurred"):
+    sys.exit("ours failed: " + ours.get("error_message", ""))
+endpoint, cycles, body = sys.argv[2], int(sys.argv[3]), sys.argv[4]
+
+def cpu():
+    usage = resource.getrusage(resource.RUSAGE_SELF)
+    return usage.ru_utime + usage.ru_stime
+
+client = boto3.client("sqs", endpoint_url=endpoint, region_name="us-east-1",
+                      aws_access_key_id="test", aws_secret_access_key="test")
+url = client.create_queue(QueueName="bench-canned")["QueueUrl"]
+requests = 0
+cpu_before, start = cpu(), time.perf_counter()
+for i in range(cycles):
+    client.send_message(QueueUrl=url, MessageBody=body)
+    messages = client.receive_message(QueueUrl=url, MaxNumberOfMessages=1).get("Messages", [])
+    if len(messages) != 1 or messages[0]["Body"] != body:
+        sys.exit("boto3: the canned receive did not carry the body")
+    client.delete_message(QueueUrl=url, ReceiptHandle=messages[0]["ReceiptHandle"])
+    requests += 3
+wall, used = time.perf_counter() - start, cpu() - cpu_before
+
+ours_rate = ours["cycles_per_s"]
+ours_cpu = ours["process_cpu_us_per_request"]
+boto_rate = cycles / wall
+boto_cpu = used / requests * 1e6
+print(f"{'':7} {'cycles/s':>9} {'requests':>9} {'cpu/request':>12}")
+print(f"{'ours':7} {ours_rate:9.0f} {int(ours['requests']):9d} {ours_cpu:10.1f}us")
+print(f"{'boto3':7} {boto_rate:9.0f} {requests:9d} {boto_cpu:10.1f}us")
+print(f"ours/boto3: {ours_rate / boto_rate:.1f}x the cycle rate, "
+      f"{boto_cpu / ours_cpu:.1f}x less CPU per request")
+PY
