@@ -858,7 +858,7 @@ class TCommandRun {
   }
 
   void PrintMoveTask(const TbrvSQSMessageMoveTask& Task) {
-    PrintPair("TaskHandle", Task.TaskHandle());
+    if (!Task.TaskHandle().empty()) PrintPair("TaskHandle", Task.TaskHandle());
     PrintPair("Status", Task.Status);
     PrintPair("SourceArn", Task.SourceArn);
     if (!Task.DestinationArn.empty()) PrintPair("DestinationArn", Task.DestinationArn);
