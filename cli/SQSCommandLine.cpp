@@ -439,6 +439,10 @@ class TCommandRun {
              << Progress.SendFailed << ", not deleted " << Progress.DeleteFailed << std::flush;
       };
     }
+    // Ctrl-C ends the move between batches: the batch under way is sent and deleted first.
+    auto interrupted = std::make_shared<TIdCancellation>();
+    TInterruptCancels interrupt(*interrupted);
+    options.Cancelled = [interrupted] { return interrupted->Cancelled(); };
     TbrvSQSMoveResult result;
     bool ok = false;
     try {
@@ -469,7 +473,7 @@ class TCommandRun {
       TbrvSQSReceiveMessageRequest request;
       request.SetMaxNumberOfMessages(max == 0 ? 10 : std::min(10, max - written));
       request.SetExplicitVisibilityTimeout(visibility);
-      request.SetExplicitWaitTimeSeconds(0);
+      request.SetExplicitWaitTimeSeconds(1);  // a short poll may miss messages
       request.MessageAttributeName().Add("All");
       TStringList names;
       names.Add("All");
@@ -1146,7 +1150,8 @@ const std::vector<TCommandSpec>& Commands() {
        "each message as receive-message prints it; Ctrl-C ends with status 0",
        &TCommandRun::Tail},
       {"move",
-       "move messages to another queue: deleted from the source only once sent",
+       "move messages to another queue: deleted from the source only once sent; Ctrl-C stops "
+       "between batches",
        {{"from", "NAME", true, false, "the source queue"},
         {"to", "NAME", true, false, "the target queue"},
         {"max", "N", false, false, "move at most N messages (default: until the source is empty)"},

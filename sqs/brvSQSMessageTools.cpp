@@ -121,7 +121,7 @@ bool PeekMessages(TbrvHTTP_Amazon_AWS_SQS_Client& aClient, const std::string& aQ
   while (aMessages.Count() < aOptions.MaxMessages) {
     TbrvSQSReceiveMessageResponses page;
     if (!ReceiveFull(aClient, aQueueName, aOptions.MaxMessages - aMessages.Count(),
-                     aOptions.VisibilityTimeout, 0, page)) {
+                     aOptions.VisibilityTimeout, aOptions.WaitTimeSeconds, page)) {
       ok = false;
       break;
     }
@@ -247,7 +247,9 @@ bool MoveMessages(TbrvHTTP_Amazon_AWS_SQS_Client& aClient, const std::string& aS
     const int want = aOptions.MaxMessages > 0 ? aOptions.MaxMessages - counts.Received
                                               : TbrvHTTP_Amazon_AWS_SQS_Client::MaxBatchEntries;
     TbrvSQSReceiveMessageResponses messages;
-    if (!ReceiveFull(aClient, aSource, want, aOptions.VisibilityTimeout, 0, messages)) return false;
+    if (!ReceiveFull(aClient, aSource, want, aOptions.VisibilityTimeout, aOptions.WaitTimeSeconds,
+                     messages))
+      return false;
     if (messages.Count() == 0) break;
     counts.Received += messages.Count();
     report(TbrvSQSMoveProgress::mpReceived);

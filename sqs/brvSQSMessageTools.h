@@ -32,6 +32,9 @@ std::vector<int> SplitIntoBatches(const TbrvSQSSendMessageRequests& aMessages,
 struct TbrvSQSPeekOptions {
   int MaxMessages = 10;        // distinct messages to look at
   int VisibilityTimeout = 30;  // how long each is hidden while the pages are read
+  // Long-poll wait of each receive: a short poll samples only some of the service's hosts,
+  // so its empty answer does not mean the queue holds nothing more.
+  int WaitTimeSeconds = 1;
 };
 
 // Looks at up to MaxMessages messages and makes each visible again. This is a receive: it
@@ -80,6 +83,7 @@ struct TbrvSQSMoveProgress {
 struct TbrvSQSMoveOptions {
   int MaxMessages = 0;         // stop after this many (0: until the source answers empty)
   int VisibilityTimeout = 60;  // how long a received batch is hidden while it is moved
+  int WaitTimeSeconds = 1;     // long-poll wait of each receive (see TbrvSQSPeekOptions)
   // The group of every message moved from a standard queue to a FIFO queue (required there);
   // a FIFO source's own group ids are kept.
   std::string MessageGroupId;

@@ -3,6 +3,9 @@
 // agree), a line import cannot use is named by its number, and `&` and `<` from canned
 // answers come out as the characters they stand for.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -87,6 +90,52 @@ TEST(SQSMessageTools, ExportAndImportCarryEveryMessageByteForByte) {
   ASSERT_EQ(copy.Status, 0) << copy.Err;
   EXPECT_EQ(Contents(copy.Out), Contents(exported.Out));
   EXPECT_EQ(RunAt({"export", "--queue-name", "import-to"}, at).Out, "");
+}
+
+TEST(SQSMessageTools, TailEndsOnInterruptWithStatusZeroAndWholeMessages) {
+  TLocalSQSService service;
+  ASSERT_TRUE(service.Ready()) << service.Failure();
+  ASSERT_EQ(RunAt({"create-queue", "--queue-name", "tailed"}, service.HTTP()).Status, 0);
+  std::vector<std::string> send = {"send-message-batch", "--queue-name", "tailed"};
+  for (int i = 0; i < 10; ++i) send.insert(send.end(), {"--entry", "e" + std::to_string(i) + "=m"});
+  ASSERT_EQ(RunAt(send, service.HTTP()).Status, 0);
+
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    close(out[0]);
+    setenv("AWS_ACCESS_KEY_ID", "test", 1);
+    setenv("AWS_SECRET_ACCESS_KEY", "test", 1);
+    setenv("AWS_REGION", "us-east-1", 1);
+    execl(BRV_SQS_PROGRAM, BRV_SQS_PROGRAM, "tail", "--queue-name", "tailed", "--endpoint-url",
+          service.HTTP().c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  // Ten messages printed, then the program sits in its next long poll: interrupt it there.
+  std::string printed;
+  char buffer[4096];
+  for (ssize_t n; std::count(printed.begin(), printed.end(), '\n') < 10 * 10 &&
+                  (n = read(out[0], buffer, sizeof buffer)) > 0;)
+    printed.append(buffer, n);
+  kill(pid, SIGINT);
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) printed.append(buffer, n);
+  close(out[0]);
+  int status = -1;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const auto lines = [&](const std::string& Start) {
+    size_t count = 0;
+    for (size_t at = printed.find(Start); at != std::string::npos; at = printed.find(Start, at + 1))
+      count += at == 0 || printed[at - 1] == '\n';
+    return count;
+  };
+  EXPECT_EQ(lines("MessageId="), 10u);
+  EXPECT_EQ(lines("Body=m\n"), 10u);
+  EXPECT_EQ(printed.back(), '\n');
 }
 
 std::string HTTP(const std::string& Body) {
