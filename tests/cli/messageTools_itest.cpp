@@ -114,10 +114,17 @@ TEST(SQSMessageTools, TailEndsOnInterruptWithStatusZeroAndWholeMessages) {
     _exit(127);
   }
   close(out[1]);
-  // Ten messages printed, then the program sits in its next long poll: interrupt it there.
+  // Ten messages printed (their last lines included), then the program sits in its next long
+  // poll: interrupt it there.
   std::string printed;
   char buffer[4096];
-  for (ssize_t n; std::count(printed.begin(), printed.end(), '\n') < 10 * 10 &&
+  const auto lines = [&](const std::string& Start) {
+    size_t count = 0;
+    for (size_t at = printed.find(Start); at != std::string::npos; at = printed.find(Start, at + 1))
+      count += at == 0 || printed[at - 1] == '\n';
+    return count;
+  };
+  for (ssize_t n; lines("Attribute.ApproximateFirstReceiveTimestamp=") < 10 &&
                   (n = read(out[0], buffer, sizeof buffer)) > 0;)
     printed.append(buffer, n);
   kill(pid, SIGINT);
@@ -127,12 +134,6 @@ TEST(SQSMessageTools, TailEndsOnInterruptWithStatusZeroAndWholeMessages) {
   waitpid(pid, &status, 0);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  const auto lines = [&](const std::string& Start) {
-    size_t count = 0;
-    for (size_t at = printed.find(Start); at != std::string::npos; at = printed.find(Start, at + 1))
-      count += at == 0 || printed[at - 1] == '\n';
-    return count;
-  };
   EXPECT_EQ(lines("MessageId="), 10u);
   EXPECT_EQ(lines("Body=m\n"), 10u);
   EXPECT_EQ(printed.back(), '\n');
