@@ -47,15 +47,25 @@ count, sqs, http, work = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
 client = boto3.client("sqs", endpoint_url=http, region_name="us-east-1")
 
 def run(*args, stdin=None):
-    with open(stdin, "rb") if stdin else subprocess.DEVNULL as source:
+    source = open(stdin, "rb") if stdin else subprocess.DEVNULL
+    try:
         subprocess.run([sqs, "--endpoint-url", http, *args], stdin=source, check=True,
                        stdout=subprocess.DEVNULL)
+    finally:
+        if stdin:
+            source.close()
 
 def url(name):
     return client.create_queue(QueueName=name)["QueueUrl"]
 
 def visible(queue):
-    attributes = client.get_queue_attributes(QueueUrl=queue, AttributeNames=["All"])["Attributes"]
+    # The service counts a new message on its next turn: read until the count settles.
+    for _ in range(40):
+        attributes = client.get_queue_attributes(QueueUrl=queue,
+                                                 AttributeNames=["All"])["Attributes"]
+        if int(attributes["ApproximateNumberOfMessages"]) == count:
+            break
+        time.sleep(0.05)
     return int(attributes["ApproximateNumberOfMessages"])
 
 lines = f"{work}/messages.jsonl"
