@@ -501,10 +501,22 @@ class TCommandRun {
         if (sync && fsync(STDOUT_FILENO) != 0)
           throw TUsageError{"cannot sync the exported messages to their file"};
         TbrvSQSBatchResult result;
-        if (deletes.Count() > 0 &&
-            BatchOutcome(client_.DeleteMessageBatch(Queue(), deletes, result), deletes, result) !=
-                sqsExitSuccess)
+        if (deletes.Count() > 0 && !client_.DeleteMessageBatch(Queue(), deletes, result)) {
+          // Written but still in the queue: named by message id, so the line can be found.
           ok = false;
+          for (int i = 0; i < deletes.Count(); ++i) {
+            const std::string& id = deletes.Items(i)->ID();
+            if (result.Successful().IndexOf(id) >= 0) continue;
+            const TbrvSQSBatchResultErrorEntry* failed = result.Failed().Find(id);
+            err_ << EscapeOutputValue(messages.Items(std::stoi(id.substr(1)))->MessageId())
+                 << ": exported but not deleted"
+                 << (failed != nullptr ? ": " + EscapeOutputValue(failed->Code()) + ": " +
+                                             EscapeOutputValue(failed->Message())
+                                       : std::string())
+                 << "\n";
+            reported_ = true;
+          }
+        }
       }
     }
     if (restore.Count() > 0) {
