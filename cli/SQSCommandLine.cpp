@@ -1,6 +1,11 @@
 #include "cli/SQSCommandLine.h"
 
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -8,8 +13,12 @@
 #include <iostream>
 #include <iterator>
 #include <map>
+#include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <sstream>
+#include <thread>
 #include <utility>
 
 #include "aws/brvAWSProxy.h"
@@ -18,6 +27,7 @@
 #include "base/UTF8.h"
 #include "http/IdHTTP.h"
 #include "sqs/brvHTTP.h"
+#include "sqs/brvSQSMessageTools.h"
 #include "tls/IdSSLIOHandlerSocketOpenSSL.h"
 #include "tls/brvIdSSLIOHandlerSocketSChannel.h"
 #include "transport/IdDeadline.h"
@@ -162,6 +172,32 @@ std::vector<TOptionSpec> CommandOptions(const TCommandSpec& Command);
 const TOptionSpec* FindOption(const std::vector<TOptionSpec>& Options, const std::string& Name);
 
 // --- running a command ---
+
+// While it lives, SIGINT raises a cancellation (and nothing else: the signal only sets a flag
+// and wakes the waits that watch it).
+class TInterruptCancels {
+ public:
+  explicit TInterruptCancels(TIdCancellation& Cancellation) {
+    current_ = &Cancellation;
+    struct sigaction action {};
+    action.sa_handler = [](int) {
+      if (TIdCancellation* cancellation = current_.load()) cancellation->Cancel();
+    };
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, &previous_);
+  }
+  ~TInterruptCancels() {
+    sigaction(SIGINT, &previous_, nullptr);
+    current_ = nullptr;
+  }
+  TInterruptCancels(const TInterruptCancels&) = delete;
+  TInterruptCancels& operator=(const TInterruptCancels&) = delete;
+
+ private:
+  static inline std::atomic<TIdCancellation*> current_{nullptr};
+  struct sigaction previous_ {};
+};
 
 class TCommandRun {
  public:
@@ -417,6 +453,269 @@ class TCommandRun {
     else
       PrintLines(queues);
     return sqsExitSuccess;
+  }
+
+  // --- message tools ---
+
+  int Peek() {
+    TbrvSQSPeekOptions options;
+    if (Has("max")) options.MaxMessages = Integer("max", 1, 1000000);
+    if (Has("visibility-timeout"))
+      options.VisibilityTimeout = Integer("visibility-timeout", 1, 43200);
+    TbrvSQSReceiveMessageResponses messages;
+    const bool ok = PeekMessages(client_, Queue(), options, messages);
+    for (int i = 0; i < messages.Count(); ++i) PrintMessage(*messages.Items(i));
+    return Done(ok);
+  }
+
+  int Tail() {
+    TbrvSQSTailOptions options;
+    options.DeleteAfterCallback = Has("delete");
+    if (Has("wait")) options.WaitTimeSeconds = Integer("wait", 0, 20);
+    if (Has("max")) options.MaxMessages = Integer("max", 1, 1000000);
+    if (Has("duration"))
+      options.Duration = std::chrono::seconds(Integer("duration", 1, 7 * 24 * 3600));
+    // Ctrl-C raises the client's cancellation: a long poll in flight ends at once, and a
+    // message being printed is printed whole first.
+    auto cancellation = std::make_shared<TIdCancellation>();
+    client_.SetCancellation(cancellation);
+    TInterruptCancels interrupt(*cancellation);
+    const TbrvSQSTailEnd end = TailMessages(client_, Queue(), options,
+                                            [this](const TbrvSQSReceiveMessageResponse& Message) {
+                                              PrintMessage(Message);
+                                              out_.flush();
+                                            });
+    client_.SetCancellation(nullptr);
+    return end == sqsteFailed ? Failed() : Done(true);
+  }
+
+  int Move() {
+    TbrvSQSMoveOptions options;
+    if (Has("max")) options.MaxMessages = Integer("max", 1, 100000000);
+    if (Has("visibility-timeout"))
+      options.VisibilityTimeout = Integer("visibility-timeout", 1, 43200);
+    options.MessageGroupId = Value("group-id");
+    const bool terminal = isatty(STDERR_FILENO) == 1 && &err_ == &std::cerr;
+    if (terminal) {
+      options.OnProgress = [this](const TbrvSQSMoveProgress& Progress) {
+        err_ << "\rreceived " << Progress.Received << ", moved " << Progress.Moved << ", not sent "
+             << Progress.SendFailed << ", not deleted " << Progress.DeleteFailed << std::flush;
+      };
+    }
+    // Ctrl-C ends the move between batches: the batch under way is sent and deleted first.
+    auto interrupted = std::make_shared<TIdCancellation>();
+    TInterruptCancels interrupt(*interrupted);
+    options.Cancelled = [interrupted] { return interrupted->Cancelled(); };
+    TbrvSQSMoveResult result;
+    bool ok = false;
+    try {
+      ok = MoveMessages(client_, Value("from"), Value("to"), options, result);
+    } catch (const EbrvSQSMoveRefused& E) {
+      throw TUsageError{E.Message()};
+    }
+    if (terminal) err_ << "\n";
+    PrintMoveResult(result);
+    for (const std::string& failure : result.Failures) err_ << EscapeOutputValue(failure) << "\n";
+    if (!result.Failures.empty()) return unusable_ ? sqsExitUnusable : sqsExitServiceError;
+    return Done(ok);
+  }
+
+  int Export() {
+    const int max = Has("max") ? Integer("max", 1, 100000000) : 0;
+    const int visibility = Has("visibility-timeout") ? Integer("visibility-timeout", 1, 43200) : 60;
+    const bool remove = Has("delete");
+    // A file is synced before its messages are deleted, so that a crash cannot lose them.
+    struct stat info {};
+    const bool sync =
+        remove && &out_ == &std::cout && fstat(STDOUT_FILENO, &info) == 0 && S_ISREG(info.st_mode);
+    TbrvSQSChangeMessageVisibilityBatchRequests restore;
+    std::set<std::string> seen;
+    bool ok = true;
+    int written = 0;
+    while (max == 0 || written < max) {
+      TbrvSQSReceiveMessageRequest request;
+      request.SetMaxNumberOfMessages(max == 0 ? 10 : std::min(10, max - written));
+      request.SetExplicitVisibilityTimeout(visibility);
+      request.SetExplicitWaitTimeSeconds(1);  // a short poll may miss messages
+      request.MessageAttributeName().Add("All");
+      TStringList names;
+      names.Add("All");
+      TbrvSQSReceiveMessageResponses messages;
+      if (!client_.ReceiveMessage(Queue(), request, names, messages)) {
+        ok = false;
+        break;
+      }
+      if (messages.Count() == 0) break;
+      TbrvSQSDeleteMessageBatchRequestItems deletes;
+      for (int i = 0; i < messages.Count(); ++i) {
+        const TbrvSQSReceiveMessageResponse& message = *messages.Items(i);
+        const std::string id = "m" + std::to_string(i);
+        if (!remove)
+          restore.AddSQSChangeVisibility("m" + std::to_string(restore.Count()),
+                                         message.ReceiptHandle(), 0);
+        if (!seen.insert(message.MessageId()).second) continue;
+        PrintExportLine(message);
+        deletes.AddSQSDeleteMessage(id, message.ReceiptHandle());
+        ++written;
+      }
+      out_.flush();
+      if (!out_) throw TUsageError{"cannot write the exported messages"};
+      if (remove) {
+        if (sync && fsync(STDOUT_FILENO) != 0)
+          throw TUsageError{"cannot sync the exported messages to their file"};
+        TbrvSQSBatchResult result;
+        if (deletes.Count() > 0 && !client_.DeleteMessageBatch(Queue(), deletes, result)) {
+          // Written but still in the queue: named by message id, so the line can be found.
+          ok = false;
+          for (int i = 0; i < deletes.Count(); ++i) {
+            const std::string& id = deletes.Items(i)->ID();
+            if (result.Successful().IndexOf(id) >= 0) continue;
+            const TbrvSQSBatchResultErrorEntry* failed = result.Failed().Find(id);
+            err_ << EscapeOutputValue(messages.Items(std::stoi(id.substr(1)))->MessageId())
+                 << ": exported but not deleted"
+                 << (failed != nullptr ? ": " + EscapeOutputValue(failed->Code()) + ": " +
+                                             EscapeOutputValue(failed->Message())
+                                       : std::string())
+                 << "\n";
+            reported_ = true;
+          }
+        }
+      }
+    }
+    if (restore.Count() > 0) {
+      TbrvSQSBatchResult result;
+      ok = client_.ChangeMessageVisibilityBatch(Queue(), restore, result) && ok;
+    }
+    return Done(ok);
+  }
+
+  int Import() {
+    const int concurrency = Has("concurrency") ? Integer("concurrency", 1, 64) : 1;
+    std::ifstream file;
+    std::istream* in = &std::cin;
+    if (Has("file") && Value("file") != "-") {
+      file.open(Value("file"), std::ios::binary);
+      if (!file) throw TUsageError{"cannot read " + Value("file")};
+      in = &file;
+    }
+    const bool fifo = IsFifoQueueName(Queue());
+    std::map<int, std::string> failures;  // line number to reason
+    TbrvSQSSendMessageRequests requests;
+    std::string text;
+    for (int number = 1; std::getline(*in, text); ++number) {
+      if (text.empty() || text == "\r") continue;
+      std::string reason;
+      auto request = ImportRequest(text, fifo, reason);
+      if (!request) {
+        failures[number] = reason;
+        continue;
+      }
+      request->SetID("l" + std::to_string(number));
+      requests.AdoptItem(std::move(request));
+    }
+    // The queue URL is resolved once, before the connections share the work.
+    if (requests.Count() > 0 && client_.GetQueueURL(Queue()).empty()) return Failed();
+
+    const std::vector<int> starts = SplitIntoBatches(requests);
+    std::mutex lock;
+    std::atomic<size_t> next{0};
+    std::vector<std::unique_ptr<TCommandRun>> workers;
+    std::vector<TbrvHTTP_Amazon_AWS_SQS_Client*> clients{&client_};
+    std::string other_endpoint;
+    for (int i = 1; i < concurrency; ++i) {
+      workers.push_back(std::make_unique<TCommandRun>(line_, out_, err_, other_endpoint));
+      workers.back()->Configure();
+      clients.push_back(&workers.back()->client_);
+    }
+    for (TbrvHTTP_Amazon_AWS_SQS_Client* client : clients) {
+      client->OnSQSError = [this, &lock](TObject*, const std::string& Code,
+                                         const std::string& Message, const std::string& Raw) {
+        std::lock_guard<std::mutex> guard(lock);
+        reported_ = true;
+        if (Code == "ChecksumMismatch") unusable_ = true;
+        err_ << (Code.empty() && Message.empty()
+                     ? "error: " + EscapeOutputValue(Raw)
+                     : EscapeOutputValue(Code) + ": " + EscapeOutputValue(Message))
+             << "\n";
+      };
+    }
+    std::exception_ptr thrown;
+    int sent = 0;
+    const auto work = [&](TbrvHTTP_Amazon_AWS_SQS_Client* Client) {
+      try {
+        for (size_t b = next++; b + 1 < starts.size(); b = next++) {
+          TbrvSQSSendMessageRequests batch;
+          for (int i = starts[b]; i < starts[b + 1]; ++i) {
+            const TbrvSQSSendMessageRequest& from = *requests.Items(i);
+            auto copy = std::make_unique<TbrvSQSSendMessageRequest>();
+            copy->SetID(from.ID());
+            copy->SetMessageBody(from.MessageBody());
+            copy->SetMessageGroupId(from.MessageGroupId());
+            copy->SetMessageDeduplicationId(from.MessageDeduplicationId());
+            copy->SetMessageAttributes(from.MessageAttributes());
+            batch.AdoptItem(std::move(copy));
+          }
+          TbrvSQSSendMessageResponses responses;
+          TbrvSQSBatchResult result;
+          Client->SendMessageBatch(Queue(), batch, responses, result);
+          std::lock_guard<std::mutex> guard(lock);
+          for (int i = 0; i < batch.Count(); ++i) {
+            const std::string& id = batch.Items(i)->ID();
+            if (result.Successful().IndexOf(id) >= 0) {
+              ++sent;
+              continue;
+            }
+            const TbrvSQSBatchResultErrorEntry* failed = result.Failed().Find(id);
+            failures[std::stoi(id.substr(1))] =
+                failed != nullptr ? failed->Code() + ": " + failed->Message() : "not sent";
+          }
+        }
+      } catch (...) {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!thrown) thrown = std::current_exception();
+        next = starts.size();
+      }
+    };
+    std::vector<std::thread> threads;
+    for (size_t i = 1; i < clients.size(); ++i) threads.emplace_back(work, clients[i]);
+    work(&client_);
+    for (std::thread& thread : threads) thread.join();
+    if (thrown) std::rethrow_exception(thrown);
+    PrintImportResult(sent, failures);
+    return failures.empty() ? sqsExitSuccess : (unusable_ ? sqsExitUnusable : sqsExitServiceError);
+  }
+
+  int Redrive() {
+    const std::string source = QueueArn(Queue());
+    if (source.empty()) return Failed();
+    std::string target;
+    if (Has("to")) {
+      target = QueueArn(Value("to"));
+      if (target.empty()) return Failed();
+    }
+    const int rate = Has("max-per-second") ? Integer("max-per-second", 1, 500) : 0;
+    std::string handle;
+    if (!client_.StartMessageMoveTask(source, target, rate, handle)) return Failed();
+    PrintPair("TaskHandle", handle);
+    return Done(true);
+  }
+
+  int RedriveStatus() {
+    const std::string source = QueueArn(Queue());
+    if (source.empty()) return Failed();
+    TbrvSQSMessageMoveTasks tasks;
+    if (!client_.ListMessageMoveTasks(
+            source, Has("max-results") ? Integer("max-results", 1, 10) : 10, tasks))
+      return Failed();
+    for (int i = 0; i < tasks.Count(); ++i) PrintMoveTask(*tasks.Items(i));
+    return Done(true);
+  }
+
+  int RedriveCancel() {
+    long long moved = 0;
+    if (!client_.CancelMessageMoveTask(Value("task-handle"), moved)) return Failed();
+    PrintPair("ApproximateNumberOfMessagesMoved", std::to_string(moved));
+    return Done(true);
   }
 
  private:
@@ -687,6 +986,147 @@ class TCommandRun {
     return unusable_ ? sqsExitUnusable : sqsExitServiceError;
   }
 
+  // --- the message tools' printing and reading, one place each ---
+
+  // A received message, one NAME=VALUE line per field.
+  void PrintMessage(const TbrvSQSReceiveMessageResponse& Message) {
+    PrintPair("MessageId", Message.MessageId());
+    PrintPair("ReceiptHandle", Message.ReceiptHandle());
+    PrintPair("MD5OfBody", Message.MD5OfBody());
+    if (!Message.MD5OfMessageAttributes().empty())
+      PrintPair("MD5OfMessageAttributes", Message.MD5OfMessageAttributes());
+    PrintPair("Body", Message.Body());
+    for (int a = 0; a < Message.Attributes().Count(); ++a) {
+      const TbrvSQSAttribute& attribute = *Message.Attributes().Items(a);
+      PrintPair("Attribute." + attribute.AttributeName(), attribute.AttributeValue());
+    }
+    for (int a = 0; a < Message.MessageAttributes().Count(); ++a) {
+      const TbrvSQSMessageAttributeItem& attribute = *Message.MessageAttributes().Items(a);
+      PrintPair("MessageAttribute." + attribute.AttributeName() + ":" + attribute.AttributeType(),
+                attribute.AttributeValue());
+    }
+  }
+
+  void PrintMoveResult(const TbrvSQSMoveResult& Result) {
+    PrintPair("Received", std::to_string(Result.Counts.Received));
+    PrintPair("Moved", std::to_string(Result.Counts.Moved));
+    PrintPair("NotSent", std::to_string(Result.Counts.SendFailed));
+    PrintPair("NotDeleted", std::to_string(Result.Counts.DeleteFailed));
+  }
+
+  // The count on standard output; each line that failed, by number, on standard error.
+  void PrintImportResult(int Sent, const std::map<int, std::string>& Failures) {
+    PrintPair("Sent", std::to_string(Sent));
+    PrintPair("Failed", std::to_string(Failures.size()));
+    for (const auto& [number, reason] : Failures)
+      err_ << "line " << number << ": " << EscapeOutputValue(reason) << "\n";
+  }
+
+  void PrintMoveTask(const TbrvSQSMessageMoveTask& Task) {
+    if (!Task.TaskHandle().empty()) PrintPair("TaskHandle", Task.TaskHandle());
+    PrintPair("Status", Task.Status);
+    PrintPair("SourceArn", Task.SourceArn);
+    if (!Task.DestinationArn.empty()) PrintPair("DestinationArn", Task.DestinationArn);
+    PrintPair("ApproximateNumberOfMessagesMoved",
+              std::to_string(Task.ApproximateNumberOfMessagesMoved));
+    if (Task.ApproximateNumberOfMessagesToMove >= 0)
+      PrintPair("ApproximateNumberOfMessagesToMove",
+                std::to_string(Task.ApproximateNumberOfMessagesToMove));
+    if (Task.MaxNumberOfMessagesPerSecond > 0)
+      PrintPair("MaxNumberOfMessagesPerSecond", std::to_string(Task.MaxNumberOfMessagesPerSecond));
+    if (!Task.FailureReason.empty()) PrintPair("FailureReason", Task.FailureReason);
+    if (Task.StartedTimestamp > 0)
+      PrintPair("StartedTimestamp", std::to_string(Task.StartedTimestamp));
+  }
+
+  // One exported message as a line of JSON: its id, body, digests, system attributes and
+  // message attributes (a binary value as its base64 text).
+  void PrintExportLine(const TbrvSQSReceiveMessageResponse& Message) {
+    nlohmann::ordered_json line;
+    line["MessageId"] = Message.MessageId();
+    line["Body"] = Message.Body();
+    line["MD5OfBody"] = Message.MD5OfBody();
+    if (!Message.MD5OfMessageAttributes().empty())
+      line["MD5OfMessageAttributes"] = Message.MD5OfMessageAttributes();
+    nlohmann::ordered_json attributes = nlohmann::ordered_json::object();
+    for (int a = 0; a < Message.Attributes().Count(); ++a)
+      attributes[Message.Attributes().Items(a)->AttributeName()] =
+          Message.Attributes().Items(a)->AttributeValue();
+    line["Attributes"] = attributes;
+    nlohmann::ordered_json message_attributes = nlohmann::ordered_json::object();
+    for (int a = 0; a < Message.MessageAttributes().Count(); ++a) {
+      const TbrvSQSMessageAttributeItem& item = *Message.MessageAttributes().Items(a);
+      const bool binary = item.AttributeType().rfind("Binary", 0) == 0;
+      message_attributes[item.AttributeName()] = {
+          {"DataType", item.AttributeType()},
+          {binary ? "BinaryValue" : "StringValue", item.AttributeValue()}};
+    }
+    line["MessageAttributes"] = message_attributes;
+    out_ << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+  }
+
+  // The message an exported line describes, or null with the reason. To a FIFO queue the
+  // group id and deduplication id come from the exported system attributes (the message id
+  // when the message had no deduplication id).
+  static std::unique_ptr<TbrvSQSSendMessageRequest> ImportRequest(const std::string& Text,
+                                                                  bool Fifo, std::string& Reason) {
+    const nlohmann::json line = nlohmann::json::parse(Text, nullptr, false);
+    if (line.is_discarded() || !line.is_object()) {
+      Reason = "not a JSON object";
+      return nullptr;
+    }
+    const auto text = [](const nlohmann::json& Object, const char* Name) {
+      const auto found = Object.find(Name);
+      return found != Object.end() && found->is_string() ? found->get<std::string>()
+                                                         : std::string();
+    };
+    if (!line.contains("Body") || !line["Body"].is_string()) {
+      Reason = "no Body";
+      return nullptr;
+    }
+    auto request = std::make_unique<TbrvSQSSendMessageRequest>();
+    request->SetMessageBody(line["Body"].get<std::string>());
+    if (line.contains("MessageAttributes")) {
+      const nlohmann::json& attributes = line["MessageAttributes"];
+      if (!attributes.is_object()) {
+        Reason = "MessageAttributes is not an object";
+        return nullptr;
+      }
+      for (const auto& [name, value] : attributes.items()) {
+        const std::string type = value.is_object() ? text(value, "DataType") : std::string();
+        if (type.empty()) {
+          Reason = "message attribute \"" + name + "\" has no DataType";
+          return nullptr;
+        }
+        const bool binary = type.rfind("Binary", 0) == 0;
+        request->MessageAttributes().AddSQSAttribute(
+            name, type, text(value, binary ? "BinaryValue" : "StringValue"));
+      }
+    }
+    if (Fifo) {
+      const nlohmann::json attributes =
+          line.contains("Attributes") && line["Attributes"].is_object() ? line["Attributes"]
+                                                                        : nlohmann::json::object();
+      request->SetMessageGroupId(text(attributes, "MessageGroupId"));
+      std::string deduplication = text(attributes, "MessageDeduplicationId");
+      if (deduplication.empty()) deduplication = text(line, "MessageId");
+      request->SetMessageDeduplicationId(deduplication);
+      if (request->MessageGroupId().empty()) {
+        Reason = "no MessageGroupId for a FIFO queue";
+        return nullptr;
+      }
+    }
+    return request;
+  }
+
+  // The ARN of a queue, from its attributes; empty when it cannot be had.
+  std::string QueueArn(const std::string& Name) {
+    TbrvSQSAttributes attributes;
+    if (!client_.GetQueueAttributes(Name, attributes)) return std::string();
+    const TbrvSQSAttribute* arn = attributes.Find("QueueArn");
+    return arn != nullptr ? arn->AttributeValue() : std::string();
+  }
+
   const TCommandLine& line_;
   const TCommandEnvironment& environment_;
   std::ostream& out_;
@@ -854,6 +1294,75 @@ const std::vector<TCommandSpec>& Commands() {
        {kQueueName},
        "one queue URL per line",
        &TCommandRun::ListDeadLetterSourceQueues},
+      {"peek",
+       "look at messages without taking them (a receive: it raises their receive counts)",
+       {kQueueName,
+        {"max", "N", false, false, "look at up to N distinct messages (default 10)"},
+        {"visibility-timeout", "SECONDS", false, false,
+         "hide each message this long while the pages are read (default 30); all are made "
+         "visible again at the end"}},
+       "each message as receive-message prints it",
+       &TCommandRun::Peek},
+      {"tail",
+       "print messages as they arrive, until --max, --duration or Ctrl-C",
+       {kQueueName,
+        {"delete", nullptr, false, false, "delete each message once it is printed"},
+        {"wait", "SECONDS", false, false, "long-poll wait of each receive, 0 to 20 (default 20)"},
+        {"max", "N", false, false, "stop after N messages"},
+        {"duration", "SECONDS", false, false, "stop after this long"}},
+       "each message as receive-message prints it; Ctrl-C ends with status 0",
+       &TCommandRun::Tail},
+      {"move",
+       "move messages to another queue: deleted from the source only once sent; Ctrl-C stops "
+       "between batches",
+       {{"from", "NAME", true, false, "the source queue"},
+        {"to", "NAME", true, false, "the target queue"},
+        {"max", "N", false, false, "move at most N messages (default: until the source is empty)"},
+        {"group-id", "ID", false, false,
+         "the message group of messages moved from a standard queue to a FIFO queue (required "
+         "there)"},
+        {"visibility-timeout", "SECONDS", false, false,
+         "hide each received batch this long while it is moved (default 60)"}},
+       "Received=, Moved=, NotSent=, NotDeleted=; each message not moved on standard error; a "
+       "progress line on a terminal",
+       &TCommandRun::Move},
+      {"export",
+       "write messages as JSON Lines, one message per line",
+       {kQueueName,
+        {"delete", nullptr, false, false,
+         "delete each message once its line is written and flushed (synced, to a file)"},
+        {"max", "N", false, false, "export at most N messages (default: all)"},
+        {"visibility-timeout", "SECONDS", false, false,
+         "hide each message this long while the queue is read (default 60); without --delete "
+         "all are made visible again at the end"}},
+       "one JSON object per line: MessageId, Body, MD5OfBody, MD5OfMessageAttributes, "
+       "Attributes, MessageAttributes (binary values in base64)",
+       &TCommandRun::Export},
+      {"import",
+       "send the messages of a JSON Lines file made by export",
+       {kQueueName,
+        {"file", "FILE", false, false, "read FILE (default: standard input)"},
+        {"concurrency", "N", false, false, "send over N connections at once (default 1)"}},
+       "Sent= and Failed=; each line that failed, with its number, on standard error",
+       &TCommandRun::Import},
+      {"redrive",
+       "have the service move a dead-letter queue's messages back (or to --to)",
+       {kQueueName,
+        {"to", "NAME", false, false,
+         "the target queue (default: the queues the messages came from)"},
+        {"max-per-second", "N", false, false, "at most N messages per second, 1 to 500"}},
+       "TaskHandle=",
+       &TCommandRun::Redrive},
+      {"redrive-status",
+       "list the recent redrive tasks of a dead-letter queue",
+       {kQueueName, {"max-results", "N", false, false, "at most N tasks, 1 to 10 (default 10)"}},
+       "for each task: TaskHandle=, Status=, SourceArn=, ApproximateNumberOfMessagesMoved=, ...",
+       &TCommandRun::RedriveStatus},
+      {"redrive-cancel",
+       "cancel a running redrive task",
+       {{"task-handle", "HANDLE", true, false, "from redrive or redrive-status"}},
+       "ApproximateNumberOfMessagesMoved=",
+       &TCommandRun::RedriveCancel},
   };
   return commands;
 }

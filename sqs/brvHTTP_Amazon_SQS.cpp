@@ -1,6 +1,7 @@
 #include "sqs/brvHTTP_Amazon_SQS.h"
 
 #include <algorithm>
+#include <charconv>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -1086,6 +1087,76 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::DoListDeadLetterSourceQueues(const std::str
   aQueueURLs.Clear();
   AppendTagTexts(response, "QueueUrl", aQueueURLs);
   return true;
+}
+
+namespace {
+
+// A whole number of an answer; aDefault when the text is not one.
+long long AnswerNumber(const std::string& aText, long long aDefault) {
+  long long value = 0;
+  const char* end = aText.data() + aText.size();
+  const auto [ptr, ec] = std::from_chars(aText.data(), end, value);
+  return ec == std::errc() && ptr == end && !aText.empty() ? value : aDefault;
+}
+
+}  // namespace
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::StartMessageMoveTask(const std::string& aSourceArn,
+                                                          const std::string& aDestinationArn,
+                                                          int aMaxNumberOfMessagesPerSecond,
+                                                          std::string& aTaskHandle) {
+  SetAction("StartMessageMoveTask");
+  AddParam("SourceArn", aSourceArn);
+  if (!aDestinationArn.empty()) AddParam("DestinationArn", aDestinationArn);
+  if (aMaxNumberOfMessagesPerSecond > 0)
+    AddParam("MaxNumberOfMessagesPerSecond", aMaxNumberOfMessagesPerSecond);
+  std::string response;
+  if (!Execute("", response)) return false;
+  aTaskHandle = GetXMLTagText(response, "TaskHandle");
+  return !aTaskHandle.empty();
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::ListMessageMoveTasks(const std::string& aSourceArn,
+                                                          int aMaxResults,
+                                                          TbrvSQSMessageMoveTasks& aTasks) {
+  SetAction("ListMessageMoveTasks");
+  AddParam("SourceArn", aSourceArn);
+  if (aMaxResults > 0) AddParam("MaxResults", aMaxResults);
+  std::string response;
+  if (!Execute("", response)) return false;
+  aTasks.Clear();
+  // Each task is one <Result> element; a finished task has no handle, so tasks are appended
+  // as they come rather than keyed.
+  TStringList results;
+  GetXMLTagValues(response, "Result", results);
+  for (const std::string& result : results.Lines()) {
+    auto task = std::make_unique<TbrvSQSMessageMoveTask>();
+    task->SetTaskHandle(GetXMLTagText(result, "TaskHandle"));
+    task->Status = GetXMLTagText(result, "Status");
+    task->SourceArn = GetXMLTagText(result, "SourceArn");
+    task->DestinationArn = GetXMLTagText(result, "DestinationArn");
+    task->FailureReason = GetXMLTagText(result, "FailureReason");
+    task->StartedTimestamp = AnswerNumber(GetXMLTagText(result, "StartedTimestamp"), 0);
+    task->MaxNumberOfMessagesPerSecond =
+        static_cast<int>(AnswerNumber(GetXMLTagText(result, "MaxNumberOfMessagesPerSecond"), 0));
+    task->ApproximateNumberOfMessagesMoved =
+        AnswerNumber(GetXMLTagText(result, "ApproximateNumberOfMessagesMoved"), 0);
+    task->ApproximateNumberOfMessagesToMove =
+        AnswerNumber(GetXMLTagText(result, "ApproximateNumberOfMessagesToMove"), -1);
+    aTasks.AdoptItem(std::move(task));
+  }
+  return true;
+}
+
+bool TbrvHTTP_Amazon_AWS_SQS_Client::CancelMessageMoveTask(
+    const std::string& aTaskHandle, long long& aApproximateNumberOfMessagesMoved) {
+  SetAction("CancelMessageMoveTask");
+  AddParam("TaskHandle", aTaskHandle);
+  std::string response;
+  if (!Execute("", response)) return false;
+  const std::string moved = GetXMLTagText(response, "ApproximateNumberOfMessagesMoved");
+  aApproximateNumberOfMessagesMoved = AnswerNumber(moved, 0);
+  return !moved.empty() || !GetXMLTagText(response, "RequestId").empty();
 }
 
 }  // namespace brv

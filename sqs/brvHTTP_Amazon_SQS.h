@@ -189,6 +189,20 @@ class TbrvHTTP_Amazon_AWS_SQS_Client : public TbrvHTTP_Amazon_AWS_Client {
   // use this one as their dead-letter queue.
   bool ListDeadLetterSourceQueues(const std::string& aQueueName, TStringList& aQueueURLs);
 
+  // --- message move tasks (dead-letter redrive carried out by the service) ---
+  // Starts moving the messages of the dead-letter queue aSourceArn: to aDestinationArn, or,
+  // when that is empty, back to the queues they came from. aMaxNumberOfMessagesPerSecond (1 to
+  // 500) is sent when above 0. aTaskHandle receives the handle of the new task.
+  bool StartMessageMoveTask(const std::string& aSourceArn, const std::string& aDestinationArn,
+                            int aMaxNumberOfMessagesPerSecond, std::string& aTaskHandle);
+  // Clears aTasks, then fills it with the most recent tasks of aSourceArn (at most
+  // aMaxResults, 1 to 10; sent when above 0).
+  bool ListMessageMoveTasks(const std::string& aSourceArn, int aMaxResults,
+                            TbrvSQSMessageMoveTasks& aTasks);
+  // Cancels a running task; aApproximateNumberOfMessagesMoved receives how many it had moved.
+  bool CancelMessageMoveTask(const std::string& aTaskHandle,
+                             long long& aApproximateNumberOfMessagesMoved);
+
   // The current request's parameters, one "name=value" line each in wire form.
   TStringList& GetParams();
   // The queue-URL cache.

@@ -424,4 +424,31 @@ class TbrvSQSBatchResult {
   TbrvSQSBatchResultErrorEntries FFailed;
 };
 
+// A message move task of the service (a dead-letter queue's messages moved by the service
+// itself), as ListMessageMoveTasks reports it. The key is the task handle, which the service
+// gives only for a running task; the list keeps tasks in the order of the answer.
+class TbrvSQSMessageMoveTask : public TbrvQueueItemBase {
+ public:
+  BRV_CLASS_NAME(TbrvSQSMessageMoveTask)
+  const std::string& TaskHandle() const { return ID(); }
+  void SetTaskHandle(const std::string& Value) { SetID(Value); }
+  // RUNNING, COMPLETED, CANCELLING, CANCELLED or FAILED.
+  std::string Status;
+  std::string SourceArn;
+  std::string DestinationArn;  // empty: back to the queues the messages came from
+  std::string FailureReason;
+  // Milliseconds since 1970, as the service gives it; 0 when absent.
+  long long StartedTimestamp = 0;
+  // 0 when absent (the service's own limit applies).
+  int MaxNumberOfMessagesPerSecond = 0;
+  long long ApproximateNumberOfMessagesMoved = 0;
+  // -1 when the service did not say.
+  long long ApproximateNumberOfMessagesToMove = -1;
+};
+
+class TbrvSQSMessageMoveTasks : public TbrvSQSRecordList<TbrvSQSMessageMoveTask> {
+ public:
+  BRV_CLASS_NAME(TbrvSQSMessageMoveTasks)
+};
+
 }  // namespace brv
