@@ -623,7 +623,8 @@ class TCommandRun {
     std::vector<TbrvHTTP_Amazon_AWS_SQS_Client*> clients{&client_};
     std::string other_endpoint;
     for (int i = 1; i < concurrency; ++i) {
-      workers.push_back(std::make_unique<TCommandRun>(line_, out_, err_, other_endpoint));
+      workers.push_back(
+          std::make_unique<TCommandRun>(line_, environment_, out_, err_, other_endpoint));
       workers.back()->Configure();
       clients.push_back(&workers.back()->client_);
     }
