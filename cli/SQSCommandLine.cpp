@@ -464,7 +464,10 @@ class TCommandRun {
       options.VisibilityTimeout = Integer("visibility-timeout", 1, 43200);
     TbrvSQSReceiveMessageResponses messages;
     const bool ok = PeekMessages(client_, Queue(), options, messages);
-    for (int i = 0; i < messages.Count(); ++i) PrintMessage(*messages.Items(i));
+    if (json_)
+      WriteSQSJson(out_, SQSMessagesJson(messages));
+    else
+      for (int i = 0; i < messages.Count(); ++i) PrintMessage(*messages.Items(i));
     return Done(ok);
   }
 
@@ -480,11 +483,14 @@ class TCommandRun {
     auto cancellation = std::make_shared<TIdCancellation>();
     client_.SetCancellation(cancellation);
     TInterruptCancels interrupt(*cancellation);
-    const TbrvSQSTailEnd end = TailMessages(client_, Queue(), options,
-                                            [this](const TbrvSQSReceiveMessageResponse& Message) {
-                                              PrintMessage(Message);
-                                              out_.flush();
-                                            });
+    const TbrvSQSTailEnd end = TailMessages(
+        client_, Queue(), options, [this](const TbrvSQSReceiveMessageResponse& Message) {
+          if (json_)
+            WriteSQSJsonLine(out_, {{"Messages", TSQSJson::array({SQSMessageJson(Message)})}});
+          else
+            PrintMessage(Message);
+          out_.flush();
+        });
     client_.SetCancellation(nullptr);
     return end == sqsteFailed ? Failed() : Done(true);
   }
@@ -697,7 +703,10 @@ class TCommandRun {
     const int rate = Has("max-per-second") ? Integer("max-per-second", 1, 500) : 0;
     std::string handle;
     if (!client_.StartMessageMoveTask(source, target, rate, handle)) return Failed();
-    PrintPair("TaskHandle", handle);
+    if (json_)
+      WriteSQSJson(out_, {{"TaskHandle", handle}});
+    else
+      PrintPair("TaskHandle", handle);
     return Done(true);
   }
 
@@ -708,14 +717,20 @@ class TCommandRun {
     if (!client_.ListMessageMoveTasks(
             source, Has("max-results") ? Integer("max-results", 1, 10) : 10, tasks))
       return Failed();
-    for (int i = 0; i < tasks.Count(); ++i) PrintMoveTask(*tasks.Items(i));
+    if (json_)
+      WriteSQSJson(out_, SQSMessageMoveTasksJson(tasks));
+    else
+      for (int i = 0; i < tasks.Count(); ++i) PrintMoveTask(*tasks.Items(i));
     return Done(true);
   }
 
   int RedriveCancel() {
     long long moved = 0;
     if (!client_.CancelMessageMoveTask(Value("task-handle"), moved)) return Failed();
-    PrintPair("ApproximateNumberOfMessagesMoved", std::to_string(moved));
+    if (json_)
+      WriteSQSJson(out_, {{"ApproximateNumberOfMessagesMoved", moved}});
+    else
+      PrintPair("ApproximateNumberOfMessagesMoved", std::to_string(moved));
     return Done(true);
   }
 
@@ -1009,6 +1024,13 @@ class TCommandRun {
   }
 
   void PrintMoveResult(const TbrvSQSMoveResult& Result) {
+    if (json_) {
+      WriteSQSJson(out_, {{"Received", Result.Counts.Received},
+                          {"Moved", Result.Counts.Moved},
+                          {"NotSent", Result.Counts.SendFailed},
+                          {"NotDeleted", Result.Counts.DeleteFailed}});
+      return;
+    }
     PrintPair("Received", std::to_string(Result.Counts.Received));
     PrintPair("Moved", std::to_string(Result.Counts.Moved));
     PrintPair("NotSent", std::to_string(Result.Counts.SendFailed));
@@ -1017,8 +1039,12 @@ class TCommandRun {
 
   // The count on standard output; each line that failed, by number, on standard error.
   void PrintImportResult(int Sent, const std::map<int, std::string>& Failures) {
-    PrintPair("Sent", std::to_string(Sent));
-    PrintPair("Failed", std::to_string(Failures.size()));
+    if (json_) {
+      WriteSQSJson(out_, {{"Sent", Sent}, {"Failed", Failures.size()}});
+    } else {
+      PrintPair("Sent", std::to_string(Sent));
+      PrintPair("Failed", std::to_string(Failures.size()));
+    }
     for (const auto& [number, reason] : Failures)
       err_ << "line " << number << ": " << EscapeOutputValue(reason) << "\n";
   }
@@ -1302,7 +1328,7 @@ const std::vector<TCommandSpec>& Commands() {
         {"visibility-timeout", "SECONDS", false, false,
          "hide each message this long while the pages are read (default 30); all are made "
          "visible again at the end"}},
-       "each message as receive-message prints it",
+       "each message as receive-message prints it; with --output json one {\"Messages\": [...]}",
        &TCommandRun::Peek},
       {"tail",
        "print messages as they arrive, until --max, --duration or Ctrl-C",
@@ -1311,7 +1337,8 @@ const std::vector<TCommandSpec>& Commands() {
         {"wait", "SECONDS", false, false, "long-poll wait of each receive, 0 to 20 (default 20)"},
         {"max", "N", false, false, "stop after N messages"},
         {"duration", "SECONDS", false, false, "stop after this long"}},
-       "each message as receive-message prints it; Ctrl-C ends with status 0",
+       "each message as receive-message prints it; with --output json each message as its own "
+       "{\"Messages\": [message]} on one line, as it arrives; Ctrl-C ends with status 0",
        &TCommandRun::Tail},
       {"move",
        "move messages to another queue: deleted from the source only once sent; Ctrl-C stops "
@@ -1324,8 +1351,9 @@ const std::vector<TCommandSpec>& Commands() {
          "there)"},
         {"visibility-timeout", "SECONDS", false, false,
          "hide each received batch this long while it is moved (default 60)"}},
-       "Received=, Moved=, NotSent=, NotDeleted=; each message not moved on standard error; a "
-       "progress line on a terminal",
+       "Received=, Moved=, NotSent=, NotDeleted= (with --output json {\"Received\": N, "
+       "\"Moved\": N, \"NotSent\": N, \"NotDeleted\": N}); each message not moved on standard "
+       "error; a progress line on a terminal",
        &TCommandRun::Move},
       {"export",
        "write messages as JSON Lines, one message per line",
@@ -1344,7 +1372,8 @@ const std::vector<TCommandSpec>& Commands() {
        {kQueueName,
         {"file", "FILE", false, false, "read FILE (default: standard input)"},
         {"concurrency", "N", false, false, "send over N connections at once (default 1)"}},
-       "Sent= and Failed=; each line that failed, with its number, on standard error",
+       "Sent= and Failed= (with --output json {\"Sent\": N, \"Failed\": N}); each line that "
+       "failed, with its number, on standard error",
        &TCommandRun::Import},
       {"redrive",
        "have the service move a dead-letter queue's messages back (or to --to)",
@@ -1352,17 +1381,19 @@ const std::vector<TCommandSpec>& Commands() {
         {"to", "NAME", false, false,
          "the target queue (default: the queues the messages came from)"},
         {"max-per-second", "N", false, false, "at most N messages per second, 1 to 500"}},
-       "TaskHandle=",
+       "TaskHandle= (with --output json {\"TaskHandle\": ...})",
        &TCommandRun::Redrive},
       {"redrive-status",
        "list the recent redrive tasks of a dead-letter queue",
        {kQueueName, {"max-results", "N", false, false, "at most N tasks, 1 to 10 (default 10)"}},
-       "for each task: TaskHandle=, Status=, SourceArn=, ApproximateNumberOfMessagesMoved=, ...",
+       "for each task: TaskHandle=, Status=, SourceArn=, ApproximateNumberOfMessagesMoved=, ... "
+       "(with --output json {\"Results\": [...]})",
        &TCommandRun::RedriveStatus},
       {"redrive-cancel",
        "cancel a running redrive task",
        {{"task-handle", "HANDLE", true, false, "from redrive or redrive-status"}},
-       "ApproximateNumberOfMessagesMoved=",
+       "ApproximateNumberOfMessagesMoved= (with --output json "
+       "{\"ApproximateNumberOfMessagesMoved\": N})",
        &TCommandRun::RedriveCancel},
   };
   return commands;

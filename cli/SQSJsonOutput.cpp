@@ -19,11 +19,11 @@ bool MustEscape(char32_t Code) {
 
 }  // namespace
 
-std::string SQSJsonText(const TSQSJson& Value) {
+std::string SQSJsonText(const TSQSJson& Value, int Indent) {
   // The library writes C0 controls as escapes and replaces ill-formed UTF-8; DEL, C1 and the
   // bidirectional controls it leaves as they are. They can only stand inside strings (the
   // rest of the text is ASCII), so they are escaped in a second pass over the whole text.
-  const std::string text = Value.dump(4, ' ', false, TSQSJson::error_handler_t::replace);
+  const std::string text = Value.dump(Indent, ' ', false, TSQSJson::error_handler_t::replace);
   static const char* hex = "0123456789abcdef";
   std::string out;
   out.reserve(text.size());
@@ -44,6 +44,10 @@ std::string SQSJsonText(const TSQSJson& Value) {
 void WriteSQSJson(std::ostream& Out, const TSQSJson& Value) {
   if (Value.is_null() || (Value.is_object() && Value.empty())) return;
   Out << SQSJsonText(Value) << "\n";
+}
+
+void WriteSQSJsonLine(std::ostream& Out, const TSQSJson& Value) {
+  Out << SQSJsonText(Value, -1) << "\n";
 }
 
 TSQSJson SQSQueueUrlsJson(const char* Key, const TStringList& URLs) {
@@ -121,6 +125,29 @@ TSQSJson SQSMessagesJson(const TbrvSQSReceiveMessageResponses& Messages) {
   TSQSJson json = TSQSJson::object();
   for (int i = 0; i < Messages.Count(); ++i)
     json["Messages"].push_back(SQSMessageJson(*Messages.Items(i)));
+  return json;
+}
+
+TSQSJson SQSMessageMoveTaskJson(const TbrvSQSMessageMoveTask& Task) {
+  TSQSJson json = TSQSJson::object();
+  if (!Task.TaskHandle().empty()) json["TaskHandle"] = Task.TaskHandle();
+  json["Status"] = Task.Status;
+  json["SourceArn"] = Task.SourceArn;
+  if (!Task.DestinationArn.empty()) json["DestinationArn"] = Task.DestinationArn;
+  if (Task.MaxNumberOfMessagesPerSecond > 0)
+    json["MaxNumberOfMessagesPerSecond"] = Task.MaxNumberOfMessagesPerSecond;
+  json["ApproximateNumberOfMessagesMoved"] = Task.ApproximateNumberOfMessagesMoved;
+  if (Task.ApproximateNumberOfMessagesToMove >= 0)
+    json["ApproximateNumberOfMessagesToMove"] = Task.ApproximateNumberOfMessagesToMove;
+  if (!Task.FailureReason.empty()) json["FailureReason"] = Task.FailureReason;
+  if (Task.StartedTimestamp > 0) json["StartedTimestamp"] = Task.StartedTimestamp;
+  return json;
+}
+
+TSQSJson SQSMessageMoveTasksJson(const TbrvSQSMessageMoveTasks& Tasks) {
+  TSQSJson json = {{"Results", TSQSJson::array()}};
+  for (int i = 0; i < Tasks.Count(); ++i)
+    json["Results"].push_back(SQSMessageMoveTaskJson(*Tasks.Items(i)));
   return json;
 }
 

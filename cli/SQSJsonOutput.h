@@ -17,11 +17,14 @@ using TSQSJson = nlohmann::ordered_json;
 // The text of a value as the command prints it: indented by four, one member per line, UTF-8
 // as it is, with ill-formed UTF-8 replaced by U+FFFD and every control character (C0, DEL,
 // C1 U+0080 to U+009F) and bidirectional control (U+202A to U+202E, U+2066 to U+2069) written
-// as a \u escape, so that a terminal shows nothing the server chose to make it do.
-std::string SQSJsonText(const TSQSJson& Value);
+// as a \u escape, so that a terminal shows nothing the server chose to make it do. An indent
+// of -1 writes the value on one line (line breaks inside strings are escapes).
+std::string SQSJsonText(const TSQSJson& Value, int Indent = 4);
 // Prints a value and a line break; nothing at all for null or an empty object (the AWS CLI
 // prints nothing for an answer without members).
 void WriteSQSJson(std::ostream& Out, const TSQSJson& Value);
+// Prints a value on one line and a line break: one document of a stream read line by line.
+void WriteSQSJsonLine(std::ostream& Out, const TSQSJson& Value);
 
 // {"KEY": [urls...]} or an empty object when there are none (list-queues: "QueueUrls";
 // list-dead-letter-source-queues: "queueUrls").
@@ -44,6 +47,12 @@ TSQSJson SQSSendMessageBatchEntryJson(const TbrvSQSSendMessageResponse& Response
 TSQSJson SQSMessageJson(const TbrvSQSReceiveMessageResponse& Message);
 // {"Messages": [...]}, or an empty object when none came.
 TSQSJson SQSMessagesJson(const TbrvSQSReceiveMessageResponses& Messages);
+// One redrive task as list-message-move-tasks lists it: TaskHandle, Status, SourceArn, then
+// DestinationArn, MaxNumberOfMessagesPerSecond, ApproximateNumberOfMessagesMoved,
+// ApproximateNumberOfMessagesToMove, FailureReason and StartedTimestamp (those known).
+TSQSJson SQSMessageMoveTaskJson(const TbrvSQSMessageMoveTask& Task);
+// {"Results": [...]}, an empty array when there are none.
+TSQSJson SQSMessageMoveTasksJson(const TbrvSQSMessageMoveTasks& Tasks);
 // One refused batch entry: {"Id", "SenderFault", "Code", "Message"}.
 TSQSJson SQSBatchFailedJson(const TbrvSQSBatchResultErrorEntry& Entry);
 

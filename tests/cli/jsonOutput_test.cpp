@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <sstream>
 
 namespace brv {
@@ -32,6 +33,10 @@ TEST(SQSJsonOutput, EscapesControlsAndReplacesIllFormedText) {
     const std::string text = SQSJsonText(TSQSJson{{"Body", c.Value}});
     EXPECT_EQ(text, "{\n    \"Body\": \"" + c.Written + "\"\n}") << c.Written;
     EXPECT_EQ(nlohmann::json::parse(text)["Body"], nlohmann::json::parse("\"" + c.Written + "\""));
+    // The one-line form of a stream escapes the same, line breaks included.
+    std::ostringstream line;
+    WriteSQSJsonLine(line, TSQSJson{{"Body", c.Value}});
+    EXPECT_EQ(line.str(), "{\"Body\":\"" + c.Written + "\"}\n");
   }
 }
 
@@ -45,6 +50,33 @@ TEST(SQSJsonOutput, EmptyAnswersPrintNothing) {
   urls.Add("http://h/1/q");
   WriteSQSJson(out, SQSQueueUrlsJson("QueueUrls", urls));
   EXPECT_EQ(out.str(), "{\n    \"QueueUrls\": [\n        \"http://h/1/q\"\n    ]\n}\n");
+}
+
+// A finished task has no handle, and what the service did not say is left out, not printed
+// as a zero or -1.
+TEST(SQSJsonOutput, MoveTasksListOnlyWhatIsKnown) {
+  TbrvSQSMessageMoveTasks tasks;
+  EXPECT_EQ(SQSMessageMoveTasksJson(tasks), (TSQSJson{{"Results", TSQSJson::array()}}));
+  auto done = std::make_unique<TbrvSQSMessageMoveTask>();
+  done->Status = "COMPLETED";
+  done->SourceArn = "arn:dlq";
+  done->ApproximateNumberOfMessagesMoved = 12;
+  tasks.AdoptItem(std::move(done));
+  auto running = std::make_unique<TbrvSQSMessageMoveTask>();
+  running->SetTaskHandle("h");
+  running->Status = "RUNNING";
+  running->SourceArn = "arn:dlq";
+  running->DestinationArn = "arn:q";
+  running->MaxNumberOfMessagesPerSecond = 5;
+  running->ApproximateNumberOfMessagesToMove = 0;
+  running->StartedTimestamp = 1700000000000;
+  tasks.AdoptItem(std::move(running));
+  EXPECT_EQ(SQSMessageMoveTasksJson(tasks).dump(),
+            R"({"Results":[{"Status":"COMPLETED","SourceArn":"arn:dlq",)"
+            R"("ApproximateNumberOfMessagesMoved":12},{"TaskHandle":"h","Status":"RUNNING",)"
+            R"("SourceArn":"arn:dlq","DestinationArn":"arn:q","MaxNumberOfMessagesPerSecond":5,)"
+            R"("ApproximateNumberOfMessagesMoved":0,"ApproximateNumberOfMessagesToMove":0,)"
+            R"("StartedTimestamp":1700000000000}]})");
 }
 
 }  // namespace

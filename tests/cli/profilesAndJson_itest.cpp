@@ -7,11 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -231,6 +233,76 @@ TEST_F(SQSProfilesAndJson, ReceiveAndListAreShapedAsTheAWSCLIPrintsThem) {
   other.erase("ReceiptHandle");
   EXPECT_EQ(mine, other);
   EXPECT_EQ(Json({"delete-queue", "--queue-name", name}), json());
+}
+
+// The message tools' JSON, parsed back: peek and tail as receive-message's answer (tail one
+// document a line, whatever the bodies hold), move and import their counts, and the redrive
+// commands as the service's move-task answers (the status as the AWS CLI lists it).
+TEST_F(SQSProfilesAndJson, MessageToolsPrintTheirAnswersAsJson) {
+  const std::string dlq = UniqueName("cli-json-dlq"), source = UniqueName("cli-json-source");
+  Json({"create-queue", "--queue-name", dlq});
+  const std::string arn =
+      Json({"get-queue-attributes", "--queue-name", dlq})["Attributes"]["QueueArn"];
+  Json({"create-queue", "--queue-name", source, "--attribute",
+        R"(RedrivePolicy={"maxReceiveCount":"5","deadLetterTargetArn":")" + arn + "\"}"});
+  const std::vector<std::string> bodies = {"one", "two\nlines", "bidi \xE2\x80\xAE end"};
+  Json({"send-message-batch", "--queue-name", dlq, "--entry", "a=" + bodies[0], "--entry",
+        "b=" + bodies[1], "--entry", "c=" + bodies[2]});
+  const auto sorted_bodies = [](const json& Messages) {
+    std::vector<std::string> got;
+    for (const json& message : Messages) got.push_back(message["Body"]);
+    std::sort(got.begin(), got.end());
+    return got;
+  };
+  std::vector<std::string> expected = bodies;
+  std::sort(expected.begin(), expected.end());
+
+  // Peek and export leave the messages where they were; the exported copies are imported with
+  // one line that is not a message, then tailed away.
+  EXPECT_EQ(sorted_bodies(Json({"peek", "--queue-name", dlq})["Messages"]), expected);
+  const std::string file = (home_ / (dlq + ".jsonl")).string();
+  std::ofstream(file) << Run({"export", "--queue-name", dlq}).Out << "{\"Body\": 5}\n";
+  const TSQSRun imported = Run({"import", "--queue-name", source, "--file", file});
+  EXPECT_EQ(imported.Status, 1);
+  EXPECT_EQ(json::parse(imported.Out), (json{{"Sent", 3}, {"Failed", 1}})) << imported.Out;
+
+  const TSQSRun tail = Run({"tail", "--queue-name", source, "--delete", "--max", "3"});
+  EXPECT_EQ(tail.Status, 0) << tail.Err;
+  json tailed = json::array();
+  std::istringstream lines(tail.Out);
+  for (std::string line; std::getline(lines, line);) {
+    const json document = json::parse(line);
+    ASSERT_EQ(document["Messages"].size(), 1u) << line;
+    tailed.push_back(document["Messages"][0]);
+  }
+  EXPECT_EQ(sorted_bodies(tailed), expected) << tail.Out;
+
+  const json moved = {{"Received", 3}, {"Moved", 3}, {"NotSent", 0}, {"NotDeleted", 0}};
+  EXPECT_EQ(Json({"move", "--from", dlq, "--to", source}), moved);
+  EXPECT_EQ(Json({"move", "--from", source, "--to", dlq}), moved);
+
+  const json started = Json({"redrive", "--queue-name", dlq, "--to", source});
+  ASSERT_TRUE(started["TaskHandle"].is_string()) << started;
+  json task;
+  for (int tries = 0; tries < 100; ++tries) {
+    const json status = Json({"redrive-status", "--queue-name", dlq});
+    ASSERT_EQ(status["Results"].size(), 1u) << status;
+    task = status["Results"][0];
+    if (task["Status"] != "RUNNING") break;
+    usleep(100000);
+  }
+  EXPECT_EQ(task["Status"], "COMPLETED") << task;
+  EXPECT_EQ(task["SourceArn"], arn);
+  EXPECT_EQ(task["ApproximateNumberOfMessagesMoved"], 3) << task;
+
+  // A slow task, cancelled while it runs.
+  EXPECT_EQ(Json({"move", "--from", source, "--to", dlq}), moved);
+  const json slow = Json({"redrive", "--queue-name", dlq, "--to", source, "--max-per-second", "1"});
+  const json cancelled =
+      Json({"redrive-cancel", "--task-handle", slow["TaskHandle"].get<std::string>()});
+  EXPECT_TRUE(cancelled["ApproximateNumberOfMessagesMoved"].is_number_integer()) << cancelled;
+  EXPECT_EQ(cancelled.size(), 1u) << cancelled;
+  for (const std::string& name : {dlq, source}) Json({"delete-queue", "--queue-name", name});
 }
 
 }  // namespace
