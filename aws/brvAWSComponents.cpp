@@ -28,9 +28,7 @@ void TbrvAWSSignerV4::SignPOST(const std::string& aURL, const std::string& aPayl
 }
 
 void TbrvAWSSignerV4::SetSigningTime(std::chrono::system_clock::time_point AUTCTime) {
-  const long long seconds =
-      std::chrono::duration_cast<std::chrono::seconds>(AUTCTime.time_since_epoch()).count();
-  FSigner.SetUTCClock([seconds] { return seconds; });
+  FSigner.SetUTCClock([AUTCTime] { return AUTCTime; });
 }
 
 TbrvAWSHTTPClient::TbrvAWSHTTPClient() : FHTTP(std::make_unique<TbrvIdHTTP>()) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -22,14 +23,6 @@
 
 namespace brv {
 namespace {
-
-// The signers here are given their moment as a local time, which is ambiguous in the hour a
-// daylight-saving change repeats; in UTC every moment has exactly one local time.
-const bool kInUtc = [] {
-  setenv("TZ", "UTC0", 1);
-  tzset();
-  return true;
-}();
 
 constexpr char kContentType[] = "application/x-www-form-urlencoded; charset=utf-8";
 constexpr char kPython[] = "/usr/bin/python3";
@@ -359,7 +352,8 @@ TEST(SignatureOracleTest, EveryAuthorizationLineMatchesBotocore) {
     signer.SignatureV4Options().SessionToken = r.token;
     signer.SetProtocol(r.mqtt ? sv4pMQTT : sv4pHTTP);
     const long long t = r.unixTime;
-    signer.SetClock([t] { return LocalTimeOfUnixTime(t); });
+    signer.SetUTCClock(
+        [t] { return std::chrono::system_clock::time_point(std::chrono::seconds(t)); });
     if (r.method == "POST") {
       signer.SignPOST(r.url, r.payload);
     } else {
