@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "base/UTF8.h"
+#include "tests/support/TempDir.h"
 
 // Signs a few hundred generated SQS requests and checks every Authorization line against
 // botocore's SigV4Auth (tests/aws/oracle/sigv4_oracle.py), run with the system's python3.
@@ -365,9 +366,8 @@ TEST(SignatureOracleTest, EveryAuthorizationLineMatchesBotocore) {
     r.ours = line.substr(15);
   }
 
-  char dirTemplate[] = "/tmp/brv-sigv4-oracle-XXXXXX";
-  ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-  const std::filesystem::path dir(dirTemplate);
+  const testing::TTempDir scratch("brv-sigv4-oracle");
+  const std::filesystem::path dir(scratch.Path());
   {
     std::ofstream in(dir / "requests.jsonl", std::ios::binary);
     for (const auto& r : requests) {
@@ -396,7 +396,6 @@ TEST(SignatureOracleTest, EveryAuthorizationLineMatchesBotocore) {
     ss << err.rdbuf();
     errors = ss.str();
   }
-  std::filesystem::remove_all(dir);
   ASSERT_EQ(rc, 0) << errors;
   ASSERT_EQ(answers.size(), requests.size()) << errors;
 

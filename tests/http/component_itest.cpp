@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "support/ScriptedServer.h"
+#include "tests/support/TempDir.h"
 
 namespace brv {
 namespace {
@@ -42,14 +43,7 @@ class ComponentTest : public ::testing::Test {
  protected:
   void SetUp() override {
     made_ = 0;
-    char tmpl[] = "/tmp/brv-component-XXXXXX";
-    dir_ = ::mkdtemp(tmpl);
-    log_ = dir_ + "/http.log";
-  }
-  void TearDown() override {
-    std::remove(log_.c_str());
-    std::remove((dir_ + "/second.log").c_str());
-    ::rmdir(dir_.c_str());
+    log_ = dir_.File("http.log");
   }
   std::string ReadLog() const {
     std::ifstream in(log_, std::ios::binary);
@@ -65,7 +59,7 @@ class ComponentTest : public ::testing::Test {
     });
   }
   int made_ = 0;
-  std::string dir_;
+  testing::TTempDir dir_{"brv-component"};
   std::string log_;
 };
 
@@ -110,7 +104,7 @@ TEST_F(ComponentTest, LogFileHoldsTheExchangeInItsLineFormats) {
 TEST_F(ComponentTest, ALogThatCannotOpenFailsTheRequestBeforeSending) {
   ScriptedServer server({S::Exchange({Ok("no log")})});
   TbrvIdHTTP http;
-  http.LogOptions().FileName = dir_ + "/missing/http.log";
+  http.LogOptions().FileName = dir_.File("missing/http.log");
   http.SetLog(true);
   EXPECT_THROW(http.Get(server.Url()), EFOpenError);
   EXPECT_TRUE(server.Requests().empty());
