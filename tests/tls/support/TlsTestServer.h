@@ -100,4 +100,22 @@ int FreePort();
 // Where nginx and openssl are, or empty.
 std::string FindProgram(const std::string& Name);
 
+// The peers a test program shares: a scratch directory holding the test certificates, and an
+// nginx serving them. Made once per program by the tests' own environment.
+class TestPeers {
+ public:
+  explicit TestPeers(const std::string& Prefix)
+      : dir_(Prefix), certs_(dir_.Path()), nginx_(certs_) {}
+  const TempDir& Dir() const { return dir_; }
+  const TestCertificates& Certs() const { return certs_; }
+  const NginxPorts& Ports() const { return nginx_.Ports(); }
+  // Empty when nginx runs; else why it could not be started.
+  const std::string& Error() const { return nginx_.Error(); }
+
+ private:
+  TempDir dir_;
+  TestCertificates certs_;
+  Nginx nginx_;
+};
+
 }  // namespace brv::tlstest
