@@ -1,8 +1,12 @@
 #include "aws/brvAWSComponents.h"
 
-#include "tls/brvIdSSLIOHandlerSocketSChannel.h"
+#include "tls/OpenSSLBinding.h"
 
 namespace brv {
+
+TbrvAWSSignerV4::TbrvAWSSignerV4() {
+  InstallOpenSSLHashHooks();
+}
 
 void TbrvAWSSignerV4::CopyOptions() {
   auto& options = FSigner.SignatureV4Options();
@@ -24,16 +28,10 @@ void TbrvAWSSignerV4::SignPOST(const std::string& aURL, const std::string& aPayl
 }
 
 void TbrvAWSSignerV4::SetSigningTime(std::chrono::system_clock::time_point AUTCTime) {
-  const long long seconds =
-      std::chrono::duration_cast<std::chrono::seconds>(AUTCTime.time_since_epoch()).count();
-  FSigner.SetUTCClock([seconds] { return seconds; });
+  FSigner.SetUTCClock([AUTCTime] { return AUTCTime; });
 }
 
 TbrvAWSHTTPClient::TbrvAWSHTTPClient() : FHTTP(std::make_unique<TbrvIdHTTP>()) {
-  // Both TLS engines are there for TLSOptions.IOHandler to choose from, also in a program
-  // that links the TLS layer statically and names the second engine nowhere else.
-  static const bool schannel_registered = RegisterSChannelHandler();
-  (void)schannel_registered;
   // A form POST goes out as HTTP/1.1 on the kept connection, like every GET; the engine would
   // otherwise close the connection and fall back to HTTP/1.0 for it.
   FHTTP->SetHTTPOptions(FHTTP->HTTPOptions() | hoKeepOrigProtocol);

@@ -13,6 +13,8 @@ namespace brv {
 // The Signature Version 4 signer as the AWS client base uses it.
 class TbrvAWSSignerV4 : public IbrvAWSSigner {
  public:
+  // Installs the OpenSSL hash hooks, so the signing hashes go through OpenSSL where it loads.
+  TbrvAWSSignerV4();
   TSignatureV4Options& SignatureV4Options() override { return FOptions; }
   // Copy the options into the signer, then sign.
   void SignGET(const std::string& aURL) override;

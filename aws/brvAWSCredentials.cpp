@@ -53,20 +53,6 @@ const TbrvAWSConfigSection* ConfigProfile(const TbrvAWSConfigFile& File, const s
   return Name == "default" ? File.Section("default") : nullptr;
 }
 
-// "sqs" as the environment variable's suffix: upper case, blanks and "-" as "_".
-std::string ServiceVariable(const std::string& Service) {
-  std::string name = "AWS_ENDPOINT_URL_";
-  for (const char c : Service) {
-    if (c == ' ' || c == '-')
-      name += '_';
-    else if (c >= 'a' && c <= 'z')
-      name += static_cast<char>(c - 'a' + 'A');
-    else
-      name += c;
-  }
-  return name;
-}
-
 // "sqs" as the key of a [services] section: lower case, blanks and "-" as "_".
 std::string ServiceKey(const std::string& Service) {
   std::string key;
@@ -249,7 +235,7 @@ TbrvAWSConfig TbrvAWSConfigResolver::Resolve(const TbrvAWSConfigRequest& Request
     const bool ignore = IsTrue(
         ignoreVariable.empty() ? profile.Text("ignore_configured_endpoint_urls") : ignoreVariable);
     if (!ignore) {
-      std::vector<std::string> candidates = {Env(ServiceVariable(Request.Service)),
+      std::vector<std::string> candidates = {Env(AWSServiceEndPointVariable(Request.Service)),
                                              Env("AWS_ENDPOINT_URL")};
       if (const std::string services = profile.Text("services"); !services.empty()) {
         if (const TbrvAWSConfigSection* section = FindPrefixed(config, "services", services)) {
@@ -287,6 +273,19 @@ void ApplyAWSConfig(const TbrvAWSConfig& Config, TbrvHTTP_Amazon_AWS_Client& Cli
   options.SessionToken = Config.Credentials.SessionToken;
   options.EndPointURL = Config.EndPoint;
   if (!Config.CABundle.empty()) Client.GetHTTPClient().TLSOptions().RootCertFile = Config.CABundle;
+}
+
+std::string AWSServiceEndPointVariable(const std::string& AService) {
+  std::string name = "AWS_ENDPOINT_URL_";
+  for (const char c : AService) {
+    if (c == ' ' || c == '-')
+      name += '_';
+    else if (c >= 'a' && c <= 'z')
+      name += static_cast<char>(c - 'a' + 'A');
+    else
+      name += c;
+  }
+  return name;
 }
 
 }  // namespace brv

@@ -120,4 +120,8 @@ class TbrvAWSConfigResolver {
 // endpoint, and the trusted roots of its HTTP component when a CA bundle is named.
 void ApplyAWSConfig(const TbrvAWSConfig& Config, TbrvHTTP_Amazon_AWS_Client& Client);
 
+// The environment variable naming a service's endpoint, as AWS's own tools name it:
+// AWS_ENDPOINT_URL_ and the service name in upper case with blanks and "-" as "_".
+std::string AWSServiceEndPointVariable(const std::string& AService);
+
 }  // namespace brv

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "aws/brvAWSComponents.h"
+#include "aws/brvAWSCredentials.h"
 #include "aws/brvAWSHTTPError.h"
 #include "base/IdURI.h"
 #include "transport/IdException.h"
@@ -28,21 +29,6 @@ constexpr const char* kRequestContentType = "application/x-www-form-urlencoded; 
 std::string Environment(const std::string& AName) {
   const char* value = std::getenv(AName.c_str());
   return value != nullptr ? std::string(value) : std::string();
-}
-
-// The service's endpoint variable: AWS_ENDPOINT_URL_ and the service name in upper case with
-// blanks and "-" as "_", as AWS's own tools name it.
-std::string ServiceEndPointVariable(const std::string& AService) {
-  std::string name = "AWS_ENDPOINT_URL_";
-  for (const char c : AService) {
-    if (c == ' ' || c == '-')
-      name += '_';
-    else if (c >= 'a' && c <= 'z')
-      name += static_cast<char>(c - 'a' + 'A');
-    else
-      name += c;
-  }
-  return name;
 }
 
 std::string WithoutTrailingSlashes(std::string AURL) {
@@ -226,7 +212,7 @@ TbrvHTTP_Amazon_AWS_Client::~TbrvHTTP_Amazon_AWS_Client() {
 std::string TbrvHTTP_Amazon_AWS_Client::EndPoint() const {
   if (!FAWSOptions->EndPointURL.empty()) return WithoutTrailingSlashes(FAWSOptions->EndPointURL);
   for (const std::string& variable :
-       {ServiceEndPointVariable(FAWSOptions->Service), std::string("AWS_ENDPOINT_URL")}) {
+       {AWSServiceEndPointVariable(FAWSOptions->Service), std::string("AWS_ENDPOINT_URL")}) {
     const std::string url = WithoutTrailingSlashes(Environment(variable));
     if (!url.empty()) return url;
   }

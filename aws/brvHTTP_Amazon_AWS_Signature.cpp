@@ -450,8 +450,12 @@ void TbrvHTTP_Amazon_AWS_Signature_V4::CreateCanonicalRequest(const std::string&
                                                               const std::string& AURL,
                                                               const std::string& APayload) {
   FHashedCanonicalRequest.clear();
-  FRequestDate =
-      FUTCClock ? UTCDateStampOfUnixTime(FUTCClock()) : UTCDateStamp(FClock ? FClock() : 0);
+  if (FUTCClock) {
+    FRequestDate = UTCDateStampOfUnixTime(
+        std::chrono::floor<std::chrono::seconds>(FUTCClock().time_since_epoch()).count());
+  } else {
+    FRequestDate = UTCDateStamp(FClock ? FClock() : 0);
+  }
   const TIdURI uri(AURL);
 
   std::string headers;

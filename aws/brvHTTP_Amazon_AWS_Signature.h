@@ -2,6 +2,7 @@
 // the Signature Version 4 ("AWS4-HMAC-SHA256") signer.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -98,12 +99,14 @@ class TbrvHTTP_Amazon_AWS_Signature_V4 : public TbrvHTTP_Amazon_AWS_Signature {
   TbrvHTTP_SignatureV4_Protocol Protocol() const { return FProtocol; }
   void SetProtocol(TbrvHTTP_SignatureV4_Protocol Value) { FProtocol = Value; }
 
-  // Where signing takes the local date and time from. Unset, or answering zero, means now;
-  // tests pin the date with it.
+  // The instant signing stamps, as a UTC time point. It comes before SetClock's local time; no
+  // time-zone rule is consulted, so no hour is ambiguous and the zone of the process does not
+  // matter. Unset (and SetClock unset) means the system clock's now.
+  using TUTCClock = std::function<std::chrono::system_clock::time_point()>;
+  void SetUTCClock(TUTCClock Value) { FUTCClock = std::move(Value); }
+  // Where signing takes the local date and time from, converted to UTC through the zone rules
+  // in force; answering zero means now. A thin wrapper for callers that reason in local time.
   void SetClock(std::function<TDateTime()> Value) { FClock = std::move(Value); }
-  // Where signing takes the UTC time from, in seconds since 1970; when set it comes before
-  // SetClock's local time (no time-zone rule is consulted, so no hour is ambiguous).
-  void SetUTCClock(std::function<long long()> Value) { FUTCClock = std::move(Value); }
 
  protected:
   // The whole signing: canonical request, string to sign, signature.
@@ -128,7 +131,7 @@ class TbrvHTTP_Amazon_AWS_Signature_V4 : public TbrvHTTP_Amazon_AWS_Signature {
   std::string FSignature;
   TbrvHTTP_SignatureV4_Protocol FProtocol = sv4pHTTP;
   std::function<TDateTime()> FClock;
-  std::function<long long()> FUTCClock;
+  TUTCClock FUTCClock;
   // The last derived signing key and the day, region, service and secret key it is for.
   TIdBytes FSigningKey;
   std::string FSigningKeyDay;

@@ -23,12 +23,24 @@ class Exception : public std::exception {
   std::string message_;
 };
 
-// Declares an exception class `Name` derived from `Base` with the same constructor.
-#define BRV_DECLARE_EXCEPTION(Name, Base)                                  \
-  class Name : public Base {                                               \
-   public:                                                                 \
-    using Base::Base;                                                      \
-    const char* ClassName() const noexcept override { return #Name; }      \
+// Declares an exception class `Name` derived from `Base`. BRV_DECLARE_EXCEPTION(Name, Base)
+// takes Base's constructors; BRV_DECLARE_EXCEPTION(Name, Base, DefaultMessage) takes one
+// message, DefaultMessage when none is given.
+#define BRV_DECLARE_EXCEPTION(...)                                                        \
+  BRV_EXCEPTION_PICK_(__VA_ARGS__, BRV_EXCEPTION_WITH_MESSAGE_, BRV_EXCEPTION_LIKE_BASE_) \
+  (__VA_ARGS__)
+#define BRV_EXCEPTION_PICK_(A, B, C, Which, ...) Which
+#define BRV_EXCEPTION_LIKE_BASE_(Name, Base)                          \
+  class Name : public Base {                                          \
+   public:                                                            \
+    using Base::Base;                                                 \
+    const char* ClassName() const noexcept override { return #Name; } \
+  }
+#define BRV_EXCEPTION_WITH_MESSAGE_(Name, Base, DefaultMessage)                       \
+  class Name : public Base {                                                          \
+   public:                                                                            \
+    explicit Name(std::string message = DefaultMessage) : Base(std::move(message)) {} \
+    const char* ClassName() const noexcept override { return #Name; }                 \
   }
 
 // A value could not be converted or an object could not be assigned to another.

@@ -60,4 +60,43 @@ bool NextUTF8CodePoint(const std::uint8_t* Data, std::size_t Size, std::size_t& 
   return true;
 }
 
+namespace {
+
+// Writes Text as UTF-16 into Out; an ill-formed sequence becomes U+FFFD, or ends the
+// conversion with false when AStrict.
+bool WriteUTF16(std::string_view Text, std::u16string& Out, bool AStrict) {
+  Out.clear();
+  Out.reserve(Text.size());
+  std::size_t pos = 0;
+  while (pos < Text.size()) {
+    char32_t code = 0;
+    if (!NextUTF8CodePoint(Text, pos, code)) {
+      if (AStrict) {
+        Out.clear();
+        return false;
+      }
+      code = kUTF8ReplacementCharacter;
+    }
+    if (code >= 0x10000) {
+      Out += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+      Out += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+    } else {
+      Out += static_cast<char16_t>(code);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::u16string UTF8ToUTF16(std::string_view Text) {
+  std::u16string out;
+  WriteUTF16(Text, out, false);
+  return out;
+}
+
+bool StrictUTF8ToUTF16(std::string_view Text, std::u16string& Out) {
+  return WriteUTF16(Text, Out, true);
+}
+
 }  // namespace brv

@@ -31,4 +31,12 @@ inline bool NextUTF8CodePoint(std::string_view Text, std::size_t& Pos, char32_t&
                            Code, AAcceptSurrogates);
 }
 
+// The UTF-16 form of UTF-8 Text (code points above U+FFFF as surrogate pairs), with each
+// ill-formed sequence read as U+FFFD.
+std::u16string UTF8ToUTF16(std::string_view Text);
+
+// The UTF-16 form of UTF-8 Text into Out; false, and Out empty, when Text is not well-formed
+// UTF-8 (for names, where a repaired name would be another name).
+bool StrictUTF8ToUTF16(std::string_view Text, std::u16string& Out);
+
 }  // namespace brv

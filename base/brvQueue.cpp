@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <system_error>
 
 namespace brv {
 
@@ -12,20 +13,30 @@ TWaitResult TSynchroObject::WaitFor(unsigned /*Timeout*/) {
 void TbrvCriticalSection::Acquire() {
   try {
     FSection.lock();
-  } catch (...) {
-    // A failing lock is not reported: the caller goes on as if it held it.
+  } catch (const std::system_error& e) {
+    throw EbrvLockError(Format("Lock could not be acquired: %s", e.what()));
   }
+  Entered();
 }
 
 void TbrvCriticalSection::Release() {
-  try {
-    FSection.unlock();
-  } catch (...) {
+  // Unlocking a lock this thread does not hold would corrupt it; refuse instead.
+  if (FOwner.load() != std::this_thread::get_id() || FDepth == 0) {
+    throw EbrvLockError("Lock released by a thread that does not hold it");
   }
+  if (--FDepth == 0) FOwner.store(std::thread::id());
+  FSection.unlock();
 }
 
 bool TbrvCriticalSection::TryAcquire() {
-  return FSection.try_lock();
+  if (!FSection.try_lock()) return false;
+  Entered();
+  return true;
+}
+
+void TbrvCriticalSection::Entered() {
+  FOwner.store(std::this_thread::get_id());
+  ++FDepth;
 }
 
 // --- TbrvThreadList ---

@@ -2,8 +2,10 @@
 // keyed-item lists whose items carry a string key (ID) and can be found and deleted by it.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -24,20 +26,29 @@ class TSynchroObject : public TObject {
   virtual TWaitResult WaitFor(unsigned Timeout);
 };
 
+// A lock could not be taken, or was released by a thread that does not hold it.
+BRV_DECLARE_EXCEPTION(EbrvLockError, Exception);
+
 // A recursive lock: the thread that holds it may acquire it again; it is free once every
 // Acquire has been matched by a Release.
 class TbrvCriticalSection : public TSynchroObject {
  public:
   BRV_CLASS_NAME(TbrvCriticalSection)
-  // Enters the lock, waiting as long as another thread holds it. Never raises.
+  // Enters the lock, waiting as long as another thread holds it. Raises EbrvLockError when the
+  // lock cannot be taken, so no caller goes on unprotected.
   void Acquire() override;
-  // Leaves the lock. Never raises.
+  // Leaves the lock. Raises EbrvLockError when the calling thread does not hold it.
   void Release() override;
   // Enters the lock when that needs no waiting; true when it was obtained.
   bool TryAcquire();
 
  private:
+  void Entered();
+
   std::recursive_mutex FSection;
+  // The holder and its nesting depth; the depth is only touched by the holder.
+  std::atomic<std::thread::id> FOwner{};
+  unsigned FDepth = 0;
 };
 
 enum class TbrvThreadListType { tdlThreadDictionary, tdlOnlyThread, tdlOnlyDictionary };

@@ -42,15 +42,19 @@ function(brv_layer name)
   endif()
 endfunction()
 
-# brv_tests(<layer> [LIBS <extra libraries...>])
+# brv_tests(<layer> [LIBS <extra libraries...>] [EXCLUDE_SUPPORT <file names...>])
 # Every tests/<layer>/*_test.cpp becomes one GoogleTest program labelled <layer>;
 # every *_itest.cpp (tests that start servers) is labelled <layer> and integration.
-# Files in tests/<layer>/support/ form one library linked into every test program of the layer.
+# Files in tests/<layer>/support/ form one library linked into every test program of the layer,
+# except those named in EXCLUDE_SUPPORT (a library of their own, passed in LIBS).
 function(brv_tests layer)
-  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "LIBS;EXCLUDE_SUPPORT" ${ARGN})
   file(GLOB unit CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   file(GLOB integ CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_itest.cpp)
   file(GLOB support CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/support/*.cpp)
+  foreach(excluded IN LISTS ARG_EXCLUDE_SUPPORT)
+    list(REMOVE_ITEM support ${CMAKE_CURRENT_SOURCE_DIR}/support/${excluded})
+  endforeach()
   # The support files are compiled once per layer, not once per test program.
   set(support_lib)
   if(support)

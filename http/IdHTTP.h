@@ -74,9 +74,9 @@ class EIdHTTPProtocolException : public EIdReplyRFCError {
   std::string FErrorMessage;
 };
 
-BRV_DECLARE_ID_EXCEPTION(EIdUnknownProtocol, EIdException, "Unknown Protocol");
-BRV_DECLARE_ID_EXCEPTION(EIdIOHandlerPropInvalid, EIdTCPConnectionError,
-                         "IOHandler value is not valid");
+BRV_DECLARE_EXCEPTION(EIdUnknownProtocol, EIdException, "Unknown Protocol");
+BRV_DECLARE_EXCEPTION(EIdIOHandlerPropInvalid, EIdTCPConnectionError,
+                      "IOHandler value is not valid");
 // A request value that would change the message if it were sent: a CR, LF or NUL in a header,
 // or a CR, LF, NUL or space in the method, the request target or the host. Nothing is sent.
 BRV_DECLARE_EXCEPTION(EIdHTTPInvalidRequestValue, EIdException);

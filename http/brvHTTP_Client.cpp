@@ -9,15 +9,6 @@
 
 namespace brv {
 
-namespace {
-
-TbrvIdHTTP::TTLSHandlerFactory& TLSFactory() {
-  static TbrvIdHTTP::TTLSHandlerFactory factory;
-  return factory;
-}
-
-}  // namespace
-
 void TbrvHttpLogFile::Assign(const TPersistent* Source) {
   if (auto* s = dynamic_cast<const TbrvHttpLogFile*>(Source)) {
     FileName = s->FileName;
@@ -61,10 +52,6 @@ TbrvIdHTTP::~TbrvIdHTTP() {
     if (IOHandler() == FTLSHandler.get()) SetIOHandler(nullptr);
     FTLSHandler.reset();
   }
-}
-
-void TbrvIdHTTP::SetTLSHandlerFactory(TTLSHandlerFactory AFactory) {
-  TLSFactory() = std::move(AFactory);
 }
 
 void TbrvIdHTTP::SetLog(bool AValue) {
@@ -113,10 +100,10 @@ void TbrvIdHTTP::EnsureTLSHandler() {
   }
   // The options are read here, once: a handler in use keeps the settings it was made with.
   std::unique_ptr<TIdSSLIOHandlerSocketBase> handler =
-      TLSFactory() ? TLSFactory()(*this)
-                   : MakeTLSHandler(*FTLSOptions, [this](std::string& VPassword) {
-                       DoGetTLSPassword(VPassword);
-                     });
+      FTLSHandlerFactory ? FTLSHandlerFactory(*this)
+                         : MakeTLSHandler(*FTLSOptions, [this](std::string& VPassword) {
+                             DoGetTLSPassword(VPassword);
+                           });
   if (!handler) return;  // the engine is not available: the request raises
   handler->OnStatus = OnStatus;
   if (IOHandler() != nullptr) {

@@ -99,13 +99,15 @@ class TbrvIdHTTP : public TIdHTTP {
   // The TLS handler made for https requests, or nullptr.
   TIdSSLIOHandlerSocketBase* TLSHandler() const { return FTLSHandler.get(); }
 
-  // Replaces how the TLS I/O handler of an https request is made (by default the engine that
-  // TLSOptions.IOHandler names, configured from TLSOptions); an empty factory restores the
-  // default. When no handler can be made, an https request raises "IOHandler value is not
-  // valid".
+  // Replaces how this component makes the TLS I/O handler of its https requests (by default
+  // MakeTLSHandler: the engine that TLSOptions.IOHandler names, configured from TLSOptions); an
+  // empty factory restores the default. When no handler can be made, an https request raises
+  // "IOHandler value is not valid".
   using TTLSHandlerFactory =
       std::function<std::unique_ptr<TIdSSLIOHandlerSocketBase>(TbrvIdHTTP& AHTTP)>;
-  static void SetTLSHandlerFactory(TTLSHandlerFactory AFactory);
+  void SetTLSHandlerFactory(TTLSHandlerFactory AFactory) {
+    FTLSHandlerFactory = std::move(AFactory);
+  }
 
   // Answers the TLS engine's request for the key password with TLSOptions.Password.
   virtual void DoGetTLSPassword(std::string& VPassword);
@@ -129,6 +131,7 @@ class TbrvIdHTTP : public TIdHTTP {
 
  private:
   std::unique_ptr<TIdSSLIOHandlerSocketBase> FTLSHandler;
+  TTLSHandlerFactory FTLSHandlerFactory;
   std::unique_ptr<TIdLogFile> FLogIntercept;
   bool FLog = false;
   std::unique_ptr<TbrvHttpLogFile> FLogOptions;

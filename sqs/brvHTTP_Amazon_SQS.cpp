@@ -31,22 +31,6 @@ std::string RepairUTF8(std::string_view Text) {
   return out;
 }
 
-std::u16string ToUTF16(std::string_view Text) {
-  std::u16string out;
-  size_t pos = 0;
-  while (pos < Text.size()) {
-    char32_t code;
-    if (!NextUTF8CodePoint(Text, pos, code)) code = kUTF8ReplacementCharacter;
-    if (code >= 0x10000) {
-      out += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(code);
-    }
-  }
-  return out;
-}
-
 // --- XML ---
 
 bool IsXMLChar(char32_t Code) {
@@ -265,7 +249,7 @@ std::string GetXMLTagText(const std::string& aText, const std::string& aTag) {
 }
 
 int CompareParamNames(const std::string& A, const std::string& B) {
-  const std::u16string a = ToUTF16(A), b = ToUTF16(B);
+  const std::u16string a = UTF8ToUTF16(A), b = UTF8ToUTF16(B);
   const int order = a.compare(b);
   return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }

@@ -56,42 +56,31 @@ class EIdOpenSSLAPICryptoError : public EIdOpenSSLError {
   unsigned long FErrorCode = 0;
 };
 
-#define BRV_DECLARE_OSSL_EXCEPTION(Name, Base, DefaultMessage)                        \
-  class Name : public Base {                                                          \
-   public:                                                                            \
-    explicit Name(std::string message = DefaultMessage) : Base(std::move(message)) {} \
-    const char* ClassName() const noexcept override { return #Name; }                 \
-  }
-
 // A library failure below a TLS call (a rejected certificate, a protocol error).
-BRV_DECLARE_OSSL_EXCEPTION(EIdOSSLUnderlyingCryptoError, EIdOpenSSLAPICryptoError, "");
-BRV_DECLARE_OSSL_EXCEPTION(EIdOSSLCouldNotLoadSSLLibrary, EIdOpenSSLError,
-                           "Could not load SSL library.");
-BRV_DECLARE_OSSL_EXCEPTION(EIdOSSLModeNotSet, EIdOpenSSLError, "Mode has not been set.");
-BRV_DECLARE_OSSL_EXCEPTION(EIdOSSLGetMethodError, EIdOpenSSLError, "Error getting SSL method.");
-BRV_DECLARE_OSSL_EXCEPTION(EIdOSSLCreatingSessionError, EIdOpenSSLError,
-                           "Error creating SSL session.");
-BRV_DECLARE_OSSL_EXCEPTION(EIdOSSLCreatingContextError, EIdOpenSSLAPICryptoError,
-                           "Error creating SSL context.");
-BRV_DECLARE_OSSL_EXCEPTION(EIdOSSLLoadingRootCertError, EIdOpenSSLAPICryptoError,
-                           "Could not load root certificate.");
-BRV_DECLARE_OSSL_EXCEPTION(EIdOSSLLoadingCertError, EIdOpenSSLAPICryptoError,
-                           "Could not load certificate.");
-BRV_DECLARE_OSSL_EXCEPTION(EIdOSSLLoadingKeyError, EIdOpenSSLAPICryptoError,
-                           "Could not load key, check password.");
-BRV_DECLARE_OSSL_EXCEPTION(EIdOSSLLoadingDHParamsError, EIdOpenSSLAPICryptoError,
-                           "Could not load DH Parameters.");
-BRV_DECLARE_OSSL_EXCEPTION(EIdOSSLSettingCipherError, EIdOpenSSLError, "SetCipher failed.");
-BRV_DECLARE_OSSL_EXCEPTION(EIdOSSLFDSetError, EIdOpenSSLAPISSLError,
-                           "Error setting File Descriptor for SSL");
-BRV_DECLARE_OSSL_EXCEPTION(EIdOSSLDataBindingError, EIdOpenSSLAPISSLError,
-                           "Error binding data to SSL socket.");
-BRV_DECLARE_OSSL_EXCEPTION(EIdOSSLAcceptError, EIdOpenSSLAPISSLError,
-                           "Error accepting connection with SSL.");
-BRV_DECLARE_OSSL_EXCEPTION(EIdOSSLConnectError, EIdOpenSSLAPISSLError,
-                           "Error connecting with SSL.");
-
-#undef BRV_DECLARE_OSSL_EXCEPTION
+BRV_DECLARE_EXCEPTION(EIdOSSLUnderlyingCryptoError, EIdOpenSSLAPICryptoError, "");
+BRV_DECLARE_EXCEPTION(EIdOSSLCouldNotLoadSSLLibrary, EIdOpenSSLError,
+                      "Could not load SSL library.");
+BRV_DECLARE_EXCEPTION(EIdOSSLModeNotSet, EIdOpenSSLError, "Mode has not been set.");
+BRV_DECLARE_EXCEPTION(EIdOSSLGetMethodError, EIdOpenSSLError, "Error getting SSL method.");
+BRV_DECLARE_EXCEPTION(EIdOSSLCreatingSessionError, EIdOpenSSLError, "Error creating SSL session.");
+BRV_DECLARE_EXCEPTION(EIdOSSLCreatingContextError, EIdOpenSSLAPICryptoError,
+                      "Error creating SSL context.");
+BRV_DECLARE_EXCEPTION(EIdOSSLLoadingRootCertError, EIdOpenSSLAPICryptoError,
+                      "Could not load root certificate.");
+BRV_DECLARE_EXCEPTION(EIdOSSLLoadingCertError, EIdOpenSSLAPICryptoError,
+                      "Could not load certificate.");
+BRV_DECLARE_EXCEPTION(EIdOSSLLoadingKeyError, EIdOpenSSLAPICryptoError,
+                      "Could not load key, check password.");
+BRV_DECLARE_EXCEPTION(EIdOSSLLoadingDHParamsError, EIdOpenSSLAPICryptoError,
+                      "Could not load DH Parameters.");
+BRV_DECLARE_EXCEPTION(EIdOSSLSettingCipherError, EIdOpenSSLError, "SetCipher failed.");
+BRV_DECLARE_EXCEPTION(EIdOSSLFDSetError, EIdOpenSSLAPISSLError,
+                      "Error setting File Descriptor for SSL");
+BRV_DECLARE_EXCEPTION(EIdOSSLDataBindingError, EIdOpenSSLAPISSLError,
+                      "Error binding data to SSL socket.");
+BRV_DECLARE_EXCEPTION(EIdOSSLAcceptError, EIdOpenSSLAPISSLError,
+                      "Error accepting connection with SSL.");
+BRV_DECLARE_EXCEPTION(EIdOSSLConnectError, EIdOpenSSLAPISSLError, "Error connecting with SSL.");
 
 // ---- enumerations ----
 

@@ -65,13 +65,6 @@ Binding& State() {
   return *binding;
 }
 
-// The hash hooks go in at program start, before any binding; they answer "not available"
-// until EnsureOpenSSLLoaded has bound what they need.
-[[maybe_unused]] const bool kHashHooksInstalled = [] {
-  InstallHashHooks(ossl::OpenSSLHashHookTable());
-  return true;
-}();
-
 // Releases the binding when the process ends.
 struct ExitRelease {
   ~ExitRelease() { ReleaseOpenSSL(); }
@@ -148,6 +141,10 @@ bool Bind(Binding& b) {
 }
 
 }  // namespace
+
+void InstallOpenSSLHashHooks() {
+  InstallHashHooks(ossl::OpenSSLHashHookTable());
+}
 
 bool EnsureOpenSSLLoaded() {
   Binding& b = State();

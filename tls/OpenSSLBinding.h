@@ -13,6 +13,13 @@ namespace brv {
 // and any number of times. A failed attempt leaves it unbound and the next call tries again.
 bool EnsureOpenSSLLoaded();
 
+// Makes OpenSSL's digest and HMAC the process-wide hash hook table (base/brvIdHashHooks.h),
+// replacing whatever table was there. Nothing installs it behind the program's back: until a
+// caller does (the AWS client's signer does when it is made), hashing takes the built-in
+// SHA-256 and HMAC, with the same results. The hooks answer "not available" until
+// EnsureOpenSSLLoaded has bound what they need; their load hook binds it.
+void InstallOpenSSLHashHooks();
+
 // Undoes EnsureOpenSSLLoaded: forgets every bound function and unloads both libraries. Runs by
 // itself at process exit; OpenSSL's own global state is freed by OpenSSL's exit handler.
 void ReleaseOpenSSL();

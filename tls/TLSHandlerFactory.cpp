@@ -1,40 +1,16 @@
 #include "tls/TLSHandlerFactory.h"
 
-#include <mutex>
-
 #include "tls/IdSSLIOHandlerSocketOpenSSL.h"
+#include "tls/brvIdSSLIOHandlerSocketSChannel.h"
 
 namespace brv {
-namespace {
-
-std::mutex& MakerLock() {
-  static std::mutex lock;
-  return lock;
-}
-
-TSChannelHandlerMaker& SChannelMaker() {
-  static TSChannelHandlerMaker maker;
-  return maker;
-}
-
-}  // namespace
-
-void SetSChannelHandlerMaker(TSChannelHandlerMaker AMaker) {
-  std::lock_guard<std::mutex> guard(MakerLock());
-  SChannelMaker() = std::move(AMaker);
-}
 
 std::unique_ptr<TIdSSLIOHandlerSocketBase> MakeTLSHandler(const TbrvTCPTLS_Options& AOptions,
                                                           TTLSPasswordRequest AOnGetPassword,
                                                           TComponent* AOwner) {
   if (AOptions.IOHandler == iohSChannel) {
-    TSChannelHandlerMaker maker;
-    {
-      std::lock_guard<std::mutex> guard(MakerLock());
-      maker = SChannelMaker();
-    }
     // No files, password or ALPN list reach the second engine.
-    return maker ? maker(AOptions, AOwner) : nullptr;
+    return MakeSChannelHandler(AOptions, AOwner);
   }
 
   auto handler = std::make_unique<TIdSSLIOHandlerSocketOpenSSL>(AOwner);

@@ -15,16 +15,12 @@ namespace brv {
 // Answers the engine's request for the key password.
 using TTLSPasswordRequest = std::function<void(std::string& VPassword)>;
 
-// A new, configured TLS handler for AOptions.IOHandler, or nullptr when that engine is not
-// available in this program. Creating and configuring raises nothing; loading OpenSSL, reading
-// the files and the handshake happen when the connection opens.
+// A new, configured TLS handler for AOptions.IOHandler: the OpenSSL engine or the second engine
+// (which takes only the version, verification and the root certificates file). Creating and
+// configuring raises nothing; loading OpenSSL, reading the files and the handshake happen when
+// the connection opens. Both engines are part of the TLS layer, so neither needs registering.
 std::unique_ptr<TIdSSLIOHandlerSocketBase> MakeTLSHandler(const TbrvTCPTLS_Options& AOptions,
                                                           TTLSPasswordRequest AOnGetPassword,
                                                           TComponent* AOwner = nullptr);
-
-// The second engine registers how its handler is made; until then iohSChannel gives nullptr.
-using TSChannelHandlerMaker = std::function<std::unique_ptr<TIdSSLIOHandlerSocketBase>(
-    const TbrvTCPTLS_Options& AOptions, TComponent* AOwner)>;
-void SetSChannelHandlerMaker(TSChannelHandlerMaker AMaker);
 
 }  // namespace brv

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "base/IdURI.h"
-#include "tls/TLSHandlerFactory.h"
 #include "transport/IdStack.h"
 
 namespace brv {
@@ -15,9 +14,6 @@ std::string StripBrackets(const std::string& AHost) {
     return AHost.substr(1, AHost.size() - 2);
   return AHost;
 }
-
-// The TLS layer's factory makes this engine's handlers once this unit is part of the program.
-[[maybe_unused]] const bool kRegistered = RegisterSChannelHandler();
 
 }  // namespace
 
@@ -245,11 +241,6 @@ std::unique_ptr<TIdSSLIOHandlerSocketBase> MakeSChannelHandler(const TbrvTCPTLS_
   handler->SetVerifyCertificate(AOptions.VerifyCertificate);
   handler->SetRootCertFile(AOptions.RootCertFile);
   return handler;
-}
-
-bool RegisterSChannelHandler() {
-  SetSChannelHandlerMaker(&MakeSChannelHandler);
-  return true;
 }
 
 }  // namespace brv

@@ -123,8 +123,4 @@ class TbrvIdSSLIOHandlerSocketSChannel : public TIdSSLIOHandlerSocketBase {
 // and the root certificates file). The TLS layer's MakeTLSHandler uses it for iohSChannel.
 std::unique_ptr<TIdSSLIOHandlerSocketBase> MakeSChannelHandler(const TbrvTCPTLS_Options& AOptions,
                                                                TComponent* AOwner = nullptr);
-// Registers MakeSChannelHandler with the TLS layer's factory (done once at start-up by this
-// unit; calling it again is harmless). True when registered.
-bool RegisterSChannelHandler();
-
 }  // namespace brv

@@ -75,24 +75,6 @@ int WaitSocket(int ASocket, short AEvents, const TIdDeadline& ALimit) {
   return r > 0 ? 1 : r;
 }
 
-// The UTF-16 form of a UTF-8 name; false (and nothing to use) when the name is not
-// well-formed UTF-8, so that no other name than the one asked for is ever checked or sent.
-bool Utf16(const std::string& AText, std::u16string& AOut) {
-  AOut.clear();
-  for (std::size_t i = 0; i < AText.size();) {
-    char32_t c = 0;
-    if (!NextUTF8CodePoint(AText, i, c)) return false;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      AOut += static_cast<char16_t>(0xD800 + (c >> 10));
-      AOut += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      AOut += static_cast<char16_t>(c);
-    }
-  }
-  return true;
-}
-
 DWORD EnabledProtocols(TwsTLSVersions AVersion) {
   switch (AVersion) {
     case tls1_0:
@@ -247,7 +229,7 @@ bool TSSLInfo::Start(TwsTLSVersions aVersion, bool aVerifyCertificate) {
   SecBuffer token{0, SECBUFFER_TOKEN, nullptr};
   SecBufferDesc output{SECBUFFER_VERSION, 1, &token};
   std::u16string target;
-  if (!Utf16(Servername, target)) {
+  if (!StrictUTF8ToUTF16(Servername, target)) {
     SetLastError("The server name is not valid UTF-8");
     return false;
   }
@@ -454,7 +436,7 @@ bool TSSLInfo::VerifyCertificate() {
   if (CertGetCertificateChain(engine.get(), certificate, nullptr, certificate->hCertStore, &para, 0,
                               nullptr, &chain)) {
     std::u16string name;
-    Utf16(Servername, name);  // well-formed: the handshake checked it
+    StrictUTF8ToUTF16(Servername, name);  // well-formed: the handshake checked it
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
     ssl.cbSize = sizeof ssl;
     ssl.dwAuthType = AUTHTYPE_SERVER;

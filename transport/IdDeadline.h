@@ -13,9 +13,9 @@
 namespace brv {
 
 // The call was cancelled (the window's Cancel, the command's Ctrl-C).
-BRV_DECLARE_ID_EXCEPTION(EIdOperationCancelled, EIdException, "Operation cancelled.");
+BRV_DECLARE_EXCEPTION(EIdOperationCancelled, EIdException, "Operation cancelled.");
 // The call's overall time limit ran out (every attempt and every wait included).
-BRV_DECLARE_ID_EXCEPTION(EIdDeadlineExceeded, EIdException, "Time limit of the call exceeded.");
+BRV_DECLARE_EXCEPTION(EIdDeadlineExceeded, EIdException, "Time limit of the call exceeded.");
 
 // A cancellation flag that one thread raises and another's waits watch. Besides the flag it
 // holds an event descriptor that becomes readable once cancelled, so a poll on a socket can

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -16,20 +17,13 @@
 #include <vector>
 
 #include "base/UTF8.h"
+#include "tests/support/TempDir.h"
 
 // Signs a few hundred generated SQS requests and checks every Authorization line against
 // botocore's SigV4Auth (tests/aws/oracle/sigv4_oracle.py), run with the system's python3.
 
 namespace brv {
 namespace {
-
-// The signers here are given their moment as a local time, which is ambiguous in the hour a
-// daylight-saving change repeats; in UTC every moment has exactly one local time.
-const bool kInUtc = [] {
-  setenv("TZ", "UTC0", 1);
-  tzset();
-  return true;
-}();
 
 constexpr char kContentType[] = "application/x-www-form-urlencoded; charset=utf-8";
 constexpr char kPython[] = "/usr/bin/python3";
@@ -359,7 +353,8 @@ TEST(SignatureOracleTest, EveryAuthorizationLineMatchesBotocore) {
     signer.SignatureV4Options().SessionToken = r.token;
     signer.SetProtocol(r.mqtt ? sv4pMQTT : sv4pHTTP);
     const long long t = r.unixTime;
-    signer.SetClock([t] { return LocalTimeOfUnixTime(t); });
+    signer.SetUTCClock(
+        [t] { return std::chrono::system_clock::time_point(std::chrono::seconds(t)); });
     if (r.method == "POST") {
       signer.SignPOST(r.url, r.payload);
     } else {
@@ -371,9 +366,8 @@ TEST(SignatureOracleTest, EveryAuthorizationLineMatchesBotocore) {
     r.ours = line.substr(15);
   }
 
-  char dirTemplate[] = "/tmp/brv-sigv4-oracle-XXXXXX";
-  ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-  const std::filesystem::path dir(dirTemplate);
+  const testing::TTempDir scratch("brv-sigv4-oracle");
+  const std::filesystem::path dir(scratch.Path());
   {
     std::ofstream in(dir / "requests.jsonl", std::ios::binary);
     for (const auto& r : requests) {
@@ -402,7 +396,6 @@ TEST(SignatureOracleTest, EveryAuthorizationLineMatchesBotocore) {
     ss << err.rdbuf();
     errors = ss.str();
   }
-  std::filesystem::remove_all(dir);
   ASSERT_EQ(rc, 0) << errors;
   ASSERT_EQ(answers.size(), requests.size()) << errors;
 

@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
+#include <chrono>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -15,18 +14,16 @@
 namespace brv {
 namespace {
 
-// The signers here are given their moment as a local time, which is ambiguous in the hour a
-// daylight-saving change repeats; in UTC every moment has exactly one local time.
-const bool kInUtc = [] {
-  setenv("TZ", "UTC0", 1);
-  tzset();
-  return true;
-}();
-
 using testing::OpenSSLHashHooks;
 using testing::ScopedHashHooks;
 
 constexpr long long k20210302T090507Z = 1614675907;
+
+// The UTC instant a number of seconds after 1970-01-01 00:00 UTC.
+std::chrono::system_clock::time_point UnixTime(long long seconds) {
+  return std::chrono::system_clock::time_point(std::chrono::seconds(seconds));
+}
+
 constexpr char kSecret[] = "wJalrXUtnFEMI/K7MDENG+bPxRfiCYEXAMPLEKEY";
 constexpr char kWorkedURL[] =
     "https://host/123456789012/MyQueue/?Action=SendMessage&MessageBody=hi";
@@ -46,11 +43,12 @@ struct PinnedSigner : TbrvHTTP_Amazon_AWS_Signature_V4 {
     At(unixSeconds);
   }
   void At(long long unixSeconds) {
-    SetClock([unixSeconds] { return LocalTimeOfUnixTime(unixSeconds); });
+    SetUTCClock([unixSeconds] { return UnixTime(unixSeconds); });
   }
 };
 
-long long gMoment = 0;  // the moment the clocks of ReusedSignerFollowsEveryChangeOfDayAndOptions show
+// The moment the clocks of ReusedSignerFollowsEveryChangeOfDayAndOptions show.
+long long gMoment = 0;
 
 std::string HttpCanonicalRequest(const std::string& path, const std::string& query,
                                  const std::string& host) {
@@ -160,12 +158,12 @@ TEST(SignatureV4Test, ReusedSignerFollowsEveryChangeOfDayAndOptions) {
     reused.SignGET(kWorkedURL);
     PinnedSigner fresh;
     fresh.SignatureV4Options().Assign(&reused.SignatureV4Options());
-    fresh.SetClock([&] { return LocalTimeOfUnixTime(gMoment); });
+    fresh.SetUTCClock([&] { return UnixTime(gMoment); });
     fresh.SignGET(kWorkedURL);
     EXPECT_EQ(reused.AuthorizationHeader(), fresh.AuthorizationHeader()) << what;
   };
   gMoment = k20210302T090507Z;
-  reused.SetClock([&] { return LocalTimeOfUnixTime(gMoment); });
+  reused.SetUTCClock([&] { return UnixTime(gMoment); });
   same("first");
   same("again");
   gMoment += 86400;
@@ -263,6 +261,7 @@ TEST(SignatureV4Test, ClockFailureStopsTheSigningWithTheDesignedMessage) {
   PinnedSigner signer;
   signer.SignGET(kWorkedURL);
   const std::string signature = signer.Signature();
+  signer.SetUTCClock(nullptr);
   signer.SetClock([] { return TDateTime(1e15); });  // far beyond any time zone rule
   try {
     signer.SignGET(kWorkedURL);

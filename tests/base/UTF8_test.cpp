@@ -99,5 +99,39 @@ TEST(UTF8, AcceptingSurrogatesReadsThemAndRefusesAllElseAsBefore) {
   }
 }
 
+// UTF-16 as iconv writes it (little-endian, no byte-order mark) for the whole scalar range, and
+// the one thing the two forms differ in: what becomes of ill-formed input.
+TEST(UTF8, UTF16FormMatchesIconvAndRepairsOrRefusesIllFormedInput) {
+  std::u32string all;
+  for (char32_t c = 1; c <= 0x10FFFF; c += (c < 0x800 ? 1 : 97)) {
+    if (c < 0xD800 || c > 0xDFFF) all += c;
+  }
+  std::string utf8;
+  for (char32_t c : all) AppendUTF8(utf8, c);
+  iconv_t cd = iconv_open("UTF-16LE", "UTF-8");
+  ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+  std::string expected(utf8.size() * 4, '\0');
+  char* in = utf8.data();
+  char* out = expected.data();
+  std::size_t inLeft = utf8.size(), outLeft = expected.size();
+  ASSERT_NE(iconv(cd, &in, &inLeft, &out, &outLeft), static_cast<std::size_t>(-1));
+  iconv_close(cd);
+  expected.resize(expected.size() - outLeft);
+  const std::u16string ours = UTF8ToUTF16(utf8);
+  ASSERT_EQ(std::string(reinterpret_cast<const char*>(ours.data()), ours.size() * 2), expected);
+
+  std::u16string strict = u"left over";
+  EXPECT_TRUE(StrictUTF8ToUTF16("a\xF0\x9F\x98\x80", strict));
+  EXPECT_EQ(strict, u"a\U0001F600");
+  EXPECT_EQ(UTF8ToUTF16("a\xC0\xAF"
+                        "b\xED\xA0\x80"),
+            u"a\uFFFD\uFFFDb\uFFFD\uFFFD\uFFFD");
+  EXPECT_FALSE(
+      StrictUTF8ToUTF16("a\xC0\xAF"
+                        "b",
+                        strict));
+  EXPECT_EQ(strict, u"");
+}
+
 }  // namespace
 }  // namespace brv

@@ -162,5 +162,27 @@ TEST(ThreadList, LockIsRecursiveAndExcludesOtherThreads) {
   EXPECT_EQ(section.WaitFor(0), TWaitResult::wrError);
 }
 
+TEST(ThreadList, ReleasingALockNotHeldFailsAndLeavesTheHolderProtected) {
+  TbrvCriticalSection section;
+  EXPECT_THROW(section.Release(), EbrvLockError);  // never acquired
+  section.Acquire();
+  bool otherReleaseFailed = false, otherGotIt = true;
+  std::thread([&] {
+    try {
+      section.Release();
+    } catch (const EbrvLockError&) {
+      otherReleaseFailed = true;
+    }
+    otherGotIt = section.TryAcquire();
+  }).join();
+  EXPECT_TRUE(otherReleaseFailed);
+  EXPECT_FALSE(otherGotIt);  // the holder still holds it
+  section.Release();
+  EXPECT_THROW(section.Release(), EbrvLockError);  // one Release too many
+
+  TbrvQueue list;
+  EXPECT_THROW(list.UnlockList(), EbrvLockError);
+}
+
 }  // namespace
 }  // namespace brv

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "support/ScriptedServer.h"
+#include "tests/support/TempDir.h"
 
 namespace brv {
 namespace {
@@ -42,19 +43,7 @@ class ComponentTest : public ::testing::Test {
  protected:
   void SetUp() override {
     made_ = 0;
-    TbrvIdHTTP::SetTLSHandlerFactory([this](TbrvIdHTTP&) {
-      ++made_;
-      return std::make_unique<IdentityTLSHandler>();
-    });
-    char tmpl[] = "/tmp/brv-component-XXXXXX";
-    dir_ = ::mkdtemp(tmpl);
-    log_ = dir_ + "/http.log";
-  }
-  void TearDown() override {
-    TbrvIdHTTP::SetTLSHandlerFactory(nullptr);
-    std::remove(log_.c_str());
-    std::remove((dir_ + "/second.log").c_str());
-    ::rmdir(dir_.c_str());
+    log_ = dir_.File("http.log");
   }
   std::string ReadLog() const {
     std::ifstream in(log_, std::ios::binary);
@@ -62,8 +51,15 @@ class ComponentTest : public ::testing::Test {
     s << in.rdbuf();
     return s.str();
   }
+  // Makes http's https requests go through the identity handler, counting the handlers made.
+  void UseIdentityTLS(TbrvIdHTTP& http) {
+    http.SetTLSHandlerFactory([this](TbrvIdHTTP&) {
+      ++made_;
+      return std::make_unique<IdentityTLSHandler>();
+    });
+  }
   int made_ = 0;
-  std::string dir_;
+  testing::TTempDir dir_{"brv-component"};
   std::string log_;
 };
 
@@ -108,7 +104,7 @@ TEST_F(ComponentTest, LogFileHoldsTheExchangeInItsLineFormats) {
 TEST_F(ComponentTest, ALogThatCannotOpenFailsTheRequestBeforeSending) {
   ScriptedServer server({S::Exchange({Ok("no log")})});
   TbrvIdHTTP http;
-  http.LogOptions().FileName = dir_ + "/missing/http.log";
+  http.LogOptions().FileName = dir_.File("missing/http.log");
   http.SetLog(true);
   EXPECT_THROW(http.Get(server.Url()), EFOpenError);
   EXPECT_TRUE(server.Requests().empty());
@@ -122,6 +118,7 @@ TEST_F(ComponentTest, TheFirstFiveCharactersChooseTheTLSBranch) {
                          S::Exchange({Ok("4")})});
   const std::string tail = "127.0.0.1:" + std::to_string(server.Port()) + "/p?q=1";
   TbrvIdHTTP http;
+  UseIdentityTLS(http);
   EXPECT_EQ(http.Get("HTTPS://" + tail), "1");
   EXPECT_EQ(http.Get("Https://" + tail), "2");
   EXPECT_EQ(made_, 1);
@@ -142,6 +139,7 @@ TEST_F(ComponentTest, HttpsThroughAProxyOpensATunnelAndSendsTheBareHost) {
   ScriptedServer proxy({{S::Read(), S::Send("HTTP/1.1 200 Connection established\r\n\r\n"),
                          S::Read(), S::Send(Ok("tunnelled"))}});
   TbrvIdHTTP http;
+  UseIdentityTLS(http);
   http.ProxyParams().SetProxyServer("127.0.0.1");
   http.ProxyParams().SetProxyPort(proxy.Port());
   http.Request().SetAccept("");
@@ -159,9 +157,9 @@ TEST_F(ComponentTest, HttpsThroughAProxyOpensATunnelAndSendsTheBareHost) {
 TEST_F(ComponentTest, WithoutATLSEngineHttpsIsRefused) {
   if (TIdIOHandler::TryMakeIOHandler<TIdSSLIOHandlerSocketBase>() != nullptr)
     GTEST_SKIP() << "a TLS handler class is registered";
-  TbrvIdHTTP::SetTLSHandlerFactory(
-      [](TbrvIdHTTP&) -> std::unique_ptr<TIdSSLIOHandlerSocketBase> { return nullptr; });
   TbrvIdHTTP http;
+  http.SetTLSHandlerFactory(
+      [](TbrvIdHTTP&) -> std::unique_ptr<TIdSSLIOHandlerSocketBase> { return nullptr; });
   try {
     http.Get("https://127.0.0.1:1/");
     FAIL();

@@ -10,8 +10,6 @@
 #include <vector>
 
 #include "support/fault_server.h"
-#include "tls/TLSHandlerFactory.h"
-#include "tls/brvIdSSLIOHandlerSocketSChannel.h"
 #include "transport/IdException.h"
 
 namespace brv {
@@ -193,12 +191,6 @@ class TLSFault : public ::testing::TestWithParam<TwsTLSIOHandler> {
  protected:
   void SetUp() override {
     ASSERT_EQ(FaultCertificates::Get().Error, "");
-    if (GetParam() == iohSChannel) {
-      RegisterSChannelHandler();
-      TbrvTCPTLS_Options probe;
-      probe.IOHandler = iohSChannel;
-      if (MakeTLSHandler(probe, nullptr) == nullptr) GTEST_SKIP() << "second TLS engine not built";
-    }
     http.TLSOptions().IOHandler = GetParam();
     http.TLSOptions().Version = tls1_2;
     http.TLSOptions().VerifyCertificate = true;

@@ -12,21 +12,14 @@
 #include <sstream>
 
 #include "base/Exception.h"
+#include "tests/support/TempDir.h"
 
 namespace brv {
 namespace {
 
 class LogFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/brv-httplog-XXXXXX";
-    dir_ = ::mkdtemp(tmpl);
-    path_ = dir_ + "/exchange.log";
-  }
-  void TearDown() override {
-    std::remove(path_.c_str());
-    ::rmdir(dir_.c_str());
-  }
+  void SetUp() override { path_ = dir_.File("exchange.log"); }
   std::string Read() const {
     std::ifstream in(path_, std::ios::binary);
     std::stringstream s;
@@ -35,7 +28,7 @@ class LogFileTest : public ::testing::Test {
   }
   static TIdBytes Bytes(const std::string& AText) { return TIdBytes(AText.begin(), AText.end()); }
 
-  std::string dir_;
+  testing::TTempDir dir_{"brv-httplog"};
   std::string path_;
 };
 
@@ -104,12 +97,12 @@ TEST_F(LogFileTest, AppendsCreatesForItsOwnerAndExcludesOtherWriters) {
   ASSERT_EQ(::stat(path_.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   created.SetActive(false);
-  created.SetFilename(dir_ + "/missing/dir/log");
+  created.SetFilename(dir_.File("missing/dir/log"));
   EXPECT_THROW(created.SetActive(true), EFOpenError);
 }
 
 TEST_F(LogFileTest, RefusesLinksAndFilesOthersCouldReadWithoutTouchingThem) {
-  const std::string target = dir_ + "/target";
+  const std::string target = dir_.File("target");
   std::ofstream(target) << "kept";
   ::chmod(target.c_str(), 0600);
   ASSERT_EQ(::symlink(target.c_str(), path_.c_str()), 0);

@@ -95,7 +95,6 @@ TEST(SChannelHTTPS, GetsThroughTheHTTPComponentWithTheSecondEngine) {
   }
   ASSERT_TRUE(nginx->Running());
 
-  RegisterSChannelHandler();
   TbrvIdHTTP http;
   http.TLSOptions().IOHandler = iohSChannel;
   http.TLSOptions().Version = tls1_2;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+
 namespace brv {
 namespace {
 
@@ -51,17 +54,24 @@ TEST(SQSRecords, PermissionsAreKeyedByActionTwice) {
   EXPECT_EQ(permissions.Items(2)->ActionName(), "");
 }
 
-TEST(SQSRecords, WireNames) {
-  EXPECT_EQ(SQSAttributeWireName(sqsatAll), "All");
-  EXPECT_EQ(SQSAttributeWireName(sqsatApproximateNumberOfMessagesNotVisible),
-            "ApproximateNumberOfMessagesNotVisible");
-  EXPECT_EQ(SQSAttributeWireName(sqsatKmsDataKeyReusePeriodSeconds),
-            "KmsDataKeyReusePeriodSeconds");
-  EXPECT_EQ(SQSAttributeWireName(static_cast<TbrvAWSSQSAttribute>(18)), "");
-  EXPECT_EQ(SQSActionWireName(sqsanAddPermission), "AddPermission");
-  EXPECT_EQ(SQSActionWireName(sqsanListDeadLetterSourceQueues), "ListDeadLetterSourceQueues");
-  EXPECT_EQ(SQSActionWireName(sqsanSetQueueAttributes), "SetQueueAttributes");
-  EXPECT_EQ(SQSActionWireName(static_cast<TbrvAWSSQSActionName>(12)), "");
+// Every enumerator has a name of its own on the wire (the names themselves are checked against
+// the service by the end-to-end tests); values outside the enumeration have none.
+TEST(SQSRecords, EveryEnumeratorHasItsOwnWireName) {
+  const auto distinctNames = [](int last, auto nameOf) {
+    std::set<std::string> names;
+    for (int i = 0; i <= last; ++i) names.insert(nameOf(i));
+    EXPECT_EQ(names.count(""), 0u);
+    EXPECT_EQ(nameOf(-1), "");
+    EXPECT_EQ(nameOf(last + 1), "");
+    return names.size();
+  };
+  const auto attribute = [](int i) {
+    return SQSAttributeWireName(static_cast<TbrvAWSSQSAttribute>(i));
+  };
+  const auto action = [](int i) { return SQSActionWireName(static_cast<TbrvAWSSQSActionName>(i)); };
+  EXPECT_EQ(distinctNames(sqsatKmsDataKeyReusePeriodSeconds, attribute),
+            sqsatKmsDataKeyReusePeriodSeconds + 1u);
+  EXPECT_EQ(distinctNames(sqsanSetQueueAttributes, action), sqsanSetQueueAttributes + 1u);
 }
 
 TEST(SQSRecords, DefaultsAndSubListsMadeOnFirstRead) {

@@ -23,33 +23,22 @@
 namespace brv {
 namespace {
 
-using tlstest::Nginx;
 using tlstest::TempDir;
 using tlstest::TestCertificates;
 
 // One nginx and one set of certificates for the whole program, and a scratch folder for the
 // default locations the tests make up.
-class Env {
+class Env : public tlstest::TestPeers {
  public:
   static Env& Get() {
     static Env env;
     return env;
   }
-  const TestCertificates& Certs() const { return *certs_; }
-  const tlstest::NginxPorts& Ports() const { return nginx_->Ports(); }
-  const std::string& Error() const { return nginx_->Error(); }
   const TempDir& Scratch() const { return scratch_; }
 
  private:
-  Env()
-      : dir_("brv-trust-certs"),
-        scratch_("brv-trust-defaults"),
-        certs_(std::make_unique<TestCertificates>(dir_.Path())),
-        nginx_(std::make_unique<Nginx>(*certs_)) {}
-  TempDir dir_;
+  Env() : TestPeers("brv-trust-certs"), scratch_("brv-trust-defaults") {}
   TempDir scratch_;
-  std::unique_ptr<TestCertificates> certs_;
-  std::unique_ptr<Nginx> nginx_;
 };
 
 // Counts how often a file is opened, to show when the library reads it.

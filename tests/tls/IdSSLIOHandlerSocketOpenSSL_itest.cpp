@@ -14,29 +14,15 @@
 namespace brv {
 namespace {
 
-using tlstest::Nginx;
 using tlstest::TempDir;
 using tlstest::TestCertificates;
 
 // One nginx and one set of certificates for the whole program.
-class Env {
- public:
-  static Env& Get() {
-    static Env env;
-    return env;
+struct Env {
+  static const tlstest::TestPeers& Get() {
+    static const tlstest::TestPeers peers("brv-tls-certs");
+    return peers;
   }
-  const TestCertificates& Certs() const { return *certs_; }
-  const tlstest::NginxPorts& Ports() const { return nginx_->Ports(); }
-  const std::string& Error() const { return nginx_->Error(); }
-
- private:
-  Env()
-      : dir_("brv-tls-certs"),
-        certs_(std::make_unique<TestCertificates>(dir_.Path())),
-        nginx_(std::make_unique<Nginx>(*certs_)) {}
-  TempDir dir_;
-  std::unique_ptr<TestCertificates> certs_;
-  std::unique_ptr<Nginx> nginx_;
 };
 
 class OpenSSLHandler : public ::testing::Test {

@@ -128,24 +128,5 @@ TEST(TLSHandlerFactory, ConfiguresTheOpenSSLHandlerFromTheOptions) {
   EXPECT_EQ(handler->SSLOptions()->VerifyMode(), SSLVerifyBit(sslvrfPeer));
 }
 
-TEST(TLSHandlerFactory, TheSecondEngineIsMadeByWhatItRegistered) {
-  TbrvTCPTLS_Options options;
-  options.IOHandler = iohSChannel;
-  options.Version = tls1_3;
-  options.ALPNProtocols()->Add("h2");
-  int made = 0;
-  SetSChannelHandlerMaker([&](const TbrvTCPTLS_Options& o, TComponent*) {
-    ++made;
-    EXPECT_EQ(o.Version, tls1_3);
-    std::unique_ptr<TIdSSLIOHandlerSocketBase> h = std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
-    return h;
-  });
-  EXPECT_NE(MakeTLSHandler(options, nullptr), nullptr);
-  EXPECT_EQ(made, 1);
-  SetSChannelHandlerMaker(nullptr);
-  EXPECT_EQ(MakeTLSHandler(options, nullptr), nullptr) << "no engine registered: no handler";
-  RegisterSChannelHandler();  // as the second engine does at start-up
-}
-
 }  // namespace
 }  // namespace brv

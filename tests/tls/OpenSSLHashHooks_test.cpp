@@ -76,8 +76,9 @@ const std::vector<HmacVector>& HmacVectors() {
 
 TEST(OpenSSLHashHooks, AnswerUnavailableUntilBoundThenMatchTheBuiltInPath) {
   ReleaseOpenSSL();
+  InstallOpenSSLHashHooks();
   TIdHashHooks hooks = GetHashHooks();
-  ASSERT_NE(hooks.HashingAvailable, nullptr) << "the binding installs its hooks at start";
+  ASSERT_NE(hooks.HashingAvailable, nullptr) << "the binding installs its hooks when asked";
   EXPECT_FALSE(hooks.HashingAvailable());
   EXPECT_FALSE(hooks.HMACAvailable());
   EXPECT_FALSE(TIdHashSHA256::IsAvailable());
@@ -109,6 +110,7 @@ TEST(OpenSSLHashHooks, AnswerUnavailableUntilBoundThenMatchTheBuiltInPath) {
 
 // One SHA-256 object serves every digest and HMAC of the process, on every thread.
 TEST(OpenSSLHashHooks, ThreadsHashingAtOnceGetTheSameResults) {
+  InstallOpenSSLHashHooks();
   ASSERT_TRUE(EnsureOpenSSLLoaded());
   const auto& sha = ShaVectors()[3];
   const auto& mac = HmacVectors()[1];
@@ -133,6 +135,7 @@ TEST(OpenSSLHashHooks, ThreadsHashingAtOnceGetTheSameResults) {
 
 TEST(OpenSSLHashHooks, HashingGoesOnWithoutTheLibrary) {
   ReleaseOpenSSL();
+  InstallOpenSSLHashHooks();
   SetOpenSSLLibraryPath(std::string(BRV_BINARY_DIR) + "/no-such-openssl-dir");
   const TIdHashHooks hooks = GetHashHooks();
   hooks.LoadHashLibrary();

@@ -5,23 +5,6 @@
 namespace brv {
 namespace {
 
-TEST(TLSOptions, DefaultsAreTheDesignsOwn) {
-  TbrvTCPTLS_Options o;
-  EXPECT_TRUE(o.CertFile.empty());
-  EXPECT_TRUE(o.KeyFile.empty());
-  EXPECT_TRUE(o.Password.empty());
-  EXPECT_TRUE(o.RootCertFile.empty());
-  EXPECT_FALSE(o.VerifyCertificate);
-  EXPECT_EQ(o.VerifyDepth, 0);
-  EXPECT_EQ(o.Version, tlsUndefined);
-  EXPECT_EQ(o.IOHandler, iohOpenSSL);
-  ASSERT_NE(o.ALPNProtocols(), nullptr);
-  EXPECT_EQ(o.ALPNProtocols()->Count(), 0);
-  ASSERT_NE(o.OpenSSL_Options(), nullptr);
-  EXPECT_EQ(o.OpenSSL_Options()->APIVersion, oslAPI_1_0);
-  EXPECT_EQ(static_cast<int>(tls1_3), 4);
-}
-
 void Fill(TbrvTCPTLS_Options& o) {
   o.CertFile = "client.pem";
   o.KeyFile = "client.key";

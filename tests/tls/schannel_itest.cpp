@@ -28,8 +28,6 @@ namespace {
 namespace fs = std::filesystem;
 using schanneltest::Record;
 using schanneltest::Relay;
-using tlstest::Nginx;
-using tlstest::TempDir;
 using tlstest::TestCertificates;
 
 constexpr std::uint32_t kNoMatch = 0x800B010F;
@@ -39,34 +37,25 @@ constexpr std::uint32_t kChaining = 0x800B010A;
 
 // One nginx, one set of certificates and two "MY" store directories for the whole program:
 // one holding the test client certificate with its key, one empty.
-class Env {
+class Env : public tlstest::TestPeers {
  public:
   static Env& Get() {
     static Env env;
     return env;
   }
-  const TestCertificates& Certs() const { return *certs_; }
-  const tlstest::NginxPorts& Ports() const { return nginx_->Ports(); }
-  const std::string& Error() const { return nginx_->Error(); }
-  std::string ClientStore() const { return dir_.File("store-client"); }
-  std::string EmptyStore() const { return dir_.File("store-empty"); }
-  std::string LocalhostKey() const { return dir_.File("localhost.key"); }
+  std::string ClientStore() const { return Dir().File("store-client"); }
+  std::string EmptyStore() const { return Dir().File("store-empty"); }
+  std::string LocalhostKey() const { return Dir().File("localhost.key"); }
 
  private:
-  Env()
-      : dir_("brv-schannel-certs"),
-        certs_(std::make_unique<TestCertificates>(dir_.Path())),
-        nginx_(std::make_unique<Nginx>(*certs_)) {
+  Env() : TestPeers("brv-schannel-certs") {
     fs::create_directories(ClientStore());
     fs::create_directories(EmptyStore());
-    fs::copy_file(certs_->Client, ClientStore() + "/client.pem");
-    fs::copy_file(dir_.File("client.key"), ClientStore() + "/client.key");
+    fs::copy_file(Certs().Client, ClientStore() + "/client.pem");
+    fs::copy_file(Dir().File("client.key"), ClientStore() + "/client.key");
     // Before the first connect of the program opens the store.
     ::setenv("BRV_CERT_STORE_MY", ClientStore().c_str(), 1);
   }
-  TempDir dir_;
-  std::unique_ptr<TestCertificates> certs_;
-  std::unique_ptr<Nginx> nginx_;
 };
 
 class SChannelHandler : public ::testing::Test {

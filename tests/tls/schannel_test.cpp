@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/TempDir.h"
 #include "tls/TLSHandlerFactory.h"
 
 namespace brv {
@@ -29,9 +30,8 @@ std::uint32_t U32(const std::vector<std::uint8_t>& ABytes, std::size_t AAt) {
 TEST(SChannelInitialization, AFailureIsNotRememberedAndTheNextConnectTriesAgain) {
   const char* configured = std::getenv("BRV_CERT_STORE_MY");
   const std::string saved = configured != nullptr ? configured : "";
-  char tmpl[] = "/tmp/brv-schannel-store-XXXXXX";
-  ASSERT_NE(::mkdtemp(tmpl), nullptr);
-  const std::string store = tmpl;
+  const testing::TTempDir dir("brv-schannel-store");
+  const std::string& store = dir.Path();
 
   ::setenv("BRV_CERT_STORE_MY", (store + "/not-yet").c_str(), 1);
   EXPECT_FALSE(SChannelInitialize());
@@ -47,8 +47,6 @@ TEST(SChannelInitialization, AFailureIsNotRememberedAndTheNextConnectTriesAgain)
     ::setenv("BRV_CERT_STORE_MY", saved.c_str(), 1);
   else
     ::unsetenv("BRV_CERT_STORE_MY");
-  ::rmdir((store + "/not-yet").c_str());
-  ::rmdir(store.c_str());
 }
 
 TEST(SChannelALPNOffer, LaysOutTheNamesInTheApplicationProtocolsStructure) {

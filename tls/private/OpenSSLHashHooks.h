@@ -5,7 +5,7 @@
 
 namespace brv::ossl {
 
-// The table the binding installs at program start. Every availability hook answers false
+// The table InstallOpenSSLHashHooks installs. Every availability hook answers false
 // until EnsureOpenSSLLoaded has bound the functions it needs.
 TIdHashHooks OpenSSLHashHookTable();
 

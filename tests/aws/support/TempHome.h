@@ -12,28 +12,18 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/TempDir.h"
+
 namespace brv::testing {
 
 class TTempHome {
  public:
-  TTempHome() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "brv-home-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    path_ = pattern;
-  }
-  ~TTempHome() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TTempHome(const TTempHome&) = delete;
-  TTempHome& operator=(const TTempHome&) = delete;
-
-  const std::string& Path() const { return path_; }
+  const std::string& Path() const { return dir_.Path(); }
 
   // Writes Text to Path()/Relative (directories made as needed); returns the full path.
   std::string Write(const std::string& Relative, const std::string& Text,
                     bool Executable = false) const {
-    const std::filesystem::path file = std::filesystem::path(path_) / Relative;
+    const std::filesystem::path file = std::filesystem::path(dir_.Path()) / Relative;
     std::filesystem::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary | std::ios::trunc) << Text;
     if (Executable) chmod(file.c_str(), 0700);
@@ -41,7 +31,7 @@ class TTempHome {
   }
 
  private:
-  std::string path_;
+  TTempDir dir_{"brv-home"};
 };
 
 }  // namespace brv::testing

@@ -118,17 +118,6 @@ int RunProgram(const std::vector<std::string>& Args, const std::string& LogFile)
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TempDir::TempDir(const std::string& Prefix) {
-  std::string pattern = (fs::temp_directory_path() / (Prefix + "-XXXXXX")).string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  fs::remove_all(path_, ec);
-}
-
 int FreePort() {
   int port = 0;
   const int fd = ListenLoopback(&port);

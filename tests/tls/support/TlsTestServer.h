@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TempDir.h"
+
 namespace brv::tlstest {
 
 // Runs a program (searched in PATH) with arguments; its exit code, or -1 when it could not run.
@@ -16,18 +18,7 @@ namespace brv::tlstest {
 int RunProgram(const std::vector<std::string>& Args, const std::string& LogFile = {});
 
 // A scratch directory removed with everything in it when the object goes.
-class TempDir {
- public:
-  explicit TempDir(const std::string& Prefix);
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& Path() const { return path_; }
-  std::string File(const std::string& Name) const { return path_ + "/" + Name; }
-
- private:
-  std::string path_;
-};
+using TempDir = testing::TTempDir;
 
 // Certificates for the tests, signed by a test CA unless noted. Each *.pem has its *.key.
 struct TestCertificates {
@@ -108,5 +99,23 @@ int FreePort();
 
 // Where nginx and openssl are, or empty.
 std::string FindProgram(const std::string& Name);
+
+// The peers a test program shares: a scratch directory holding the test certificates, and an
+// nginx serving them. Made once per program by the tests' own environment.
+class TestPeers {
+ public:
+  explicit TestPeers(const std::string& Prefix)
+      : dir_(Prefix), certs_(dir_.Path()), nginx_(certs_) {}
+  const TempDir& Dir() const { return dir_; }
+  const TestCertificates& Certs() const { return certs_; }
+  const NginxPorts& Ports() const { return nginx_.Ports(); }
+  // Empty when nginx runs; else why it could not be started.
+  const std::string& Error() const { return nginx_.Error(); }
+
+ private:
+  TempDir dir_;
+  TestCertificates certs_;
+  Nginx nginx_;
+};
 
 }  // namespace brv::tlstest
