@@ -431,4 +431,37 @@ TEST_F(Browser, DeletesAndMovesMessagesOnlyAfterAConfirmation) {
   EXPECT_TRUE(shown.isEmpty()) << shown.join('\n').toStdString();
 }
 
+TEST_F(Browser, RedriveMovesADeadLetterQueueBackToItsSourceWithProgress) {
+  brv::TbrvHTTPAWS_SQS_Client& sqs = *form->SQS;
+  const std::string dlq = prefix + "dlq";
+  ASSERT_FALSE(sqs.CreateQueue(dlq).empty());
+  brv::TbrvSQSAttributes policy;
+  policy.AddSQSAttribute(brv::sqsatRedrivePolicy,
+                         "{\"deadLetterTargetArn\":\"arn:aws:sqs:us-east-1:000000000000:" + dlq +
+                             "\",\"maxReceiveCount\":\"1\"}");
+  ASSERT_TRUE(sqs.SetQueueAttributes(Main(), policy));
+  ASSERT_TRUE(sqs.SendMessage(Main(), "failed twice", 0));
+  // The second receive passes maxReceiveCount: the message goes to the dead-letter queue.
+  brv::TbrvSQSReceiveMessageRequest request;
+  request.SetExplicitVisibilityTimeout(0);
+  for (int i = 0; i < 2; ++i) {
+    brv::TbrvSQSReceiveMessageResponses received;
+    ASSERT_TRUE(sqs.ReceiveMessage(Main(), request, received));
+  }
+  TFRMQueueBrowser& browser = Open();
+  Select(browser, "dlq");
+  ASSERT_EQ(Peek(browser), 1);
+
+  browser.Confirm = [](QWidget*, const QString&) { return true; };
+  QTest::mouseClick(browser.btnRedrive, Qt::LeftButton);
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return browser.lblMessageStatus->text().startsWith("Redrive COMPLETED"); }, 60000))
+      << browser.lblMessageStatus->text().toStdString() << browser.lblError->text().toStdString();
+  brv::TbrvSQSReceiveMessageResponses back;
+  ASSERT_TRUE(sqs.ReceiveMessage(Main(), back));
+  ASSERT_EQ(back.Count(), 1);
+  EXPECT_EQ(back.Items(0)->Body(), "failed twice");
+  EXPECT_TRUE(shown.isEmpty()) << shown.join('\n').toStdString();
+}
+
 }  // namespace
