@@ -222,8 +222,11 @@ QWidget* TFRMQueueBrowser::CreateMessageControls() {
   tblMessages->setEditTriggers(QAbstractItemView::NoEditTriggers);
   tblMessages->verticalHeader()->hide();
   tblMessages->horizontalHeader()->setStretchLastSection(true);
-  tblMessages->setColumnWidth(TMessageTableModel::colId, 260);
+  tblMessages->setColumnWidth(TMessageTableModel::colId, 270);
   tblMessages->setColumnWidth(TMessageTableModel::colSent, 150);
+  tblMessages->setColumnWidth(TMessageTableModel::colReceiveCount, 70);
+  tblMessages->setColumnWidth(TMessageTableModel::colSize, 60);
+  tblMessages->setWordWrap(false);
 
   tabDetails = new QTabWidget(grpMessages);
   tabDetails->setObjectName(QStringLiteral("tabDetails"));
