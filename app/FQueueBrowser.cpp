@@ -196,10 +196,11 @@ TFRMQueueBrowser::TFRMQueueBrowser(TFRMAmazonSQS& Owner)
       setCursor(Qt::BusyCursor);
     } else {
       unsetCursor();
+      if (btnCancelMove) btnCancelMove->setEnabled(false);
     }
   };
   CreateControls();
-  resize(900, 600);
+  resize(1000, 800);
 }
 
 TFRMQueueBrowser::~TFRMQueueBrowser() {
@@ -307,13 +308,7 @@ void TFRMQueueBrowser::CreateControls() {
   lblSent->setTextInteractionFlags(Qt::TextSelectableByMouse);
   form->addRow(lblSent);
 
-  // The selected queue's messages: peeking, details, delete, move and redrive go here.
-  grpMessages = new QGroupBox(QStringLiteral("Messages"), this);
-  grpMessages->setObjectName(QStringLiteral("grpMessages"));
-  auto* messages = new QVBoxLayout(grpMessages);
-  messages->addWidget(new QLabel(QStringLiteral("Listing the messages of a queue is not available "
-                                                "in this version."),
-                                 grpMessages));
+  CreateMessageControls();
 
   auto* splitter = new QSplitter(Qt::Horizontal, this);
   splitter->addWidget(tblQueues);
@@ -325,7 +320,7 @@ void TFRMQueueBrowser::CreateControls() {
   layout->addLayout(top);
   layout->addWidget(lblError);
   layout->addWidget(splitter, 3);
-  layout->addWidget(grpMessages, 1);
+  layout->addWidget(grpMessages, 2);
 
   auto guarded = [this](void (TFRMQueueBrowser::*Action)()) {
     return [this, Action] { RunGuarded(this, [&] { (this->*Action)(); }); };
@@ -470,6 +465,7 @@ void TFRMQueueBrowser::SelectionChanged() {
   txtGroupId->setEnabled(fifo);
   txtDeduplicationId->setEnabled(fifo);
   lstSources->clear();
+  MessageSelectionChanged();
   if (row < 0) return;
   Start([this, name = name.toStdString()](brv::TbrvHTTPAWS_SQS_Client& Client) -> TDone {
     brv::TStringList sources;

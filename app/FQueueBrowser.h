@@ -4,10 +4,13 @@
 // the main window at the moment of the call.
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include <QAbstractTableModel>
@@ -18,6 +21,8 @@
 #include "sqs/brvHTTP.h"
 
 class QCheckBox;
+class QComboBox;
+class QTabWidget;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -73,6 +78,42 @@ class TQueueTableModel : public QAbstractTableModel {
   std::unordered_map<QString, int> byURL_;  // row of each URL
 };
 
+// One message as the messages pane shows it, from a peek.
+struct TMessageRow {
+  QString Id;
+  QString ReceiptHandle;
+  QDateTime Sent;
+  qint64 ReceiveCount = 0;
+  QByteArray Body;  // as received (UTF-8)
+  // System attributes: name, value; message attributes: name, type, value.
+  std::vector<std::pair<QString, QString>> SystemAttributes;
+  std::vector<std::array<QString, 3>> MessageAttributes;
+};
+
+class TMessageTableModel : public QAbstractTableModel {
+ public:
+  enum TColumn { colId, colSent, colReceiveCount, colSize, colBody };
+  static constexpr int kColumns = 5;
+  // Characters of the body the table shows.
+  static constexpr int kPreviewLength = 120;
+
+  using QAbstractTableModel::QAbstractTableModel;
+
+  int rowCount(const QModelIndex& Parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& Parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& Index, int Role = Qt::DisplayRole) const override;
+  QVariant headerData(int Section, Qt::Orientation Orientation,
+                      int Role = Qt::DisplayRole) const override;
+
+  void SetMessages(std::vector<TMessageRow> Rows);
+  // Drops the rows of the messages whose ids are in Ids.
+  void Remove(const QStringList& Ids);
+  const TMessageRow& Row(int Index) const { return rows_[static_cast<std::size_t>(Index)]; }
+
+ private:
+  std::vector<TMessageRow> rows_;
+};
+
 class TFRMQueueBrowser : public QWidget {
  public:
   // Owner supplies the region and the keys; the browser is a window of its own over it.
@@ -96,8 +137,27 @@ class TFRMQueueBrowser : public QWidget {
   QPushButton* btnPurge = nullptr;
   QPushButton* btnDeleteQueue = nullptr;
   QLabel* lblSent = nullptr;  // the id of the message sent last
-  // Where the queue's messages will be listed, inspected and moved.
+  // The selected queue's messages: peeked, inspected, deleted, moved, redriven.
   QGroupBox* grpMessages = nullptr;
+  QLabel* lblPeekWarning = nullptr;
+  QSpinBox* spnPeekMax = nullptr;
+  QPushButton* btnPeek = nullptr;
+  QTableView* tblMessages = nullptr;
+  QTabWidget* tabDetails = nullptr;
+  QPlainTextEdit* txtMessageBody = nullptr;  // pretty-printed when the body is JSON
+  QPlainTextEdit* txtMessageRaw = nullptr;
+  QTableWidget* tblMessageAttributes = nullptr;  // kind, name, type, value
+  QPushButton* btnCopyBody = nullptr;
+  QPushButton* btnSaveBody = nullptr;
+  QPushButton* btnDeleteMessages = nullptr;
+  QComboBox* cmbMoveTarget = nullptr;
+  QPushButton* btnMoveSelected = nullptr;
+  QPushButton* btnMoveAll = nullptr;
+  QPushButton* btnCancelMove = nullptr;
+  QPushButton* btnRedrive = nullptr;
+  QLabel* lblMessageStatus = nullptr;  // progress and outcome of the last message action
+
+  TMessageTableModel* Messages() const { return messages_; }
 
   TQueueTableModel* Model() const { return model_; }
   QSortFilterProxyModel* Proxy() const { return proxy_; }
@@ -106,6 +166,8 @@ class TFRMQueueBrowser : public QWidget {
 
   // Asks Question and returns the answer; by default a question box with Yes and No.
   std::function<bool(QWidget* Parent, const QString& Question)> Confirm;
+  // Asks where to save a file; by default a file dialog. Empty: not saved.
+  std::function<QString(QWidget* Parent)> AskSaveFileName;
 
   // Lists the queues again (F5), then fetches the counts of the rows in view.
   void Refresh();
@@ -116,6 +178,19 @@ class TFRMQueueBrowser : public QWidget {
   // Purges or deletes the selected queue after confirmation.
   void PurgeQueue();
   void DeleteQueue();
+  // Peeks at up to spnPeekMax messages of the selected queue (a receive: see the banner).
+  void PeekMessages();
+  // Deletes the selected messages after confirmation.
+  void DeleteMessages();
+  // Moves the selected messages, or every message of the queue, to cmbMoveTarget's queue
+  // after confirmation.
+  void MoveSelectedMessages();
+  void MoveAllMessages();
+  // Asks the service to move the selected dead-letter queue's messages back to their sources.
+  void RedriveMessages();
+  // Copies the selected message's body to the clipboard, or saves it to a file.
+  void CopyMessageBody();
+  void SaveMessageBody();
   // True while calls started from the browser have not ended.
   bool Busy() const;
   // Cancels the browser's calls (Escape; closing the browser does it too).
@@ -132,6 +207,10 @@ class TFRMQueueBrowser : public QWidget {
   void FetchCountsInView();
   void SelectionChanged();
   void CreateControls();
+  QWidget* CreateMessageControls();
+  void MessageSelectionChanged();
+  std::vector<int> SelectedMessageRows() const;
+  void PollRedrive(const std::string& SourceArn);
 
   TFRMAmazonSQS& owner_;
   std::unique_ptr<brv::TbrvHTTPAWS_SQS_Client> sqs_;
@@ -140,6 +219,10 @@ class TFRMQueueBrowser : public QWidget {
   QSortFilterProxyModel* proxy_ = nullptr;
   QTimer* autoRefresh_ = nullptr;
   std::vector<QString> requested_;  // URLs whose attributes are on their way
+  TMessageTableModel* messages_ = nullptr;
+  QString messagesQueue_;  // the queue the listed messages come from
+  std::shared_ptr<std::atomic<bool>> moveCancelled_;
+  QTimer* redrivePoll_ = nullptr;
   // Declared last: its worker ends before the client goes.
   std::unique_ptr<TOperationRunner> runner_;
 };

@@ -101,7 +101,7 @@ bool InstallStartupProbe(TFRMAmazonSQS& Window) {
   if (const char* file = std::getenv("AMAZON_SQS_SCREENSHOT"); file && *file) {
     const QString path = QString::fromLocal8Bit(file);
     // AMAZON_SQS_SCREENSHOT_WINDOW=browser: the queue browser, listed with the keys of
-    // AWS_ACCESS_KEY_ID / AWS_SECRET_ACCESS_KEY, its last queue selected.
+    // AWS_ACCESS_KEY_ID / AWS_SECRET_ACCESS_KEY, its last queue selected and peeked at.
     const char* which = std::getenv("AMAZON_SQS_SCREENSHOT_WINDOW");
     const bool browser = which != nullptr && std::strcmp(which, "browser") == 0;
     TFRMAmazonSQS* form = &Window;
@@ -115,10 +115,14 @@ bool InstallStartupProbe(TFRMAmazonSQS& Window) {
           form->txtSecretKey->setText(QString::fromLocal8Bit(secret));
         }
         TFRMQueueBrowser* queues = form->ShowQueueBrowser();
-        queues->resize(1100, 620);
+        queues->resize(1100, 860);
         while (queues->Busy()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         queues->tblQueues->selectRow(queues->tblQueues->model()->rowCount() - 1);
         while (queues->Busy()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        // Its messages listed, the first one's details shown.
+        queues->PeekMessages();
+        while (queues->Busy()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        queues->tblMessages->selectRow(0);
         window = queues;
       }
       // A short pause lets the window manager (if any) and the text cursor settle.

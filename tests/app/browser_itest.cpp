@@ -1,6 +1,7 @@
 // The queue browser against the local SQS service: the queue table with its counts and
 // dead-letter targets, a dead-letter queue's sources, sending with attributes and FIFO fields,
-// purge and delete after a confirmation, and a service error shown in the browser itself.
+// purge and delete after a confirmation, a service error shown in the browser itself, and the
+// messages pane: peek, a message's details, delete and move of messages.
 #include "app/FQueueBrowser.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +10,10 @@
 #include <memory>
 #include <string>
 
+#include <QComboBox>
+#include <QFile>
 #include <QLabel>
+#include <QTemporaryDir>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -262,6 +266,201 @@ TEST_F(Browser, AServiceErrorIsShownInTheBrowserWithoutAMessageBox) {
   ASSERT_TRUE(Idle(browser));
   EXPECT_TRUE(browser.lblError->text().startsWith("SignatureDoesNotMatch: "))
       << browser.lblError->text().toStdString();
+  EXPECT_TRUE(shown.isEmpty()) << shown.join('\n').toStdString();
+}
+
+// Peeks at Main() through the pane and returns the number of rows listed.
+int Peek(TFRMQueueBrowser& B) {
+  QTest::mouseClick(B.btnPeek, Qt::LeftButton);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !B.Busy(); }, 120000));
+  return B.Messages()->rowCount();
+}
+
+// The row of the pane's table holding Body, or -1.
+int MessageRow(TFRMQueueBrowser& B, const QByteArray& Body) {
+  for (int r = 0; r < B.Messages()->rowCount(); ++r) {
+    if (B.Messages()->Row(r).Body == Body) return r;
+  }
+  return -1;
+}
+
+void SelectMessages(TFRMQueueBrowser& B, std::initializer_list<int> Rows) {
+  B.tblMessages->clearSelection();
+  for (int r : Rows) {
+    B.tblMessages->selectionModel()->select(
+        B.Messages()->index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  }
+}
+
+TEST_F(Browser, PeekListsWithoutTakingAndShowsTheDetailsOfAMessage) {
+  brv::TbrvHTTPAWS_SQS_Client& sqs = *form->SQS;
+  const QByteArray json = "{\"order\":7,\"items\":[\"a\",\"b\"]}";
+  brv::TbrvSQSSendMessageRequest request;
+  request.SetMessageBody(json.toStdString());
+  request.MessageAttributes().AddSQSAttribute("customer", "String", "Zoë & <co>");
+  request.MessageAttributes().AddSQSAttribute("blob", "Binary", "AAEC/w==");
+  brv::TbrvSQSSendMessageResponse sent;
+  ASSERT_TRUE(sqs.SendMessage(Main(), request, sent));
+  ASSERT_TRUE(sqs.SendMessage(Main(), "not json {", 0));
+  ASSERT_TRUE(sqs.SendMessage(Main(), "third", 0));
+
+  TFRMQueueBrowser& browser = Open();
+  Select(browser, "main");
+  EXPECT_TRUE(browser.lblPeekWarning->text().contains("receive count"));
+  ASSERT_EQ(Peek(browser), 3) << browser.lblError->text().toStdString();
+  ASSERT_GE(MessageRow(browser, json), 0);
+  const qint64 before = browser.Messages()->Row(MessageRow(browser, json)).ReceiveCount;
+  EXPECT_GE(before, 1);
+  // Every message is still there and visible; only the receive counts rose.
+  brv::TbrvSQSAttributes counts;
+  ASSERT_TRUE(sqs.GetQueueAttributes(Main(), counts));
+  EXPECT_EQ(counts.Find("ApproximateNumberOfMessages")->AttributeValue(), "3");
+  EXPECT_EQ(counts.Find("ApproximateNumberOfMessagesNotVisible")->AttributeValue(), "0");
+  ASSERT_EQ(Peek(browser), 3);
+  const int row = MessageRow(browser, json);
+  ASSERT_GE(row, 0);
+  auto cell = [&](int Column) { return browser.Messages()->index(row, Column).data().toString(); };
+  EXPECT_EQ(cell(TMessageTableModel::colId), QString::fromStdString(sent.MessageId()));
+  const QString receives = cell(TMessageTableModel::colReceiveCount);
+  EXPECT_GT(receives.toLongLong(), before);
+  EXPECT_EQ(cell(TMessageTableModel::colSize), QString::number(json.size()));
+  EXPECT_FALSE(cell(TMessageTableModel::colSent).isEmpty());
+
+  // Details: JSON pretty-printed beside the raw body, and both kinds of attributes.
+  SelectMessages(browser, {row});
+  EXPECT_EQ(browser.txtMessageRaw->toPlainText(), QString::fromUtf8(json));
+  EXPECT_TRUE(browser.txtMessageBody->toPlainText().contains("\n    \"order\": 7"))
+      << browser.txtMessageBody->toPlainText().toStdString();
+  QStringList attributes;
+  for (int r = 0; r < browser.tblMessageAttributes->rowCount(); ++r) {
+    QStringList cells;
+    for (int c = 0; c < 4; ++c) cells << browser.tblMessageAttributes->item(r, c)->text();
+    attributes << cells.join('|');
+  }
+  EXPECT_TRUE(attributes.contains(QString::fromUtf8("Message|customer|String|Zoë & <co>")))
+      << attributes.join('\n').toStdString();
+  EXPECT_TRUE(attributes.contains("Message|blob|Binary|AAEC/w=="));
+  EXPECT_TRUE(attributes.contains("System|ApproximateReceiveCount||" + receives));
+
+  // A body that does not parse is shown as it is; saving writes its bytes.
+  SelectMessages(browser, {MessageRow(browser, "not json {")});
+  EXPECT_EQ(browser.txtMessageBody->toPlainText(), "not json {");
+  QTemporaryDir dir;
+  const QString path = dir.filePath("body.txt");
+  browser.AskSaveFileName = [&](QWidget*) { return path; };
+  QTest::mouseClick(browser.btnSaveBody, Qt::LeftButton);
+  QFile saved(path);
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  EXPECT_EQ(saved.readAll(), "not json {");
+  EXPECT_TRUE(shown.isEmpty()) << shown.join('\n').toStdString();
+}
+
+TEST_F(Browser, DeletesAndMovesMessagesOnlyAfterAConfirmation) {
+  brv::TbrvHTTPAWS_SQS_Client& sqs = *form->SQS;
+  const std::string other = prefix + "other";
+  ASSERT_FALSE(sqs.CreateQueue(other).empty());
+  for (const char* body : {"one", "two", "three", "four", "five", "six"}) {
+    ASSERT_TRUE(sqs.SendMessage(Main(), body, 0));
+  }
+  auto visible = [&](const std::string& Queue) {
+    brv::TbrvSQSAttributes counts;
+    EXPECT_TRUE(sqs.GetQueueAttributes(Queue, counts));
+    const auto* n = counts.Find("ApproximateNumberOfMessages");
+    const auto* hidden = counts.Find("ApproximateNumberOfMessagesNotVisible");
+    return n && hidden ? std::stoi(n->AttributeValue()) + std::stoi(hidden->AttributeValue()) : -1;
+  };
+  TFRMQueueBrowser& browser = Open();
+  Select(browser, "main");
+  QStringList asked;
+  bool answer = false;
+  browser.Confirm = [&](QWidget*, const QString& Question) {
+    asked << Question;
+    return answer;
+  };
+  ASSERT_EQ(Peek(browser), 6);
+
+  // Delete: refused first, then carried out for exactly the selection (the Delete key).
+  SelectMessages(browser, {MessageRow(browser, "one"), MessageRow(browser, "two")});
+  browser.tblMessages->setFocus();
+  QTest::keyClick(browser.tblMessages, Qt::Key_Delete);
+  ASSERT_TRUE(Idle(browser));
+  ASSERT_EQ(asked.size(), 1);
+  EXPECT_TRUE(asked[0].startsWith(
+      QString::fromStdString("Delete 2 messages from queue \"" + Main() + "\"")));
+  EXPECT_EQ(visible(Main()), 6);
+  answer = true;
+  QTest::mouseClick(browser.btnDeleteMessages, Qt::LeftButton);
+  ASSERT_TRUE(Idle(browser));
+  EXPECT_EQ(visible(Main()), 4);
+  EXPECT_EQ(browser.Messages()->rowCount(), 4);
+  EXPECT_EQ(MessageRow(browser, "one"), -1);
+  EXPECT_EQ(MessageRow(browser, "two"), -1);
+
+  // Move of the selection, then of the rest; the question names both queues.
+  browser.cmbMoveTarget->setCurrentText(QString::fromStdString(other));
+  SelectMessages(browser, {MessageRow(browser, "three")});
+  QTest::mouseClick(browser.btnMoveSelected, Qt::LeftButton);
+  ASSERT_TRUE(Idle(browser));
+  EXPECT_TRUE(asked.last().contains(QString::fromStdString("\"" + other + "\"")))
+      << asked.last().toStdString();
+  EXPECT_EQ(visible(other), 1) << browser.lblMessageStatus->text().toStdString();
+  EXPECT_EQ(visible(Main()), 3);
+  EXPECT_EQ(MessageRow(browser, "three"), -1);
+
+  answer = false;
+  QTest::mouseClick(browser.btnMoveAll, Qt::LeftButton);
+  ASSERT_TRUE(Idle(browser));
+  EXPECT_EQ(visible(Main()), 3);
+  answer = true;
+  QTest::mouseClick(browser.btnMoveAll, Qt::LeftButton);
+  ASSERT_TRUE(Idle(browser));
+  EXPECT_EQ(visible(Main()), 0) << browser.lblMessageStatus->text().toStdString();
+  EXPECT_EQ(visible(other), 4);
+  EXPECT_TRUE(browser.lblMessageStatus->text().startsWith("3 messages moved"))
+      << browser.lblMessageStatus->text().toStdString();
+  brv::TbrvSQSReceiveMessageRequest request;
+  request.SetMaxNumberOfMessages(10);
+  brv::TbrvSQSReceiveMessageResponses received;
+  ASSERT_TRUE(sqs.ReceiveMessage(other, request, received));
+  QStringList bodies;
+  for (int i = 0; i < received.Count(); ++i) {
+    bodies << QString::fromStdString(received.Items(i)->Body());
+  }
+  bodies.sort();
+  EXPECT_EQ(bodies, QStringList({"five", "four", "six", "three"}));
+  EXPECT_TRUE(shown.isEmpty()) << shown.join('\n').toStdString();
+}
+
+TEST_F(Browser, RedriveMovesADeadLetterQueueBackToItsSourceWithProgress) {
+  brv::TbrvHTTPAWS_SQS_Client& sqs = *form->SQS;
+  const std::string dlq = prefix + "dlq";
+  ASSERT_FALSE(sqs.CreateQueue(dlq).empty());
+  brv::TbrvSQSAttributes policy;
+  policy.AddSQSAttribute(brv::sqsatRedrivePolicy,
+                         "{\"deadLetterTargetArn\":\"arn:aws:sqs:us-east-1:000000000000:" + dlq +
+                             "\",\"maxReceiveCount\":\"1\"}");
+  ASSERT_TRUE(sqs.SetQueueAttributes(Main(), policy));
+  ASSERT_TRUE(sqs.SendMessage(Main(), "failed twice", 0));
+  // The second receive passes maxReceiveCount: the message goes to the dead-letter queue.
+  brv::TbrvSQSReceiveMessageRequest request;
+  request.SetExplicitVisibilityTimeout(0);
+  for (int i = 0; i < 2; ++i) {
+    brv::TbrvSQSReceiveMessageResponses received;
+    ASSERT_TRUE(sqs.ReceiveMessage(Main(), request, received));
+  }
+  TFRMQueueBrowser& browser = Open();
+  Select(browser, "dlq");
+  ASSERT_EQ(Peek(browser), 1);
+
+  browser.Confirm = [](QWidget*, const QString&) { return true; };
+  QTest::mouseClick(browser.btnRedrive, Qt::LeftButton);
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return browser.lblMessageStatus->text().startsWith("Redrive COMPLETED"); }, 60000))
+      << browser.lblMessageStatus->text().toStdString() << browser.lblError->text().toStdString();
+  brv::TbrvSQSReceiveMessageResponses back;
+  ASSERT_TRUE(sqs.ReceiveMessage(Main(), back));
+  ASSERT_EQ(back.Count(), 1);
+  EXPECT_EQ(back.Items(0)->Body(), "failed twice");
   EXPECT_TRUE(shown.isEmpty()) << shown.join('\n').toStdString();
 }
 

@@ -1,0 +1,89 @@
+// The queue browser's messages pane with 10,000 listed messages of 1 KiB each: how long
+// filling the table (shown, offscreen) takes, and how much the process's resident memory grows
+// by (the "rss_growth_MiB" counter; /proc/self/statm before and after, the rows kept).
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QTableView>
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "app/FQueueBrowser.h"
+
+namespace {
+
+// Resident memory of this process, in bytes.
+double ResidentBytes() {
+  long pages = 0;
+  long resident = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
+}
+
+// Rows as a peek fills them: a 1 KiB body, the system attributes a receive with "All" brings,
+// one message attribute.
+std::vector<TMessageRow> CannedMessages(int Count) {
+  std::vector<TMessageRow> rows;
+  rows.reserve(static_cast<std::size_t>(Count));
+  for (int i = 0; i < Count; ++i) {
+    TMessageRow row;
+    row.Id = QStringLiteral("%1-4818-9212-879a-af435382").arg(i, 8, 16, QLatin1Char('0'));
+    row.ReceiptHandle = QString(QLatin1Char('h')).repeated(180) + QString::number(i);
+    row.Sent = QDateTime::fromMSecsSinceEpoch(1796800000000LL + i, Qt::UTC);
+    row.ReceiveCount = 1;
+    row.Body = QByteArray("{\"order\":") + QByteArray::number(i) + ",\"pad\":\"";
+    row.Body += QByteArray(1024 - row.Body.size() - 2, 'x') + "\"}";
+    for (const char* name : {"SenderId", "SentTimestamp", "ApproximateReceiveCount",
+                             "ApproximateFirstReceiveTimestamp"}) {
+      row.SystemAttributes.emplace_back(QString::fromLatin1(name), QStringLiteral("1796800000000"));
+    }
+    row.MessageAttributes.push_back(
+        {QStringLiteral("customer"), QStringLiteral("String"), QStringLiteral("Zoë")});
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+void BM_ListMessages(benchmark::State& State) {
+  const int count = static_cast<int>(State.range(0));
+  double growth = 0;
+  for (auto _ : State) {
+    State.PauseTiming();
+    auto model = std::make_unique<TMessageTableModel>();
+    auto view = std::make_unique<QTableView>();
+    view->setModel(model.get());
+    view->resize(900, 400);
+    view->show();
+    QApplication::processEvents();
+    const double before = ResidentBytes();
+    std::vector<TMessageRow> rows = CannedMessages(count);
+    State.ResumeTiming();
+    model->SetMessages(std::move(rows));
+    QApplication::processEvents();  // the view lays out and paints the rows in view
+    State.PauseTiming();
+    growth = std::max(growth, (ResidentBytes() - before) / (1024.0 * 1024.0));
+    view.reset();
+    model.reset();
+    State.ResumeTiming();
+  }
+  State.counters["rss_growth_MiB"] = growth;
+  State.counters["rss_total_MiB"] = ResidentBytes() / (1024.0 * 1024.0);
+}
+BENCHMARK(BM_ListMessages)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication application(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
