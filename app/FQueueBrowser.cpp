@@ -435,7 +435,10 @@ void TFRMQueueBrowser::FetchCountsInView() {
   }
   if (wanted.empty()) return;
   Start([this, wanted](brv::TbrvHTTPAWS_SQS_Client& Client) -> TDone {
-    for (const auto& [url, name] : wanted) {
+    for (const auto& wish : wanted) {
+      // Named copies: a structured binding cannot be captured by the lambda below in clang 14.
+      const auto url = wish.first;
+      const std::string& name = wish.second;
       brv::TbrvSQSAttributes attributes;
       if (!Client.GetQueueAttributes(name, attributes)) continue;
       const TQueueRow row = RowFromAttributes(attributes);
