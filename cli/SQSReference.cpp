@@ -215,26 +215,26 @@ std::string ZshDescription(const std::string& Text) {
   return ZshQuoted(out);
 }
 
-// One option as an _arguments specification: "*" when it may repeat, "=" when it takes a
+// One option as an _arguments entry: "*" when it may repeat, "=" when it takes a
 // value (given after "=" or as the next word), its help, and how its value is completed.
-std::string ZshOptionSpec(const TSQSOptionReference& Option) {
-  std::string spec = "'";
-  if (Option.Repeatable) spec += "*";
-  spec += "--" + Option.Name;
-  if (!Option.Value.empty()) spec += "=";
-  spec += "[" + ZshDescription(Option.Help) + "]";
+std::string ZshOptionEntry(const TSQSOptionReference& Option) {
+  std::string entry = "'";
+  if (Option.Repeatable) entry += "*";
+  entry += "--" + Option.Name;
+  if (!Option.Value.empty()) entry += "=";
+  entry += "[" + ZshDescription(Option.Help) + "]";
   if (!Option.Value.empty()) {
-    spec += ":" + ZshDescription(Option.Value) + ":";
+    entry += ":" + ZshDescription(Option.Value) + ":";
     if (!Option.Choices.empty()) {
-      spec += "(";
+      entry += "(";
       for (size_t i = 0; i < Option.Choices.size(); ++i)
-        spec += (i == 0 ? "" : " ") + ZshQuoted(Option.Choices[i]);
-      spec += ")";
+        entry += (i == 0 ? "" : " ") + ZshQuoted(Option.Choices[i]);
+      entry += ")";
     } else if (Option.Value == "FILE") {
-      spec += "_files";
+      entry += "_files";
     }
   }
-  return spec + "'";
+  return entry + "'";
 }
 
 void WriteZsh(std::ostream& Out, const TSQSCommandTable& Table) {
@@ -246,7 +246,7 @@ void WriteZsh(std::ostream& Out, const TSQSCommandTable& Table) {
          "local -a globals commands\n"
          "globals=(\n";
   for (const TSQSOptionReference& option : Table.GlobalOptions)
-    Out << "  " << ZshOptionSpec(option) << "\n";
+    Out << "  " << ZshOptionEntry(option) << "\n";
   Out << ")\n"
          "commands=(\n";
   for (const TSQSCommandReference& command : Table.Commands)
@@ -264,7 +264,7 @@ void WriteZsh(std::ostream& Out, const TSQSCommandTable& Table) {
     Out << "      " << command.Name << ")\n"
         << "        _arguments $globals";
     for (const TSQSOptionReference& option : command.Options)
-      Out << " \\\n          " << ZshOptionSpec(option);
+      Out << " \\\n          " << ZshOptionEntry(option);
     Out << " && ret=0\n"
            "        ;;\n";
   }
