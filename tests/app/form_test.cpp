@@ -26,17 +26,34 @@
 
 namespace {
 
-struct TDesignRect {
-  const char* Name;
-  int Left, Top, Width, Height;
-};
-
-QRect Scaled(const TFRMAmazonSQS& Form, const TDesignRect& R) {
-  return QRect(Form.Scaled(R.Left), Form.Scaled(R.Top), Form.Scaled(R.Width),
-               Form.Scaled(R.Height));
+// Checks what holds at any window size: the menu bar on top, the two panels stacked under it
+// with the same margin on every side, the log filling what is left down to the status line at
+// the bottom, and Cancel inside the status line at its right end.
+void ExpectStackedLayout(const TFRMAmazonSQS& Form) {
+  const int menuHeight = Form.mnuMain->height();
+  EXPECT_GT(menuHeight, 0);
+  EXPECT_EQ(Form.pnlClient->geometry(),
+            QRect(0, menuHeight, Form.width(), Form.height() - menuHeight));
+  const int w = Form.pnlClient->width();
+  const int margin = Form.pnlTop->x();
+  EXPECT_GT(margin, 0);
+  EXPECT_EQ(Form.pnlTop->geometry(), QRect(margin, margin, w - 2 * margin, Form.pnlTop->height()));
+  EXPECT_EQ(Form.pnlSQS->geometry(),
+            QRect(margin, Form.pnlTop->y() + Form.pnlTop->height() + 2 * margin, w - 2 * margin,
+                  Form.pnlSQS->height()));
+  EXPECT_EQ(Form.memoLog->geometry(),
+            QRect(0, Form.pnlSQS->y() + Form.pnlSQS->height() + margin, w,
+                  Form.lblStatus->y() - (Form.pnlSQS->y() + Form.pnlSQS->height() + margin)));
+  EXPECT_EQ(
+      Form.lblStatus->geometry(),
+      QRect(0, Form.pnlClient->height() - Form.lblStatus->height(), w, Form.lblStatus->height()));
+  EXPECT_GT(Form.lblStatus->height(), 0);
+  EXPECT_EQ(Form.btnCancel->parentWidget(), Form.pnlClient);
+  EXPECT_TRUE(Form.lblStatus->geometry().contains(Form.btnCancel->geometry()));
+  EXPECT_GT(Form.btnCancel->x(), w / 2);
 }
 
-TEST(Form, StartsWithTheDesignedTextsCaptionsAndStates) {
+TEST(Form, StartsWithItsTextsCaptionsAndStates) {
   TFRMAmazonSQS form;
   EXPECT_EQ(form.windowTitle(), "Amazon SQS");
   EXPECT_EQ(form.txtRegion->text(), "us-east-1");
@@ -82,74 +99,74 @@ TEST(Form, StartsWithTheDesignedTextsCaptionsAndStates) {
   }
 }
 
-TEST(Form, PlacesEveryControlAsDesignedAtTheScreensDpi) {
+TEST(Form, StacksThePanelsAndGivesTheLogRoomAtItsStartSize) {
   TFRMAmazonSQS form;
-  // The form is taller than designed by the menu bar above the controls and the status line
-  // under the log; the designed controls stand in the client area between them.
-  const int menuHeight = form.mnuMain->height();
-  EXPECT_GT(menuHeight, 0);
-  EXPECT_EQ(form.size(), QSize(form.Scaled(635), form.Scaled(724) + form.Scaled(20) + menuHeight));
-  EXPECT_EQ(form.pnlClient->geometry(),
-            QRect(0, menuHeight, form.Scaled(635), form.Scaled(724) + form.Scaled(20)));
-
-  const TDesignRect controls[] = {
-      {"pnlTop", 3, 3, 629, 142},
-      {"txtRegion", 100, 17, 509, 21},
-      {"txtAccessKey", 100, 52, 285, 21},
-      {"txtSecretKey", 100, 88, 285, 21},
-      {"pnlSQS", 3, 151, 629, 258},
-      {"btnCreateQueue", 16, 104, 89, 25},
-      {"btnDeleteQueue", 367, 103, 89, 26},
-      {"memoLog", 0, 412, 635, 312},
-      {"txtQueueName", 100, 64, 121, 21},
-      {"btnGetQueueAttributes", 111, 103, 122, 26},
-      {"txtVisibilityTimeout", 344, 64, 41, 21},
-      {"btnSetQueueAttributes", 239, 104, 122, 25},
-      {"btnListQueues", 16, 16, 89, 25},
-      {"txtMessageBody", 100, 144, 509, 21},
-      {"btnSendMessage", 16, 208, 89, 25},
-      {"btnReceiveMessage", 111, 208, 122, 25},
-      {"txtReceiptHandle", 100, 171, 509, 21},
-      {"btnDeleteMessage", 239, 208, 122, 25},
-      {"btnPurgueQueue", 367, 208, 89, 25},
-      {"lblStatus", 0, 724, 635, 20},
-  };
-  for (const auto& c : controls) {
-    auto* w = form.findChild<QWidget*>(QString::fromLatin1(c.Name));
-    ASSERT_NE(w, nullptr) << c.Name;
-    EXPECT_EQ(w->geometry(), Scaled(form, c)) << c.Name;
-  }
+  ExpectStackedLayout(form);
   EXPECT_EQ(form.memoLog->parentWidget(), form.pnlClient);
-  EXPECT_EQ(form.txtRegion->parentWidget(), form.pnlTop);
+  EXPECT_GE(form.memoLog->height(), form.pnlTop->height());
+}
 
-  // Labels keep their designed top and right edge (they stand before the field they name)
-  // and are at least as large as designed, wider when the face needs it.
-  const TDesignRect labels[] = {{"Label1", 36, 20, 42, 13},  {"Label2", 24, 55, 54, 13},
-                                {"Label3", 26, 91, 52, 13},  {"Label4", 16, 67, 62, 13},
-                                {"Label5", 260, 67, 78, 13}, {"Label6", 36, 147, 42, 13},
-                                {"Label7", 6, 174, 72, 13}};
-  for (const auto& l : labels) {
-    auto* label = form.findChild<QLabel*>(QString::fromLatin1(l.Name));
-    ASSERT_NE(label, nullptr) << l.Name;
-    const QRect design = Scaled(form, l);
-    EXPECT_EQ(label->geometry().top(), design.top()) << l.Name;
-    EXPECT_EQ(label->geometry().right(), design.right()) << l.Name;
-    EXPECT_GE(label->width(), design.width()) << l.Name;
-    EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text())) << l.Name;
+TEST(Form, PlacesEachPanelsControlsInsideItWithoutOverlapAndLabelsBeforeTheirFields) {
+  TFRMAmazonSQS form;
+  for (QWidget* panel : {form.pnlTop, form.pnlSQS}) {
+    const QRect inside(QPoint(0, 0), panel->size());
+    const QList<QWidget*> controls = panel->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    EXPECT_GE(controls.size(), 7);
+    for (qsizetype i = 0; i < controls.size(); ++i) {
+      const std::string name = controls[i]->objectName().toStdString();
+      EXPECT_FALSE(controls[i]->geometry().isEmpty()) << name;
+      EXPECT_TRUE(inside.contains(controls[i]->geometry())) << name;
+      for (qsizetype j = i + 1; j < controls.size(); ++j) {
+        EXPECT_FALSE(controls[i]->geometry().intersects(controls[j]->geometry()))
+            << name << " overlaps " << controls[j]->objectName().toStdString();
+      }
+    }
   }
+
+  // A label stands on its field's row, and the field is the nearest control to its right; the
+  // label is wide enough for its caption in whatever face the system chose.
+  const std::pair<QLabel*, QLineEdit*> named[] = {{form.Label1, form.txtRegion},
+                                                  {form.Label2, form.txtAccessKey},
+                                                  {form.Label3, form.txtSecretKey},
+                                                  {form.Label4, form.txtQueueName},
+                                                  {form.Label5, form.txtVisibilityTimeout},
+                                                  {form.Label6, form.txtMessageBody},
+                                                  {form.Label7, form.txtReceiptHandle}};
+  for (const auto& pair : named) {
+    QLabel* label = pair.first;
+    const std::string name = label->objectName().toStdString();
+    const QRect at = label->geometry();
+    EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text())) << name;
+    QWidget* nearest = nullptr;
+    for (QWidget* w : label->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      const QRect r = w->geometry();
+      const bool sameRow = r.top() <= at.bottom() && at.top() <= r.bottom();
+      if (w != label && sameRow && r.left() > at.right() &&
+          (nearest == nullptr || r.left() < nearest->x()))
+        nearest = w;
+    }
+    EXPECT_EQ(nearest, pair.second) << name;
+  }
+  // The fields named in the first column line up on one left edge in both panels.
+  for (QLineEdit* field : {form.txtAccessKey, form.txtSecretKey, form.txtQueueName,
+                           form.txtMessageBody, form.txtReceiptHandle})
+    EXPECT_EQ(field->x(), form.txtRegion->x()) << field->objectName().toStdString();
 }
 
 TEST(Form, KeepsPanelsAlignedAndTheLogFillingTheRestWhenResized) {
   TFRMAmazonSQS form;
   form.show();
-  form.resize(form.Scaled(800), form.Scaled(900));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return form.width() == form.Scaled(800); }));
-  EXPECT_EQ(form.pnlTop->width(), form.Scaled(800) - 2 * form.Scaled(3));
-  EXPECT_EQ(form.pnlSQS->width(), form.Scaled(800) - 2 * form.Scaled(3));
-  const int statusTop = form.Scaled(900) - form.mnuMain->height() - form.Scaled(20);
-  EXPECT_EQ(form.memoLog->geometry(),
-            QRect(0, form.Scaled(412), form.Scaled(800), statusTop - form.Scaled(412)));
-  EXPECT_EQ(form.lblStatus->geometry(), QRect(0, statusTop, form.Scaled(800), form.Scaled(20)));
+  const QSize before = form.size();
+  const int topHeight = form.pnlTop->height();
+  const int sqsHeight = form.pnlSQS->height();
+  const int logHeight = form.memoLog->height();
+  form.resize(before + QSize(165, 176));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form.width() == before.width() + 165; }));
+  ExpectStackedLayout(form);
+  // The panels keep their height; the log takes all the height the window gained.
+  EXPECT_EQ(form.pnlTop->height(), topHeight);
+  EXPECT_EQ(form.pnlSQS->height(), sqsHeight);
+  EXPECT_EQ(form.memoLog->height(), logHeight + 176);
 }
 
 TEST(Form, UsesAnEightPointSansSerifFaceOnTheButtonFaceColour) {
@@ -170,7 +187,7 @@ TEST(Form, IsCentredOnTheScreen) {
   EXPECT_LE(std::abs(form.geometry().center().y() - centre.y()), 1);
 }
 
-TEST(Form, TabWalksTheFieldsAndButtonsInTheDesignedOrderSkippingTheReceiptHandle) {
+TEST(Form, TabWalksTheFieldsAndButtonsPanelByPanelSkippingTheReceiptHandle) {
   TFRMAmazonSQS form;
   form.show();
   QApplication::setActiveWindow(&form);
