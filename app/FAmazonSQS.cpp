@@ -31,13 +31,13 @@
 
 namespace {
 
-// The window's design, in pixels at 96 dpi.
+// The window's client area and panels, in pixels at 96 dpi.
 constexpr int kClientWidth = 635;
 constexpr int kClientHeight = 724;
 constexpr int kPanelMargin = 3;
 constexpr int kTopPanelHeight = 142;
 constexpr int kSQSPanelHeight = 258;
-// The status line under the log pane, by which the window is taller than designed.
+// The status line under the log pane, which adds its height to the client area's.
 constexpr int kStatusHeight = 20;
 // The Cancel button at the right end of the status line.
 constexpr int kCancelWidth = 70;
@@ -190,7 +190,7 @@ int TFRMAmazonSQS::Scaled(int DesignPixels) const {
 }
 
 void TFRMAmazonSQS::CreateControls() {
-  // The designed controls stand in the client area under the menu bar.
+  // The fixed-layout controls stand in the client area under the menu bar.
   pnlClient = new QWidget(this);
   pnlClient->setObjectName(QStringLiteral("pnlClient"));
   QWidget* client = pnlClient;
@@ -229,7 +229,7 @@ void TFRMAmazonSQS::CreateControls() {
   Label7 = NewLabel(pnlSQS, "Label7", "Receipt Handle");
   btnDeleteMessage = NewButton(pnlSQS, "btnDeleteMessage", "Delete Message");
   btnPurgueQueue = NewButton(pnlSQS, "btnPurgueQueue", "Purgue Queue");
-  // Reached with the mouse or Alt+S; it stays out of the designed tab order.
+  // Reached with the mouse or Alt+S; it stays out of the tab order.
   chkShowSecret = new QCheckBox(QStringLiteral("&Show"), pnlTop);
   chkShowSecret->setObjectName(QStringLiteral("chkShowSecret"));
   chkShowSecret->setFocusPolicy(Qt::ClickFocus);
@@ -242,12 +242,12 @@ void TFRMAmazonSQS::CreateControls() {
   lblStatus->setIndent(Scaled(4));
   lblStatus->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   lblStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  // Reached with the mouse or Escape; it stays out of the designed tab order.
+  // Reached with the mouse or Escape; it stays out of the tab order.
   btnCancel = NewButton(client, "btnCancel", "Cancel");
   btnCancel->setFocusPolicy(Qt::NoFocus);
   btnCancel->setEnabled(false);
 
-  // Fixed positions within the panels, as designed.
+  // Fixed positions within the panels, in pixels at 96 dpi.
   struct Place {
     QWidget* Control;
     int Left, Top, Width, Height;
@@ -293,8 +293,8 @@ void TFRMAmazonSQS::CreateControls() {
 }
 
 void TFRMAmazonSQS::SetTabOrder() {
-  // Within the window: pnlTop, pnlSQS, memoLog; within each panel in the designed order. The
-  // disabled receipt-handle field keeps its place but takes no focus.
+  // Within the window: pnlTop, pnlSQS, memoLog; within each panel in the order listed here.
+  // The disabled receipt-handle field keeps its place but takes no focus.
   QWidget* order[] = {txtRegion,
                       txtAccessKey,
                       txtSecretKey,

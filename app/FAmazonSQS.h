@@ -35,8 +35,8 @@ class QPushButton;
 // once and logs that it was cancelled. Closing the window cancels it too.
 //
 // The controls are children of the window (Qt's parent-child tree owns and frees them); the
-// member pointers are non-owning names for them, public like the design's published fields so
-// that callers and tests can reach every control by its name.
+// member pointers are non-owning names for them, public so that callers and tests can reach
+// every control by its name.
 class TFRMAmazonSQS : public QWidget {
  public:
   explicit TFRMAmazonSQS(QWidget* Parent = nullptr);
@@ -72,13 +72,13 @@ class TFRMAmazonSQS : public QWidget {
   QLabel* Label7 = nullptr;
   QPushButton* btnDeleteMessage = nullptr;
   QPushButton* btnPurgueQueue = nullptr;
-  // Beyond the design: a check box beside the secret key that shows its text (the field
-  // shows dots otherwise), and a status line under the log naming the endpoint in use and
-  // where the credentials came from, never the keys.
+  // A check box beside the secret key that shows its text (the field shows dots otherwise),
+  // and a status line under the log naming the endpoint in use and where the credentials came
+  // from, never the keys.
   QCheckBox* chkShowSecret = nullptr;
   QLabel* lblStatus = nullptr;
-  // Beyond the design: a menu bar above the designed controls, which stand in the client area
-  // below it exactly as designed; Cancel at the right end of the status line.
+  // A menu bar above the fixed-layout controls, which stand in the client area below it at
+  // their fixed positions; Cancel at the right end of the status line.
   QMenuBar* mnuMain = nullptr;
   QAction* actQueueBrowser = nullptr;
   QAction* actAbout = nullptr;
@@ -123,7 +123,7 @@ class TFRMAmazonSQS : public QWidget {
   // "#PurgueQueue: ok" or "#PurgueQueue: error".
   void PurgueQueue();
 
-  // A length of the design (pixels at 96 dpi) in pixels at the screen's logical dpi.
+  // A length in pixels at 96 dpi, in pixels at the screen's logical dpi.
   int Scaled(int DesignPixels) const;
 
   // True from the click until the operation's result is in the log.

@@ -1637,7 +1637,7 @@ TWhere WhereOf(const std::string& EndPoint) {
   return where;
 }
 
-// The designed text of a socket error without its "Socket Error # N" line, in words a
+// The library's text of a socket error without its "Socket Error # N" line, in words a
 // sentence can carry: no capital, no final period.
 std::string SocketReason(const EIdSocketError& E) {
   switch (E.LastError()) {
@@ -1661,10 +1661,10 @@ std::string SocketReason(const EIdSocketError& E) {
 }
 
 // A failure that ended a command: what to print after "sqs: OPERATION: " and the exit status.
-// Each kind names where it happened and keeps the designed text of the exception.
+// Each kind names where it happened and keeps the library's text of the exception.
 std::pair<std::string, int> DescribeFailure(const Exception& E, const TWhere& Where) {
   const std::string& at = Where.HostAndPort;
-  const std::string designed = " (" + E.Message() + ")";
+  const std::string detail = " (" + E.Message() + ")";
   if (const auto* socket = dynamic_cast<const EIdSocketError*>(&E)) {
     const int number = socket->LastError();
     const std::string reason =
@@ -1677,20 +1677,20 @@ std::pair<std::string, int> DescribeFailure(const Exception& E, const TWhere& Wh
     return {"connection to " + at + " failed: " + reason, sqsExitNetwork};
   }
   if (dynamic_cast<const EIdConnectTimeout*>(&E) != nullptr)
-    return {"cannot connect to " + at + ": timed out" + designed, sqsExitNetwork};
+    return {"cannot connect to " + at + ": timed out" + detail, sqsExitNetwork};
   if (dynamic_cast<const EIdReadTimeout*>(&E) != nullptr)
-    return {"no answer from " + at + " in time" + designed, sqsExitNetwork};
+    return {"no answer from " + at + " in time" + detail, sqsExitNetwork};
   if (dynamic_cast<const EIdDeadlineExceeded*>(&E) != nullptr)
-    return {"no answer from " + at + " within the time limit of the call" + designed,
+    return {"no answer from " + at + " within the time limit of the call" + detail,
             sqsExitNetwork};
   if (dynamic_cast<const EIdOperationCancelled*>(&E) != nullptr)
-    return {"cancelled while talking to " + at + designed, sqsExitNetwork};
+    return {"cancelled while talking to " + at + detail, sqsExitNetwork};
   if (dynamic_cast<const EIdOpenSSLError*>(&E) != nullptr ||
       dynamic_cast<const SChannelError*>(&E) != nullptr)
     return {"TLS with " + at + " failed: " + E.Message(), sqsExitNetwork};
   if (dynamic_cast<const EIdHTTPTruncatedResponse*>(&E) != nullptr ||
       dynamic_cast<const EIdConnClosedGracefully*>(&E) != nullptr)
-    return {"no complete answer from " + at + designed, sqsExitNetwork};
+    return {"no complete answer from " + at + detail, sqsExitNetwork};
   // A head line longer than the engine reads is an answer broken as much as a malformed one.
   if (dynamic_cast<const EIdHTTPMalformedResponse*>(&E) != nullptr ||
       dynamic_cast<const EIdReadLnMaxLineLengthExceeded*>(&E) != nullptr)

@@ -37,7 +37,7 @@ void Run(TbrvHTTPAWS_SQS_Client& client, int AOperation) {
       requests.AddNew("1")->SetMessageBody("one");
       requests.AddNew("2")->SetMessageBody("two");
       TbrvSQSSendMessageResponses responses;
-      TbrvSQSBatchResult result;  // the designed road reads the same entries
+      TbrvSQSBatchResult result;  // the overload with a result reads the same entries
       (void)client.SendMessageBatch(q, requests, responses, result);
       break;
     }

@@ -314,7 +314,7 @@ class TbrvHTTP_Amazon_AWS_SQS_Client : public TbrvHTTP_Amazon_AWS_Client {
                    const std::function<bool(int, const std::string&)>& aAddEntry,
                    const TbrvBatchAnswer& aAnswer, TbrvSQSBatchResult* aResult);
   // The batch operations with an optional entry-by-entry result (and, for visibility changes,
-  // the designed list of every Id in the answers).
+  // the plain list of every Id in the answers).
   bool SendMessageBatchEntries(const std::string& aQueueURL,
                                const TbrvSQSSendMessageRequests& aRequests,
                                TbrvSQSSendMessageResponses& aResponses,

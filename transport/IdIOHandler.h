@@ -168,7 +168,7 @@ class TIdIOHandler : public TIdComponent {
   void DiscardAll();
   // Everything until the peer closes, decoded.
   virtual std::string AllData(const IIdTextEncoding* AByteEncoding = nullptr);
-  // Reads until AString arrives; returns the text before it (or including it, see design).
+  // Reads until AString arrives; returns the text before it (or including it, with AInclusive).
   std::string WaitFor(const std::string& AString, bool ARemoveFromBuffer = true,
                       bool AInclusive = false, const IIdTextEncoding* AByteEncoding = nullptr,
                       int ATimeout = IdTimeoutDefault);

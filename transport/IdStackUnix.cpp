@@ -654,8 +654,8 @@ void TIdStackUnix::SetSocketOption(TIdStackSocketHandle ASocket, int ALevel, int
       ::setsockopt(ASocket, ALevel, AOptName, AOptVal, static_cast<socklen_t>(AOptLen)));
 }
 
-// The overlapped flag of the design's platform has no counterpart here (sockets are blocking
-// either way). Sockets are not inherited by child processes.
+// The overlapped flag has no counterpart here (sockets are blocking either way). Sockets are
+// not inherited by child processes.
 TIdStackSocketHandle TIdStackUnix::WSSocket(int AFamily, int AStruct, int AProtocol, bool) {
   const int result = ::socket(AFamily, AStruct | SOCK_CLOEXEC, AProtocol);
   return result < 0 ? Id_INVALID_SOCKET : result;

@@ -7,7 +7,7 @@
 //   a wait interrupted by a signal (EINTR) resumes with the time that is left;
 // - sends pass MSG_NOSIGNAL, so a peer that resets never raises SIGPIPE;
 // - a receive or send that hits SO_RCVTIMEO/SO_SNDTIMEO on a blocking socket reports 10060
-//   (timed out), as the design's platform does, rather than "would block";
+//   (timed out) rather than "would block";
 // - names under the reserved top-level domain "invalid" never resolve (RFC 6761), without asking
 //   the resolver; other names go through getaddrinfo with AI_IDN.
 #pragma once

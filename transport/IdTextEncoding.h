@@ -29,7 +29,7 @@ enum TIdTextEncodingType {
 
 // Converts text to bytes and back and says what it cannot convert.
 //
-// Text is UTF-8. Where the design counts characters it counts UTF-16 code units, so a
+// Text is UTF-8. Where the library counts characters it counts UTF-16 code units, so a
 // character outside the Basic Multilingual Plane counts as two.
 class IIdTextEncoding {
  public:

@@ -379,7 +379,8 @@ TEST(AWSClientBase, TheLibrarysHTTPComponentTakesTheSameDefaults) {
   EXPECT_EQ(http.TLSOptions().Version, tls1_2);
   EXPECT_EQ(http.ConnectTimeout(), 30000);
   EXPECT_EQ(http.ReadTimeout(), 60000);
-  // A component made by anyone else keeps the design's defaults.
+  // A component made by anyone else keeps the component's defaults: no verification, any
+  // version.
   TbrvIdHTTP other;
   EXPECT_FALSE(other.TLSOptions().VerifyCertificate);
   EXPECT_EQ(other.TLSOptions().Version, tlsUndefined);

@@ -108,7 +108,7 @@ TEST_P(SQSServiceDigests, PagesGiveEveryQueueOnce) {
   EXPECT_EQ(all.Count(), 12);
   EXPECT_EQ(std::set<std::string>(all.Lines().begin(), all.Lines().end()).size(), 12u);
 
-  // The designed operation is unchanged: one request, every queue up to 1000.
+  // ListQueues without paging: one request, every queue up to 1000.
   ASSERT_TRUE(client->ListQueues(all, prefix));
   EXPECT_EQ(all.Count(), 23);
   for (int i = 0; i < 23; ++i) EXPECT_TRUE(client->DeleteQueue(prefix + "-" + std::to_string(i)));
