@@ -171,7 +171,7 @@ const TButtonCase kButtons[] = {
      {"#PurgueQueue: error"}},
 };
 
-TEST_P(EveryButton, LogsItsDesignedLinesOnSuccess) {
+TEST_P(EveryButton, SendsItsRequestAndLogsItsOkLinesOnSuccess) {
   if (GetParam().AddressesQueue) seams.AnswerBody(GetQueueUrlAnswer(kQueueURL));
   seams.AnswerBody(GetParam().Success);
   Click(Button());
