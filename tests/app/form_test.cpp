@@ -13,15 +13,14 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
-#include <QTimer>
 
 #include "app/ExceptionGuard.h"
 #include "base/Exception.h"
+#include "support/ModalBox.h"
 #include "support/QtPrinters.h"
 
 namespace {
@@ -214,18 +213,10 @@ TEST(Form, MenuBarOffersTheQueueBrowserAndAnAboutBoxWithTheVersion) {
   }
   EXPECT_EQ(menus, (QStringList{"&View &Queue Browser", "&Help &About"}));
 
-  QString text;
-  QTimer poll;
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box == nullptr) return;
-    poll.stop();
-    text = box->text();
-    box->accept();
-  });
-  poll.start(10);
+  TModalBoxReader box;
   form.actAbout->trigger();
-  EXPECT_TRUE(text.contains(QStringLiteral("Amazon SQS " BRV_VERSION))) << text.toStdString();
+  EXPECT_TRUE(box.Text.contains(QStringLiteral("Amazon SQS " BRV_VERSION)))
+      << box.Text.toStdString();
 }
 
 // Replaces the exception reporter for one test and collects what it is shown.

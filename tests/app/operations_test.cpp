@@ -9,11 +9,11 @@
 #include <QPushButton>
 #include <QTest>
 #include <QThread>
-#include <QTimer>
 
 #include "app/ExceptionGuard.h"
 #include "base/Exception.h"
 #include "sqs/brvSQSChecksums.h"
+#include "support/ModalBox.h"
 #include "support/QtPrinters.h"
 #include "support/WaitIdle.h"
 #include "tests/aws/support/RecordingSeams.h"
@@ -348,26 +348,12 @@ TEST(WindowMessageBox, ShowsTheExceptionsMessageInACriticalBoxTitledLikeTheWindo
   seams.Install(*form.SQS);
   form.show();
   seams.AnswerThrow([] { throw brv::EIdException("Socket Error # 11001\nHost not found."); });
-  QString text, title;
-  QMessageBox::Icon icon = QMessageBox::NoIcon;
-  // The box is modal: look at it from inside its own event loop once it is open, then close
-  // it.
-  QTimer poll;
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box == nullptr) return;
-    poll.stop();
-    text = box->text();
-    title = box->windowTitle();
-    icon = box->icon();
-    box->accept();
-  });
-  poll.start(10);
+  TModalBoxReader box;
   QTest::mouseClick(form.btnListQueues, Qt::LeftButton);
   ASSERT_TRUE(WaitUntilIdle(form));
-  EXPECT_EQ(text, "Socket Error # 11001\nHost not found.");
-  EXPECT_EQ(title, "Amazon SQS");
-  EXPECT_EQ(icon, QMessageBox::Critical);
+  EXPECT_EQ(box.Text, "Socket Error # 11001\nHost not found.");
+  EXPECT_EQ(box.Title, "Amazon SQS");
+  EXPECT_EQ(box.Icon, QMessageBox::Critical);
   EXPECT_EQ(form.memoLog->toPlainText(), "");
 }
 
