@@ -23,9 +23,6 @@ using testing::E2ETransports;
 using testing::SQSServiceTest;
 
 class MessageTools : public SQSServiceTest {
- public:
-  using SQSServiceTest::UniqueName;
-
  protected:
   // Count messages with a body "<Prefix> N", and one attribute of each kind, in Queue.
   static void Fill(TbrvHTTPAWS_SQS_Client& Client, const std::string& Queue, int Count,
@@ -47,6 +44,27 @@ class MessageTools : public SQSServiceTest {
     TbrvSQSSendMessageResponses responses;
     TbrvSQSBatchResult result;
     ASSERT_TRUE(Client.SendMessageBatch(Queue, requests, responses, result));
+  }
+
+  // Two new queues, FIFO ones when Fifo; the first holds Count messages from Fill, each
+  // already counted by the service.
+  static std::pair<std::string, std::string> MakeQueues(TbrvHTTPAWS_SQS_Client& Client, bool Fifo,
+                                                        int Count = 0) {
+    const std::string suffix = Fifo ? ".fifo" : "";
+    const std::pair<std::string, std::string> names = {UniqueName("from") + suffix,
+                                                       UniqueName("to") + suffix};
+    for (const std::string& name : {names.first, names.second}) {
+      TbrvSQSCreateQueue queue;
+      queue.SetQueueName(name);
+      if (Fifo) queue.Attributes().AddSQSAttribute("FifoQueue", "true");
+      EXPECT_FALSE(Client.CreateQueue(queue).empty());
+    }
+    if (Count > 0) {
+      Fill(Client, names.first, Count);
+      const std::string n = std::to_string(Count);
+      EXPECT_EQ(AwaitQueueAttribute(Client, names.first, "ApproximateNumberOfMessages", n), n);
+    }
+    return names;
   }
 
   // Every message of Queue, received (and so hidden for a minute): body to its attributes as
@@ -133,28 +151,11 @@ std::multimap<std::string, std::string> Filled(int Count, bool Fifo,
   return sent;
 }
 
-// Two new queues, FIFO ones when Fifo.
-std::pair<std::string, std::string> MakeQueues(TbrvHTTPAWS_SQS_Client& Client, bool Fifo) {
-  const std::string suffix = Fifo ? ".fifo" : "";
-  const std::pair<std::string, std::string> names = {
-      MessageTools::UniqueName("from") + suffix,
-      MessageTools::UniqueName("to") + suffix};
-  for (const std::string& name : {names.first, names.second}) {
-    TbrvSQSCreateQueue queue;
-    queue.SetQueueName(name);
-    if (Fifo) queue.Attributes().AddSQSAttribute("FifoQueue", "true");
-    EXPECT_FALSE(Client.CreateQueue(queue).empty());
-  }
-  return names;
-}
-
 TEST_P(MessageTools, MoveCarriesEveryMessageByteForByteAndEmptiesTheSource) {
   for (const bool fifo : {false, true}) {
     SCOPED_TRACE(fifo ? "FIFO" : "standard");
     auto client = MakeClient();
-    const auto [from, to] = MakeQueues(*client, fifo);
-    Fill(*client, from, 35);
-    ASSERT_EQ(AwaitQueueAttribute(*client, from, "ApproximateNumberOfMessages", "35"), "35");
+    const auto [from, to] = MakeQueues(*client, fifo, 35);
 
     TbrvSQSMoveOptions options;
     int progress_calls = 0;
@@ -192,9 +193,7 @@ TEST_P(MessageTools, MoveInterruptedBetweenSendAndDeleteLosesNothing) {
   for (const bool fifo : {false, true}) {
     SCOPED_TRACE(fifo ? "FIFO" : "standard");
     auto client = MakeClient();
-    const auto [from, to] = MakeQueues(*client, fifo);
-    Fill(*client, from, 35);
-    ASSERT_EQ(AwaitQueueAttribute(*client, from, "ApproximateNumberOfMessages", "35"), "35");
+    const auto [from, to] = MakeQueues(*client, fifo, 35);
 
     // A crash after the second batch was sent, before it was deleted.
     TbrvSQSMoveOptions options;
