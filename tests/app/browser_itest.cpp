@@ -23,35 +23,28 @@
 #include <QTableWidget>
 #include <QTest>
 
-#include "app/ExceptionGuard.h"
 #include "app/FAmazonSQS.h"
 #include "sqs/brvSQSRecords.h"
-#include "support/LocalSQSService.h"
 #include "support/QtPrinters.h"
+#include "support/SharedLocalSQSService.h"
+#include "support/ShownMessages.h"
 #include "support/WaitIdle.h"
 
 namespace {
 
-using brv::testing::TLocalSQSService;
+using brv::testing::TWithLocalSQSService;
 
-class Browser : public ::testing::Test {
+class Browser : public TWithLocalSQSService<> {
  protected:
-  static void SetUpTestSuite() {
-    TLocalSQSService::TOptions plain;
-    plain.TLS = false;
-    service = std::make_unique<TLocalSQSService>(plain);
-  }
-  static void TearDownTestSuite() { service.reset(); }
+  static void SetUpTestSuite() { StartService(brv::testing::PlainHTTPService()); }
 
   void SetUp() override {
-    ASSERT_TRUE(service && service->Ready()) << (service ? service->Failure() : "");
+    ASSERT_NO_FATAL_FAILURE(TWithLocalSQSService::SetUp());
     qputenv("AWS_ENDPOINT_URL_SQS", QByteArray::fromStdString(service->HTTP()));
     // One attempt per request: a receive retried after its first answer was lost leaves the
     // messages of that answer hidden for the peek's visibility time-out, and the counts these
     // tests compare would then depend on the machine's load.
     qputenv("AWS_MAX_ATTEMPTS", "1");
-    previous_ =
-        SetExceptionReporter([this](QWidget*, const QString& Message) { shown << Message; });
     form = std::make_unique<TFRMAmazonSQS>();
     form->txtAccessKey->setText("test");
     form->txtSecretKey->setText("test");
@@ -64,7 +57,6 @@ class Browser : public ::testing::Test {
   }
   void TearDown() override {
     form.reset();
-    SetExceptionReporter(previous_);
     qunsetenv("AWS_ENDPOINT_URL_SQS");
     qunsetenv("AWS_MAX_ATTEMPTS");
   }
@@ -98,16 +90,10 @@ class Browser : public ::testing::Test {
   }
   std::string Main() const { return prefix + "main"; }
 
-  static std::unique_ptr<TLocalSQSService> service;
+  TShownMessages shown;
   std::unique_ptr<TFRMAmazonSQS> form;
   std::string prefix;
-  QStringList shown;
-
- private:
-  TExceptionReporter previous_;
 };
-
-std::unique_ptr<TLocalSQSService> Browser::service;
 
 TEST_F(Browser, ListsQueuesWithCountsDeadLetterTargetsAndSources) {
   brv::TbrvHTTPAWS_SQS_Client& sqs = *form->SQS;

@@ -25,9 +25,9 @@
 #include <QThread>
 #include <QTimer>
 
-#include "app/ExceptionGuard.h"
-#include "support/LocalSQSService.h"
 #include "support/QtPrinters.h"
+#include "support/SharedLocalSQSService.h"
+#include "support/ShownMessages.h"
 #include "support/Tinyproxy.h"
 #include "support/WaitIdle.h"
 #include "tests/aws/support/TempHome.h"
@@ -35,6 +35,7 @@
 namespace {
 
 using brv::testing::TLocalSQSService;
+using brv::testing::TWithLocalSQSService;
 
 // A TCP port on 127.0.0.1 that nothing listens on (bound by the OS, then closed again).
 int UnusedLoopbackPort() {
@@ -52,27 +53,17 @@ int UnusedLoopbackPort() {
   return ntohs(address.sin_port);
 }
 
-class WindowOnLocalSQS : public ::testing::Test {
+class WindowOnLocalSQS : public TWithLocalSQSService<> {
  protected:
-  static void SetUpTestSuite() {
-    TLocalSQSService::TOptions plain;
-    plain.TLS = false;
-    service = std::make_unique<TLocalSQSService>(plain);
-  }
-  static void TearDownTestSuite() { service.reset(); }
+  static void SetUpTestSuite() { StartService(brv::testing::PlainHTTPService()); }
 
-  WindowOnLocalSQS() {
-    previous_ =
-        SetExceptionReporter([this](QWidget*, const QString& Message) { shown << Message; });
-  }
   ~WindowOnLocalSQS() override {
-    SetExceptionReporter(previous_);
     qunsetenv("AWS_ENDPOINT_URL_SQS");
     qunsetenv("AWS_CA_BUNDLE");
   }
 
   void SetUp() override {
-    ASSERT_TRUE(service && service->Ready()) << (service ? service->Failure() : "");
+    ASSERT_NO_FATAL_FAILURE(TWithLocalSQSService::SetUp());
     UseEndPoint(service->HTTP());
     form = std::make_unique<TFRMAmazonSQS>();
     form->show();
@@ -107,17 +98,13 @@ class WindowOnLocalSQS : public ::testing::Test {
     return QString::fromStdString(service->HTTP() + "/000000000000/" + queue);
   }
 
-  static std::unique_ptr<TLocalSQSService> service;
+  TShownMessages shown;
   std::unique_ptr<TFRMAmazonSQS> form;
   std::string queue;
-  QStringList shown;
 
  private:
-  TExceptionReporter previous_;
   int seen_ = 0;
 };
-
-std::unique_ptr<TLocalSQSService> WindowOnLocalSQS::service;
 
 TEST_F(WindowOnLocalSQS, EveryButtonDoesItsOperation) {
   Click(form->btnCreateQueue);
@@ -310,9 +297,9 @@ TEST_F(WindowOnLocalSQS, ClosingTheWindowDuringACallCancelsItAndJoinsTheWorker) 
 // through AWS_CA_BUNDLE.
 class WindowOnLocalSQSOverHTTPS : public WindowOnLocalSQS {
  protected:
-  static void SetUpTestSuite() { service = std::make_unique<TLocalSQSService>(); }
+  static void SetUpTestSuite() { StartService(); }
   void SetUp() override {
-    WindowOnLocalSQS::SetUp();
+    ASSERT_NO_FATAL_FAILURE(WindowOnLocalSQS::SetUp());
     ASSERT_FALSE(service->HTTPS().empty());
     UseEndPoint(service->HTTPS());
     qputenv("AWS_CA_BUNDLE", QByteArray::fromStdString(service->CA()));
@@ -397,18 +384,16 @@ TEST_F(WindowOnLocalSQSOverHTTPS, ReachesTheServiceThroughTheEnvironmentsProxy) 
 // profile's endpoint and its credentials (a credential process, then static keys with a session
 // token) are used, and the status line says so. The service accepts only requests that carry
 // its session token, so a request without the profile's token would be refused.
-class WindowWithAProfile : public ::testing::Test {
+class WindowWithAProfile : public TWithLocalSQSService<> {
  protected:
   static void SetUpTestSuite() {
-    TLocalSQSService::TOptions options;
-    options.TLS = false;
+    TLocalSQSService::TOptions options = brv::testing::PlainHTTPService();
     options.Arguments = {"--session-token", "profile-token"};
-    service = std::make_unique<TLocalSQSService>(options);
+    StartService(options);
   }
-  static void TearDownTestSuite() { service.reset(); }
 
   void SetUp() override {
-    ASSERT_TRUE(service && service->Ready()) << (service ? service->Failure() : "");
+    ASSERT_NO_FATAL_FAILURE(TWithLocalSQSService::SetUp());
     previousHome_ = qgetenv("HOME");
     qputenv("HOME", QByteArray::fromStdString(home.Path()));
     qputenv("AWS_PROFILE", "dev");
@@ -424,14 +409,11 @@ class WindowWithAProfile : public ::testing::Test {
                true);
     home.Write(".aws/config", "[profile dev]\nendpoint_url = " + service->HTTP() +
                                   "\ncredential_process = " + home.Path() + "/bin/cred.sh\n");
-    previous_ =
-        SetExceptionReporter([this](QWidget*, const QString& Message) { shown << Message; });
     form = std::make_unique<TFRMAmazonSQS>();
     form->show();
   }
   void TearDown() override {
     form.reset();
-    SetExceptionReporter(previous_);
     qputenv("HOME", previousHome_);
     qunsetenv("AWS_PROFILE");
   }
@@ -443,17 +425,13 @@ class WindowWithAProfile : public ::testing::Test {
   QString Status() const { return form->lblStatus->text(); }
   QString LastLine() const { return form->memoLog->toPlainText().split('\n').last(); }
 
-  static std::unique_ptr<TLocalSQSService> service;
   brv::testing::TTempHome home;
+  TShownMessages shown;
   std::unique_ptr<TFRMAmazonSQS> form;
-  QStringList shown;
 
  private:
   QByteArray previousHome_;
-  TExceptionReporter previous_;
 };
-
-std::unique_ptr<TLocalSQSService> WindowWithAProfile::service;
 
 TEST_F(WindowWithAProfile, UsesTheProfilesEndpointAndCredentialsAndShowsWhere) {
   const QString endpoint = QString::fromStdString("Endpoint: " + service->HTTP());

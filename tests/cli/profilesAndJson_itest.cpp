@@ -18,25 +18,23 @@
 #include <string>
 #include <vector>
 
-#include "support/LocalSQSService.h"
 #include "support/RunSQS.h"
+#include "support/SharedLocalSQSService.h"
 
 namespace brv {
 namespace {
 
 using nlohmann::json;
 using testing::RunSQSHere;
-using testing::TLocalSQSService;
 using testing::TSQSRun;
+using testing::TWithLocalSQSService;
 
 constexpr const char* kAWSCLI = "/usr/bin/aws";
 
-class SQSProfilesAndJson : public ::testing::Test {
+class SQSProfilesAndJson : public TWithLocalSQSService<> {
  protected:
   static void SetUpTestSuite() {
-    TLocalSQSService::TOptions options;
-    options.TLS = false;
-    service_ = std::make_unique<TLocalSQSService>(options);
+    StartService(testing::PlainHTTPService());
     home_ = std::filesystem::temp_directory_path() / ("sqs-profiles-" + std::to_string(getpid()));
     std::filesystem::create_directories(home_ / ".aws");
     const std::string helper = (home_ / "credential-helper").string();
@@ -47,7 +45,7 @@ class SQSProfilesAndJson : public ::testing::Test {
                              "\"Expiration\": \"2099-01-01T00:00:00Z\"}'\n";
     chmod(helper.c_str(), 0700);
     const std::string settings =
-        "region = " + service_->Region() + "\nendpoint_url = " + service_->HTTP() + "\n";
+        "region = " + service->Region() + "\nendpoint_url = " + service->HTTP() + "\n";
     std::ofstream(home_ / ".aws" / "credentials")
         << "[static]\naws_access_key_id = test\naws_secret_access_key = test\n";
     std::ofstream(home_ / ".aws" / "config")
@@ -57,10 +55,9 @@ class SQSProfilesAndJson : public ::testing::Test {
         << settings << "credential_process = " << helper << "\n";
   }
   static void TearDownTestSuite() {
-    service_.reset();
+    TWithLocalSQSService::TearDownTestSuite();
     std::filesystem::remove_all(home_);
   }
-  void SetUp() override { ASSERT_TRUE(service_->Ready()) << service_->Failure(); }
 
   // The command with nothing but a home holding the profiles and the profile's name.
   static TSQSRun Run(std::vector<std::string> Args, const std::string& Profile = "static") {
@@ -78,8 +75,8 @@ class SQSProfilesAndJson : public ::testing::Test {
     const std::string command = "env -i PATH=/usr/bin:/bin HOME=" + home_.string() +
                                 "/none AWS_ACCESS_KEY_ID=test AWS_SECRET_ACCESS_KEY=test "
                                 "AWS_DEFAULT_REGION=" +
-                                service_->Region() + " " + kAWSCLI + " --endpoint-url " +
-                                service_->HTTP() + " --output json sqs " + Arguments;
+                                service->Region() + " " + kAWSCLI + " --endpoint-url " +
+                                service->HTTP() + " --output json sqs " + Arguments;
     std::string out;
     if (FILE* pipe = popen(command.c_str(), "r")) {
       char buffer[4096];
@@ -93,7 +90,6 @@ class SQSProfilesAndJson : public ::testing::Test {
     return Prefix + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
   }
 
-  static inline std::unique_ptr<TLocalSQSService> service_;
   static inline std::filesystem::path home_;
 };
 
@@ -103,7 +99,7 @@ TEST_F(SQSProfilesAndJson, AProfileAloneConfiguresTheCommand) {
     const TSQSRun created =
         Run({"create-queue", "--queue-name", name, "--output", "text"}, profile);
     EXPECT_EQ(created.Status, 0) << profile << ": " << created.Err;
-    EXPECT_NE(created.Out.find("/" + service_->AccountId() + "/" + name), std::string::npos);
+    EXPECT_NE(created.Out.find("/" + service->AccountId() + "/" + name), std::string::npos);
     // The helper's standard error is not the command's business on success.
     EXPECT_EQ(created.Err, "") << profile;
   }

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "support/E2ETransports.h"
-#include "support/LocalSQSService.h"
 #include "support/RunSQS.h"
+#include "support/SharedLocalSQSService.h"
 #include "support/Tinyproxy.h"
 
 namespace brv {
@@ -20,17 +20,14 @@ using testing::E2ETransportName;
 using testing::E2ETransports;
 using testing::RunSQS;
 using testing::TE2ETransport;
-using testing::TLocalSQSService;
 using testing::TSQSRun;
 using testing::TTinyproxy;
+using testing::TWithLocalSQSService;
 
-class SQSCommandThroughProxy : public ::testing::TestWithParam<TE2ETransport> {
+class SQSCommandThroughProxy
+    : public TWithLocalSQSService<::testing::TestWithParam<TE2ETransport>> {
  protected:
-  static void SetUpTestSuite() { service_ = std::make_unique<TLocalSQSService>(); }
-  static void TearDownTestSuite() { service_.reset(); }
-  void SetUp() override { ASSERT_TRUE(service_->Ready()) << service_->Failure(); }
-
-  std::string EndPoint() const { return GetParam().TLS ? service_->HTTPS() : service_->HTTP(); }
+  std::string EndPoint() const { return GetParam().TLS ? service->HTTPS() : service->HTTP(); }
   // What tinyproxy logs for the program's request.
   std::string ProxiedLine() const {
     const std::string endPoint = EndPoint();
@@ -43,14 +40,12 @@ class SQSCommandThroughProxy : public ::testing::TestWithParam<TE2ETransport> {
     Args.insert(Args.end(), {"--endpoint-url", EndPoint()});
     if (GetParam().TLS)
       Args.insert(Args.end(),
-                  {"--ca-bundle", service_->CA(), "--tls-engine", GetParam().EngineName});
+                  {"--ca-bundle", service->CA(), "--tls-engine", GetParam().EngineName});
     Environment.insert({{"AWS_ACCESS_KEY_ID", "test"},
                         {"AWS_SECRET_ACCESS_KEY", "test"},
-                        {"AWS_DEFAULT_REGION", service_->Region()}});
+                        {"AWS_DEFAULT_REGION", service->Region()}});
     return RunSQS(Args, Environment);
   }
-
-  static inline std::unique_ptr<TLocalSQSService> service_;
 };
 
 TEST_P(SQSCommandThroughProxy, ProxyFromTheOptionOrTheEnvironment) {
