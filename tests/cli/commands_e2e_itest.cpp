@@ -9,15 +9,14 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <random>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "base/UTF8.h"
 #include "support/E2ETransports.h"
-#include "support/LocalSQSService.h"
 #include "support/RunSQS.h"
+#include "support/ServiceTexts.h"
+#include "support/SharedLocalSQSService.h"
 
 namespace brv {
 namespace {
@@ -30,6 +29,7 @@ using testing::RunSQS;
 using testing::TE2ETransport;
 using testing::TLocalSQSService;
 using testing::TSQSRun;
+using testing::TWithLocalSQSService;
 
 using TMessage = std::map<std::string, std::string>;
 
@@ -57,12 +57,8 @@ bool Contains(const std::vector<std::string>& List, const std::string& Item) {
   return std::find(List.begin(), List.end(), Item) != List.end();
 }
 
-class SQSCommands : public ::testing::TestWithParam<TE2ETransport> {
+class SQSCommands : public TWithLocalSQSService<::testing::TestWithParam<TE2ETransport>> {
  protected:
-  static void SetUpTestSuite() { service_ = std::make_unique<TLocalSQSService>(); }
-  static void TearDownTestSuite() { service_.reset(); }
-  void SetUp() override { ASSERT_TRUE(service_->Ready()) << service_->Failure(); }
-
   std::string EndPoint(const TLocalSQSService& Of) const {
     return GetParam().TLS ? Of.HTTPS() : Of.HTTP();
   }
@@ -70,15 +66,14 @@ class SQSCommands : public ::testing::TestWithParam<TE2ETransport> {
   // Runs the program for the transport under test with the service's credentials.
   TSQSRun Run(std::vector<std::string> Args, const std::string& Input = {},
               std::map<std::string, std::string> Environment = {}) {
-    const TLocalSQSService& service = *service_;
-    std::vector<std::string> options = {"--endpoint-url", EndPoint(service)};
+    std::vector<std::string> options = {"--endpoint-url", EndPoint(*service)};
     if (GetParam().TLS)
       options.insert(options.end(),
-                     {"--ca-bundle", service.CA(), "--tls-engine", GetParam().EngineName});
+                     {"--ca-bundle", service->CA(), "--tls-engine", GetParam().EngineName});
     Args.insert(Args.end(), options.begin(), options.end());
     Environment.insert({{"AWS_ACCESS_KEY_ID", "test"},
                         {"AWS_SECRET_ACCESS_KEY", "test"},
-                        {"AWS_DEFAULT_REGION", service.Region()}});
+                        {"AWS_DEFAULT_REGION", service->Region()}});
     return RunSQS(Args, Environment, Input);
   }
 
@@ -112,13 +107,11 @@ class SQSCommands : public ::testing::TestWithParam<TE2ETransport> {
     static int counter = 0;
     return Prefix + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
   }
-
-  static inline std::unique_ptr<TLocalSQSService> service_;
 };
 
 TEST_P(SQSCommands, QueuesAreCreatedConfiguredTaggedAndDeleted) {
   const std::string name = UniqueName("cli-settings");
-  const std::string url = EndPoint(*service_) + "/" + service_->AccountId() + "/" + name;
+  const std::string url = EndPoint(*service) + "/" + service->AccountId() + "/" + name;
   EXPECT_EQ(Ok({"create-queue", "--queue-name", name, "--attribute", "VisibilityTimeout=45",
                 "--tag", "team=blue", "--tag", "a\\=b:c/d=e+f-g@h.i_j k"}),
             url + "\n");
@@ -272,49 +265,14 @@ TEST_P(SQSCommands, PermissionsAndDeadLetterSources) {
   Ok({"delete-queue", "--queue-name", dead});
 }
 
-// Characters SQS accepts in a message, from every plane, with those a query or a form gives a
-// meaning to. (No '&' before a letter or '#': the service would send it back unescaped and it
-// would read as a reference.)
-std::string RandomText(std::mt19937& Random, int Length) {
-  std::string out;
-  auto pick = [&](int low, int high) {
-    return std::uniform_int_distribution<int>(low, high)(Random);
-  };
-  for (int i = 0; i < Length; ++i) {
-    static const char specials[] = "&=+%# \r\n\t\"'<>;/?~*-";
-    char32_t c;
-    switch (pick(0, 4)) {
-      case 0:
-        c = static_cast<unsigned char>(specials[pick(0, sizeof specials - 2)]);
-        break;
-      case 1:
-        c = static_cast<char32_t>(pick(0x20, 0x7E));
-        break;
-      case 2:
-        c = static_cast<char32_t>(pick(0x80, 0xD7FF));
-        break;
-      case 3:
-        c = static_cast<char32_t>(pick(0xE000, 0xFFFD));
-        break;
-      default:
-        c = static_cast<char32_t>(pick(0x10000, 0x10FFFF));
-        break;
-    }
-    if (!out.empty() && out.back() == '&' && (std::isalpha(static_cast<int>(c)) || c == '#'))
-      out += ' ';
-    AppendUTF8(out, c);
-  }
-  return out;
-}
-
 TEST_P(SQSCommands, TextsAndLargeBodiesComeBackByteExact) {
   const std::string name = UniqueName("cli-texts");
   Ok({"create-queue", "--queue-name", name});
-  std::mt19937 random(20240608);
+  testing::TServiceTextGenerator generator(20240608);
   std::vector<std::string> texts = {"a & b = c + d % e # f", "line one\r\nline two\n",
                                     " {\"json\": \"with \\\"quotes\\\"\"} ",
                                     "--looks-like-an-option", "back\\slash \\n not a line feed"};
-  for (int i = 0; i < 6; ++i) texts.push_back(RandomText(random, 120));
+  for (int i = 0; i < 6; ++i) texts.push_back(generator.Text(120, 120));
   std::map<std::string, std::string> sent;  // message id -> text
   for (const std::string& text : texts) {
     const auto answer = AsMap(Ok({"send-message", "--queue-name", name, "--message-body", text,
@@ -358,21 +316,21 @@ TEST_P(SQSCommands, AWrongSecretIsAServiceError) {
 
 TEST_P(SQSCommands, TheEnvironmentConfiguresEverything) {
   const std::string token = "FwoGZXIvYXdzEJr//////////token+with/odd=chars";
-  TLocalSQSService service({true, {"--session-token", token}});
-  ASSERT_TRUE(service.Ready()) << service.Failure();
+  TLocalSQSService withToken({true, {"--session-token", token}});
+  ASSERT_TRUE(withToken.Ready()) << withToken.Failure();
   std::map<std::string, std::string> environment = {{"AWS_ACCESS_KEY_ID", "test"},
                                                     {"AWS_SECRET_ACCESS_KEY", "test"},
                                                     {"AWS_SESSION_TOKEN", token},
-                                                    {"AWS_REGION", service.Region()},
-                                                    {"AWS_ENDPOINT_URL_SQS", EndPoint(service)},
-                                                    {"AWS_CA_BUNDLE", service.CA()}};
+                                                    {"AWS_REGION", withToken.Region()},
+                                                    {"AWS_ENDPOINT_URL_SQS", EndPoint(withToken)},
+                                                    {"AWS_CA_BUNDLE", withToken.CA()}};
   const std::vector<std::string> engine = {"--tls-engine", GetParam().EngineName};
   const std::string name = UniqueName("cli-env");
   std::vector<std::string> create = {"create-queue", "--queue-name", name};
   create.insert(create.end(), engine.begin(), engine.end());
   TSQSRun run = RunSQS(create, environment);
   EXPECT_EQ(run.Status, 0) << run.Err;
-  EXPECT_EQ(run.Out, EndPoint(service) + "/" + service.AccountId() + "/" + name + "\n");
+  EXPECT_EQ(run.Out, EndPoint(withToken) + "/" + withToken.AccountId() + "/" + name + "\n");
 
   // A wrong token is refused; the flags win over the environment.
   environment["AWS_SESSION_TOKEN"] = "other";
@@ -381,8 +339,9 @@ TEST_P(SQSCommands, TheEnvironmentConfiguresEverything) {
   EXPECT_EQ(run.Err.rfind("InvalidClientTokenId: ", 0), 0u) << run.Err;
   environment["AWS_SESSION_TOKEN"] = token;
   environment["AWS_REGION"] = "eu-west-1";  // the service refuses another region's scope
-  run = RunSQS({"list-queues", "--region", service.Region(), "--tls-engine", GetParam().EngineName},
-               environment);
+  run =
+      RunSQS({"list-queues", "--region", withToken.Region(), "--tls-engine", GetParam().EngineName},
+             environment);
   EXPECT_EQ(run.Status, 0) << run.Err;
 }
 
@@ -390,8 +349,8 @@ TEST_P(SQSCommands, AnUntrustedCertificateIsRefusedUnlessVerificationIsOff) {
   if (!GetParam().TLS) GTEST_SKIP() << "no certificate on plain HTTP";
   const std::map<std::string, std::string> environment = {{"AWS_ACCESS_KEY_ID", "test"},
                                                           {"AWS_SECRET_ACCESS_KEY", "test"},
-                                                          {"AWS_REGION", service_->Region()}};
-  const std::vector<std::string> args = {"list-queues", "--endpoint-url", service_->HTTPS(),
+                                                          {"AWS_REGION", service->Region()}};
+  const std::vector<std::string> args = {"list-queues", "--endpoint-url", service->HTTPS(),
                                          "--tls-engine", GetParam().EngineName};
   const TSQSRun refused = RunSQS(args, environment);
   EXPECT_EQ(refused.Status, 3);

@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "sqs/brvSQSChecksums.h"
 #include "support/SQSServiceFixture.h"
 
 namespace brv {
@@ -16,7 +17,6 @@ namespace {
 
 using testing::E2ETransportName;
 using testing::E2ETransports;
-using testing::MD5Hex;
 using testing::SQSServiceTest;
 
 std::vector<std::string> Lines(const TStringList& List) {
@@ -104,7 +104,7 @@ TEST_P(SQSOperations, MessagesAreSentReceivedHiddenAndDeleted) {
   TbrvSQSSendMessageResponse sent;
   ASSERT_TRUE(client->SendMessage(name, send, sent));
   EXPECT_FALSE(sent.MessageId().empty());
-  EXPECT_EQ(sent.MD5OfMessageBody(), MD5Hex(send.MessageBody()));
+  EXPECT_EQ(sent.MD5OfMessageBody(), SQSMD5Hex(send.MessageBody()));
   EXPECT_EQ(sent.MD5OfMessageAttributes().size(), 32u);
 
   TbrvSQSReceiveMessageResponses received;
@@ -168,7 +168,7 @@ TEST_P(SQSOperations, BatchesCarryEveryEntryTenPerRequest) {
   ASSERT_EQ(responses.Count(), 12);
   for (int i = 0; i < 12; ++i) {
     EXPECT_EQ(responses.Items(i)->ID(), "entry-" + std::to_string(i + 1));
-    EXPECT_EQ(responses.Items(i)->MD5OfMessageBody(), MD5Hex(requests.Items(i)->MessageBody()));
+    EXPECT_EQ(responses.Items(i)->MD5OfMessageBody(), SQSMD5Hex(requests.Items(i)->MessageBody()));
   }
   EXPECT_EQ(AwaitQueueAttribute(*client, name, "ApproximateNumberOfMessages", "12"), "12");
 

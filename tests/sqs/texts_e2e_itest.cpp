@@ -11,66 +11,20 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "base/UTF8.h"
+#include "sqs/brvSQSChecksums.h"
 #include "support/SQSServiceFixture.h"
+#include "support/ServiceTexts.h"
 
 namespace brv {
 namespace {
 
 using testing::E2ETransportName;
 using testing::E2ETransports;
-using testing::MD5Hex;
 using testing::SQSServiceTest;
-
-// Texts of characters SQS accepts in a message (tab, LF, CR, U+0020..U+D7FF, U+E000..U+FFFD,
-// U+10000..U+10FFFF), drawn from every plane, mixed with the characters a query or form gives
-// a meaning to.
-class TTextGenerator {
- public:
-  explicit TTextGenerator(unsigned Seed) : rng_(Seed) {}
-
-  std::string Text(int MinLength, int MaxLength) {
-    std::string out;
-    const int length = Int(MinLength, MaxLength);
-    for (int i = 0; i < length; ++i) {
-      char32_t code;
-      switch (Int(0, 5)) {
-        case 0: {
-          static const char specials[] = "&=+%# \r\n\t\"'<>;/?~*";
-          code = static_cast<unsigned char>(specials[Int(0, sizeof specials - 2)]);
-          break;
-        }
-        case 1:
-          code = static_cast<char32_t>(Int(0x20, 0x7E));
-          break;
-        case 2:
-          code = static_cast<char32_t>(Int(0x80, 0x7FF));
-          break;
-        case 3:
-          code = static_cast<char32_t>(Int(0x800, 0xFFFD));
-          break;
-        default:
-          code = static_cast<char32_t>(Int(0x10000, 0x10FFFF));
-          break;
-      }
-      if (code >= 0xD800 && code <= 0xDFFF) code = 0xE000 + (code - 0xD800);
-      // An '&' followed by a letter or '#' would come back from the service as a reference.
-      if (!out.empty() && out.back() == '&' &&
-          ((code >= 'A' && code <= 'Z') || (code >= 'a' && code <= 'z') || code == '#'))
-        out += ' ';
-      AppendUTF8(out, code);
-    }
-    return out;
-  }
-
- private:
-  int Int(int Low, int High) { return std::uniform_int_distribution<int>(Low, High)(rng_); }
-  std::mt19937 rng_;
-};
 
 // A body of exactly Size bytes cycling through characters of one to four bytes.
 std::string BodyOfSize(size_t Size) {
@@ -98,7 +52,7 @@ class SQSTexts : public SQSServiceTest {
       if (WithAttribute) request.MessageAttributes().AddSQSAttribute("text", "String", text);
       TbrvSQSSendMessageResponse response;
       ASSERT_TRUE(client->SendMessage(queue, request, response)) << text.size() << " bytes";
-      EXPECT_EQ(response.MD5OfMessageBody(), MD5Hex(text)) << "the service stored another body";
+      EXPECT_EQ(response.MD5OfMessageBody(), SQSMD5Hex(text)) << "the service stored another body";
       sent[response.MessageId()] = text;
     }
     TbrvSQSReceiveMessageResponses received;
@@ -110,7 +64,7 @@ class SQSTexts : public SQSServiceTest {
       const std::string& text = sent[message->MessageId()];
       EXPECT_TRUE(message->Body() == text)
           << "body of " << text.size() << " bytes came back as " << message->Body().size();
-      EXPECT_EQ(message->MD5OfBody(), MD5Hex(text));
+      EXPECT_EQ(message->MD5OfBody(), SQSMD5Hex(text));
       if (WithAttribute) {
         const TbrvSQSMessageAttributeItem* attribute = message->MessageAttributes().Find("text");
         ASSERT_NE(attribute, nullptr);
@@ -130,7 +84,7 @@ TEST_P(SQSTexts, UnicodeAndQueryCharactersInBodiesAndAttributeValues) {
       "%41 is not A, + is not a blank, %%, %zz",
       "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xE6\x97\xA5\xE6\x9C\xAC",
   };
-  TTextGenerator generator(20240607);
+  testing::TServiceTextGenerator generator(20240607);
   for (int i = 0; i < 12; ++i) texts.push_back(generator.Text(1, 200));
   RoundTrip(texts, true);
 }
@@ -157,7 +111,7 @@ TEST_P(SQSTexts, ABatchOfLargeEntriesGoesAsOnePost) {
   client->SendMessageBatch(queue, requests, responses);
   ASSERT_EQ(responses.Count(), 3);
   for (int i = 0; i < 3; ++i)
-    EXPECT_EQ(responses.Items(i)->MD5OfMessageBody(), MD5Hex(requests.Items(i)->MessageBody()));
+    EXPECT_EQ(responses.Items(i)->MD5OfMessageBody(), SQSMD5Hex(requests.Items(i)->MessageBody()));
   ASSERT_TRUE(client->DeleteQueue(queue));
 }
 

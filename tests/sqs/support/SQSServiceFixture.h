@@ -3,7 +3,6 @@
 // OnSQSError collected, and a few helpers for checking what the service holds.
 #pragma once
 
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,6 +16,7 @@
 #include "sqs/brvHTTP.h"
 #include "support/E2ETransports.h"
 #include "support/LocalSQSService.h"
+#include "support/SharedLocalSQSService.h"
 
 namespace brv::testing {
 
@@ -24,39 +24,15 @@ struct TServiceError {
   std::string Code, Description;
 };
 
-// The lower-case hex MD5 of Text, from the system's libcrypto (the service reports the MD5
-// of every body it stored); empty when libcrypto is not there.
-inline std::string MD5Hex(const std::string& Text) {
-  using TMD5 = unsigned char* (*)(const unsigned char*, size_t, unsigned char*);
-  static TMD5 md5 = [] {
-    void* library = dlopen("libcrypto.so.3", RTLD_NOW | RTLD_LOCAL);
-    return library != nullptr ? reinterpret_cast<TMD5>(dlsym(library, "MD5")) : nullptr;
-  }();
-  if (md5 == nullptr) return {};
-  unsigned char digest[16];
-  md5(reinterpret_cast<const unsigned char*>(Text.data()), Text.size(), digest);
-  static const char* hex = "0123456789abcdef";
-  std::string out;
-  for (const unsigned char b : digest) {
-    out += hex[b >> 4];
-    out += hex[b & 15];
-  }
-  return out;
-}
-
-class SQSServiceTest : public ::testing::TestWithParam<TE2ETransport> {
+class SQSServiceTest : public TWithLocalSQSService<::testing::TestWithParam<TE2ETransport>> {
  protected:
-  static void SetUpTestSuite() { service_ = std::make_unique<TLocalSQSService>(); }
-  static void TearDownTestSuite() { service_.reset(); }
-
-  void SetUp() override { ASSERT_TRUE(Service().Ready()) << Service().Failure(); }
   // Every request of a test passed the service's checks unless the test said otherwise.
   void TearDown() override {
     for (const TServiceError& error : errors)
       ADD_FAILURE() << "service error " << error.Code << ": " << error.Description;
   }
 
-  static TLocalSQSService& Service() { return *service_; }
+  static TLocalSQSService& Service() { return *service; }
   std::string EndPoint(const TLocalSQSService& Of = Service()) const {
     return GetParam().TLS ? Of.HTTPS() : Of.HTTP();
   }
@@ -127,9 +103,6 @@ class SQSServiceTest : public ::testing::TestWithParam<TE2ETransport> {
   }
 
   std::vector<TServiceError> errors;
-
- private:
-  static inline std::unique_ptr<TLocalSQSService> service_;
 };
 
 }  // namespace brv::testing
