@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/FQueueBrowser.h"
+#include "bench/support/QtBenchMain.h"
 
 namespace {
 
@@ -81,10 +82,5 @@ BENCHMARK(BM_FilterAsYouType)->Arg(5000)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication application(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return brv::bench::RunQtBenchmarks(argc, argv);
 }

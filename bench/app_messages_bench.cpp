@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/FQueueBrowser.h"
+#include "bench/support/QtBenchMain.h"
 
 namespace {
 
@@ -80,10 +81,5 @@ BENCHMARK(BM_ListMessages)->Arg(10000)->Unit(benchmark::kMillisecond)->Iteration
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication application(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return brv::bench::RunQtBenchmarks(argc, argv);
 }

@@ -40,12 +40,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp 3>"$tmp/display" \
-  >"$tmp/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
-[ -s "$tmp/display" ] || { echo "bench: Xvfb did not start" >&2; cat "$tmp/xvfb.log" >&2; exit 1; }
-export DISPLAY=":$(head -n1 "$tmp/display")" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$tmp
+. scripts/xvfb.sh
+start_xvfb "$tmp"
+export DISPLAY=$xvfb_display QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$tmp
 
 # The local SQS service, on a port the OS picks.
 certs=()

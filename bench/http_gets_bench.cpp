@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/support/BenchMain.h"
 #include "http/IdHTTP.h"
 #include "tests/http/support/Nginx.cpp"
 
@@ -72,11 +73,7 @@ BENCHMARK(BM_KeepAliveGet)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  int requests = 20000;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a.rfind("--requests=", 0) == 0) requests = std::atoi(a.c_str() + 11);
-  }
+  const int requests = brv::bench::IntOption(argc, argv, "requests", 20000);
   Nginx::Options options;
   options.Bench = true;
   gNginx = std::make_unique<Nginx>("", options);
@@ -99,10 +96,7 @@ int main(int argc, char** argv) {
   std::printf("GETs/s on one keep-alive connection, 1 KiB body, %d requests per run:\n", requests);
   std::printf("  TIdHTTP %10.0f\n  curl    %10.0f\n  ratio   %10.2f\n", client, curl,
               client / curl);
-  std::fflush(stdout);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  brv::bench::RunRegisteredBenchmarks(argc, argv);
   gNginx.reset();
   return 0;
 }

@@ -17,24 +17,8 @@ sqs=$(realpath "${2:-build/dev/cli/sqs}")
 [ -x "$sqs" ] || { echo "missing $sqs: build the sqs target first" >&2; exit 1; }
 /usr/bin/python3 -c 'import boto3' || { echo "missing python3-boto3" >&2; exit 1; }
 
-work=$(mktemp -d)
-service_pid=""
-cleanup() {
-  [ -n "$service_pid" ] && kill -TERM -- "-$service_pid" 2>/dev/null || true
-  [ -n "$service_pid" ] && wait "$service_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-mkfifo "$work/lines"
-setsid tools/local-sqs/start.sh >"$work/lines" &
-service_pid=$!
-while IFS= read -r line; do
-  case "$line" in
-    LOCAL_SQS_HTTP=*) http=${line#LOCAL_SQS_HTTP=} ;;
-    LOCAL_SQS_READY=1) break ;;
-  esac
-done <"$work/lines"
-exec 9<"$work/lines"  # keep the pipe open for the service's lifetime
+. bench/lib.sh
+start_local_sqs
 
 export AWS_ACCESS_KEY_ID=test AWS_SECRET_ACCESS_KEY=test AWS_DEFAULT_REGION=us-east-1
 unset AWS_ENDPOINT_URL AWS_ENDPOINT_URL_SQS AWS_CA_BUNDLE AWS_PROFILE

@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "bench/support/BenchMain.h"
 #include "sqs/brvHTTP.h"
 
 namespace {
@@ -117,8 +118,6 @@ int main(int argc, char** argv) {
       ->Iterations(std::max<int64_t>(1, std::atoll(cycles.c_str())))
       ->Unit(benchmark::kMillisecond)
       ->UseRealTime();
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  brv::bench::RunRegisteredBenchmarks(argc, argv);
   return 0;
 }

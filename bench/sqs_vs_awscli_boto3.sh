@@ -32,27 +32,8 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBRV_BUILD_BENCH=ON -DBRV_BUI
   -DBRV_BUILD_APP=OFF >/dev/null
 cmake --build "$build" -j2 --target sqs bench_sqs_cycles >/dev/null
 
-# The service, on ports the OS picks, in a process group of its own.
-work=$(mktemp -d)
-service_pid=""
-cleanup() {
-  [ -n "$service_pid" ] && kill -TERM -- "-$service_pid" 2>/dev/null || true
-  [ -n "$service_pid" ] && wait "$service_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-mkfifo "$work/lines"
-setsid tools/local-sqs/start.sh --certs "$build/local-sqs-certs" >"$work/lines" &
-service_pid=$!
-while IFS= read -r line; do
-  case "$line" in
-    LOCAL_SQS_HTTP=*) http=${line#LOCAL_SQS_HTTP=} ;;
-    LOCAL_SQS_HTTPS=*) https=${line#LOCAL_SQS_HTTPS=} ;;
-    LOCAL_SQS_CA=*) ca=${line#LOCAL_SQS_CA=} ;;
-    LOCAL_SQS_READY=1) break ;;
-  esac
-done <"$work/lines"
-exec 9<"$work/lines"  # keep the pipe open for the service's lifetime
+. bench/lib.sh
+start_local_sqs --certs "$build/local-sqs-certs"
 
 export AWS_ACCESS_KEY_ID=test AWS_SECRET_ACCESS_KEY=test AWS_DEFAULT_REGION=us-east-1
 export AWS_PAGER="" AWS_CLI_AUTO_PROMPT=off

@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/support/BenchMain.h"
 #include "tests/tls/support/TlsTestServer.cpp"
 #include "tls/IdSSLIOHandlerSocketOpenSSL.h"
 #include "transport/IdTCPClient.h"
@@ -153,13 +154,8 @@ BENCHMARK(BM_KeepAliveGet)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  int handshakes = 1000;
-  int requests = 20000;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a.rfind("--handshakes=", 0) == 0) handshakes = std::atoi(a.c_str() + 13);
-    if (a.rfind("--requests=", 0) == 0) requests = std::atoi(a.c_str() + 11);
-  }
+  const int handshakes = brv::bench::IntOption(argc, argv, "handshakes", 1000);
+  const int requests = brv::bench::IntOption(argc, argv, "requests", 20000);
   gWorld = std::make_unique<World>();
   gWorld->certs = std::make_unique<TestCertificates>(gWorld->dir.Path());
   gWorld->nginx = std::make_unique<Nginx>(*gWorld->certs, true);
@@ -194,10 +190,7 @@ int main(int argc, char** argv) {
       "curl %7.0f/s %6.3f ms   ratio %.2f (CPU %.2f)\n",
       ours_get.rate, ours_get.cpu_ms, curl_get.rate, curl_get.cpu_ms, ours_get.rate / curl_get.rate,
       curl_get.cpu_ms / ours_get.cpu_ms);
-  std::fflush(stdout);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  brv::bench::RunRegisteredBenchmarks(argc, argv);
   gWorld.reset();
   return 0;
 }

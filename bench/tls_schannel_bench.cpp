@@ -21,6 +21,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/support/BenchMain.h"
 #include "tests/http/support/Nginx.cpp"
 #include "tls/IdSSLIOHandlerSocketOpenSSL.h"
 #include "tls/brvIdSSLIOHandlerSocketSChannel.h"
@@ -188,13 +189,10 @@ BENCHMARK(BM_SChannelKeepAliveGet)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  int handshakes = 1000;
-  int requests = 20000;
+  const int handshakes = brv::bench::IntOption(argc, argv, "handshakes", 1000);
+  const int requests = brv::bench::IntOption(argc, argv, "requests", 20000);
   for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a.rfind("--handshakes=", 0) == 0) handshakes = std::atoi(a.c_str() + 13);
-    if (a.rfind("--requests=", 0) == 0) requests = std::atoi(a.c_str() + 11);
-    if (a == "--tls=1.3") gTls13 = true;
+    if (std::string(argv[i]) == "--tls=1.3") gTls13 = true;
   }
   ::signal(SIGPIPE, SIG_IGN);
   gNginx = std::make_unique<TlsNginx>();
@@ -218,10 +216,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < 3; ++i) std::printf("  %s %10.0f\n", names[i], hs[i] / 2);
   std::printf("GETs/s on one keep-alive connection, 1 KiB body (%d per run):\n", requests);
   for (int i = 0; i < 3; ++i) std::printf("  %s %10.0f\n", names[i], gets[i] / 2);
-  std::fflush(stdout);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  brv::bench::RunRegisteredBenchmarks(argc, argv);
   gNginx.reset();
   return 0;
 }

@@ -27,17 +27,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Xvfb picks a free display itself and writes its number to the descriptor we give it.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp 3>"$tmp/display" \
-  >"$tmp/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$tmp/display" ] && break
-  kill -0 "$xvfb_pid" 2>/dev/null || { cat "$tmp/xvfb.log" >&2; exit 1; }
-  sleep 0.1
-done
-[ -s "$tmp/display" ] || { echo "screenshot: Xvfb did not start" >&2; exit 1; }
-display=":$(head -n1 "$tmp/display")"
+. scripts/xvfb.sh
+start_xvfb "$tmp"
+display=$xvfb_display
 
 mkdir -p "$(dirname "$out")"
 DISPLAY=$display QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$tmp AMAZON_SQS_SCREENSHOT=$out \
