@@ -89,10 +89,23 @@ class Browser : public TWithLocalSQSService<> {
     ASSERT_TRUE(Idle(B));
   }
   std::string Main() const { return prefix + "main"; }
+  // Opens the browser with this test's main queue selected; each question it asks is added to
+  // `asked` and answered with `answer`.
+  TFRMQueueBrowser& OpenOnMainAsking() {
+    TFRMQueueBrowser& browser = Open();
+    Select(browser, "main");
+    browser.Confirm = [this](QWidget*, const QString& Question) {
+      asked << Question;
+      return answer;
+    };
+    return browser;
+  }
 
   TShownMessages shown;
   std::unique_ptr<TFRMAmazonSQS> form;
   std::string prefix;
+  QStringList asked;
+  bool answer = false;
 };
 
 TEST_F(Browser, ListsQueuesWithCountsDeadLetterTargetsAndSources) {
@@ -212,14 +225,7 @@ TEST_F(Browser, SendsWithAttributesOfEveryTypeAndFifoFields) {
 TEST_F(Browser, PurgesAndDeletesOnlyAfterAConfirmationNamingTheQueueAndItsCount) {
   ASSERT_TRUE(form->SQS->SendMessage(Main(), "one", 0));
   ASSERT_TRUE(form->SQS->SendMessage(Main(), "two", 0));
-  TFRMQueueBrowser& browser = Open();
-  Select(browser, "main");
-  QStringList asked;
-  bool answer = false;
-  browser.Confirm = [&](QWidget*, const QString& Question) {
-    asked << Question;
-    return answer;
-  };
+  TFRMQueueBrowser& browser = OpenOnMainAsking();
 
   QTest::mouseClick(browser.btnPurge, Qt::LeftButton);  // refused
   ASSERT_TRUE(Idle(browser));
@@ -360,14 +366,7 @@ TEST_F(Browser, DeletesAndMovesMessagesOnlyAfterAConfirmation) {
     const auto* hidden = counts.Find("ApproximateNumberOfMessagesNotVisible");
     return n && hidden ? std::stoi(n->AttributeValue()) + std::stoi(hidden->AttributeValue()) : -1;
   };
-  TFRMQueueBrowser& browser = Open();
-  Select(browser, "main");
-  QStringList asked;
-  bool answer = false;
-  browser.Confirm = [&](QWidget*, const QString& Question) {
-    asked << Question;
-    return answer;
-  };
+  TFRMQueueBrowser& browser = OpenOnMainAsking();
   ASSERT_EQ(Peek(browser), 6);
 
   // Delete: refused first, then carried out for exactly the selection (the Delete key).
