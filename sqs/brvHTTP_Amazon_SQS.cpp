@@ -1,6 +1,7 @@
 #include "sqs/brvHTTP_Amazon_SQS.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <string_view>
 #include <utility>
@@ -177,19 +178,28 @@ TbrvRejectedEntries ReadSendMessageBatchAnswer(const std::string& aResponse,
 
 std::string EncodeURLValue(const std::string& aValue) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(aValue.size());
+  static constexpr auto kUnreserved = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c)
+      table[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                 c == '-' || c == '.' || c == '_' || c == '~';
+    return table;
+  }();
+  // Written into room for the longest result (every byte escaped), then cut to length: a
+  // message body is encoded in one pass without growing the text byte by byte.
+  std::string out(aValue.size() * 3, '\0');
+  char* to = out.data();
   for (const char ch : aValue) {
     const auto c = static_cast<unsigned char>(ch);
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-        c == '.' || c == '_' || c == '~') {
-      out += ch;
+    if (kUnreserved[c]) {
+      *to++ = ch;
     } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0x0F];
+      *to++ = '%';
+      *to++ = kHex[c >> 4];
+      *to++ = kHex[c & 0x0F];
     }
   }
+  out.resize(static_cast<std::size_t>(to - out.data()));
   return out;
 }
 
