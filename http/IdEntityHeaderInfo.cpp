@@ -154,7 +154,19 @@ void TIdEntityHeaderInfo::SetContentType(const std::string& AValue) {
     return;
   }
   std::string charset;
-  FContentType = RemoveHeaderParam(AValue, "charset", charset, QuoteHTTP);
+  if (AValue.find(';') == std::string::npos) {
+    FContentType = AValue;  // no parameters, so no charset to take out
+  } else {
+    // A client sets the same type with parameters on request after request: the last split
+    // is kept per thread.
+    thread_local std::string lastValue, lastType, lastCharset;
+    if (lastValue.empty() || AValue != lastValue) {
+      lastType = RemoveHeaderParam(AValue, "charset", lastCharset, QuoteHTTP);
+      lastValue = AValue;
+    }
+    charset = lastCharset;
+    FContentType = lastType;
+  }
   const bool infer = charset.empty() && FCharSet.empty() && MediaTypeIs(FContentType, "text");
   if (charset.empty() && !infer) return;  // nothing more would change, loading or not
   if (TComponent* owner = OwnerComponent();

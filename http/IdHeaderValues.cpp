@@ -104,8 +104,18 @@ std::string ReplaceHeaderParam(const std::string& AValue, const std::string& APa
                                const std::string& ANewValue, std::string& VOld,
                                TIdHeaderQuotingType AQuoteType) {
   VOld.clear();
-  // Without parameters there is nothing to remove.
-  if (AValue.find(';') == std::string::npos && TrimView(ANewValue).empty()) return AValue;
+  if (AValue.find(';') == std::string::npos) {
+    // Without parameters there is nothing to remove, and a new one is simply appended.
+    const std::string value = Trim(ANewValue);
+    if (value.empty()) return AValue;
+    std::string result = HeaderMainItem(AValue);
+    if (result.empty()) return {};
+    result += "; ";
+    result += AParam;
+    result += '=';
+    result += QuoteHeaderValue(value, false, AQuoteType);
+    return result;
+  }
   TIdHeaderParams params;
   SplitHeaderParams(AValue, params, AQuoteType);
   int found = -1;
