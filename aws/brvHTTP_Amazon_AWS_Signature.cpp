@@ -1,6 +1,7 @@
 #include "aws/brvHTTP_Amazon_AWS_Signature.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <exception>
 #include <string_view>
@@ -52,9 +53,17 @@ TIdBytes LibraryDigest(TIdHashContext AContext,
   return AFinish(AContext);
 }
 
+// One look-up per byte: the canonical form of a query is checked byte by byte on every request.
+constexpr auto kUnreserved = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 256; ++c)
+    table[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+               c == '-' || c == '.' || c == '_' || c == '~';
+  return table;
+}();
+
 bool IsUnreserved(std::uint8_t c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-         c == '.' || c == '_' || c == '~';
+  return kUnreserved[c];
 }
 
 void AppendEscape(std::string& out, std::uint8_t c) {
