@@ -305,12 +305,13 @@ std::string AWSCanonicalQuery(const std::string& AQuery) {
 std::string AWSCanonicalPath(const std::string& APath) {
   if (APath.empty()) return "/";
   // Dot segments and empty segments go, as the service removes them before it checks.
-  std::vector<std::string> segments;
+  std::vector<std::string_view> segments;
+  const std::string_view path = APath;
   std::size_t start = 0;
-  while (start <= APath.size()) {
-    std::size_t end = APath.find('/', start);
-    if (end == std::string::npos) end = APath.size();
-    const std::string segment = APath.substr(start, end - start);
+  while (start <= path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    const std::string_view segment = path.substr(start, end - start);
     if (segment == "..") {
       if (!segments.empty()) segments.pop_back();
     } else if (!segment.empty() && segment != ".") {
