@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <string_view>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -283,7 +284,11 @@ TbrvSQSQueueItem* TbrvSQSQueue::GetSQSQueue(const std::string& aEndPoint,
                                             const std::string& aQueue) const {
   TLockGuard guard(*this);
   for (TObject* object : References()) {
-    auto* item = dynamic_cast<TbrvSQSQueueItem*>(object);
+    // The list holds queue items only (AddSQSQueue makes them): recognised by their exact
+    // class, every request's look-up skips the cast's walk of the class tree.
+    auto* item = object != nullptr && typeid(*object) == typeid(TbrvSQSQueueItem)
+                     ? static_cast<TbrvSQSQueueItem*>(object)
+                     : dynamic_cast<TbrvSQSQueueItem*>(object);
     if (item != nullptr && item->ID() == aQueue && item->EndPoint() == aEndPoint &&
         item->AccessKey() == aAccessKey)
       return item;
