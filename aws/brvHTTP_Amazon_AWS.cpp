@@ -53,13 +53,20 @@ std::string BeforePath(const std::string& AURL) {
 }
 
 std::string EndPointKey(const std::string& AURL) {
-  TIdURI uri(BeforePath(AURL));
+  // Every request of a client goes to the same end point: the last one is kept per thread, so
+  // a request does not parse its end point again.
+  thread_local std::string lastURL, lastKey;
+  std::string beforePath = BeforePath(AURL);
+  if (!lastURL.empty() && beforePath == lastURL) return lastKey;
+  TIdURI uri(beforePath);
   std::string scheme = uri.Protocol();
   for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   std::string port = uri.Port();
   if (port.empty()) port = scheme == "https" ? "443" : "80";
   std::string key = scheme + "://" + uri.Host() + ":" + port;
   for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  lastURL = std::move(beforePath);
+  lastKey = key;
   return key;
 }
 

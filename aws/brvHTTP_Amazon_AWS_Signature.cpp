@@ -1,6 +1,7 @@
 #include "aws/brvHTTP_Amazon_AWS_Signature.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <exception>
 #include <string_view>
@@ -52,9 +53,17 @@ TIdBytes LibraryDigest(TIdHashContext AContext,
   return AFinish(AContext);
 }
 
+// One look-up per byte: the canonical form of a query is checked byte by byte on every request.
+constexpr auto kUnreserved = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 256; ++c)
+    table[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+               c == '-' || c == '.' || c == '_' || c == '~';
+  return table;
+}();
+
 bool IsUnreserved(std::uint8_t c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-         c == '.' || c == '_' || c == '~';
+  return kUnreserved[c];
 }
 
 void AppendEscape(std::string& out, std::uint8_t c) {
@@ -296,12 +305,13 @@ std::string AWSCanonicalQuery(const std::string& AQuery) {
 std::string AWSCanonicalPath(const std::string& APath) {
   if (APath.empty()) return "/";
   // Dot segments and empty segments go, as the service removes them before it checks.
-  std::vector<std::string> segments;
+  std::vector<std::string_view> segments;
+  const std::string_view path = APath;
   std::size_t start = 0;
-  while (start <= APath.size()) {
-    std::size_t end = APath.find('/', start);
-    if (end == std::string::npos) end = APath.size();
-    const std::string segment = APath.substr(start, end - start);
+  while (start <= path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    const std::string_view segment = path.substr(start, end - start);
     if (segment == "..") {
       if (!segments.empty()) segments.pop_back();
     } else if (!segment.empty() && segment != ".") {

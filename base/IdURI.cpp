@@ -1,6 +1,7 @@
 #include "base/IdURI.h"
 
 #include <cstddef>
+#include <string_view>
 
 #include "base/UTF8.h"
 
@@ -153,17 +154,17 @@ std::string Encode(const std::string& src, const char* unsafe) {
   return out;
 }
 
-// Fetches Delim from S: returns the text before its first occurrence and leaves the text
-// after it in S; without Delim returns all of S and empties S.
-std::string Fetch(std::string& s, const std::string& delim) {
-  const std::size_t p = s.find(delim);
-  if (p == std::string::npos) {
-    std::string all;
-    all.swap(s);
+// The part of s before the first ADelim, taken off s with the delimiter; all of s (leaving it
+// empty) when there is none.
+std::string_view FetchView(std::string_view& s, char ADelim) {
+  const std::size_t p = s.find(ADelim);
+  if (p == std::string_view::npos) {
+    const std::string_view all = s;
+    s = {};
     return all;
   }
-  std::string head = s.substr(0, p);
-  s.erase(0, p + delim.size());
+  const std::string_view head = s.substr(0, p);
+  s.remove_prefix(p + 1);
   return head;
 }
 
@@ -262,7 +263,8 @@ void TIdURI::NormalizePath(std::string& APath) {
 void TIdURI::SetURI(const std::string& AURI) {
   FURI = AURI;
   NormalizePath(FURI);
-  std::string L = FURI;
+  // The parts are cut from views of the normalised text; each is copied once, into its field.
+  std::string_view L = FURI;
 
   FDocument.clear();
   FProtocol.clear();
@@ -279,68 +281,62 @@ void TIdURI::SetURI(const std::string& AURI) {
   // the bookmark (so a "?" only opens a query when no "#" comes before it).
   auto splitQueryAndBookmark = [&]() {
     const std::size_t q = L.find('?');
-    if (q != std::string::npos && q < L.find('#')) {
-      FParams = L.substr(q + 1);
-      L.erase(q);
-      const std::size_t h = FParams.find('#');
-      if (h != std::string::npos) {
-        FBookmark = FParams.substr(h + 1);
-        FParams.erase(h);
+    const std::size_t h = L.find('#');
+    if (q != std::string_view::npos && q < h) {
+      std::string_view params = L.substr(q + 1);
+      if (h != std::string_view::npos) {
+        FBookmark = params.substr(h - q);
+        params = params.substr(0, h - q - 1);
       }
-    } else {
-      const std::size_t h = L.find('#');
-      if (h != std::string::npos) {
-        FBookmark = L.substr(h + 1);
-        L.erase(h);
-      }
+      FParams = params;
+      L = L.substr(0, q);
+    } else if (h != std::string_view::npos) {
+      FBookmark = L.substr(h + 1);
+      L = L.substr(0, h);
     }
   };
 
   const std::size_t p = L.find("://");
-  if (p != std::string::npos) {
+  if (p != std::string_view::npos) {
     FProtocol = L.substr(0, p);
-    L.erase(0, p + 3);
+    L.remove_prefix(p + 3);
     splitQueryAndBookmark();
 
-    std::string A = Fetch(L, "/");
+    std::string_view A = FetchView(L, '/');
     const std::size_t at = A.rfind('@');
-    if (at != std::string::npos) {
-      std::string U = A.substr(0, at);
-      A.erase(0, at + 1);
-      FUserName = Fetch(U, ":");
-      FPassword = U;
-      if (FUserName.empty()) FPassword.clear();
+    if (at != std::string_view::npos) {
+      std::string_view U = A.substr(0, at);
+      A.remove_prefix(at + 1);
+      FUserName = FetchView(U, ':');
+      if (!FUserName.empty()) FPassword = U;
     }
 
     const std::size_t open = A.find('[');
     const std::size_t close = A.find(']');
-    if (open != std::string::npos && close != std::string::npos && close > open) {
-      FHost = Fetch(A, "]");
-      FHost.erase(0, FHost.find('[') + 1);
+    if (open != std::string_view::npos && close != std::string_view::npos && close > open) {
+      std::string_view host = FetchView(A, ']');
+      host.remove_prefix(host.find('[') + 1);
+      FHost = host;
       const std::size_t colon = A.find(':');
-      if (colon == std::string::npos) {
-        A.clear();
-      } else {
-        A.erase(0, colon + 1);
-      }
+      A = colon == std::string_view::npos ? std::string_view() : A.substr(colon + 1);
       FIPVersion = Id_IPv6;
     } else {
-      FHost = Fetch(A, ":");
+      FHost = FetchView(A, ':');
     }
     FPort = A;
 
     const std::size_t slash = L.rfind('/');
     Fpath.assign(1, '/');
-    if (slash != std::string::npos) {
-      Fpath.append(L, 0, slash + 1);
-      L.erase(0, slash + 1);
+    if (slash != std::string_view::npos) {
+      Fpath.append(L.substr(0, slash + 1));
+      L.remove_prefix(slash + 1);
     }
   } else {
     splitQueryAndBookmark();
     const std::size_t slash = L.rfind('/');
-    if (slash != std::string::npos) {
+    if (slash != std::string_view::npos) {
       Fpath = L.substr(0, slash + 1);
-      L.erase(0, slash + 1);
+      L.remove_prefix(slash + 1);
     }
   }
   FDocument = L;

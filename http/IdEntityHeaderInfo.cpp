@@ -154,7 +154,19 @@ void TIdEntityHeaderInfo::SetContentType(const std::string& AValue) {
     return;
   }
   std::string charset;
-  FContentType = RemoveHeaderParam(AValue, "charset", charset, QuoteHTTP);
+  if (AValue.find(';') == std::string::npos) {
+    FContentType = AValue;  // no parameters, so no charset to take out
+  } else {
+    // A client sets the same type with parameters on request after request: the last split
+    // is kept per thread.
+    thread_local std::string lastValue, lastType, lastCharset;
+    if (lastValue.empty() || AValue != lastValue) {
+      lastType = RemoveHeaderParam(AValue, "charset", lastCharset, QuoteHTTP);
+      lastValue = AValue;
+    }
+    charset = lastCharset;
+    FContentType = lastType;
+  }
   const bool infer = charset.empty() && FCharSet.empty() && MediaTypeIs(FContentType, "text");
   if (charset.empty() && !infer) return;  // nothing more would change, loading or not
   if (TComponent* owner = OwnerComponent();
@@ -422,18 +434,29 @@ void TIdResponseHeaderInfo::Clear() {
 void TIdResponseHeaderInfo::ParseRawHeaders() {
   TIdEntityHeaderInfo::ParseRawHeaders();
   const TIdHeaderList& raw = *FRawHeaders;
-  enum { kLocation, kServer, kProxyConnection, kAcceptPatch, kAcceptRanges, kCount };
-  static constexpr std::string_view kNames[kCount] = {"Location", "Server", "Proxy-Connection",
-                                                      "Accept-Patch", "Accept-Ranges"};
+  enum {
+    kLocation,
+    kServer,
+    kProxyConnection,
+    kAcceptPatch,
+    kAcceptRanges,
+    kWWWAuthenticate,
+    kProxyAuthenticate,
+    kCount
+  };
+  static constexpr std::string_view kNames[kCount] = {
+      "Location",      "Server",           "Proxy-Connection",  "Accept-Patch",
+      "Accept-Ranges", "WWW-Authenticate", "Proxy-Authenticate"};
   int at[kCount];
   raw.IndexOfNames(kNames, kCount, at);
   FLocation = raw.ValueAt(at[kLocation]);
   FServer = raw.ValueAt(at[kServer]);
   FProxyConnection = raw.ValueAt(at[kProxyConnection]);
+  // The challenge lists are gathered only from a head that has one: most answers have none.
   FWWWAuthenticate->Clear();
-  raw.Extract("WWW-Authenticate", FWWWAuthenticate.get());
+  if (at[kWWWAuthenticate] >= 0) raw.Extract("WWW-Authenticate", FWWWAuthenticate.get());
   FProxyAuthenticate->Clear();
-  raw.Extract("Proxy-Authenticate", FProxyAuthenticate.get());
+  if (at[kProxyAuthenticate] >= 0) raw.Extract("Proxy-Authenticate", FProxyAuthenticate.get());
   FAcceptPatch = raw.ValueAt(at[kAcceptPatch]);
   FAcceptRanges = raw.ValueAt(at[kAcceptRanges]);
 }

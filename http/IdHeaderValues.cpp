@@ -1,9 +1,13 @@
 #include "http/IdHeaderValues.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <iterator>
 #include <optional>
 
 #include "http/private/Text.h"
@@ -104,8 +108,18 @@ std::string ReplaceHeaderParam(const std::string& AValue, const std::string& APa
                                const std::string& ANewValue, std::string& VOld,
                                TIdHeaderQuotingType AQuoteType) {
   VOld.clear();
-  // Without parameters there is nothing to remove.
-  if (AValue.find(';') == std::string::npos && TrimView(ANewValue).empty()) return AValue;
+  if (AValue.find(';') == std::string::npos) {
+    // Without parameters there is nothing to remove, and a new one is simply appended.
+    const std::string value = Trim(ANewValue);
+    if (value.empty()) return AValue;
+    std::string result = HeaderMainItem(AValue);
+    if (result.empty()) return {};
+    result += "; ";
+    result += AParam;
+    result += '=';
+    result += QuoteHeaderValue(value, false, AQuoteType);
+    return result;
+  }
   TIdHeaderParams params;
   SplitHeaderParams(AValue, params, AQuoteType);
   int found = -1;
@@ -317,7 +331,60 @@ std::string FormatHttpDate(TDateTime ALocalDateTime) {
   return buf;
 }
 
+namespace {
+
+// The preferred form of an HTTP date, "Sun, 06 Nov 1994 08:49:37 GMT", read by position: it is
+// what servers send in nearly every answer. False for any other text, which the token reader
+// below then takes; for this form both give the same fields.
+bool ReadIMFFixdate(std::string_view T, int& VDay, int& VMonth, std::int64_t& VYear, int& VHour,
+                    int& VMinute, int& VSecond) {
+  if (T.size() != 29 || T.substr(3, 2) != ", " || T[7] != ' ' || T[11] != ' ' || T[16] != ' ' ||
+      T[19] != ':' || T[22] != ':' || T.substr(25) != " GMT")
+    return false;
+  const auto digits = [&](std::size_t AAt, std::size_t ACount, int& VValue) {
+    VValue = 0;
+    for (std::size_t i = AAt; i < AAt + ACount; ++i) {
+      if (T[i] < '0' || T[i] > '9') return false;
+      VValue = VValue * 10 + (T[i] - '0');
+    }
+    return true;
+  };
+  int year = 0;
+  if (!digits(5, 2, VDay) || !digits(12, 4, year) || !digits(17, 2, VHour) ||
+      !digits(20, 2, VMinute) || !digits(23, 2, VSecond))
+    return false;
+  if (std::find(std::begin(kDays), std::end(kDays), T.substr(0, 3)) == std::end(kDays))
+    return false;
+  const auto month = std::find(std::begin(kMonths), std::end(kMonths), T.substr(8, 3));
+  if (month == std::end(kMonths)) return false;
+  VMonth = static_cast<int>(month - std::begin(kMonths));
+  VYear = year;
+  return true;
+}
+
+// The local date and time of a UTC date read from a header (AMonth from 0, AOffset the zone's
+// seconds east of UTC); 0 when a field is out of range.
+TDateTime LocalDateTime(std::int64_t AYear, int AMonth, int ADay, int AHour, int AMinute,
+                        int ASecond, long AOffset) {
+  if (ADay < 1 || ADay > 31 || AMonth < 0 || AYear < 1601 || AHour < 0 || AHour > 23 ||
+      AMinute < 0 || AMinute > 59 || ASecond < 0 || ASecond > 60)
+    return 0;
+  const std::int64_t days =
+      DaysFromCivil(AYear, static_cast<unsigned>(AMonth + 1), static_cast<unsigned>(ADay));
+  const std::int64_t utc = days * 86400 + AHour * 3600 + AMinute * 60 + ASecond - AOffset;
+  const auto local = static_cast<double>(utc + LocalOffsetAt(static_cast<std::time_t>(utc)));
+  return local / 86400.0 + kUnixEpochDays;
+}
+
+}  // namespace
+
 TDateTime ParseHttpDate(const std::string& AText) {
+  {
+    int day = 0, month = 0, hour = 0, minute = 0, second = 0;
+    std::int64_t year = 0;
+    if (ReadIMFFixdate(AText, day, month, year, hour, minute, second))
+      return LocalDateTime(year, month, day, hour, minute, second, 0);
+  }
   // The text is read as tokens separated by blanks and commas; a token with a hyphen that is
   // not an offset ("06-Nov-94") is split at its hyphens, and an offset glued to the time
   // ("08:49:37+0100") is a token of its own. Tokens are views into AText, read as they end.
@@ -389,14 +456,7 @@ TDateTime ParseHttpDate(const std::string& AText) {
   if (!flush(text.substr(start))) return 0;
 
   if (yearWasShort) year += year < 70 ? 2000 : 1900;
-  if (day < 1 || day > 31 || month < 0 || year < 1601 || hour < 0 || hour > 23 || minute < 0 ||
-      minute > 59 || second < 0 || second > 60)
-    return 0;
-  const std::int64_t days =
-      DaysFromCivil(year, static_cast<unsigned>(month + 1), static_cast<unsigned>(day));
-  const std::int64_t utc = days * 86400 + hour * 3600 + minute * 60 + second - offset;
-  const auto local = static_cast<double>(utc + LocalOffsetAt(static_cast<std::time_t>(utc)));
-  return local / 86400.0 + kUnixEpochDays;
+  return LocalDateTime(year, month, day, hour, minute, second, offset);
 }
 
 }  // namespace brv

@@ -1,8 +1,10 @@
 #include "sqs/brvHTTP_Amazon_SQS.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <string_view>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -177,19 +179,28 @@ TbrvRejectedEntries ReadSendMessageBatchAnswer(const std::string& aResponse,
 
 std::string EncodeURLValue(const std::string& aValue) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(aValue.size());
+  static constexpr auto kUnreserved = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c)
+      table[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                 c == '-' || c == '.' || c == '_' || c == '~';
+    return table;
+  }();
+  // Written into room for the longest result (every byte escaped), then cut to length: a
+  // message body is encoded in one pass without growing the text byte by byte.
+  std::string out(aValue.size() * 3, '\0');
+  char* to = out.data();
   for (const char ch : aValue) {
     const auto c = static_cast<unsigned char>(ch);
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-        c == '.' || c == '_' || c == '~') {
-      out += ch;
+    if (kUnreserved[c]) {
+      *to++ = ch;
     } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0x0F];
+      *to++ = '%';
+      *to++ = kHex[c >> 4];
+      *to++ = kHex[c & 0x0F];
     }
   }
+  out.resize(static_cast<std::size_t>(to - out.data()));
   return out;
 }
 
@@ -273,7 +284,11 @@ TbrvSQSQueueItem* TbrvSQSQueue::GetSQSQueue(const std::string& aEndPoint,
                                             const std::string& aQueue) const {
   TLockGuard guard(*this);
   for (TObject* object : References()) {
-    auto* item = dynamic_cast<TbrvSQSQueueItem*>(object);
+    // The list holds queue items only (AddSQSQueue makes them): recognised by their exact
+    // class, every request's look-up skips the cast's walk of the class tree.
+    auto* item = object != nullptr && typeid(*object) == typeid(TbrvSQSQueueItem)
+                     ? static_cast<TbrvSQSQueueItem*>(object)
+                     : dynamic_cast<TbrvSQSQueueItem*>(object);
     if (item != nullptr && item->ID() == aQueue && item->EndPoint() == aEndPoint &&
         item->AccessKey() == aAccessKey)
       return item;

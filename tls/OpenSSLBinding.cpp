@@ -30,6 +30,8 @@ struct Entry {
 struct Binding {
   std::mutex mutex;
   std::atomic<bool> loaded{false};
+  // Counts the bindings made, so that objects of an earlier binding are told apart.
+  std::atomic<unsigned> generation{0};
   void* crypto = nullptr;
   void* ssl = nullptr;
   bool last_bind_complete = false;
@@ -176,6 +178,7 @@ bool EnsureOpenSSLLoaded() {
   // Made after OPENSSL_init_ssl registered OpenSSL's own exit handler, so it runs before that
   // one: what we free at exit is freed while the library is still whole.
   static ExitRelease exit_release;
+  b.generation.fetch_add(1, std::memory_order_relaxed);
   b.loaded.store(true, std::memory_order_release);
   return true;
 }
@@ -242,6 +245,10 @@ const BIO_METHOD* SocketBIOMethod() {
 
 const EVP_MD* SHA256Digest() {
   return State().sha256;
+}
+
+unsigned BindingGeneration() {
+  return State().generation.load(std::memory_order_relaxed);
 }
 
 X509_STORE* SharedCertStore(const std::string& ARootCertFile, const std::string& AVerifyDirs) {

@@ -133,6 +133,46 @@ TEST(OpenSSLHashHooks, ThreadsHashingAtOnceGetTheSameResults) {
   for (const auto& failure : failures) EXPECT_EQ(failure, "");
 }
 
+std::string HookHMAC(const TIdHashHooks& AHooks, TIdHashContext AContext, const std::string& AData) {
+  AHooks.UpdateHMAC(AContext, reinterpret_cast<const std::uint8_t*>(AData.data()), AData.size());
+  return ToHex(AHooks.FinishHMAC(AContext), false);
+}
+
+// A thread's finished contexts serve its next hashes: the same key again, another key, two
+// contexts open at once, and contexts kept from before the library was released and loaded
+// again all give the right results.
+TEST(OpenSSLHashHooks, ContextsKeptForTheNextHashGiveTheSameResults) {
+  InstallOpenSSLHashHooks();
+  ASSERT_TRUE(EnsureOpenSSLLoaded());
+  for (int round = 0; round < 2; ++round) {
+    for (const auto& v : HmacVectors()) {
+      for (int again = 0; again < 2; ++again) {
+        TIdHMACSHA256 hmac;
+        hmac.SetKey(v.key);
+        EXPECT_EQ(ToHex(hmac.HashValue(Bytes(v.data), v.truncate), false), v.mac) << v.data;
+      }
+    }
+    for (const auto& v : ShaVectors()) {
+      TIdHashSHA256 hash;
+      EXPECT_EQ(ToHex(hash.HashBytes(Bytes(v.message)), false), v.digest);
+    }
+    const TIdHashHooks hooks = GetHashHooks();
+    const auto& a = HmacVectors()[0];
+    const auto& b = HmacVectors()[1];
+    TIdHashContext first = hooks.NewHMACSHA256Context(a.key.data(), a.key.size());
+    TIdHashContext second = hooks.NewHMACSHA256Context(b.key.data(), b.key.size());
+    EXPECT_EQ(HookHMAC(hooks, second, b.data), b.mac);
+    EXPECT_EQ(HookHMAC(hooks, first, a.data), a.mac);
+    // The kept key with its last byte changed is another key.
+    TIdBytes near = a.key;
+    near.back() ^= 1;
+    TIdHashContext other = hooks.NewHMACSHA256Context(near.data(), near.size());
+    EXPECT_NE(HookHMAC(hooks, other, a.data), a.mac);
+    ReleaseOpenSSL();
+    ASSERT_TRUE(EnsureOpenSSLLoaded());
+  }
+}
+
 TEST(OpenSSLHashHooks, HashingGoesOnWithoutTheLibrary) {
   ReleaseOpenSSL();
   InstallOpenSSLHashHooks();

@@ -355,4 +355,8 @@ const BIO_METHOD* SocketBIOMethod();
 // is EVP_sha256(). Valid while the binding is loaded.
 const EVP_MD* SHA256Digest();
 
+// The number of the current binding: it grows at every load, so something made with the
+// functions of an earlier binding (before a release) can tell that they are gone.
+unsigned BindingGeneration();
+
 }  // namespace brv::ossl

@@ -1,5 +1,9 @@
 #include "tls/private/OpenSSLHashHooks.h"
 
+#include <cstring>
+#include <memory>
+#include <utility>
+
 #include "base/brvIdHash.h"
 #include "tls/OpenSSLBinding.h"
 #include "tls/private/OpenSSLAPI.h"
@@ -9,6 +13,9 @@ namespace {
 
 // Large enough for any digest OpenSSL produces (EVP_MAX_MD_SIZE).
 constexpr unsigned kMaxDigest = 64;
+// Keys up to a block of SHA-256 are remembered with their HMAC context (a signing key is 32
+// bytes); a longer one is keyed afresh every time.
+constexpr std::size_t kMaxKeptKey = 64;
 
 bool DigestsBound() {
   if (!IsOpenSSLLoaded()) return false;
@@ -29,9 +36,62 @@ bool HMACBound() {
          f.HMAC_Final != nullptr && f.HMAC_CTX_free != nullptr;
 }
 
+// An HMAC context with the key it was last keyed with, so that the next HMAC under the same
+// key starts from the keyed state instead of hashing the key again.
+struct KeyedHMAC {
+  HMAC_CTX* ctx = nullptr;
+  bool keyed = false;
+  std::size_t key_size = 0;
+  std::uint8_t key[kMaxKeptKey] = {};
+
+  void Forget() {
+    keyed = false;
+    key_size = 0;
+    // A volatile store, so that wiping the copy of the key is not optimised away.
+    volatile std::uint8_t* bytes = key;
+    for (std::size_t i = 0; i < kMaxKeptKey; ++i) bytes[i] = 0;
+  }
+  ~KeyedHMAC() { Forget(); }
+};
+
+// Each thread keeps the last digest context and the last HMAC context it finished for its next
+// hash: a new context costs allocations and, for an HMAC, two compressions of the key, a large
+// part of hashing the short texts of a request signature. Contexts belong to the binding that
+// made them; after a release and a new load the old ones are abandoned (their library is gone).
+struct SpareContexts {
+  unsigned generation = 0;
+  EVP_MD_CTX* digest = nullptr;
+  std::unique_ptr<KeyedHMAC> hmac;
+
+  // Makes the spares those of the current binding.
+  void Sync() {
+    const unsigned current = BindingGeneration();
+    if (current == generation) return;
+    digest = nullptr;
+    if (hmac) hmac->ctx = nullptr;
+    hmac.reset();
+    generation = current;
+  }
+
+  ~SpareContexts() {
+    if (!IsOpenSSLLoaded() || generation != BindingGeneration()) return;
+    const Functions& f = API();
+    if (digest != nullptr) f.EVP_MD_CTX_free(digest);
+    if (hmac && hmac->ctx != nullptr) f.HMAC_CTX_free(hmac->ctx);
+  }
+};
+
+thread_local SpareContexts tSpares;
+
+void FreeHMAC(std::unique_ptr<KeyedHMAC> AHMAC) {
+  if (AHMAC && AHMAC->ctx != nullptr) API().HMAC_CTX_free(AHMAC->ctx);
+}
+
 TIdHashContext NewSHA256() {
   const Functions& f = API();
-  EVP_MD_CTX* ctx = f.EVP_MD_CTX_new();
+  tSpares.Sync();
+  EVP_MD_CTX* ctx = std::exchange(tSpares.digest, nullptr);
+  if (ctx == nullptr) ctx = f.EVP_MD_CTX_new();
   if (ctx == nullptr || f.EVP_DigestInit_ex(ctx, SHA256Digest(), nullptr) != 1) {
     if (ctx != nullptr) f.EVP_MD_CTX_free(ctx);
     f.ERR_clear_error();
@@ -54,7 +114,11 @@ TIdBytes FinishDigest(TIdHashContext context) {
   unsigned char digest[kMaxDigest];
   unsigned int length = 0;
   const int ok = f.EVP_DigestFinal_ex(ctx, digest, &length);
-  f.EVP_MD_CTX_free(ctx);
+  tSpares.Sync();
+  if (ok == 1 && tSpares.digest == nullptr)
+    tSpares.digest = ctx;
+  else
+    f.EVP_MD_CTX_free(ctx);
   if (ok != 1 || length > kMaxDigest) {
     f.ERR_clear_error();
     throw EIdDigestFinalEx("EVP_DigestFinal_ex error");
@@ -64,22 +128,40 @@ TIdBytes FinishDigest(TIdHashContext context) {
 
 TIdHashContext NewHMACSHA256(const std::uint8_t* key, std::size_t key_size) {
   const Functions& f = API();
-  HMAC_CTX* ctx = f.HMAC_CTX_new();
-  // A null key means "keep the previous key" to HMAC_Init_ex, so an empty key is passed as
-  // a valid pointer with length 0.
-  static const std::uint8_t kNoKey = 0;
-  if (ctx == nullptr || f.HMAC_Init_ex(ctx, key != nullptr ? key : &kNoKey,
-                                       static_cast<int>(key_size), SHA256Digest(), nullptr) != 1) {
-    if (ctx != nullptr) f.HMAC_CTX_free(ctx);
+  tSpares.Sync();
+  std::unique_ptr<KeyedHMAC> hmac = std::move(tSpares.hmac);
+  if (!hmac) hmac = std::make_unique<KeyedHMAC>();
+  if (hmac->ctx == nullptr) hmac->ctx = f.HMAC_CTX_new();
+  const bool same_key = hmac->keyed && hmac->key_size == key_size &&
+                        (key_size == 0 || std::memcmp(hmac->key, key, key_size) == 0);
+  int ok = 0;
+  if (hmac->ctx != nullptr && same_key) {
+    // A null key restarts the context with the key it holds.
+    ok = f.HMAC_Init_ex(hmac->ctx, nullptr, 0, nullptr, nullptr);
+  } else if (hmac->ctx != nullptr) {
+    hmac->Forget();
+    // A null key means "keep the previous key" to HMAC_Init_ex, so an empty key is passed as
+    // a valid pointer with length 0.
+    static const std::uint8_t kNoKey = 0;
+    ok = f.HMAC_Init_ex(hmac->ctx, key != nullptr ? key : &kNoKey, static_cast<int>(key_size),
+                        SHA256Digest(), nullptr);
+    if (ok == 1 && key_size <= kMaxKeptKey) {
+      if (key_size != 0) std::memcpy(hmac->key, key, key_size);
+      hmac->key_size = key_size;
+      hmac->keyed = true;
+    }
+  }
+  if (ok != 1) {
+    FreeHMAC(std::move(hmac));
     f.ERR_clear_error();
     throw EIdDigestInitEx("HMAC_Init_ex error");
   }
-  return ctx;
+  return hmac.release();
 }
 
 void UpdateHMAC(TIdHashContext context, const std::uint8_t* data, std::size_t size) {
   const Functions& f = API();
-  if (f.HMAC_Update(static_cast<HMAC_CTX*>(context), data, size) != 1) {
+  if (f.HMAC_Update(static_cast<KeyedHMAC*>(context)->ctx, data, size) != 1) {
     f.ERR_clear_error();
     throw EIdDigestInitEx("HMAC_Update error");
   }
@@ -87,11 +169,15 @@ void UpdateHMAC(TIdHashContext context, const std::uint8_t* data, std::size_t si
 
 TIdBytes FinishHMAC(TIdHashContext context) {
   const Functions& f = API();
-  auto* ctx = static_cast<HMAC_CTX*>(context);
+  std::unique_ptr<KeyedHMAC> hmac(static_cast<KeyedHMAC*>(context));
   unsigned char digest[kMaxDigest];
   unsigned int length = 0;
-  const int ok = f.HMAC_Final(ctx, digest, &length);
-  f.HMAC_CTX_free(ctx);
+  const int ok = f.HMAC_Final(hmac->ctx, digest, &length);
+  tSpares.Sync();
+  if (ok == 1 && !tSpares.hmac)
+    tSpares.hmac = std::move(hmac);
+  else
+    FreeHMAC(std::move(hmac));
   if (ok != 1 || length > kMaxDigest) {
     f.ERR_clear_error();
     throw EIdDigestFinalEx("HMAC_Final error");
