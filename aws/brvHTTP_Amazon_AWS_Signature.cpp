@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/IdURI.h"
+#include "base/UTF8.h"
 #include "base/brvIdHMACSHA1.h"
 #include "base/brvIdHash.h"
 #include "base/brvIdHashSHA.h"
@@ -68,35 +69,6 @@ int HexValue(char c) {
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
-}
-
-// Length of the well-formed UTF-8 sequence at i, or 0 when none starts there.
-std::size_t Utf8SequenceLength(const std::string& s, std::size_t i) {
-  const auto b0 = static_cast<std::uint8_t>(s[i]);
-  if (b0 < 0x80) return 1;
-  std::size_t len = 0;
-  std::uint8_t lo = 0x80;
-  std::uint8_t hi = 0xBF;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    len = 2;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    len = 3;
-    if (b0 == 0xE0) lo = 0xA0;
-    if (b0 == 0xED) hi = 0x9F;  // no surrogates
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    len = 4;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (i + len > s.size()) return 0;
-  const auto b1 = static_cast<std::uint8_t>(s[i + 1]);
-  if (b1 < lo || b1 > hi) return 0;
-  for (std::size_t k = 2; k < len; ++k) {
-    if ((static_cast<std::uint8_t>(s[i + k]) & 0xC0) != 0x80) return 0;
-  }
-  return len;
 }
 
 // True when a name or value of a query is in canonical form already: only unreserved
@@ -169,23 +141,22 @@ std::string CanonicalComponent(std::string_view AText) {
   std::string out;
   out.reserve(bytes.size() * 3);
   for (std::size_t i = 0; i < bytes.size();) {
-    const std::size_t len = Utf8SequenceLength(bytes, i);
-    if (len == 0) {
-      // a byte that starts no character is read as U+FFFD, as a server decoding the query
-      // into text does
-      out += "%EF%BF%BD";
-      ++i;
+    const std::size_t start = i;
+    char32_t code = 0;
+    if (!NextUTF8CodePoint(bytes, i, code)) {
+      // every byte of an ill-formed sequence is read as U+FFFD, as a server decoding the
+      // query into text does
+      for (std::size_t k = start; k < i; ++k) out += "%EF%BF%BD";
       continue;
     }
-    for (std::size_t k = 0; k < len; ++k) {
-      const auto b = static_cast<std::uint8_t>(bytes[i + k]);
+    for (std::size_t k = start; k < i; ++k) {
+      const auto b = static_cast<std::uint8_t>(bytes[k]);
       if (IsUnreserved(b)) {
         out += static_cast<char>(b);
       } else {
         AppendEscape(out, b);
       }
     }
-    i += len;
   }
   return out;
 }
