@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/Hex.h"
 #include "base/IdURI.h"
 #include "base/UTF8.h"
 #include "base/brvIdHMACSHA1.h"
@@ -18,7 +19,6 @@ namespace brv {
 namespace {
 
 constexpr char kContentType[] = "application/x-www-form-urlencoded; charset=utf-8";
-constexpr char kHexUpper[] = "0123456789ABCDEF";
 // The SHA-256 of no bytes, which every request without a body signs as its payload hash.
 constexpr char kEmptyPayloadHash[] =
     "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
@@ -53,17 +53,6 @@ TIdBytes LibraryDigest(TIdHashContext AContext,
   return AFinish(AContext);
 }
 
-bool IsUnreserved(std::uint8_t c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-         c == '.' || c == '_' || c == '~';
-}
-
-void AppendEscape(std::string& out, std::uint8_t c) {
-  out += '%';
-  out += kHexUpper[c >> 4];
-  out += kHexUpper[c & 0x0F];
-}
-
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -80,7 +69,7 @@ bool IsCanonicalComponent(std::string_view AText) {
   std::uint8_t hi = 0xBF;
   for (std::size_t i = 0; i < AText.size(); ++i) {
     const auto c = static_cast<std::uint8_t>(AText[i]);
-    if (IsUnreserved(c)) {
+    if (IsURIUnreserved(c)) {
       if (need > 0) return false;
       continue;
     }
@@ -100,7 +89,7 @@ bool IsCanonicalComponent(std::string_view AText) {
       continue;
     }
     if (b < 0x80) {
-      if (IsUnreserved(b)) return false;
+      if (IsURIUnreserved(b)) return false;
       continue;
     }
     if (b >= 0xC2 && b <= 0xDF) {
@@ -151,10 +140,10 @@ std::string CanonicalComponent(std::string_view AText) {
     }
     for (std::size_t k = start; k < i; ++k) {
       const auto b = static_cast<std::uint8_t>(bytes[k]);
-      if (IsUnreserved(b)) {
+      if (IsURIUnreserved(b)) {
         out += static_cast<char>(b);
       } else {
-        AppendEscape(out, b);
+        AppendPercentEscape(out, b);
       }
     }
   }
@@ -287,10 +276,10 @@ std::string AWSCanonicalPath(const std::string& APath) {
     if (i > 0) out += '/';
     for (char ch : segments[i]) {
       const auto c = static_cast<std::uint8_t>(ch);
-      if (IsUnreserved(c)) {
+      if (IsURIUnreserved(c)) {
         out += ch;
       } else {
-        AppendEscape(out, c);
+        AppendPercentEscape(out, c);
       }
     }
   }

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/Hex.h"
 #include "base/UTF8.h"
 #include "sqs/brvSQSChecksums.h"
 
@@ -176,18 +177,14 @@ TbrvRejectedEntries ReadSendMessageBatchAnswer(const std::string& aResponse,
 // --- free functions ---
 
 std::string EncodeURLValue(const std::string& aValue) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(aValue.size());
   for (const char ch : aValue) {
-    const auto c = static_cast<unsigned char>(ch);
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-        c == '.' || c == '_' || c == '~') {
+    const auto c = static_cast<std::uint8_t>(ch);
+    if (IsURIUnreserved(c)) {
       out += ch;
     } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0x0F];
+      AppendPercentEscape(out, c);
     }
   }
   return out;
