@@ -166,19 +166,18 @@ bool ParseHTTPDate(const std::string& AText, std::chrono::system_clock::time_poi
 
 // The default wait between attempts: a poll on the cancellation, so that Cancel ends it.
 void Wait(std::chrono::milliseconds ADelay, const TIdDeadline& ADeadline) {
-  const auto until = TIdDeadline::TClock::now() + ADelay;
+  if (ADelay.count() <= 0) return;
+  const TIdDeadline until = TIdDeadline::After(ADelay, ADeadline.Cancellation());
   for (;;) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(until - TIdDeadline::TClock::now());
-    if (left.count() <= 0 || ADeadline.Cancelled()) return;
-    const int handle = ADeadline.CancelHandle();
+    const int left = until.WaitMs();
+    if (left == 0 || until.Cancelled()) return;
+    const int handle = until.CancelHandle();
     if (handle < 0) {
-      std::this_thread::sleep_for(
-          std::min<std::chrono::milliseconds>(left, std::chrono::milliseconds(100)));
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, 100)));
       continue;
     }
     pollfd fd{handle, POLLIN, 0};
-    ::poll(&fd, 1, static_cast<int>(std::min<long long>(left.count(), 1 << 30)));
+    ::poll(&fd, 1, left);
   }
 }
 
