@@ -172,6 +172,19 @@ TbrvRejectedEntries ReadSendMessageBatchAnswer(const std::string& aResponse,
   return rejected;
 }
 
+// Calls AAdd with the name and the Value of each AElement of a response (a tag's Key, an
+// attribute's Name); elements without a name are skipped.
+template <class TAdd>
+void ForEachNamedValue(const std::string& AResponse, const char* AElement, const char* ANameTag,
+                       TAdd AAdd) {
+  TStringList elements;
+  GetXMLTagValues(AResponse, AElement, elements);
+  for (const std::string& element : elements.Lines()) {
+    const std::string name = GetXMLTagText(element, ANameTag);
+    if (!name.empty()) AAdd(name, GetXMLTagText(element, "Value"));
+  }
+}
+
 }  // namespace
 
 // --- free functions ---
@@ -913,12 +926,9 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::DoListQueueTags(const std::string& aQueueUR
   SetAction("ListQueueTags");
   std::string response;
   if (!Execute(aQueueURL, response)) return false;
-  TStringList tags;
-  GetXMLTagValues(response, "Tag", tags);
-  for (const std::string& tag : tags.Lines()) {
-    const std::string key = GetXMLTagText(tag, "Key");
-    if (!key.empty()) aTags.AddSQSTag(key, GetXMLTagText(tag, "Value"));
-  }
+  ForEachNamedValue(response, "Tag", "Key", [&](const std::string& key, const std::string& value) {
+    aTags.AddSQSTag(key, value);
+  });
   return true;
 }
 
@@ -935,12 +945,10 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::DoGetQueueAttributes(const std::string& aQu
   AddParam("AttributeName.1", "All");
   std::string response;
   if (!Execute(aQueueURL, response)) return false;
-  TStringList attributes;
-  GetXMLTagValues(response, "Attribute", attributes);
-  for (const std::string& attribute : attributes.Lines()) {
-    const std::string name = GetXMLTagText(attribute, "Name");
-    if (!name.empty()) aAttributes.AddSQSAttribute(name, GetXMLTagText(attribute, "Value"));
-  }
+  ForEachNamedValue(response, "Attribute", "Name",
+                    [&](const std::string& name, const std::string& value) {
+                      aAttributes.AddSQSAttribute(name, value);
+                    });
   return true;
 }
 
