@@ -740,6 +740,9 @@ class TCommandRun {
   // order. Everything the client would otherwise read from the process environment is set
   // here, so that the environment the command was given is the only one that counts.
   void Configure() {
+    // The client reads its endpoint, CA bundle, attempts and proxy variables from the same
+    // environment as the command, never from the process behind its back.
+    client_.SetEnvironment([this](const std::string& Name) { return environment_.Get(Name); });
     TbrvAWSConfigRequest request;
     request.Profile = GlobalValue("profile");
     // An empty --region leaves the region to the environment and the profile, as before.
