@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/AsciiText.h"
+
 namespace brv {
 
 namespace {
@@ -19,14 +21,6 @@ std::string_view Trimmed(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
   while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
   return s;
-}
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
 }
 
 [[noreturn]] void Fail(const std::string& FileName, int Line, const std::string& Reason) {
@@ -144,7 +138,7 @@ TbrvAWSConfigFile TbrvAWSConfigFile::Parse(std::string_view Text, const std::str
       Fail(FileName, lineNo,
            "neither a [section] header, a \"name = value\" setting nor a comment");
     }
-    const std::string key = Lower(Trimmed(line.substr(0, mark)));
+    const std::string key = LowerAscii(Trimmed(line.substr(0, mark)));
     if (key.empty()) Fail(FileName, lineNo, "a setting without a name");
     if (const TbrvAWSConfigValue* earlier = section->Find(key)) {
       Fail(FileName, lineNo,

@@ -1,19 +1,13 @@
 #include "aws/brvAWSProxy.h"
 
-#include <cctype>
 #include <string_view>
 
+#include "base/AsciiText.h"
 #include "base/IdURI.h"
 
 namespace brv {
 
 namespace {
-
-std::string Lower(std::string_view AText) {
-  std::string out(AText);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 std::string WithoutBrackets(std::string_view AHost) {
   if (AHost.size() >= 2 && AHost.front() == '[' && AHost.back() == ']')
@@ -45,7 +39,7 @@ TbrvAWSProxy ParseProxyURL(const std::string& AURL) {
   std::string_view rest(AURL);
   if (rest.empty()) return proxy;
   if (const std::size_t scheme = rest.find("://"); scheme != std::string_view::npos) {
-    if (Lower(rest.substr(0, scheme)) != "http") Refuse(AURL, "only http:// proxies are supported");
+    if (LowerAscii(rest.substr(0, scheme)) != "http") Refuse(AURL, "only http:// proxies are supported");
     rest.remove_prefix(scheme + 3);
   }
   // Everything after the authority must be a bare "/".
@@ -91,7 +85,7 @@ TbrvAWSProxy ParseProxyURL(const std::string& AURL) {
 }
 
 bool HostBypassesProxy(const std::string& AHost, const std::string& ANoProxy) {
-  const std::string host = Lower(WithoutBrackets(AHost));
+  const std::string host = LowerAscii(WithoutBrackets(AHost));
   if (host.empty()) return false;
   std::string_view list(ANoProxy);
   while (!list.empty()) {
@@ -100,7 +94,7 @@ bool HostBypassesProxy(const std::string& AHost, const std::string& ANoProxy) {
     list.remove_prefix(end == std::string_view::npos ? list.size() : end + 1);
     if (token.empty()) continue;
     if (token == "*") return true;
-    std::string entry = Lower(HostOfEntry(token));
+    std::string entry = LowerAscii(HostOfEntry(token));
     // A trailing dot names the same host as without it.
     while (!entry.empty() && entry.back() == '.') entry.pop_back();
     if (!entry.empty() && entry.front() == '.') entry.erase(0, 1);
@@ -120,7 +114,7 @@ TbrvAWSProxy ProxyForEndPoint(const std::string& AEndPoint, const std::string& A
                               const TbrvEnvironmentReader& AEnvironment) {
   if (!AExplicit.empty()) return ParseProxyURL(AExplicit);
   TIdURI uri(AEndPoint);
-  const bool https = Lower(uri.Protocol()) == "https";
+  const bool https = LowerAscii(uri.Protocol()) == "https";
   const auto first = [&](const char* ALower, const char* AUpper) {
     std::string value = AEnvironment(ALower);
     return value.empty() ? AEnvironment(AUpper) : value;

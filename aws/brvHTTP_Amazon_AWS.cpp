@@ -173,19 +173,18 @@ bool ParseHTTPDate(const std::string& AText, std::chrono::system_clock::time_poi
 
 // The default wait between attempts: a poll on the cancellation, so that Cancel ends it.
 void Wait(std::chrono::milliseconds ADelay, const TIdDeadline& ADeadline) {
-  const auto until = TIdDeadline::TClock::now() + ADelay;
+  if (ADelay.count() <= 0) return;
+  const TIdDeadline until = TIdDeadline::After(ADelay, ADeadline.Cancellation());
   for (;;) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(until - TIdDeadline::TClock::now());
-    if (left.count() <= 0 || ADeadline.Cancelled()) return;
-    const int handle = ADeadline.CancelHandle();
+    const int left = until.WaitMs();
+    if (left == 0 || until.Cancelled()) return;
+    const int handle = until.CancelHandle();
     if (handle < 0) {
-      std::this_thread::sleep_for(
-          std::min<std::chrono::milliseconds>(left, std::chrono::milliseconds(100)));
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, 100)));
       continue;
     }
     pollfd fd{handle, POLLIN, 0};
-    ::poll(&fd, 1, static_cast<int>(std::min<long long>(left.count(), 1 << 30)));
+    ::poll(&fd, 1, left);
   }
 }
 
@@ -216,11 +215,15 @@ TbrvHTTP_Amazon_AWS_Client::~TbrvHTTP_Amazon_AWS_Client() {
   FHTTPClient.reset();
 }
 
+std::string TbrvHTTP_Amazon_AWS_Client::EnvironmentValue(const std::string& AName) const {
+  return FEnvironment ? FEnvironment(AName) : Environment(AName);
+}
+
 std::string TbrvHTTP_Amazon_AWS_Client::EndPoint() const {
   if (!FAWSOptions->EndPointURL.empty()) return WithoutTrailingSlashes(FAWSOptions->EndPointURL);
   for (const std::string& variable :
        {AWSServiceEndPointVariable(FAWSOptions->Service), std::string("AWS_ENDPOINT_URL")}) {
-    const std::string url = WithoutTrailingSlashes(Environment(variable));
+    const std::string url = WithoutTrailingSlashes(EnvironmentValue(variable));
     if (!url.empty()) return url;
   }
   return "https://" + FAWSOptions->Service + "." + FAWSOptions->Region +
@@ -245,7 +248,7 @@ IbrvAWSHTTPClient& TbrvHTTP_Amazon_AWS_Client::GetHTTPClient() {
     // Whoever sits on the network path must not be able to pose as the service: the
     // certificate is checked against the trusted roots and must name the URL's host.
     client->TLSOptions().VerifyCertificate = true;
-    const std::string bundle = Environment("AWS_CA_BUNDLE");
+    const std::string bundle = EnvironmentValue("AWS_CA_BUNDLE");
     if (!bundle.empty()) client->TLSOptions().RootCertFile = bundle;
     // A lost packet or a stalled server must not hold the caller for good.
     client->SetConnectTimeout(brvAWSDefaultConnectTimeout);
@@ -317,7 +320,7 @@ void TbrvHTTP_Amazon_AWS_Client::PreparePOST(const std::string& aURL, const std:
 
 int TbrvHTTP_Amazon_AWS_Client::MaxAttempts() const {
   if (FMaxAttempts > 0) return FMaxAttempts;
-  const std::string text = Environment("AWS_MAX_ATTEMPTS");
+  const std::string text = EnvironmentValue("AWS_MAX_ATTEMPTS");
   if (!text.empty() && text.size() <= 4 &&
       std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
     const int value = std::stoi(text);
@@ -414,7 +417,8 @@ bool TbrvHTTP_Amazon_AWS_Client::Fetch(const std::string& aURL, bool aAsForm,
     if (attempt == 1) {
       if (!DoBeforeRequest(url)) return false;
       // The proxy is chosen for the host the request goes to.
-      proxy = ProxyForEndPoint(BeforePath(url), FProxy, Environment);
+      const auto environment = [this](const std::string& AName) { return EnvironmentValue(AName); };
+      proxy = ProxyForEndPoint(BeforePath(url), FProxy, environment);
       http.SetProxy(proxy);
     }
 

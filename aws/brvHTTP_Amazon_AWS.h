@@ -181,6 +181,11 @@ class TbrvHTTP_Amazon_AWS_Client : public TbrvHTTP_Amazon_AWS_Base {
   void SetSignerFactory(TSignerFactory Factory) { FSignerFactory = std::move(Factory); }
   void SetHTTPClientFactory(THTTPClientFactory Factory) { FHTTPClientFactory = std::move(Factory); }
 
+  // Where the client reads AWS_ENDPOINT_URL(_<SERVICE>), AWS_CA_BUNDLE, AWS_MAX_ATTEMPTS and
+  // the proxy variables. Unset: the process environment. A caller that resolves its
+  // configuration from an environment of its own (the command's) hands the same one in here.
+  void SetEnvironment(TbrvEnvironmentReader Value) { FEnvironment = std::move(Value); }
+
  protected:
   // The gate before each GET: may change the URL that will be fetched, or refuse (false).
   virtual bool DoBeforeRequest(std::string& aURL);
@@ -213,6 +218,8 @@ class TbrvHTTP_Amazon_AWS_Client : public TbrvHTTP_Amazon_AWS_Base {
   void Refund(int aRetryCost);
   std::chrono::system_clock::time_point Now() const;
   double Random();
+  // The value of an environment variable ("" when unset), from SetEnvironment's reader.
+  std::string EnvironmentValue(const std::string& AName) const;
 
   std::unique_ptr<IbrvAWSSigner> FSignature;
   std::unique_ptr<IbrvAWSHTTPClient> FHTTPClient;
@@ -220,6 +227,7 @@ class TbrvHTTP_Amazon_AWS_Client : public TbrvHTTP_Amazon_AWS_Base {
   std::unique_ptr<TbrvAWSLogFile> FLogFile;
   TSignerFactory FSignerFactory;
   THTTPClientFactory FHTTPClientFactory;
+  TbrvEnvironmentReader FEnvironment;
 
   int FMaxAttempts = 0;
   int FAttempts = 0;

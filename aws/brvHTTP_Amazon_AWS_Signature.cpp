@@ -8,7 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "base/Hex.h"
 #include "base/IdURI.h"
+#include "base/UTF8.h"
 #include "base/brvIdHMACSHA1.h"
 #include "base/brvIdHash.h"
 #include "base/brvIdHashSHA.h"
@@ -18,7 +20,6 @@ namespace brv {
 namespace {
 
 constexpr char kContentType[] = "application/x-www-form-urlencoded; charset=utf-8";
-constexpr char kHexUpper[] = "0123456789ABCDEF";
 // The SHA-256 of no bytes, which every request without a body signs as its payload hash.
 constexpr char kEmptyPayloadHash[] =
     "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
@@ -53,59 +54,11 @@ TIdBytes LibraryDigest(TIdHashContext AContext,
   return AFinish(AContext);
 }
 
-// One look-up per byte: the canonical form of a query is checked byte by byte on every request.
-constexpr auto kUnreserved = [] {
-  std::array<bool, 256> table{};
-  for (int c = 0; c < 256; ++c)
-    table[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-               c == '-' || c == '.' || c == '_' || c == '~';
-  return table;
-}();
-
-bool IsUnreserved(std::uint8_t c) {
-  return kUnreserved[c];
-}
-
-void AppendEscape(std::string& out, std::uint8_t c) {
-  out += '%';
-  out += kHexUpper[c >> 4];
-  out += kHexUpper[c & 0x0F];
-}
-
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
-}
-
-// Length of the well-formed UTF-8 sequence at i, or 0 when none starts there.
-std::size_t Utf8SequenceLength(const std::string& s, std::size_t i) {
-  const auto b0 = static_cast<std::uint8_t>(s[i]);
-  if (b0 < 0x80) return 1;
-  std::size_t len = 0;
-  std::uint8_t lo = 0x80;
-  std::uint8_t hi = 0xBF;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    len = 2;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    len = 3;
-    if (b0 == 0xE0) lo = 0xA0;
-    if (b0 == 0xED) hi = 0x9F;  // no surrogates
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    len = 4;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (i + len > s.size()) return 0;
-  const auto b1 = static_cast<std::uint8_t>(s[i + 1]);
-  if (b1 < lo || b1 > hi) return 0;
-  for (std::size_t k = 2; k < len; ++k) {
-    if ((static_cast<std::uint8_t>(s[i + k]) & 0xC0) != 0x80) return 0;
-  }
-  return len;
 }
 
 // True when a name or value of a query is in canonical form already: only unreserved
@@ -117,7 +70,7 @@ bool IsCanonicalComponent(std::string_view AText) {
   std::uint8_t hi = 0xBF;
   for (std::size_t i = 0; i < AText.size(); ++i) {
     const auto c = static_cast<std::uint8_t>(AText[i]);
-    if (IsUnreserved(c)) {
+    if (IsURIUnreserved(c)) {
       if (need > 0) return false;
       continue;
     }
@@ -137,7 +90,7 @@ bool IsCanonicalComponent(std::string_view AText) {
       continue;
     }
     if (b < 0x80) {
-      if (IsUnreserved(b)) return false;
+      if (IsURIUnreserved(b)) return false;
       continue;
     }
     if (b >= 0xC2 && b <= 0xDF) {
@@ -178,23 +131,22 @@ std::string CanonicalComponent(std::string_view AText) {
   std::string out;
   out.reserve(bytes.size() * 3);
   for (std::size_t i = 0; i < bytes.size();) {
-    const std::size_t len = Utf8SequenceLength(bytes, i);
-    if (len == 0) {
-      // a byte that starts no character is read as U+FFFD, as a server decoding the query
-      // into text does
-      out += "%EF%BF%BD";
-      ++i;
+    const std::size_t start = i;
+    char32_t code = 0;
+    if (!NextUTF8CodePoint(bytes, i, code)) {
+      // every byte of an ill-formed sequence is read as U+FFFD, as a server decoding the
+      // query into text does
+      for (std::size_t k = start; k < i; ++k) out += "%EF%BF%BD";
       continue;
     }
-    for (std::size_t k = 0; k < len; ++k) {
-      const auto b = static_cast<std::uint8_t>(bytes[i + k]);
-      if (IsUnreserved(b)) {
+    for (std::size_t k = start; k < i; ++k) {
+      const auto b = static_cast<std::uint8_t>(bytes[k]);
+      if (IsURIUnreserved(b)) {
         out += static_cast<char>(b);
       } else {
-        AppendEscape(out, b);
+        AppendPercentEscape(out, b);
       }
     }
-    i += len;
   }
   return out;
 }
@@ -326,10 +278,10 @@ std::string AWSCanonicalPath(const std::string& APath) {
     if (i > 0) out += '/';
     for (char ch : segments[i]) {
       const auto c = static_cast<std::uint8_t>(ch);
-      if (IsUnreserved(c)) {
+      if (IsURIUnreserved(c)) {
         out += ch;
       } else {
-        AppendEscape(out, c);
+        AppendPercentEscape(out, c);
       }
     }
   }

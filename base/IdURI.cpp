@@ -3,13 +3,13 @@
 #include <cstddef>
 #include <string_view>
 
+#include "base/Hex.h"
 #include "base/UTF8.h"
 
 namespace brv {
 
 namespace {
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 // The unsafe sets of ParamsEncode and PathEncode, in their documented order.
 constexpr char kParamsUnsafe[] = "*<>#%\"{}|\\^[]`";
@@ -143,12 +143,7 @@ std::string Encode(const std::string& src, const char* unsafe) {
     } else {
       bytes = src.substr(i, 1);
     }
-    for (char b : bytes) {
-      const auto v = static_cast<std::uint8_t>(b);
-      out += '%';
-      out += kHexDigits[v >> 4];
-      out += kHexDigits[v & 0x0F];
-    }
+    for (char b : bytes) AppendPercentEscape(out, static_cast<std::uint8_t>(b));
     i += ch.Bytes;
   }
   return out;

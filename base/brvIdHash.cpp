@@ -11,14 +11,16 @@ constexpr std::int64_t kChunkSize = 2048;
 
 }  // namespace
 
-std::string ToHex(const TIdBytes& ABytes, bool AUpperCase) {
-  const char* digits = AUpperCase ? "0123456789ABCDEF" : "0123456789abcdef";
-  std::string hex(ABytes.size() * 2, '0');
-  for (std::size_t i = 0; i < ABytes.size(); ++i) {
-    hex[2 * i] = digits[ABytes[i] >> 4];
-    hex[2 * i + 1] = digits[ABytes[i] & 0x0F];
-  }
+std::string ToHex(std::string_view ABytes, bool AUpperCase) {
+  std::string hex;
+  hex.reserve(ABytes.size() * 2);
+  for (const char b : ABytes) AppendHexByte(hex, static_cast<std::uint8_t>(b), AUpperCase);
   return hex;
+}
+
+std::string ToHex(const TIdBytes& ABytes, bool AUpperCase) {
+  return ToHex(std::string_view(reinterpret_cast<const char*>(ABytes.data()), ABytes.size()),
+               AUpperCase);
 }
 
 TIdBytes TIdHash::HashString(const std::string& AStr) {

@@ -6,6 +6,7 @@
 
 #include "base/Classes.h"
 #include "base/Exception.h"
+#include "base/Hex.h"
 #include "base/Streams.h"
 #include "base/brvIdHashHooks.h"
 
@@ -66,8 +67,5 @@ class TIdHashIntF : public TIdHash {
   // Two upper-case hexadecimal digits per byte.
   std::string HashBytesToHex(const TIdBytes& AHash) override;
 };
-
-// Bytes as hexadecimal text, two digits per byte.
-std::string ToHex(const TIdBytes& ABytes, bool AUpperCase);
 
 }  // namespace brv

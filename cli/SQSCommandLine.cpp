@@ -24,6 +24,7 @@
 #include "aws/brvAWSProxy.h"
 #include "cli/SQSJsonOutput.h"
 #include "base/Exception.h"
+#include "base/Hex.h"
 #include "base/UTF8.h"
 #include "http/IdHTTP.h"
 #include "sqs/brvHTTP.h"
@@ -739,6 +740,9 @@ class TCommandRun {
   // order. Everything the client would otherwise read from the process environment is set
   // here, so that the environment the command was given is the only one that counts.
   void Configure() {
+    // The client reads its endpoint, CA bundle, attempts and proxy variables from the same
+    // environment as the command, never from the process behind its back.
+    client_.SetEnvironment([this](const std::string& Name) { return environment_.Get(Name); });
     TbrvAWSConfigRequest request;
     request.Profile = GlobalValue("profile");
     // An empty --region leaves the region to the environment and the profile, as before.
@@ -1769,15 +1773,12 @@ TCommandLine Parse(const std::vector<std::string>& Args) {
 }  // namespace
 
 std::string EscapeOutputValue(const std::string& Value) {
-  static const char* hex = "0123456789abcdef";
   std::string out;
   out.reserve(Value.size());
   const auto escape_bytes = [&](size_t From, size_t To) {
     for (size_t k = From; k < To; ++k) {
-      const auto c = static_cast<unsigned char>(Value[k]);
       out += "\\x";
-      out += hex[c >> 4];
-      out += hex[c & 15];
+      AppendHexByte(out, static_cast<std::uint8_t>(Value[k]), false);
     }
   };
   size_t pos = 0;

@@ -1,11 +1,13 @@
 #include "http/brvHTTP_Client.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <typeinfo>
 
 #include "http/private/Text.h"
 #include "tls/TLSHandlerFactory.h"
+#include "transport/IdDeadline.h"
 
 namespace brv {
 
@@ -156,10 +158,9 @@ void TbrvIdHTTP::DoAddAuthorizationToken() {
     token.OAuth->OnAuthTokenError = [this](TObject* s, const std::string& e, const std::string& m,
                                            TObject* d) { DoAuthTokenError(s, e, m, d); };
     token.OAuth->StartAuthorization();
-    const auto start = std::chrono::steady_clock::now();
-    const auto limit = std::chrono::milliseconds(token.ReadTimeout < 0 ? 0 : token.ReadTimeout);
-    while (!held() && std::chrono::steady_clock::now() - start < limit)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const TIdDeadline limit =
+        TIdDeadline::After(std::chrono::milliseconds(std::max(token.ReadTimeout, 0)));
+    while (!held() && !limit.Expired()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   std::string line;
   {

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/Hex.h"
 #include "base/UTF8.h"
 #include "sqs/brvSQSChecksums.h"
 
@@ -173,31 +174,36 @@ TbrvRejectedEntries ReadSendMessageBatchAnswer(const std::string& aResponse,
   return rejected;
 }
 
+// Calls AAdd with the name and the Value of each AElement of a response (a tag's Key, an
+// attribute's Name); elements without a name are skipped.
+template <class TAdd>
+void ForEachNamedValue(const std::string& AResponse, const char* AElement, const char* ANameTag,
+                       TAdd AAdd) {
+  TStringList elements;
+  GetXMLTagValues(AResponse, AElement, elements);
+  for (const std::string& element : elements.Lines()) {
+    const std::string name = GetXMLTagText(element, ANameTag);
+    if (!name.empty()) AAdd(name, GetXMLTagText(element, "Value"));
+  }
+}
+
 }  // namespace
 
 // --- free functions ---
 
 std::string EncodeURLValue(const std::string& aValue) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  static constexpr auto kUnreserved = [] {
-    std::array<bool, 256> table{};
-    for (int c = 0; c < 256; ++c)
-      table[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                 c == '-' || c == '.' || c == '_' || c == '~';
-    return table;
-  }();
   // Written into room for the longest result (every byte escaped), then cut to length: a
   // message body is encoded in one pass without growing the text byte by byte.
   std::string out(aValue.size() * 3, '\0');
   char* to = out.data();
   for (const char ch : aValue) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (kUnreserved[c]) {
+    const auto c = static_cast<std::uint8_t>(ch);
+    if (IsURIUnreserved(c)) {
       *to++ = ch;
     } else {
       *to++ = '%';
-      *to++ = kHex[c >> 4];
-      *to++ = kHex[c & 0x0F];
+      *to++ = kHexDigitsUpper[c >> 4];
+      *to++ = kHexDigitsUpper[c & 0x0F];
     }
   }
   out.resize(static_cast<std::size_t>(to - out.data()));
@@ -931,12 +937,9 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::DoListQueueTags(const std::string& aQueueUR
   SetAction("ListQueueTags");
   std::string response;
   if (!Execute(aQueueURL, response)) return false;
-  TStringList tags;
-  GetXMLTagValues(response, "Tag", tags);
-  for (const std::string& tag : tags.Lines()) {
-    const std::string key = GetXMLTagText(tag, "Key");
-    if (!key.empty()) aTags.AddSQSTag(key, GetXMLTagText(tag, "Value"));
-  }
+  ForEachNamedValue(response, "Tag", "Key", [&](const std::string& key, const std::string& value) {
+    aTags.AddSQSTag(key, value);
+  });
   return true;
 }
 
@@ -953,12 +956,10 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::DoGetQueueAttributes(const std::string& aQu
   AddParam("AttributeName.1", "All");
   std::string response;
   if (!Execute(aQueueURL, response)) return false;
-  TStringList attributes;
-  GetXMLTagValues(response, "Attribute", attributes);
-  for (const std::string& attribute : attributes.Lines()) {
-    const std::string name = GetXMLTagText(attribute, "Name");
-    if (!name.empty()) aAttributes.AddSQSAttribute(name, GetXMLTagText(attribute, "Value"));
-  }
+  ForEachNamedValue(response, "Attribute", "Name",
+                    [&](const std::string& name, const std::string& value) {
+                      aAttributes.AddSQSAttribute(name, value);
+                    });
   return true;
 }
 

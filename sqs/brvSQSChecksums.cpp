@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/Hex.h"
+
 namespace brv {
 
 namespace {
@@ -45,13 +47,7 @@ char LowerHex(char c) {
 std::string SQSMD5Hex(std::string_view aBytes) {
   unsigned char digest[16];
   if (gnutls_hash_fast(GNUTLS_DIG_MD5, aBytes.data(), aBytes.size(), digest) < 0) return {};
-  static const char* hex = "0123456789abcdef";
-  std::string out;
-  for (const unsigned char b : digest) {
-    out += hex[b >> 4];
-    out += hex[b & 15];
-  }
-  return out;
+  return ToHex(std::string_view(reinterpret_cast<const char*>(digest), sizeof digest), false);
 }
 
 std::string SQSMessageAttributesMD5(const TbrvSQSMessageAttributes& aAttributes) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "base/Hex.h"
 #include "tls/private/URIHost.h"
 #include "tls/OpenSSLBinding.h"
 #include "tls/private/OpenSSLAPI.h"
@@ -810,13 +811,7 @@ TIdBytes TIdSSLSocket::GetSessionID() {
 }
 
 std::string TIdSSLSocket::GetSessionIDAsString() {
-  static const char* const kDigits = "0123456789ABCDEF";
-  std::string text;
-  for (std::uint8_t b : GetSessionID()) {
-    text += kDigits[b >> 4];
-    text += kDigits[b & 15];
-  }
-  return text;
+  return ToHex(GetSessionID(), true);
 }
 
 void TIdSSLSocket::SetCipherList(const std::string& CipherList) {

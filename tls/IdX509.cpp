@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/Hex.h"
 #include "tls/private/OpenSSLAPI.h"
 
 namespace brv {
@@ -80,12 +81,10 @@ TIdBytes TIdX509::Fingerprint(const std::string& ADigest) const {
 }
 
 std::string TIdX509::FingerprintAsString(const std::string& ADigest) const {
-  static const char* const kDigits = "0123456789ABCDEF";
   std::string text;
   for (std::uint8_t b : Fingerprint(ADigest)) {
     if (!text.empty()) text += ':';
-    text += kDigits[b >> 4];
-    text += kDigits[b & 15];
+    AppendHexByte(text, b, true);
   }
   return text;
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <bit>
 
+#include "base/AsciiText.h"
+
 namespace brv {
 
 TIdBytes RawToBytes(const std::string& AText) {
@@ -60,11 +62,7 @@ std::uint64_t NetworkToHost(std::uint64_t AValue) {
 }
 
 std::string TrimText(const std::string& AText) {
-  std::size_t first = 0;
-  std::size_t last = AText.size();
-  while (first < last && static_cast<unsigned char>(AText[first]) <= 0x20) ++first;
-  while (last > first && static_cast<unsigned char>(AText[last - 1]) <= 0x20) --last;
-  return AText.substr(first, last - first);
+  return Trim(AText);
 }
 
 }  // namespace brv

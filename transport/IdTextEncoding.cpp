@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 
+#include "base/AsciiText.h"
 #include "base/UTF8.h"
 #include "transport/IdException.h"
 
@@ -618,13 +619,6 @@ std::map<int, std::unique_ptr<TIdMBCSEncoding>>& CodePageCache() {
 std::map<std::string, std::unique_ptr<TIdMBCSEncoding>>& NameCache() {
   static std::map<std::string, std::unique_ptr<TIdMBCSEncoding>> cache;
   return cache;
-}
-
-std::string UpperAscii(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/AsciiText.h"
+
 namespace brv {
 
 const char* FramingRuleName(TIdHTTPFramingRule ARule) {
@@ -46,12 +48,6 @@ const char* FramingRuleName(TIdHTTPFramingRule ARule) {
 namespace http_detail {
 
 namespace {
-
-std::string_view TrimBlanks(std::string_view S) {
-  while (!S.empty() && static_cast<unsigned char>(S.front()) <= ' ') S.remove_prefix(1);
-  while (!S.empty() && static_cast<unsigned char>(S.back()) <= ' ') S.remove_suffix(1);
-  return S;
-}
 
 bool SameAsciiText(std::string_view A, std::string_view ALower) {
   if (A.size() != ALower.size()) return false;
@@ -115,7 +111,7 @@ std::int64_t DecimalValue(std::string_view S) {
 int StatusCodeOf(std::string_view ALine) {
   const size_t space = ALine.find(' ');
   if (space == std::string_view::npos) return -1;
-  std::string_view s = TrimBlanks(ALine.substr(space + 1));
+  std::string_view s = TrimView(ALine.substr(space + 1));
   s = s.substr(0, s.find(' '));
   s = s.substr(0, s.find('.'));
   const std::int64_t v = s.size() <= 9 ? DecimalValue(s) : -1;
@@ -320,8 +316,8 @@ void THTTPResponseDecoder::HeaderLine(std::string_view ALine) {
     // model reads the rest.
     const char first = static_cast<char>(ALine[0] | 0x20);
     if (first == 'c' || first == 't') {
-      const std::string_view name = TrimBlanks(ALine.substr(0, colon));
-      const std::string_view value = TrimBlanks(ALine.substr(colon + 1));
+      const std::string_view name = TrimView(ALine.substr(0, colon));
+      const std::string_view value = TrimView(ALine.substr(colon + 1));
       if (SameAsciiText(name, "content-length")) {
         if (!FHaveLength) {
           FHaveLength = true;
@@ -407,7 +403,7 @@ void THTTPResponseDecoder::BeginBody(TBodyFraming AFraming, std::int64_t ALength
 }
 
 void THTTPResponseDecoder::ChunkSizeLine(std::string_view ALine) {
-  const std::string_view text = TrimBlanks(ALine.substr(0, ALine.find(';')));
+  const std::string_view text = TrimView(ALine.substr(0, ALine.find(';')));
   if (text.empty())
     throw EIdHTTPMalformedResponse("Invalid chunk size line: " + Quoted(ALine, 64), frBadChunkSize);
   std::int64_t value = 0;

@@ -2,47 +2,19 @@
 
 #include <limits>
 
+#include "base/UTF8.h"
+
 namespace brv::http_detail {
 
 namespace {
 
-bool IsBlank(char C) {
-  return static_cast<unsigned char>(C) <= 32;
-}
-
 // Decodes one UTF-8 character at S[I]; invalid bytes come back one by one as themselves.
 char32_t DecodeAt(std::string_view S, size_t& I) {
-  const auto b0 = static_cast<unsigned char>(S[I]);
-  int extra = 0;
-  char32_t cp = b0;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    extra = 1;
-    cp = b0 & 0x1F;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    extra = 2;
-    cp = b0 & 0x0F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    extra = 3;
-    cp = b0 & 0x07;
-  }
-  if (extra > 0 && I + static_cast<size_t>(extra) < S.size()) {
-    char32_t value = cp;
-    bool ok = true;
-    for (int k = 1; k <= extra; ++k) {
-      const auto b = static_cast<unsigned char>(S[I + static_cast<size_t>(k)]);
-      if ((b & 0xC0) != 0x80) {
-        ok = false;
-        break;
-      }
-      value = (value << 6) | (b & 0x3F);
-    }
-    if (ok) {
-      I += static_cast<size_t>(extra) + 1;
-      return value;
-    }
-  }
-  ++I;
-  return b0;
+  const size_t start = I;
+  char32_t cp = 0;
+  if (NextUTF8CodePoint(S, I, cp)) return cp;
+  I = start + 1;
+  return static_cast<unsigned char>(S[start]);
 }
 
 // Simple lower-case mapping for the scripts a header or a user name is likely to use.
@@ -68,52 +40,14 @@ char LowerChar(char C) {
 
 }  // namespace
 
-std::string_view TrimLeftView(std::string_view S) {
-  size_t b = 0;
-  while (b < S.size() && IsBlank(S[b])) ++b;
-  return S.substr(b);
-}
 
-std::string_view TrimRightView(std::string_view S) {
-  size_t e = S.size();
-  while (e > 0 && IsBlank(S[e - 1])) --e;
-  return S.substr(0, e);
-}
 
-std::string_view TrimView(std::string_view S) {
-  return TrimRightView(TrimLeftView(S));
-}
 
-std::string TrimLeft(std::string_view S) {
-  return std::string(TrimLeftView(S));
-}
 
-std::string TrimRight(std::string_view S) {
-  return std::string(TrimRightView(S));
-}
 
-std::string Trim(std::string_view S) {
-  return std::string(TrimView(S));
-}
 
-bool IsAscii(std::string_view S) {
-  for (char c : S)
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  return true;
-}
 
-std::string LowerAscii(std::string_view S) {
-  std::string r(S);
-  for (char& c : r) c = LowerChar(c);
-  return r;
-}
 
-std::string UpperAscii(std::string_view S) {
-  std::string r(S);
-  for (char& c : r)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  return r;
-}
 
 bool TextIsSame(std::string_view A, std::string_view B) {
   size_t i = 0;

@@ -6,21 +6,20 @@
 #include <string>
 #include <string_view>
 
+#include "base/AsciiText.h"
+
 namespace brv::http_detail {
 
-// Removes leading and trailing characters with codes 0 to 32.
-std::string Trim(std::string_view S);
-std::string TrimLeft(std::string_view S);
-std::string TrimRight(std::string_view S);
-// Lower-cases ASCII letters only.
-std::string LowerAscii(std::string_view S);
-std::string UpperAscii(std::string_view S);
-// Trim, TrimLeft and TrimRight as views of S, without a copy.
-std::string_view TrimView(std::string_view S);
-std::string_view TrimLeftView(std::string_view S);
-std::string_view TrimRightView(std::string_view S);
-// True when every byte of S is below 128.
-bool IsAscii(std::string_view S);
+using brv::IsAscii;
+using brv::LowerAscii;
+using brv::Trim;
+using brv::TrimLeft;
+using brv::TrimLeftView;
+using brv::TrimRight;
+using brv::TrimRightView;
+using brv::TrimView;
+using brv::UpperAscii;
+
 // TextIsSame for a B that is known to be ASCII: a byte of 128 or more in A never folds to an
 // ASCII letter, so the texts must then have the same length and match ignoring ASCII case.
 // Inline: header lookups call it for every line and name.

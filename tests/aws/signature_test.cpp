@@ -123,6 +123,8 @@ TEST(SignatureV4Test, CanonicalQueryIsWhatAServerComputes) {
       {"v=x=y", "v=x%3Dy"},
       {"v=%", "v=%25"},
       {"v=%FF", "v=%EF%BF%BD"},
+      // a sequence cut short is read as one U+FFFD per byte
+      {"v=%E2%82x", "v=%EF%BF%BD%EF%BF%BDx"},
       {"v=\xC3\xA9", "v=%C3%A9"},
       {"v=*'()!", "v=%2A%27%28%29%21"},
   };

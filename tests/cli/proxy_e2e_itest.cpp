@@ -3,6 +3,7 @@
 // environment, Basic proxy credentials, and the failures a user meets.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
@@ -35,7 +36,7 @@ class SQSCommandThroughProxy
     return "GET " + endPoint + "/?Action=ListQueues";
   }
   TSQSRun ListQueues(std::vector<std::string> Args,
-                     std::map<std::string, std::string> Environment = {}) {
+                     std::map<std::string, std::string> Environment = {}, bool InProcess = false) {
     Args.insert(Args.begin(), "list-queues");
     Args.insert(Args.end(), {"--endpoint-url", EndPoint()});
     if (GetParam().TLS)
@@ -44,7 +45,7 @@ class SQSCommandThroughProxy
     Environment.insert({{"AWS_ACCESS_KEY_ID", "test"},
                         {"AWS_SECRET_ACCESS_KEY", "test"},
                         {"AWS_DEFAULT_REGION", service->Region()}});
-    return RunSQS(Args, Environment);
+    return InProcess ? testing::RunSQSHere(Args, Environment) : RunSQS(Args, Environment);
   }
 };
 
@@ -73,6 +74,17 @@ TEST_P(SQSCommandThroughProxy, ProxyFromTheOptionOrTheEnvironment) {
   run = ListQueues({"--max-attempts", "1"}, {{variable, proxy.Url()}});
   EXPECT_EQ(run.Status, 3) << run.Err;
   run = ListQueues({}, {{variable, proxy.Url()}, {"no_proxy", "127.0.0.1"}});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+}
+
+// Run in this process, the command and its client read only the environment handed in: a
+// dead proxy in the process's own environment is not used.
+TEST_P(SQSCommandThroughProxy, TheProcessEnvironmentIsNotReadBehindTheCommandsBack) {
+  const char* variable = GetParam().TLS ? "https_proxy" : "http_proxy";
+  ASSERT_EQ(std::getenv(variable), nullptr);
+  setenv(variable, "http://127.0.0.1:1", 1);
+  const TSQSRun run = ListQueues({"--max-attempts", "1"}, {}, true);
+  unsetenv(variable);
   EXPECT_EQ(run.Status, 0) << run.Err;
 }
 
