@@ -1,7 +1,5 @@
 #include "http/IdHTTP.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -9,7 +7,12 @@
 #include <typeinfo>
 
 #include "http/IdCharsets.h"
+#include "http/private/ByteScan.h"
+#include "http/private/Challenge.h"
+#include "http/private/FormEncoding.h"
 #include "http/private/HTTPResponseDecoder.h"
+#include "http/private/RequestTarget.h"
+#include "http/private/ResponseRules.h"
 #include "http/private/Text.h"
 #include "tls/IdSSLIOHandlerSocketBase.h"
 
@@ -23,74 +26,8 @@ const char* VersionText(TIdHTTPProtocolVersion V) {
   return V == pv1_0 ? "1.0" : "1.1";
 }
 
-bool IsHttpsProtocol(const std::string& AProtocol) {
-  return AsciiTextIsSame(AProtocol, "https");
-}
-
-// The default port text of a protocol ("" when it has none).
-std::string_view DefaultPortOf(const std::string& AProtocol) {
-  if (AsciiTextIsSame(AProtocol, "http")) return "80";
-  if (AsciiTextIsSame(AProtocol, "https")) return "443";
-  return {};
-}
-
-std::uint16_t PortNumber(const std::string& APort) {
-  const auto v = ParseInt64(APort);
-  if (!v || *v < 1 || *v > 65535) return 80;
-  return static_cast<std::uint16_t>(*v);
-}
-
-bool IsValidIPv6(const std::string& AHost) {
-  unsigned char buf[16];
-  return inet_pton(AF_INET6, AHost.c_str(), buf) == 1;
-}
-
 bool ContainsCode(const std::vector<int>& ACodes, int ACode) {
   return std::find(ACodes.begin(), ACodes.end(), ACode) != ACodes.end();
-}
-
-// True when a byte of S below ALimit (at most 128) is one AMatch accepts. Eight bytes at a
-// time are tested for any byte below the limit first: request values are mostly long runs of
-// printable text.
-template <unsigned ALimit, class TMatch>
-bool HasControl(const std::string& S, TMatch AMatch) {
-  static_assert(ALimit <= 128);
-  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-  const char* p = S.data();
-  const size_t n = S.size();
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p + i, 8);
-    if (((word - kOnes * ALimit) & ~word & kHighs) == 0) continue;
-    for (size_t k = i; k < i + 8; ++k)
-      if (AMatch(p[k])) return true;
-  }
-  for (; i < n; ++i)
-    if (AMatch(p[i])) return true;
-  return false;
-}
-
-// A CR, LF or NUL anywhere in the text.
-bool HasLineBreakOrNul(const std::string& S) {
-  return HasControl<'\r' + 1>(S, [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
-}
-
-bool HasBreakNulOrSpace(const std::string& S) {
-  return HasControl<' ' + 1>(
-      S, [](char c) { return c == '\r' || c == '\n' || c == '\0' || c == ' '; });
-}
-
-// No value may carry a line break into the message: it would end the header block early or
-// start a header of its own.
-void CheckRequestLine(TIdHTTPRequest& ARequest) {
-  if (HasBreakNulOrSpace(ARequest.Method()) || ARequest.Method().empty())
-    throw EIdHTTPInvalidRequestValue("Invalid request method: \"" + ARequest.Method() + "\"");
-  if (HasBreakNulOrSpace(ARequest.URL()))
-    throw EIdHTTPInvalidRequestValue("Invalid request target: it holds a CR, LF, NUL or space");
-  if (HasBreakNulOrSpace(ARequest.Host()))
-    throw EIdHTTPInvalidRequestValue("Invalid host: it holds a CR, LF, NUL or space");
 }
 
 // The handler as a TLS handler, or nullptr. The plain socket handler, asked about on every
@@ -148,26 +85,7 @@ bool TIdHTTPResponse::KeepAlive(bool ALookAtConnection) {
     io->CheckForDisconnect(false, false);
     keep = ALookAtConnection ? FHTTP->Connected() : io->Opened();
   }
-  const auto is = [](const std::string& AValue, std::string_view AWord) {
-    return AsciiTextIsSame(TrimView(AValue), AWord);
-  };
-  if (keep) {
-    TIdHTTPRequest& req = FHTTP->Request();
-    const bool proxied = req.UseProxy() == ctProxy || req.UseProxy() == ctSSLProxy;
-    if (is(req.Connection(), "close")) keep = false;
-    if (proxied && is(req.ProxyConnection(), "close")) keep = false;
-  }
-  if (keep) {
-    const bool proxied =
-        FHTTP->Request().UseProxy() == ctProxy || FHTTP->Request().UseProxy() == ctSSLProxy;
-    if (FHTTP->ProtocolVersion() == pv1_0) {
-      keep = is(Connection(), "keep-alive");
-      if (keep && proxied) keep = is(ProxyConnection(), "keep-alive");
-    } else {
-      keep = !is(Connection(), "close");
-      if (keep && proxied) keep = !is(ProxyConnection(), "close");
-    }
-  }
+  keep = keep && KeepAliveByHeaders(FHTTP->Request(), *this, FHTTP->ProtocolVersion());
   FKeepAlive = keep;
   return keep;
 }
@@ -185,7 +103,7 @@ void TIdHTTPProtocol::BuildAndSendRequest(TIdURI* AURI) {
   TIdHTTPRequest& req = *FRequest;
   if (req.Authentication() != nullptr) req.Authentication()->SetRequest(req.Method(), req.URL());
 
-  CheckRequestLine(req);
+  CheckRequestLine(req.Method(), req.URL(), req.Host());
   for (int i = 0; i < req.CustomHeaders().Count(); ++i)
     if (HasLineBreakOrNul(req.CustomHeaders()[i]))
       throw EIdHTTPInvalidRequestValue("Invalid header \"" + req.CustomHeaders().GetName(i) +
@@ -337,7 +255,7 @@ TIdHTTPWhatsNext TIdHTTPProtocol::ProcessResponse(const std::vector<int>& AIgnor
     if (FHTTP->HandleRedirects() && FHTTP->FRedirectCount < FHTTP->RedirectMaximum()) {
       FHTTP->DropCredentialsForRedirect(location);
       req.SetURL(location);
-      if (code == 303 || (code == 302 && (FHTTP->HTTPOptions() & hoTreat302Like303))) {
+      if (RedirectTurnsToGet(code, FHTTP->HTTPOptions() & hoTreat302Like303)) {
         req.SetSource(nullptr);
         req.SetMethod("GET");
       } else {
@@ -384,8 +302,7 @@ TIdHTTPWhatsNext TIdHTTPProtocol::ProcessResponse(const std::vector<int>& AIgnor
     DiscardBody();
     return wnAuthRequest;
   }
-  if (AsciiTextIsSame(req.Method(), "HEAD") || AsciiTextIsSame(req.MethodOverride(), "HEAD") ||
-      code == 204)
+  if (IsHeadRequest(req) || code == 204)
     DiscardBody();
   else
     FHTTP->ReadBody(req, resp);
@@ -483,9 +400,7 @@ std::string TIdCustomHTTP::Get(const std::string& AURL) {
 }
 
 std::string TIdCustomHTTP::Get(const std::string& AURL, const std::vector<int>& AIgnoreReplies) {
-  TMemoryStream stream;
-  Get(AURL, &stream, AIgnoreReplies);
-  return DecodeBody(stream);
+  return BodyTextOf([&](TStream* AOut) { Get(AURL, AOut, AIgnoreReplies); });
 }
 
 void TIdCustomHTTP::DoPost(const std::string& AURL, TStream* ASource, TStream* AResponseContent) {
@@ -522,31 +437,23 @@ void TIdCustomHTTP::Post(const std::string& AURL, const std::string& ASourceFile
 
 void TIdCustomHTTP::Post(const std::string& AURL, const TStringList& ASource,
                          TStream* AResponseContent, const IIdTextEncoding* AByteEncoding) {
-  if (Request().ContentType().empty() || MediaTypeIs(Request().ContentType(), "text/html") ||
-      MediaTypeIs(Request().ContentType(), "text/html-sandboxed") ||
-      MediaTypeIs(Request().ContentType(), "application/xhtml+xml"))
+  if (Request().ContentType().empty() || IsHtmlMediaType(Request().ContentType()))
     Request().SetContentType("application/x-www-form-urlencoded");
   TStringStream body(EncodeFormFields(ASource, AByteEncoding));
   DoPost(AURL, &body, AResponseContent);
 }
 
 std::string TIdCustomHTTP::Post(const std::string& AURL, TStream* ASource) {
-  TMemoryStream out;
-  Post(AURL, ASource, &out);
-  return DecodeBody(out);
+  return BodyTextOf([&](TStream* AOut) { Post(AURL, ASource, AOut); });
 }
 
 std::string TIdCustomHTTP::Post(const std::string& AURL, const std::string& ASourceFile) {
-  TMemoryStream out;
-  Post(AURL, ASourceFile, &out);
-  return DecodeBody(out);
+  return BodyTextOf([&](TStream* AOut) { Post(AURL, ASourceFile, AOut); });
 }
 
 std::string TIdCustomHTTP::Post(const std::string& AURL, const TStringList& ASource,
                                 const IIdTextEncoding* AByteEncoding) {
-  TMemoryStream out;
-  Post(AURL, ASource, &out, AByteEncoding);
-  return DecodeBody(out);
+  return BodyTextOf([&](TStream* AOut) { Post(AURL, ASource, AOut, AByteEncoding); });
 }
 
 void TIdCustomHTTP::Put(const std::string& AURL, TStream* ASource, TStream* AResponseContent) {
@@ -554,9 +461,7 @@ void TIdCustomHTTP::Put(const std::string& AURL, TStream* ASource, TStream* ARes
 }
 
 std::string TIdCustomHTTP::Put(const std::string& AURL, TStream* ASource) {
-  TMemoryStream out;
-  Put(AURL, ASource, &out);
-  return DecodeBody(out);
+  return BodyTextOf([&](TStream* AOut) { Put(AURL, ASource, AOut); });
 }
 
 void TIdCustomHTTP::Patch(const std::string& AURL, TStream* ASource, TStream* AResponseContent) {
@@ -564,9 +469,7 @@ void TIdCustomHTTP::Patch(const std::string& AURL, TStream* ASource, TStream* AR
 }
 
 std::string TIdCustomHTTP::Patch(const std::string& AURL, TStream* ASource) {
-  TMemoryStream out;
-  Patch(AURL, ASource, &out);
-  return DecodeBody(out);
+  return BodyTextOf([&](TStream* AOut) { Patch(AURL, ASource, AOut); });
 }
 
 void TIdCustomHTTP::Delete(const std::string& AURL, TStream* AResponseContent) {
@@ -574,9 +477,7 @@ void TIdCustomHTTP::Delete(const std::string& AURL, TStream* AResponseContent) {
 }
 
 std::string TIdCustomHTTP::Delete(const std::string& AURL) {
-  TMemoryStream out;
-  Delete(AURL, &out);
-  return DecodeBody(out);
+  return BodyTextOf([&](TStream* AOut) { Delete(AURL, AOut); });
 }
 
 void TIdCustomHTTP::Options(const std::string& AURL, TStream* AResponseContent) {
@@ -584,9 +485,7 @@ void TIdCustomHTTP::Options(const std::string& AURL, TStream* AResponseContent) 
 }
 
 std::string TIdCustomHTTP::Options(const std::string& AURL) {
-  TMemoryStream out;
-  Options(AURL, &out);
-  return DecodeBody(out);
+  return BodyTextOf([&](TStream* AOut) { Options(AURL, AOut); });
 }
 
 void TIdCustomHTTP::Trace(const std::string& AURL, TStream* AResponseContent) {
@@ -594,9 +493,7 @@ void TIdCustomHTTP::Trace(const std::string& AURL, TStream* AResponseContent) {
 }
 
 std::string TIdCustomHTTP::Trace(const std::string& AURL) {
-  TMemoryStream out;
-  Trace(AURL, &out);
-  return DecodeBody(out);
+  return BodyTextOf([&](TStream* AOut) { Trace(AURL, AOut); });
 }
 
 void TIdCustomHTTP::Head(const std::string& AURL) {
@@ -683,30 +580,7 @@ void TIdCustomHTTP::ExecuteRequest(const std::string& AMethod, const std::string
 }
 
 std::string TIdCustomHTTP::MergePath(const std::string& ABase, const std::string& APath) {
-  if (!APath.empty() && APath[0] == '/') return APath;
-  std::string work = ABase;
-  if (!work.empty() && work.back() != '/') work += '/';
-  work += APath;
-  std::string result;
-  for (size_t i = 0; i < work.size();) {
-    if (work[i] == '/') {
-      if (result.empty() || result.back() != '/') result += '/';
-      ++i;
-    } else if (work.compare(i, 2, "..") == 0 && !result.empty() && result.back() == '/') {
-      // Remove the last segment of the result.
-      std::string trimmed = result.substr(0, result.size() - 1);
-      const size_t slash = trimmed.rfind('/');
-      result = slash == std::string::npos ? std::string() : trimmed.substr(0, slash + 1);
-      if (result.empty() && !trimmed.empty() && trimmed[0] == '/') result = "/";
-      i += 2;
-    } else {
-      result += work[i];
-      ++i;
-    }
-  }
-  if (result.size() > 1 && result.back() == '/' && !APath.empty() && APath.back() != '/')
-    result.pop_back();
-  return result;
+  return http_detail::MergePath(ABase, APath);
 }
 
 void TIdCustomHTTP::ResolveRequestURL() {
@@ -718,36 +592,14 @@ void TIdCustomHTTP::ResolveRequestURL() {
   }
   FURI->SetUsername(req.Username());
   FURI->SetPassword(req.Password());
-  FURI->SetPath(MergePath(FURI->Path(), uri.Path()));
-  FURI->SetDocument(uri.Document());
-  FURI->SetParams(uri.Params());
-  if (!uri.Host().empty()) FURI->SetHost(uri.Host());
-  if (!uri.Protocol().empty())
-    FURI->SetProtocol(uri.Protocol());
-  else if (!IsHttpsProtocol(FURI->Protocol()))
-    FURI->SetProtocol("http");
-  if (!uri.Port().empty()) {
-    FURI->SetPort(uri.Port());
-  } else if (AsciiTextIsSame(uri.Protocol(), "http")) {
-    FURI->SetPort("80");
-  } else if (AsciiTextIsSame(uri.Protocol(), "https")) {
-    FURI->SetPort("443");
-  } else if (FURI->Port().empty()) {
-    throw EIdUnknownProtocol();
-  }
-  const bool options =
-      AsciiTextIsSame(req.Method(), "OPTIONS") || AsciiTextIsSame(req.MethodOverride(), "OPTIONS");
-  const std::string target = options && FURI->Document() == "*" ? "*" : FURI->GetPathAndParams();
-  req.SetURL(target);
+  MergeRequestURI(*FURI, uri);
+  req.SetURL(RequestTargetOf(*FURI, AsciiTextIsSame(req.Method(), "OPTIONS") ||
+                                        AsciiTextIsSame(req.MethodOverride(), "OPTIONS")));
   req.SetIPVersion(uri.IPVersion());
   FURI->SetIPVersion(uri.IPVersion());
 
-  if (FProtocolVersion != pv1_1) {
-    for (const char* m : {"TRACE", "PUT", "OPTIONS", "DELETE", "PATCH"}) {
-      if (AsciiTextIsSame(req.Method(), m) || AsciiTextIsSame(req.MethodOverride(), m))
-        throw EIdException("Request method requires HTTP version 1.1");
-    }
-  }
+  if (FProtocolVersion != pv1_1 && (NeedsHTTP11(req.Method()) || NeedsHTTP11(req.MethodOverride())))
+    throw EIdException("Request method requires HTTP version 1.1");
   if (req.Source() != nullptr)
     req.SetContentLength(req.Source()->Size());
   else if (AsciiTextIsSame(req.Method(), "POST") || AsciiTextIsSame(req.Method(), "PUT"))
@@ -755,34 +607,22 @@ void TIdCustomHTTP::ResolveRequestURL() {
   else
     req.SetContentLength(-1);
 
-  std::string host = FURI->Host();
-  if (FURI->IPVersion() == Id_IPv6 && IsValidIPv6(host)) host = "[" + host + "]";
-  const std::string_view defaultPort = DefaultPortOf(FURI->Protocol());
-  if (FURI->Port() != defaultPort || defaultPort.empty()) host += ":" + FURI->Port();
-  req.SetHost(host);
-  CheckRequestLine(req);  // before anything connects
+  req.SetHost(HostHeaderOf(*FURI));
+  CheckRequestLine(req.Method(), req.URL(), req.Host());  // before anything connects
 }
 
 TIdHTTPConnectionType TIdCustomHTTP::SelectTarget() {
-  const TIdIPVersion uriVersion = FURI->IPVersion();
-  TIdHTTPConnectionType type;
-  std::string host;
-  std::uint16_t port;
-  if (FProxyParameters->ProxyServer().empty()) {
-    if (IPVersion() != uriVersion && Connected()) Disconnect();
-    host = FURI->Host();
-    port = PortNumber(FURI->Port());
-    if ((!TextIsSame(host, Host()) || port != Port()) && Connected()) Disconnect();
-    type = IsHttpsProtocol(FURI->Protocol()) ? ctSSL : ctNormal;
-  } else {
-    host = FProxyParameters->ProxyServer();
-    port = static_cast<std::uint16_t>(FProxyParameters->ProxyPort());
-    if ((!TextIsSame(host, Host()) || port != Port()) && Connected()) Disconnect();
-    type = IsHttpsProtocol(FURI->Protocol()) ? ctSSLProxy : ctProxy;
-  }
-  SetHost(host);
-  SetPort(port);
-  return type;
+  const TConnectTarget target =
+      ConnectTargetOf(*FURI, FProxyParameters->ProxyServer(), FProxyParameters->ProxyPort());
+  // A direct connection of another IP version, or to another server, is not reused.
+  const bool direct = target.Type == ctNormal || target.Type == ctSSL;
+  if (((direct && IPVersion() != FURI->IPVersion()) || !TextIsSame(target.Host, Host()) ||
+       target.Port != Port()) &&
+      Connected())
+    Disconnect();
+  SetHost(target.Host);
+  SetPort(target.Port);
+  return target.Type;
 }
 
 void TIdCustomHTTP::OpenAndSendRequest() {
@@ -1042,67 +882,43 @@ bool TIdCustomHTTP::WaitForBodyData(int ATimeout) {
 }
 
 bool TIdCustomHTTP::ResponseHasBody(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse) {
-  const http_detail::THTTPResponseDecoder::TAnnounced announced = FDecoder->Announced();
-  bool body;
-  if (announced.Chunked) {
-    body = !(FOptions & hoNoReadChunked);
-  } else if (announced.HasLength) {
-    body = announced.Length > 0;
-  } else if (MediaTypeIs(AResponse.ContentType(), "multipart")) {
-    body = !(FOptions & hoNoReadMultipartMIME);
-  } else {
-    body = true;
-  }
-  if (!body) return false;
-  const int code = AResponse.ResponseCode();
-  if (AsciiTextIsSame(ARequest.Method(), "HEAD") ||
-      AsciiTextIsSame(ARequest.MethodOverride(), "HEAD") || code / 100 == 1 || code == 204 ||
-      code == 304)
-    return (FOptions & hoWaitForUnexpectedData) && WaitForBodyData(100);
-  if (code / 100 == 3) return WaitForBodyData(5000);
-  return true;
+  const TBodyExpectation body =
+      BodyExpectationOf(FDecoder->Announced(), ARequest, AResponse, FOptions);
+  return body.Expected && (body.WaitFirst == 0 || WaitForBodyData(body.WaitFirst));
 }
 
 void TIdCustomHTTP::ReadBody(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse) {
   if (!ResponseHasBody(ARequest, AResponse)) return;
   TStream* target = AResponse.ContentStream();
-  const std::string& type = AResponse.ContentType();
-  const bool html = MediaTypeIs(type, "text/html") || MediaTypeIs(type, "text/html-sandboxed") ||
-                    MediaTypeIs(type, "application/xhtml+xml");
-  const std::string sub = LowerAscii(MediaSubType(type));
-  const bool xml = MediaTypeIs(type, "application/xml") ||
-                   MediaTypeIs(type, "application/xml-external-parsed-entity") ||
-                   MediaTypeIs(type, "application/xml-dtd") ||
-                   (!MediaTypeIs(type, "text") && TextEndsWith(sub, "+xml"));
-  const bool scanHtml = target != nullptr && html && !(FOptions & hoNoParseMetaHTTPEquiv);
-  const bool scanXml = target != nullptr && xml && !(FOptions & hoNoParseXmlCharset);
-  const bool decompress = target != nullptr && FCompressor != nullptr && FCompressor->IsReady() &&
-                          (AsciiTextIsSame(AResponse.ContentEncoding(), "deflate") ||
-                           AsciiTextIsSame(AResponse.ContentEncoding(), "gzip"));
-
+  const TBodyTreatment treatment = BodyTreatmentOf(
+      AResponse, target != nullptr, FCompressor != nullptr && FCompressor->IsReady(), FOptions);
   std::unique_ptr<TMemoryStream> collect;
   TStream* into = target;
-  if (decompress || ((scanHtml || scanXml) && dynamic_cast<TMemoryStream*>(target) == nullptr)) {
+  if (treatment.Collect(target)) {
     collect = std::make_unique<TMemoryStream>();
     into = collect.get();
   }
   const std::int64_t scanStart = into != nullptr ? into->Position() : 0;
 
-  const http_detail::THTTPResponseDecoder::TAnnounced announced = FDecoder->Announced();
+  const THTTPResponseDecoder::TAnnounced announced = FDecoder->Announced();
   TResponseEvents events(*this, AResponse);
   events.Target = into;
   events.Chunks = announced.Chunked && into != nullptr && OnChunkReceived;
-  if (announced.Chunked) {
-    DoStatus(hsStatusText, "Chunk Started");
-    FDecoder->BeginBody(http_detail::TBodyFraming::Chunked);
-  } else if (announced.HasLength) {
-    FDecoder->BeginBody(http_detail::TBodyFraming::Counted, announced.Length);
-  } else if (MediaTypeIs(AResponse.ContentType(), "multipart")) {
-    FDecoder->BeginBody(
-        http_detail::TBodyFraming::Multipart, -1,
-        HeaderSubItem(AResponse.RawHeaders().GetValue("Content-Type"), "boundary", QuoteHTTP));
-  } else {
-    FDecoder->BeginBody(http_detail::TBodyFraming::UntilClose);
+  switch (BodyFramingOf(announced, AResponse.ContentType())) {
+    case TBodyFraming::Chunked:
+      DoStatus(hsStatusText, "Chunk Started");
+      FDecoder->BeginBody(TBodyFraming::Chunked);
+      break;
+    case TBodyFraming::Counted:
+      FDecoder->BeginBody(TBodyFraming::Counted, announced.Length);
+      break;
+    case TBodyFraming::Multipart:
+      FDecoder->BeginBody(
+          TBodyFraming::Multipart, -1,
+          HeaderSubItem(AResponse.RawHeaders().GetValue("Content-Type"), "boundary", QuoteHTTP));
+      break;
+    default:
+      FDecoder->BeginBody(TBodyFraming::UntilClose);
   }
   BeginWork(wmRead, announced.HasLength ? announced.Length : 0);
   try {
@@ -1112,31 +928,7 @@ void TIdCustomHTTP::ReadBody(TIdHTTPRequest& ARequest, TIdHTTPResponse& ARespons
     throw;
   }
   EndWork(wmRead);
-
-  if (decompress) {
-    collect->SetPosition(0);
-    TMemoryStream decoded;
-    if (AsciiTextIsSame(AResponse.ContentEncoding(), "deflate"))
-      FCompressor->DecompressDeflateStream(*collect, decoded);
-    else
-      FCompressor->DecompressGZipStream(*collect, decoded);
-    collect->Clear();
-    decoded.SetPosition(0);
-    if (decoded.Size() > 0) collect->CopyFrom(decoded, 0);
-  }
-  TStream* scanned = collect ? static_cast<TStream*>(collect.get()) : target;
-  if (scanHtml && scanned != nullptr) {
-    TIdMetaHTTPEquiv& meta = AResponse.MetaHTTPEquiv();
-    meta.ProcessMetaHTTPEquiv(*scanned);
-    if (!meta.CharSet().empty()) AResponse.SetCharSet(meta.CharSet());
-  }
-  if (scanXml && scanned != nullptr) {
-    const std::int64_t pos = scanned->Position();
-    scanned->SetPosition(collect ? 0 : scanStart);
-    AResponse.SetCharSet(DetectXmlCharset(*scanned));
-    scanned->SetPosition(pos);
-  }
-  if (collect && target != nullptr && collect->Size() > 0) target->CopyFrom(*collect, 0);
+  FinishBody(treatment, collect.get(), target, scanStart, AResponse, FCompressor);
 }
 
 // -- redirects and challenges --
@@ -1152,14 +944,7 @@ bool TIdCustomHTTP::ConfirmRedirect(std::string& ALocation, std::string& AMethod
 }
 
 void TIdCustomHTTP::DropCredentialsForRedirect(const std::string& ALocation) {
-  TIdURI target(ALocation);
-  if (target.Protocol().empty() && target.Host().empty()) return;  // relative: same origin
-  const std::string protocol = target.Protocol().empty() ? FURI->Protocol() : target.Protocol();
-  const std::string host = target.Host().empty() ? FURI->Host() : target.Host();
-  std::string port = target.Port().empty() ? std::string(DefaultPortOf(protocol)) : target.Port();
-  if (TextIsSame(protocol, FURI->Protocol()) && TextIsSame(host, FURI->Host()) &&
-      port == FURI->Port())
-    return;
+  if (!LeavesOrigin(*FURI, ALocation)) return;
   TIdHTTPRequest& req = Request();
   if (!FSavedCredentials) {
     FSavedCredentials = std::make_unique<TSavedCredentials>();
@@ -1181,14 +966,10 @@ void TIdCustomHTTP::DropCredentialsForRedirect(const std::string& ALocation) {
 
 bool TIdCustomHTTP::HandleAuthorization(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse) {
   ++FAuthRetries;
+  TIdHeaderList& challenges = AResponse.WWWAuthenticate();
   if (ARequest.Authentication() == nullptr) {
-    TIdAuthenticationClass cls = nullptr;
-    TIdHeaderList& lines = AResponse.WWWAuthenticate();
-    for (int i = 0; i < lines.Count() && cls == nullptr; ++i) {
-      std::string line = lines[i];
-      cls = FindSchemeClass(Fetch(line, " "));
-    }
-    if (OnSelectAuthorization) OnSelectAuthorization(this, cls, &lines);
+    TIdAuthenticationClass cls = SchemeClassOf(challenges);
+    if (OnSelectAuthorization) OnSelectAuthorization(this, cls, &challenges);
     if (cls == nullptr) return false;
     ARequest.SetAuthentication(cls());
   }
@@ -1196,147 +977,59 @@ bool TIdCustomHTTP::HandleAuthorization(TIdHTTPRequest& ARequest, TIdHTTPRespons
   auth->SetUsername(ARequest.Username());
   auth->SetPassword(ARequest.Password());
   auth->Params().SetValue("Authorization", auth->Authentication());
-  auth->SetAuthParams(AResponse.WWWAuthenticate());
-  for (;;) {
-    switch (auth->Next()) {
-      case wnDoRequest:
-        return true;
-      case wnFail:
-        return false;
-      case wnAskTheProgram: {
-        if (!OnAuthorization) return false;
-        auth->SetUsername(ARequest.Username());
-        auth->SetPassword(ARequest.Password());
-        bool handled = false;
-        OnAuthorization(this, auth, handled);
-        if (!handled) return false;
-        ARequest.SetBasicAuthentication(true);
-        ARequest.SetUsername(auth->Username());
-        ARequest.SetPassword(auth->Password());
-        break;
-      }
-    }
-  }
+  auth->SetAuthParams(challenges);
+  return StepAuthentication(*auth, [&] {
+    if (!OnAuthorization) return false;
+    auth->SetUsername(ARequest.Username());
+    auth->SetPassword(ARequest.Password());
+    bool handled = false;
+    OnAuthorization(this, auth, handled);
+    if (!handled) return false;
+    ARequest.SetBasicAuthentication(true);
+    ARequest.SetUsername(auth->Username());
+    ARequest.SetPassword(auth->Password());
+    return true;
+  });
 }
 
 bool TIdCustomHTTP::HandleProxyAuthorization(TIdHTTPRequest& /*ARequest*/,
                                              TIdHTTPResponse& AResponse) {
   ++FAuthProxyRetries;
   TIdProxyConnectionInfo& proxy = *FProxyParameters;
+  TIdHeaderList& challenges = AResponse.ProxyAuthenticate();
   if (proxy.Authentication() == nullptr) {
-    TIdAuthenticationClass cls = nullptr;
-    TIdHeaderList& lines = AResponse.ProxyAuthenticate();
-    for (int i = 0; i < lines.Count() && cls == nullptr; ++i) {
-      std::string line = lines[i];
-      cls = FindSchemeClass(Fetch(line, " "));
-    }
-    if (OnSelectProxyAuthorization) OnSelectProxyAuthorization(this, cls, &lines);
+    TIdAuthenticationClass cls = SchemeClassOf(challenges);
+    if (OnSelectProxyAuthorization) OnSelectProxyAuthorization(this, cls, &challenges);
     if (cls == nullptr) return false;
     proxy.SetAuthentication(cls());
   }
   TIdAuthentication* auth = proxy.Authentication();
   auth->SetUsername(proxy.ProxyUsername());
   auth->SetPassword(proxy.ProxyPassword());
-  auth->SetAuthParams(AResponse.ProxyAuthenticate());
-  for (;;) {
-    switch (auth->Next()) {
-      case wnDoRequest:
-        return true;
-      case wnFail:
-        return false;
-      case wnAskTheProgram: {
-        if (!OnProxyAuthorization) return false;
-        auth->SetUsername(proxy.ProxyUsername());
-        auth->SetPassword(proxy.ProxyPassword());
-        bool handled = false;
-        OnProxyAuthorization(this, auth, handled);
-        if (!handled) return false;
-        proxy.SetProxyUsername(auth->Username());
-        proxy.SetProxyPassword(auth->Password());
-        break;
-      }
-    }
-  }
+  auth->SetAuthParams(challenges);
+  return StepAuthentication(*auth, [&] {
+    if (!OnProxyAuthorization) return false;
+    auth->SetUsername(proxy.ProxyUsername());
+    auth->SetPassword(proxy.ProxyPassword());
+    bool handled = false;
+    OnProxyAuthorization(this, auth, handled);
+    if (!handled) return false;
+    proxy.SetProxyUsername(auth->Username());
+    proxy.SetProxyPassword(auth->Password());
+    return true;
+  });
 }
 
 // -- forms --
 
 std::string TIdCustomHTTP::FormEncodeValue(const std::string& AValue,
                                            const IIdTextEncoding* AByteEncoding) {
-  const IIdTextEncoding* enc = AByteEncoding != nullptr ? AByteEncoding : IndyTextEncoding_UTF8();
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (size_t i = 0; i < AValue.size();) {
-    const auto c = static_cast<unsigned char>(AValue[i]);
-    if (c == ' ') {
-      out += '+';
-      ++i;
-      continue;
-    }
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '*' ||
-        c == '-' || c == '.' || c == '_') {
-      out += static_cast<char>(c);
-      ++i;
-      continue;
-    }
-    // One whole UTF-8 character.
-    size_t len = 1;
-    if (c >= 0xF0 && c <= 0xF4)
-      len = 4;
-    else if (c >= 0xE0)
-      len = 3;
-    else if (c >= 0xC2 && c < 0xE0)
-      len = 2;
-    len = std::min(len, AValue.size() - i);
-    const std::string ch = AValue.substr(i, len);
-    TIdBytes bytes;
-    if (enc->Encode(ch, bytes) > 0) {
-      std::string tmp;
-      const TIdBytes utf32 = IndyTextEncoding_UTF8()->GetBytes(ch);
-      // The code point of the character, for the numeric character reference.
-      char32_t cp = 0;
-      if (len == 1)
-        cp = c;
-      else {
-        cp = c & (0xFF >> (len + 1));
-        for (size_t k = 1; k < len; ++k)
-          cp = (cp << 6) | (static_cast<unsigned char>(ch[k]) & 0x3F);
-      }
-      out += "&#" + std::to_string(static_cast<unsigned long>(cp)) + ";";
-      (void)utf32;
-    } else {
-      for (std::uint8_t b : bytes) {
-        out += '%';
-        out += kHex[b >> 4];
-        out += kHex[b & 15];
-      }
-    }
-    i += len;
-  }
-  return out;
+  return http_detail::FormEncodeValue(AValue, AByteEncoding);
 }
 
 std::string TIdCustomHTTP::EncodeFormFields(const TStringList& ASource,
                                             const IIdTextEncoding* AByteEncoding) {
-  std::string result;
-  for (int i = 0; i < ASource.Count(); ++i) {
-    const std::string& line = ASource[i];
-    std::string field;
-    if (FOptions & hoForceEncodeParams) {
-      const size_t sep = line.find(ASource.NameValueSeparator());
-      if (sep != std::string::npos)
-        field = FormEncodeValue(line.substr(0, sep), AByteEncoding) + "=" +
-                FormEncodeValue(line.substr(sep + 1), AByteEncoding);
-      else
-        field = FormEncodeValue(line, AByteEncoding);
-    } else {
-      field = line;
-    }
-    if (i > 0) result += "&";
-    result += field;
-  }
-  if (ASource.Count() == 1) result = Trim(result);
-  return result;
+  return http_detail::EncodeFormFields(ASource, AByteEncoding, FOptions & hoForceEncodeParams);
 }
 
 }  // namespace brv

@@ -358,6 +358,13 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
   friend class TIdHTTPProtocol;
   friend class TIdHTTPResponse;
   struct TResponseEvents;
+  // Runs ACall with a memory stream for the response body; returns the body as text.
+  template <class TCall>
+  std::string BodyTextOf(TCall ACall) {
+    TMemoryStream out;
+    ACall(&out);
+    return DecodeBody(out);
+  }
   // Feeds the decoder from the I/O handler until it stops (head read, body complete).
   void DriveDecoder();
   // The framing of the answer being read.
