@@ -7,12 +7,13 @@
 #include <typeinfo>
 
 #include "http/IdCharsets.h"
-#include "http/private/ByteScan.h"
 #include "http/private/Challenge.h"
 #include "http/private/FormEncoding.h"
 #include "http/private/HTTPResponseDecoder.h"
-#include "http/private/RequestTarget.h"
+#include "http/private/RequestChecks.h"
+#include "http/private/RequestRules.h"
 #include "http/private/ResponseRules.h"
+#include "http/private/ResponseSink.h"
 #include "http/private/Text.h"
 #include "tls/IdSSLIOHandlerSocketBase.h"
 
@@ -21,14 +22,6 @@ namespace brv {
 using namespace http_detail;
 
 namespace {
-
-const char* VersionText(TIdHTTPProtocolVersion V) {
-  return V == pv1_0 ? "1.0" : "1.1";
-}
-
-bool ContainsCode(const std::vector<int>& ACodes, int ACode) {
-  return std::find(ACodes.begin(), ACodes.end(), ACode) != ACodes.end();
-}
 
 // The handler as a TLS handler, or nullptr. The plain socket handler, asked about on every
 // plain request, is recognised by its exact class without the cast's walk of the class tree.
@@ -63,16 +56,7 @@ void TIdHTTPResponse::SetResponseText(const std::string& V) {
 }
 
 int TIdHTTPResponse::ResponseCode() const {
-  if (FResponseCode == -1) {
-    // The text after the first space, trimmed, up to the next space, cut at a ".".
-    std::string_view s = FResponseText;
-    const size_t space = s.find(' ');
-    s = space == std::string_view::npos ? std::string_view() : TrimView(s.substr(space + 1));
-    std::string_view code = s.substr(0, s.find(' '));
-    code = code.substr(0, code.find('.'));
-    const auto v = ParseInt64(code);
-    FResponseCode = (v && *v >= INT32_MIN && *v <= INT32_MAX) ? static_cast<int>(*v) : -1;
-  }
+  if (FResponseCode == -1) FResponseCode = ResponseCodeOf(FResponseText);
   return FResponseCode;
 }
 
@@ -103,38 +87,7 @@ void TIdHTTPProtocol::BuildAndSendRequest(TIdURI* AURI) {
   TIdHTTPRequest& req = *FRequest;
   if (req.Authentication() != nullptr) req.Authentication()->SetRequest(req.Method(), req.URL());
 
-  CheckRequestLine(req.Method(), req.URL(), req.Host());
-  for (int i = 0; i < req.CustomHeaders().Count(); ++i)
-    if (HasLineBreakOrNul(req.CustomHeaders()[i]))
-      throw EIdHTTPInvalidRequestValue("Invalid header \"" + req.CustomHeaders().GetName(i) +
-                                       "\": it holds a CR, LF or NUL");
-  const std::pair<const char*, const std::string*> fields[] = {
-      {"Connection", &req.Connection()},
-      {"Content-Version", &req.ContentVersion()},
-      {"Content-Disposition", &req.ContentDisposition()},
-      {"Content-Encoding", &req.ContentEncoding()},
-      {"Content-Language", &req.ContentLanguage()},
-      {"Content-Type", &req.ContentType()},
-      {"Content-Type", &req.CharSet()},
-      {"Cache-control", &req.CacheControl()},
-      {"ETag", &req.ETag()},
-      {"Pragma", &req.Pragma()},
-      {"Transfer-Encoding", &req.TransferEncoding()},
-      {"Proxy-Connection", &req.ProxyConnection()},
-      {"Accept", &req.Accept()},
-      {"Accept-Charset", &req.AcceptCharSet()},
-      {"Accept-Encoding", &req.AcceptEncoding()},
-      {"Accept-Language", &req.AcceptLanguage()},
-      {"From", &req.From()},
-      {"Referer", &req.Referer()},
-      {"User-Agent", &req.UserAgent()},
-      {"X-HTTP-Method-Override", &req.MethodOverride()},
-  };
-  for (const auto& f : fields)
-    if (HasLineBreakOrNul(*f.second))
-      throw EIdHTTPInvalidRequestValue(std::string("Invalid header \"") + f.first +
-                                       "\": it holds a CR, LF or NUL");
-
+  CheckRequestValues(req);
   req.ComposeRawHeaders();
   // The proxy's credentials go to the proxy only: on a request it forwards or on the CONNECT
   // that opens a tunnel, never through the tunnel to the server.
@@ -144,31 +97,14 @@ void TIdHTTPProtocol::BuildAndSendRequest(TIdURI* AURI) {
     FHTTP->CookieManager()->GenerateClientCookies(*AURI, AsciiTextIsSame(AURI->Protocol(), "HTTPS"),
                                                   req.RawHeaders());
   // Values produced by scheme objects and the cookie manager are checked as they stand.
-  for (const std::string& line : req.RawHeaders().Lines())
-    if (HasLineBreakOrNul(line))
-      throw EIdHTTPInvalidRequestValue("Invalid header line: it holds a CR, LF or NUL");
+  CheckHeaderLines(req.RawHeaders().Lines());
 
   TIdIOHandler* io = FHTTP->IOHandler();
   const bool opened = !io->WriteBufferingActive();
   if (opened) io->WriteBufferOpen(-1);
   try {
-    std::string head;
-    size_t size = req.Method().size() + req.URL().size() + 16;
-    for (const std::string& line : req.RawHeaders().Lines()) size += line.size() + 2;
-    head.reserve(size);
-    head += req.Method();
-    head += ' ';
-    head += req.URL();
-    head += " HTTP/";
-    head += VersionText(FHTTP->ProtocolVersion());
-    head += "\r\n";
-    for (const std::string& line : req.RawHeaders().Lines()) {
-      if (line.empty()) continue;
-      head += line;
-      head += "\r\n";
-    }
-    head += "\r\n";
-    io->Write(head);
+    io->Write(RequestHeadOf(req.Method(), req.URL(), FHTTP->ProtocolVersion(),
+                            req.RawHeaders().Lines()));
     if (opened) io->WriteBufferClose();
   } catch (...) {
     if (opened) io->WriteBufferCancel();
@@ -192,9 +128,9 @@ void TIdHTTPProtocol::ReadBodyGuarded() {
   }
 }
 
-void TIdHTTPProtocol::DiscardBody() {
+void TIdHTTPProtocol::ReadBodyInto(TStream* ATarget) {
   TStream* saved = FResponse->ContentStream();
-  FResponse->SetContentStream(nullptr);
+  FResponse->SetContentStream(ATarget);
   try {
     ReadBodyGuarded();
   } catch (...) {
@@ -204,9 +140,13 @@ void TIdHTTPProtocol::DiscardBody() {
   FResponse->SetContentStream(saved);
 }
 
+void TIdHTTPProtocol::DiscardBody() {
+  ReadBodyInto(nullptr);
+}
+
 void TIdHTTPProtocol::RaiseProtocolError(const std::vector<int>& AIgnoreReplies) {
   const int code = FResponse->ResponseCode();
-  if ((FHTTP->HTTPOptions() & hoNoProtocolErrorException) || ContainsCode(AIgnoreReplies, code)) {
+  if ((FHTTP->HTTPOptions() & hoNoProtocolErrorException) || std::find(AIgnoreReplies.begin(), AIgnoreReplies.end(), code) != AIgnoreReplies.end()) {
     if (FHTTP->HTTPOptions() & hoWantProtocolErrorContent)
       ReadBodyGuarded();
     else
@@ -214,15 +154,7 @@ void TIdHTTPProtocol::RaiseProtocolError(const std::vector<int>& AIgnoreReplies)
     return;
   }
   TMemoryStream temp;
-  TStream* saved = FResponse->ContentStream();
-  FResponse->SetContentStream(&temp);
-  try {
-    ReadBodyGuarded();
-  } catch (...) {
-    FResponse->SetContentStream(saved);
-    throw;
-  }
-  FResponse->SetContentStream(saved);
+  ReadBodyInto(&temp);
   throw EIdHTTPProtocolException(code, FResponse->ResponseText(), FHTTP->DecodeBody(temp));
 }
 
@@ -241,18 +173,15 @@ TIdHTTPWhatsNext TIdHTTPProtocol::ProcessResponse(const std::vector<int>& AIgnor
   const int code = resp.ResponseCode();
   if (code / 100 == 3 && code != 304) {
     std::string location = resp.Location();
-    if (location.empty()) {
-      RaiseProtocolError(AIgnoreReplies);
-      return wnJustExit;
-    }
-    ++FHTTP->FRedirectCount;
     std::string method = req.Method();
-    if (!FHTTP->ConfirmRedirect(location, method, FHTTP->FRedirectCount)) {
+    // Counted only when there is somewhere to go.
+    if (location.empty() || !FHTTP->ConfirmRedirect(location, method, ++FHTTP->FRedirectCount)) {
       RaiseProtocolError(AIgnoreReplies);
       return wnJustExit;
     }
-    TIdHTTPWhatsNext result;
-    if (FHTTP->HandleRedirects() && FHTTP->FRedirectCount < FHTTP->RedirectMaximum()) {
+    const bool follow =
+        FHTTP->HandleRedirects() && FHTTP->FRedirectCount < FHTTP->RedirectMaximum();
+    if (follow) {
       FHTTP->DropCredentialsForRedirect(location);
       req.SetURL(location);
       if (RedirectTurnsToGet(code, FHTTP->HTTPOptions() & hoTreat302Like303)) {
@@ -262,45 +191,38 @@ TIdHTTPWhatsNext TIdHTTPProtocol::ProcessResponse(const std::vector<int>& AIgnor
         req.SetMethod(method);
       }
       req.SetMethodOverride("");
-      result = wnGoToURL;
     } else {
       resp.SetLocation(location);
-      result = wnJustExit;
     }
     if (FHTTP->Connected()) DiscardBody();
-    return result;
+    return follow ? wnGoToURL : wnJustExit;
   }
-  bool authPending = false;
-  if (code / 100 != 2) {
-    if (code == 101) {
-      resp.SetKeepAlive(true);
-      return wnJustExit;
+  if (code == 101) {
+    resp.SetKeepAlive(true);
+    return wnJustExit;
+  }
+  if (code == 401 || code == 407) {
+    const bool accepted = code == 401 ? FHTTP->AuthRetries() < FHTTP->MaxAuthRetries() &&
+                                            FHTTP->HandleAuthorization(req, resp)
+                                      : FHTTP->AuthProxyRetries() < FHTTP->MaxAuthRetries() &&
+                                            FHTTP->HandleProxyAuthorization(req, resp);
+    if (!accepted) {
+      TIdAuthentication* auth =
+          code == 401 ? req.Authentication() : FHTTP->ProxyParams().Authentication();
+      if (auth != nullptr) auth->Reset();
     }
-    if (code == 401 || code == 407) {
-      const bool accepted = code == 401 ? FHTTP->AuthRetries() < FHTTP->MaxAuthRetries() &&
-                                              FHTTP->HandleAuthorization(req, resp)
-                                        : FHTTP->AuthProxyRetries() < FHTTP->MaxAuthRetries() &&
-                                              FHTTP->HandleProxyAuthorization(req, resp);
-      if (!accepted) {
-        TIdAuthentication* auth =
-            code == 401 ? req.Authentication() : FHTTP->ProxyParams().Authentication();
-        if (auth != nullptr) auth->Reset();
-      }
-      // A challenge that is not answered at once is a refusal: its body is never taken as
-      // the answer. The scheme object of an accepted one stays for the caller's next call.
-      if (!accepted || !(FHTTP->HTTPOptions() & hoInProcessAuth)) {
-        RaiseProtocolError(AIgnoreReplies);
-        return wnJustExit;
-      }
-      authPending = true;
-    } else {
+    // A challenge that is not answered at once is a refusal: its body is never taken as the
+    // answer. The scheme object of an accepted one stays for the caller's next call.
+    if (!accepted || !(FHTTP->HTTPOptions() & hoInProcessAuth)) {
       RaiseProtocolError(AIgnoreReplies);
       return wnJustExit;
     }
-  }
-  if (authPending) {
     DiscardBody();
     return wnAuthRequest;
+  }
+  if (code / 100 != 2) {
+    RaiseProtocolError(AIgnoreReplies);
+    return wnJustExit;
   }
   if (IsHeadRequest(req) || code == 204)
     DiscardBody();
@@ -310,13 +232,6 @@ TIdHTTPWhatsNext TIdHTTPProtocol::ProcessResponse(const std::vector<int>& AIgnor
 }
 
 // ---- client --------------------------------------------------------------------------------
-
-struct TIdCustomHTTP::TSavedCredentials {
-  std::string Username;
-  std::string Password;
-  bool BasicAuthentication = false;
-  std::vector<std::string> CustomHeaders;
-};
 
 TIdCustomHTTP::TIdCustomHTTP(TComponent* AOwner)
     : TIdTCPClientCustom(AOwner),
@@ -522,14 +437,8 @@ void TIdCustomHTTP::ExecuteRequest(const std::string& AMethod, const std::string
   resp.SetContentStream(AResponseContent);
 
   auto finish = [&] {
-    if (FSavedCredentials) {
-      req.SetUsername(FSavedCredentials->Username);
-      req.SetPassword(FSavedCredentials->Password);
-      req.SetBasicAuthentication(FSavedCredentials->BasicAuthentication);
-      req.CustomHeaders().Clear();
-      for (const auto& line : FSavedCredentials->CustomHeaders) req.CustomHeaders().Add(line);
-      FSavedCredentials.reset();
-    }
+    if (FSavedCredentials) FSavedCredentials->Restore(req);
+    FSavedCredentials.reset();
   };
   try {
     for (bool done = false; !done;) {
@@ -640,43 +549,19 @@ void TIdCustomHTTP::OpenAndSendRequest() {
   FHaveLastUseProxy = true;
   req.SetDestination(destination);
 
-  bool tunnel = false;
-  switch (type) {
-    case ctNormal:
-    case ctSSL:
-      if (FProtocolVersion == pv1_0 && req.Connection().empty()) req.SetConnection("keep-alive");
-      break;
-    case ctProxy:
-      req.SetURL(FURI->URI());
-      if (FProtocolVersion == pv1_0 && req.Connection().empty())
-        req.SetProxyConnection("keep-alive");
-      tunnel = (FOptions & hoNonSSLProxyUseConnectVerb) && !Connected();
-      break;
-    case ctSSLProxy:
-      tunnel = !Connected();
-      break;
-  }
+  PrepareForConnection(req, type, FProtocolVersion, *FURI);
+  // A tunnel is opened once per connection.
+  const bool tunnel =
+      (type == ctSSLProxy || (type == ctProxy && (FOptions & hoNonSSLProxyUseConnectVerb))) &&
+      !Connected();
 
-  if (FCompressor != nullptr && FCompressor->IsReady()) {
-    std::string enc = req.AcceptEncoding();
-    for (const char* e : {"deflate", "gzip"}) {
-      if (enc.find(e) == std::string::npos) enc += enc.empty() ? e : std::string(", ") + e;
-    }
-    req.SetAcceptEncoding(enc);
-  }
-  if (!req.AcceptEncoding().empty() && req.AcceptEncoding().find("identity") == std::string::npos)
-    req.SetAcceptEncoding(req.AcceptEncoding() + ", identity");
+  req.SetAcceptEncoding(
+      AcceptEncodingOf(req.AcceptEncoding(), FCompressor != nullptr && FCompressor->IsReady()));
 
   if (tunnel) {
     std::unique_ptr<TIdHTTPProtocol> connect = NewProtocol();
     TIdHTTPRequest& creq = connect->Request();
-    creq.SetUserAgent(req.UserAgent());
-    creq.SetHost(req.Host());
-    creq.SetPragma("no-cache");
-    creq.SetURL(destination);
-    creq.SetMethod("CONNECT");
-    creq.SetProxyConnection("keep-alive");
-    creq.SetAccept("");
+    PrepareConnectRequest(creq, req, destination);
     creq.FUseProxy = type;
     for (bool done = false; !done;) {
       EnsureConnected(*connect);
@@ -761,53 +646,6 @@ void TIdCustomHTTP::EnsureConnected(TIdHTTPProtocol& AProtocol) {
   Connect();
 }
 
-// Hands what the decoder reports to a response: its lines decoded as the I/O handler decodes
-// text, its body to the target (dropped without one), each whole chunk through OnChunkReceived
-// when there is a handler.
-struct TIdCustomHTTP::TResponseEvents : http_detail::THTTPResponseDecoder::IEvents {
-  TResponseEvents(TIdCustomHTTP& AHTTP, TIdHTTPResponse& AResponse)
-      : HTTP(AHTTP),
-        Response(AResponse),
-        Encoding(AHTTP.IOHandler() != nullptr ? AHTTP.IOHandler()->DefStringEncoding()
-                                              : IndyTextEncoding_Default()) {
-    HTTP.FDecoder->SetEvents(this);
-  }
-  ~TResponseEvents() override { HTTP.FDecoder->SetEvents(nullptr); }
-  std::string Text(std::string_view ALine) const {
-    return Encoding->GetString(reinterpret_cast<const std::uint8_t*>(ALine.data()), ALine.size());
-  }
-  void OnStatusLine(std::string_view ALine) override {
-    Response.Clear();
-    Response.SetResponseText(Text(ALine));
-  }
-  void OnHeaderLine(std::string_view ALine) override { Response.RawHeaders().Add(Text(ALine)); }
-  void OnTrailerLine(std::string_view ALine) override { OnHeaderLine(ALine); }
-  void OnHeadEnd(bool) override {
-    Response.ParseRawHeaders();
-    if (StoreCookies) HTTP.StoreCookies();
-  }
-  void OnBody(const std::uint8_t* AData, std::size_t ASize) override {
-    if (Chunks)
-      Chunk.insert(Chunk.end(), AData, AData + ASize);
-    else if (Target != nullptr)
-      Target->WriteBuffer(AData, static_cast<std::int64_t>(ASize));
-  }
-  void OnChunkEnd() override {
-    if (!Chunks) return;
-    HTTP.OnChunkReceived(&HTTP, Chunk);
-    if (!Chunk.empty()) Target->WriteBuffer(Chunk.data(), static_cast<std::int64_t>(Chunk.size()));
-    Chunk.clear();
-  }
-
-  TIdCustomHTTP& HTTP;
-  TIdHTTPResponse& Response;
-  const IIdTextEncoding* Encoding;
-  bool StoreCookies = false;
-  TStream* Target = nullptr;
-  bool Chunks = false;  // a chunked body with a target and an OnChunkReceived handler
-  TIdBytes Chunk;
-};
-
 void TIdCustomHTTP::DriveDecoder() {
   TIdIOHandler* io = IOHandler();
   if (io == nullptr) throw EIdNotConnected();
@@ -847,8 +685,8 @@ void TIdCustomHTTP::ReadHead(TIdHTTPResponse& AResponse, int AMaxHeaderCount,
     limits.MaxHeaderLines = AMaxHeaderCount;
     limits.MaxBodySize = FMaxResponseBodySize;
     FDecoder->SetLimits(limits);
-    TResponseEvents events(*this, AResponse);
-    events.StoreCookies = AStoreCookies;
+    TResponseSink sink(*FDecoder, AResponse, IOHandler()->DefStringEncoding());
+    if (AStoreCookies) sink.OnHeadParsed = [this] { StoreCookies(); };
     FDecoder->BeginResponse(AEmptyStatusEndsHead);
     DriveDecoder();
   } catch (...) {
@@ -901,25 +739,15 @@ void TIdCustomHTTP::ReadBody(TIdHTTPRequest& ARequest, TIdHTTPResponse& ARespons
   const std::int64_t scanStart = into != nullptr ? into->Position() : 0;
 
   const THTTPResponseDecoder::TAnnounced announced = FDecoder->Announced();
-  TResponseEvents events(*this, AResponse);
-  events.Target = into;
-  events.Chunks = announced.Chunked && into != nullptr && OnChunkReceived;
-  switch (BodyFramingOf(announced, AResponse.ContentType())) {
-    case TBodyFraming::Chunked:
-      DoStatus(hsStatusText, "Chunk Started");
-      FDecoder->BeginBody(TBodyFraming::Chunked);
-      break;
-    case TBodyFraming::Counted:
-      FDecoder->BeginBody(TBodyFraming::Counted, announced.Length);
-      break;
-    case TBodyFraming::Multipart:
-      FDecoder->BeginBody(
-          TBodyFraming::Multipart, -1,
-          HeaderSubItem(AResponse.RawHeaders().GetValue("Content-Type"), "boundary", QuoteHTTP));
-      break;
-    default:
-      FDecoder->BeginBody(TBodyFraming::UntilClose);
-  }
+  TResponseSink sink(*FDecoder, AResponse,
+                     IOHandler() != nullptr ? IOHandler()->DefStringEncoding()
+                                            : IndyTextEncoding_Default());
+  sink.Target = into;
+  if (announced.Chunked && OnChunkReceived)
+    sink.OnChunk = [this](TIdBytes& AChunk) { OnChunkReceived(this, AChunk); };
+  const TBodyStart start = BodyStartOf(announced, AResponse);
+  if (start.Framing == TBodyFraming::Chunked) DoStatus(hsStatusText, "Chunk Started");
+  FDecoder->BeginBody(start.Framing, start.Length, start.Boundary);
   BeginWork(wmRead, announced.HasLength ? announced.Length : 0);
   try {
     DriveDecoder();
@@ -945,23 +773,10 @@ bool TIdCustomHTTP::ConfirmRedirect(std::string& ALocation, std::string& AMethod
 
 void TIdCustomHTTP::DropCredentialsForRedirect(const std::string& ALocation) {
   if (!LeavesOrigin(*FURI, ALocation)) return;
-  TIdHTTPRequest& req = Request();
-  if (!FSavedCredentials) {
-    FSavedCredentials = std::make_unique<TSavedCredentials>();
-    FSavedCredentials->Username = req.Username();
-    FSavedCredentials->Password = req.Password();
-    FSavedCredentials->BasicAuthentication = req.BasicAuthentication();
-    FSavedCredentials->CustomHeaders = req.CustomHeaders().Lines();
-  }
-  req.SetUsername("");
-  req.SetPassword("");
-  req.SetBasicAuthentication(false);
-  req.SetAuthentication(nullptr);
+  if (!FSavedCredentials) FSavedCredentials = std::make_unique<TSavedCredentials>(Request());
+  DropCredentials(Request());
   FURI->SetUsername("");
   FURI->SetPassword("");
-  for (int i = req.CustomHeaders().Count() - 1; i >= 0; --i)
-    if (AsciiTextIsSame(req.CustomHeaders().GetName(i), "Authorization"))
-      req.CustomHeaders().Delete(i);
 }
 
 bool TIdCustomHTTP::HandleAuthorization(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse) {

@@ -1,5 +1,7 @@
 #include "http/private/ResponseRules.h"
 
+#include <cstdint>
+
 #include "http/IdCharsets.h"
 #include "http/IdHeaderValues.h"
 #include "http/private/Text.h"
@@ -21,6 +23,16 @@ bool IsDeflate(const TIdHTTPResponse& AResponse) {
 }
 
 }  // namespace
+
+int ResponseCodeOf(std::string_view AStatusLine) {
+  std::string_view s = AStatusLine;
+  const size_t space = s.find(' ');
+  s = space == std::string_view::npos ? std::string_view() : TrimView(s.substr(space + 1));
+  std::string_view code = s.substr(0, s.find(' '));
+  code = code.substr(0, code.find('.'));
+  const auto v = ParseInt64(code);
+  return (v && *v >= INT32_MIN && *v <= INT32_MAX) ? static_cast<int>(*v) : -1;
+}
 
 bool IsHeadRequest(const TIdHTTPRequest& ARequest) {
   return AsciiTextIsSame(ARequest.Method(), "HEAD") ||
@@ -63,12 +75,15 @@ TBodyExpectation BodyExpectationOf(const THTTPResponseDecoder::TAnnounced& AAnno
   return {true, 0};
 }
 
-TBodyFraming BodyFramingOf(const THTTPResponseDecoder::TAnnounced& AAnnounced,
-                           const std::string& AContentType) {
-  if (AAnnounced.Chunked) return TBodyFraming::Chunked;
-  if (AAnnounced.HasLength) return TBodyFraming::Counted;
-  if (MediaTypeIs(AContentType, "multipart")) return TBodyFraming::Multipart;
-  return TBodyFraming::UntilClose;
+TBodyStart BodyStartOf(const THTTPResponseDecoder::TAnnounced& AAnnounced,
+                       TIdHTTPResponse& AResponse) {
+  if (AAnnounced.Chunked) return {TBodyFraming::Chunked, -1, {}};
+  if (AAnnounced.HasLength) return {TBodyFraming::Counted, AAnnounced.Length, {}};
+  if (MediaTypeIs(AResponse.ContentType(), "multipart"))
+    return {TBodyFraming::Multipart, -1,
+            HeaderSubItem(AResponse.RawHeaders().GetValue("Content-Type"), "boundary",
+                          QuoteHTTP)};
+  return {};
 }
 
 bool TBodyTreatment::Collect(TStream* ATarget) const {

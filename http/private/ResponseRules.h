@@ -5,12 +5,17 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "base/Streams.h"
 #include "http/IdHTTP.h"
 #include "http/private/HTTPResponseDecoder.h"
 
 namespace brv::http_detail {
+
+// The status code of a status line: the text after the first space, trimmed, up to the next
+// space, cut at a "."; -1 when that is not a number that fits an int.
+int ResponseCodeOf(std::string_view AStatusLine);
 
 // A request whose answer has no body: HEAD, or a method override of HEAD.
 bool IsHeadRequest(const TIdHTTPRequest& ARequest);
@@ -39,9 +44,15 @@ TBodyExpectation BodyExpectationOf(const THTTPResponseDecoder::TAnnounced& AAnno
                                    const TIdHTTPRequest& ARequest,
                                    const TIdHTTPResponse& AResponse, TIdHTTPOptions AOptions);
 
-// The framing of the body the head announced.
-TBodyFraming BodyFramingOf(const THTTPResponseDecoder::TAnnounced& AAnnounced,
-                           const std::string& AContentType);
+// How the body the head announced is read: chunked, counted, multipart (up to the boundary
+// of its Content-Type) or until the close.
+struct TBodyStart {
+  TBodyFraming Framing = TBodyFraming::UntilClose;
+  std::int64_t Length = -1;  // of a counted body
+  std::string Boundary;      // of a multipart body
+};
+TBodyStart BodyStartOf(const THTTPResponseDecoder::TAnnounced& AAnnounced,
+                       TIdHTTPResponse& AResponse);
 
 // What is done to a body while and after it is read into a target stream.
 struct TBodyTreatment {

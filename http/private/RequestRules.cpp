@@ -1,8 +1,7 @@
-#include "http/private/RequestTarget.h"
+#include "http/private/RequestRules.h"
 
 #include <arpa/inet.h>
 
-#include "http/private/ByteScan.h"
 #include "http/private/Text.h"
 
 namespace brv::http_detail {
@@ -50,16 +49,6 @@ std::string MergePath(const std::string& ABase, const std::string& APath) {
   return result;
 }
 
-void CheckRequestLine(const std::string& AMethod, const std::string& AURL,
-                      const std::string& AHost) {
-  if (HasBreakNulOrSpace(AMethod) || AMethod.empty())
-    throw EIdHTTPInvalidRequestValue("Invalid request method: \"" + AMethod + "\"");
-  if (HasBreakNulOrSpace(AURL))
-    throw EIdHTTPInvalidRequestValue("Invalid request target: it holds a CR, LF, NUL or space");
-  if (HasBreakNulOrSpace(AHost))
-    throw EIdHTTPInvalidRequestValue("Invalid host: it holds a CR, LF, NUL or space");
-}
-
 void MergeRequestURI(TIdURI& AKept, const TIdURI& ARequested) {
   AKept.SetPath(MergePath(AKept.Path(), ARequested.Path()));
   AKept.SetDocument(ARequested.Document());
@@ -92,6 +81,16 @@ std::string HostHeaderOf(const TIdURI& AURI) {
   return host;
 }
 
+std::string AcceptEncodingOf(std::string AAccepted, bool ACompressorReady) {
+  if (ACompressorReady)
+    for (const char* e : {"deflate", "gzip"})
+      if (AAccepted.find(e) == std::string::npos)
+        AAccepted += AAccepted.empty() ? e : std::string(", ") + e;
+  if (!AAccepted.empty() && AAccepted.find("identity") == std::string::npos)
+    AAccepted += ", identity";
+  return AAccepted;
+}
+
 bool NeedsHTTP11(std::string_view AMethod) {
   for (const char* m : {"TRACE", "PUT", "OPTIONS", "DELETE", "PATCH"})
     if (AsciiTextIsSame(AMethod, m)) return true;
@@ -115,6 +114,73 @@ bool LeavesOrigin(const TIdURI& AURI, const std::string& ALocation) {
       target.Port().empty() ? std::string(DefaultPortOf(protocol)) : target.Port();
   return !(TextIsSame(protocol, AURI.Protocol()) && TextIsSame(host, AURI.Host()) &&
            port == AURI.Port());
+}
+
+void PrepareForConnection(TIdHTTPRequest& ARequest, TIdHTTPConnectionType AType,
+                          TIdHTTPProtocolVersion AVersion, TIdURI& AURI) {
+  const bool keepAliveUnset = AVersion == pv1_0 && ARequest.Connection().empty();
+  if (AType == ctNormal || AType == ctSSL) {
+    if (keepAliveUnset) ARequest.SetConnection("keep-alive");
+  } else if (AType == ctProxy) {
+    ARequest.SetURL(AURI.URI());
+    if (keepAliveUnset) ARequest.SetProxyConnection("keep-alive");
+  }
+}
+
+std::string RequestHeadOf(const std::string& AMethod, const std::string& ATarget,
+                          TIdHTTPProtocolVersion AVersion, const std::vector<std::string>& ALines) {
+  std::string head;
+  size_t size = AMethod.size() + ATarget.size() + 16;
+  for (const std::string& line : ALines) size += line.size() + 2;
+  head.reserve(size);
+  head += AMethod;
+  head += ' ';
+  head += ATarget;
+  head += " HTTP/";
+  head += AVersion == pv1_0 ? "1.0" : "1.1";
+  head += "\r\n";
+  for (const std::string& line : ALines) {
+    if (line.empty()) continue;
+    head += line;
+    head += "\r\n";
+  }
+  head += "\r\n";
+  return head;
+}
+
+TSavedCredentials::TSavedCredentials(const TIdHTTPRequest& ARequest)
+    : Username(ARequest.Username()),
+      Password(ARequest.Password()),
+      BasicAuthentication(ARequest.BasicAuthentication()),
+      CustomHeaders(ARequest.CustomHeaders().Lines()) {}
+
+void TSavedCredentials::Restore(TIdHTTPRequest& ARequest) const {
+  ARequest.SetUsername(Username);
+  ARequest.SetPassword(Password);
+  ARequest.SetBasicAuthentication(BasicAuthentication);
+  ARequest.CustomHeaders().Clear();
+  for (const auto& line : CustomHeaders) ARequest.CustomHeaders().Add(line);
+}
+
+void DropCredentials(TIdHTTPRequest& ARequest) {
+  ARequest.SetUsername("");
+  ARequest.SetPassword("");
+  ARequest.SetBasicAuthentication(false);
+  ARequest.SetAuthentication(nullptr);
+  for (int i = ARequest.CustomHeaders().Count() - 1; i >= 0; --i)
+    if (AsciiTextIsSame(ARequest.CustomHeaders().GetName(i), "Authorization"))
+      ARequest.CustomHeaders().Delete(i);
+}
+
+void PrepareConnectRequest(TIdHTTPRequest& AConnect, const TIdHTTPRequest& ARequest,
+                           const std::string& ADestination) {
+  AConnect.SetUserAgent(ARequest.UserAgent());
+  AConnect.SetHost(ARequest.Host());
+  AConnect.SetPragma("no-cache");
+  AConnect.SetURL(ADestination);
+  AConnect.SetMethod("CONNECT");
+  AConnect.SetProxyConnection("keep-alive");
+  AConnect.SetAccept("");
 }
 
 }  // namespace brv::http_detail
