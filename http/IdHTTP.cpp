@@ -69,7 +69,8 @@ bool TIdHTTPResponse::KeepAlive(bool ALookAtConnection) {
     io->CheckForDisconnect(false, false);
     keep = ALookAtConnection ? FHTTP->Connected() : io->Opened();
   }
-  keep = keep && KeepAliveByHeaders(FHTTP->Request(), *this, FHTTP->ProtocolVersion());
+  const TIdHTTPRequest& req = FHTTP->Request();
+  keep = keep && KeepAliveByHeaders(req, *this, FHTTP->ProtocolVersion(), ThroughProxy(req));
   FKeepAlive = keep;
   return keep;
 }

@@ -14,10 +14,6 @@ bool Says(const std::string& AValue, std::string_view AWord) {
   return AsciiTextIsSame(TrimView(AValue), AWord);
 }
 
-bool ThroughProxy(const TIdHTTPRequest& ARequest) {
-  return ARequest.UseProxy() == ctProxy || ARequest.UseProxy() == ctSSLProxy;
-}
-
 bool IsDeflate(const TIdHTTPResponse& AResponse) {
   return AsciiTextIsSame(AResponse.ContentEncoding(), "deflate");
 }
@@ -45,16 +41,19 @@ bool IsHtmlMediaType(const std::string& AContentType) {
          MediaTypeIs(AContentType, "application/xhtml+xml");
 }
 
+bool ThroughProxy(const TIdHTTPRequest& ARequest) {
+  return ARequest.UseProxy() == ctProxy || ARequest.UseProxy() == ctSSLProxy;
+}
+
 bool KeepAliveByHeaders(const TIdHTTPRequest& ARequest, const TIdHTTPResponse& AResponse,
-                        TIdHTTPProtocolVersion AVersion) {
-  const bool proxied = ThroughProxy(ARequest);
+                        TIdHTTPProtocolVersion AVersion, bool AThroughProxy) {
   if (Says(ARequest.Connection(), "close")) return false;
-  if (proxied && Says(ARequest.ProxyConnection(), "close")) return false;
+  if (AThroughProxy && Says(ARequest.ProxyConnection(), "close")) return false;
   if (AVersion == pv1_0)
     return Says(AResponse.Connection(), "keep-alive") &&
-           (!proxied || Says(AResponse.ProxyConnection(), "keep-alive"));
+           (!AThroughProxy || Says(AResponse.ProxyConnection(), "keep-alive"));
   return !Says(AResponse.Connection(), "close") &&
-         (!proxied || !Says(AResponse.ProxyConnection(), "close"));
+         (!AThroughProxy || !Says(AResponse.ProxyConnection(), "close"));
 }
 
 TBodyExpectation BodyExpectationOf(const THTTPResponseDecoder::TAnnounced& AAnnounced,

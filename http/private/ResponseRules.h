@@ -25,10 +25,12 @@ bool IsHeadRequest(const TIdHTTPRequest& ARequest);
 bool IsHtmlMediaType(const std::string& AContentType);
 
 // Whether an open connection stays open after AResponse to ARequest, by their Connection
-// fields (and their Proxy-Connection fields through a proxy): with HTTP/1.0 only when the
+// fields (and their Proxy-Connection fields with AThroughProxy): with HTTP/1.0 only when the
 // answer asks for keep-alive, with 1.1 unless either side says close.
 bool KeepAliveByHeaders(const TIdHTTPRequest& ARequest, const TIdHTTPResponse& AResponse,
-                        TIdHTTPProtocolVersion AVersion);
+                        TIdHTTPProtocolVersion AVersion, bool AThroughProxy);
+// A request sent to a proxy (forwarded or through its tunnel).
+bool ThroughProxy(const TIdHTTPRequest& ARequest);
 
 // Whether a body follows a head.
 struct TBodyExpectation {
