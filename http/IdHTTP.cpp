@@ -1,7 +1,5 @@
 #include "http/IdHTTP.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -9,7 +7,13 @@
 #include <typeinfo>
 
 #include "http/IdCharsets.h"
+#include "http/private/Challenge.h"
+#include "http/private/FormEncoding.h"
 #include "http/private/HTTPResponseDecoder.h"
+#include "http/private/RequestChecks.h"
+#include "http/private/RequestRules.h"
+#include "http/private/ResponseRules.h"
+#include "http/private/ResponseSink.h"
 #include "http/private/Text.h"
 #include "tls/IdSSLIOHandlerSocketBase.h"
 
@@ -18,80 +22,6 @@ namespace brv {
 using namespace http_detail;
 
 namespace {
-
-const char* VersionText(TIdHTTPProtocolVersion V) {
-  return V == pv1_0 ? "1.0" : "1.1";
-}
-
-bool IsHttpsProtocol(const std::string& AProtocol) {
-  return AsciiTextIsSame(AProtocol, "https");
-}
-
-// The default port text of a protocol ("" when it has none).
-std::string_view DefaultPortOf(const std::string& AProtocol) {
-  if (AsciiTextIsSame(AProtocol, "http")) return "80";
-  if (AsciiTextIsSame(AProtocol, "https")) return "443";
-  return {};
-}
-
-std::uint16_t PortNumber(const std::string& APort) {
-  const auto v = ParseInt64(APort);
-  if (!v || *v < 1 || *v > 65535) return 80;
-  return static_cast<std::uint16_t>(*v);
-}
-
-bool IsValidIPv6(const std::string& AHost) {
-  unsigned char buf[16];
-  return inet_pton(AF_INET6, AHost.c_str(), buf) == 1;
-}
-
-bool ContainsCode(const std::vector<int>& ACodes, int ACode) {
-  return std::find(ACodes.begin(), ACodes.end(), ACode) != ACodes.end();
-}
-
-// True when a byte of S below ALimit (at most 128) is one AMatch accepts. Eight bytes at a
-// time are tested for any byte below the limit first: request values are mostly long runs of
-// printable text.
-template <unsigned ALimit, class TMatch>
-bool HasControl(const std::string& S, TMatch AMatch) {
-  static_assert(ALimit <= 128);
-  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-  const char* p = S.data();
-  const size_t n = S.size();
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p + i, 8);
-    if (((word - kOnes * ALimit) & ~word & kHighs) == 0) continue;
-    for (size_t k = i; k < i + 8; ++k)
-      if (AMatch(p[k])) return true;
-  }
-  for (; i < n; ++i)
-    if (AMatch(p[i])) return true;
-  return false;
-}
-
-// A CR, LF or NUL anywhere in the text.
-bool HasLineBreakOrNul(const std::string& S) {
-  return HasControl<'\r' + 1>(S, [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
-}
-
-bool HasBreakNulOrSpace(const std::string& S) {
-  return HasControl<' ' + 1>(
-      S, [](char c) { return c == '\r' || c == '\n' || c == '\0' || c == ' '; });
-}
-
-// No value may carry a line break into the message: it would end the header block early or
-// start a header of its own.
-void CheckRequestLine(TIdHTTPRequest& ARequest) {
-  if (HasBreakNulOrSpace(ARequest.Method()) || ARequest.Method().empty())
-    throw EIdHTTPInvalidRequestValue("Invalid request method: \"" + ARequest.Method() + "\"");
-  if (HasBreakNulOrSpace(ARequest.URL()))
-    throw EIdHTTPInvalidRequestValue("Invalid request target: it holds a CR, LF, NUL or space");
-  if (HasBreakNulOrSpace(ARequest.Host()))
-    throw EIdHTTPInvalidRequestValue("Invalid host: it holds a CR, LF, NUL or space");
-}
 
 // The handler as a TLS handler, or nullptr. The plain socket handler, asked about on every
 // plain request, is recognised by its exact class without the cast's walk of the class tree.
@@ -126,16 +56,7 @@ void TIdHTTPResponse::SetResponseText(const std::string& V) {
 }
 
 int TIdHTTPResponse::ResponseCode() const {
-  if (FResponseCode == -1) {
-    // The text after the first space, trimmed, up to the next space, cut at a ".".
-    std::string_view s = FResponseText;
-    const size_t space = s.find(' ');
-    s = space == std::string_view::npos ? std::string_view() : TrimView(s.substr(space + 1));
-    std::string_view code = s.substr(0, s.find(' '));
-    code = code.substr(0, code.find('.'));
-    const auto v = ParseInt64(code);
-    FResponseCode = (v && *v >= INT32_MIN && *v <= INT32_MAX) ? static_cast<int>(*v) : -1;
-  }
+  if (FResponseCode == -1) FResponseCode = ResponseCodeOf(FResponseText);
   return FResponseCode;
 }
 
@@ -148,26 +69,8 @@ bool TIdHTTPResponse::KeepAlive(bool ALookAtConnection) {
     io->CheckForDisconnect(false, false);
     keep = ALookAtConnection ? FHTTP->Connected() : io->Opened();
   }
-  const auto is = [](const std::string& AValue, std::string_view AWord) {
-    return AsciiTextIsSame(TrimView(AValue), AWord);
-  };
-  if (keep) {
-    TIdHTTPRequest& req = FHTTP->Request();
-    const bool proxied = req.UseProxy() == ctProxy || req.UseProxy() == ctSSLProxy;
-    if (is(req.Connection(), "close")) keep = false;
-    if (proxied && is(req.ProxyConnection(), "close")) keep = false;
-  }
-  if (keep) {
-    const bool proxied =
-        FHTTP->Request().UseProxy() == ctProxy || FHTTP->Request().UseProxy() == ctSSLProxy;
-    if (FHTTP->ProtocolVersion() == pv1_0) {
-      keep = is(Connection(), "keep-alive");
-      if (keep && proxied) keep = is(ProxyConnection(), "keep-alive");
-    } else {
-      keep = !is(Connection(), "close");
-      if (keep && proxied) keep = !is(ProxyConnection(), "close");
-    }
-  }
+  const TIdHTTPRequest& req = FHTTP->Request();
+  keep = keep && KeepAliveByHeaders(req, *this, FHTTP->ProtocolVersion(), ThroughProxy(req));
   FKeepAlive = keep;
   return keep;
 }
@@ -185,38 +88,7 @@ void TIdHTTPProtocol::BuildAndSendRequest(TIdURI* AURI) {
   TIdHTTPRequest& req = *FRequest;
   if (req.Authentication() != nullptr) req.Authentication()->SetRequest(req.Method(), req.URL());
 
-  CheckRequestLine(req);
-  for (int i = 0; i < req.CustomHeaders().Count(); ++i)
-    if (HasLineBreakOrNul(req.CustomHeaders()[i]))
-      throw EIdHTTPInvalidRequestValue("Invalid header \"" + req.CustomHeaders().GetName(i) +
-                                       "\": it holds a CR, LF or NUL");
-  const std::pair<const char*, const std::string*> fields[] = {
-      {"Connection", &req.Connection()},
-      {"Content-Version", &req.ContentVersion()},
-      {"Content-Disposition", &req.ContentDisposition()},
-      {"Content-Encoding", &req.ContentEncoding()},
-      {"Content-Language", &req.ContentLanguage()},
-      {"Content-Type", &req.ContentType()},
-      {"Content-Type", &req.CharSet()},
-      {"Cache-control", &req.CacheControl()},
-      {"ETag", &req.ETag()},
-      {"Pragma", &req.Pragma()},
-      {"Transfer-Encoding", &req.TransferEncoding()},
-      {"Proxy-Connection", &req.ProxyConnection()},
-      {"Accept", &req.Accept()},
-      {"Accept-Charset", &req.AcceptCharSet()},
-      {"Accept-Encoding", &req.AcceptEncoding()},
-      {"Accept-Language", &req.AcceptLanguage()},
-      {"From", &req.From()},
-      {"Referer", &req.Referer()},
-      {"User-Agent", &req.UserAgent()},
-      {"X-HTTP-Method-Override", &req.MethodOverride()},
-  };
-  for (const auto& f : fields)
-    if (HasLineBreakOrNul(*f.second))
-      throw EIdHTTPInvalidRequestValue(std::string("Invalid header \"") + f.first +
-                                       "\": it holds a CR, LF or NUL");
-
+  CheckRequestValues(req);
   req.ComposeRawHeaders();
   // The proxy's credentials go to the proxy only: on a request it forwards or on the CONNECT
   // that opens a tunnel, never through the tunnel to the server.
@@ -226,31 +98,14 @@ void TIdHTTPProtocol::BuildAndSendRequest(TIdURI* AURI) {
     FHTTP->CookieManager()->GenerateClientCookies(*AURI, AsciiTextIsSame(AURI->Protocol(), "HTTPS"),
                                                   req.RawHeaders());
   // Values produced by scheme objects and the cookie manager are checked as they stand.
-  for (const std::string& line : req.RawHeaders().Lines())
-    if (HasLineBreakOrNul(line))
-      throw EIdHTTPInvalidRequestValue("Invalid header line: it holds a CR, LF or NUL");
+  CheckHeaderLines(req.RawHeaders().Lines());
 
   TIdIOHandler* io = FHTTP->IOHandler();
   const bool opened = !io->WriteBufferingActive();
   if (opened) io->WriteBufferOpen(-1);
   try {
-    std::string head;
-    size_t size = req.Method().size() + req.URL().size() + 16;
-    for (const std::string& line : req.RawHeaders().Lines()) size += line.size() + 2;
-    head.reserve(size);
-    head += req.Method();
-    head += ' ';
-    head += req.URL();
-    head += " HTTP/";
-    head += VersionText(FHTTP->ProtocolVersion());
-    head += "\r\n";
-    for (const std::string& line : req.RawHeaders().Lines()) {
-      if (line.empty()) continue;
-      head += line;
-      head += "\r\n";
-    }
-    head += "\r\n";
-    io->Write(head);
+    io->Write(RequestHeadOf(req.Method(), req.URL(), FHTTP->ProtocolVersion(),
+                            req.RawHeaders().Lines()));
     if (opened) io->WriteBufferClose();
   } catch (...) {
     if (opened) io->WriteBufferCancel();
@@ -274,9 +129,9 @@ void TIdHTTPProtocol::ReadBodyGuarded() {
   }
 }
 
-void TIdHTTPProtocol::DiscardBody() {
+void TIdHTTPProtocol::ReadBodyInto(TStream* ATarget) {
   TStream* saved = FResponse->ContentStream();
-  FResponse->SetContentStream(nullptr);
+  FResponse->SetContentStream(ATarget);
   try {
     ReadBodyGuarded();
   } catch (...) {
@@ -286,9 +141,13 @@ void TIdHTTPProtocol::DiscardBody() {
   FResponse->SetContentStream(saved);
 }
 
+void TIdHTTPProtocol::DiscardBody() {
+  ReadBodyInto(nullptr);
+}
+
 void TIdHTTPProtocol::RaiseProtocolError(const std::vector<int>& AIgnoreReplies) {
   const int code = FResponse->ResponseCode();
-  if ((FHTTP->HTTPOptions() & hoNoProtocolErrorException) || ContainsCode(AIgnoreReplies, code)) {
+  if ((FHTTP->HTTPOptions() & hoNoProtocolErrorException) || std::find(AIgnoreReplies.begin(), AIgnoreReplies.end(), code) != AIgnoreReplies.end()) {
     if (FHTTP->HTTPOptions() & hoWantProtocolErrorContent)
       ReadBodyGuarded();
     else
@@ -296,15 +155,7 @@ void TIdHTTPProtocol::RaiseProtocolError(const std::vector<int>& AIgnoreReplies)
     return;
   }
   TMemoryStream temp;
-  TStream* saved = FResponse->ContentStream();
-  FResponse->SetContentStream(&temp);
-  try {
-    ReadBodyGuarded();
-  } catch (...) {
-    FResponse->SetContentStream(saved);
-    throw;
-  }
-  FResponse->SetContentStream(saved);
+  ReadBodyInto(&temp);
   throw EIdHTTPProtocolException(code, FResponse->ResponseText(), FHTTP->DecodeBody(temp));
 }
 
@@ -323,69 +174,58 @@ TIdHTTPWhatsNext TIdHTTPProtocol::ProcessResponse(const std::vector<int>& AIgnor
   const int code = resp.ResponseCode();
   if (code / 100 == 3 && code != 304) {
     std::string location = resp.Location();
-    if (location.empty()) {
-      RaiseProtocolError(AIgnoreReplies);
-      return wnJustExit;
-    }
-    ++FHTTP->FRedirectCount;
     std::string method = req.Method();
-    if (!FHTTP->ConfirmRedirect(location, method, FHTTP->FRedirectCount)) {
+    // Counted only when there is somewhere to go.
+    if (location.empty() || !FHTTP->ConfirmRedirect(location, method, ++FHTTP->FRedirectCount)) {
       RaiseProtocolError(AIgnoreReplies);
       return wnJustExit;
     }
-    TIdHTTPWhatsNext result;
-    if (FHTTP->HandleRedirects() && FHTTP->FRedirectCount < FHTTP->RedirectMaximum()) {
+    const bool follow =
+        FHTTP->HandleRedirects() && FHTTP->FRedirectCount < FHTTP->RedirectMaximum();
+    if (follow) {
       FHTTP->DropCredentialsForRedirect(location);
       req.SetURL(location);
-      if (code == 303 || (code == 302 && (FHTTP->HTTPOptions() & hoTreat302Like303))) {
+      if (RedirectTurnsToGet(code, FHTTP->HTTPOptions() & hoTreat302Like303)) {
         req.SetSource(nullptr);
         req.SetMethod("GET");
       } else {
         req.SetMethod(method);
       }
       req.SetMethodOverride("");
-      result = wnGoToURL;
     } else {
       resp.SetLocation(location);
-      result = wnJustExit;
     }
     if (FHTTP->Connected()) DiscardBody();
-    return result;
+    return follow ? wnGoToURL : wnJustExit;
   }
-  bool authPending = false;
-  if (code / 100 != 2) {
-    if (code == 101) {
-      resp.SetKeepAlive(true);
-      return wnJustExit;
+  if (code == 101) {
+    resp.SetKeepAlive(true);
+    return wnJustExit;
+  }
+  if (code == 401 || code == 407) {
+    const bool accepted = code == 401 ? FHTTP->AuthRetries() < FHTTP->MaxAuthRetries() &&
+                                            FHTTP->HandleAuthorization(req, resp)
+                                      : FHTTP->AuthProxyRetries() < FHTTP->MaxAuthRetries() &&
+                                            FHTTP->HandleProxyAuthorization(req, resp);
+    if (!accepted) {
+      TIdAuthentication* auth =
+          code == 401 ? req.Authentication() : FHTTP->ProxyParams().Authentication();
+      if (auth != nullptr) auth->Reset();
     }
-    if (code == 401 || code == 407) {
-      const bool accepted = code == 401 ? FHTTP->AuthRetries() < FHTTP->MaxAuthRetries() &&
-                                              FHTTP->HandleAuthorization(req, resp)
-                                        : FHTTP->AuthProxyRetries() < FHTTP->MaxAuthRetries() &&
-                                              FHTTP->HandleProxyAuthorization(req, resp);
-      if (!accepted) {
-        TIdAuthentication* auth =
-            code == 401 ? req.Authentication() : FHTTP->ProxyParams().Authentication();
-        if (auth != nullptr) auth->Reset();
-      }
-      // A challenge that is not answered at once is a refusal: its body is never taken as
-      // the answer. The scheme object of an accepted one stays for the caller's next call.
-      if (!accepted || !(FHTTP->HTTPOptions() & hoInProcessAuth)) {
-        RaiseProtocolError(AIgnoreReplies);
-        return wnJustExit;
-      }
-      authPending = true;
-    } else {
+    // A challenge that is not answered at once is a refusal: its body is never taken as the
+    // answer. The scheme object of an accepted one stays for the caller's next call.
+    if (!accepted || !(FHTTP->HTTPOptions() & hoInProcessAuth)) {
       RaiseProtocolError(AIgnoreReplies);
       return wnJustExit;
     }
-  }
-  if (authPending) {
     DiscardBody();
     return wnAuthRequest;
   }
-  if (AsciiTextIsSame(req.Method(), "HEAD") || AsciiTextIsSame(req.MethodOverride(), "HEAD") ||
-      code == 204)
+  if (code / 100 != 2) {
+    RaiseProtocolError(AIgnoreReplies);
+    return wnJustExit;
+  }
+  if (IsHeadRequest(req) || code == 204)
     DiscardBody();
   else
     FHTTP->ReadBody(req, resp);
@@ -393,13 +233,6 @@ TIdHTTPWhatsNext TIdHTTPProtocol::ProcessResponse(const std::vector<int>& AIgnor
 }
 
 // ---- client --------------------------------------------------------------------------------
-
-struct TIdCustomHTTP::TSavedCredentials {
-  std::string Username;
-  std::string Password;
-  bool BasicAuthentication = false;
-  std::vector<std::string> CustomHeaders;
-};
 
 TIdCustomHTTP::TIdCustomHTTP(TComponent* AOwner)
     : TIdTCPClientCustom(AOwner),
@@ -483,9 +316,7 @@ std::string TIdCustomHTTP::Get(const std::string& AURL) {
 }
 
 std::string TIdCustomHTTP::Get(const std::string& AURL, const std::vector<int>& AIgnoreReplies) {
-  TMemoryStream stream;
-  Get(AURL, &stream, AIgnoreReplies);
-  return DecodeBody(stream);
+  return BodyTextOf([&](TStream* AOut) { Get(AURL, AOut, AIgnoreReplies); });
 }
 
 void TIdCustomHTTP::DoPost(const std::string& AURL, TStream* ASource, TStream* AResponseContent) {
@@ -522,31 +353,23 @@ void TIdCustomHTTP::Post(const std::string& AURL, const std::string& ASourceFile
 
 void TIdCustomHTTP::Post(const std::string& AURL, const TStringList& ASource,
                          TStream* AResponseContent, const IIdTextEncoding* AByteEncoding) {
-  if (Request().ContentType().empty() || MediaTypeIs(Request().ContentType(), "text/html") ||
-      MediaTypeIs(Request().ContentType(), "text/html-sandboxed") ||
-      MediaTypeIs(Request().ContentType(), "application/xhtml+xml"))
+  if (Request().ContentType().empty() || IsHtmlMediaType(Request().ContentType()))
     Request().SetContentType("application/x-www-form-urlencoded");
   TStringStream body(EncodeFormFields(ASource, AByteEncoding));
   DoPost(AURL, &body, AResponseContent);
 }
 
 std::string TIdCustomHTTP::Post(const std::string& AURL, TStream* ASource) {
-  TMemoryStream out;
-  Post(AURL, ASource, &out);
-  return DecodeBody(out);
+  return BodyTextOf([&](TStream* AOut) { Post(AURL, ASource, AOut); });
 }
 
 std::string TIdCustomHTTP::Post(const std::string& AURL, const std::string& ASourceFile) {
-  TMemoryStream out;
-  Post(AURL, ASourceFile, &out);
-  return DecodeBody(out);
+  return BodyTextOf([&](TStream* AOut) { Post(AURL, ASourceFile, AOut); });
 }
 
 std::string TIdCustomHTTP::Post(const std::string& AURL, const TStringList& ASource,
                                 const IIdTextEncoding* AByteEncoding) {
-  TMemoryStream out;
-  Post(AURL, ASource, &out, AByteEncoding);
-  return DecodeBody(out);
+  return BodyTextOf([&](TStream* AOut) { Post(AURL, ASource, AOut, AByteEncoding); });
 }
 
 void TIdCustomHTTP::Put(const std::string& AURL, TStream* ASource, TStream* AResponseContent) {
@@ -554,9 +377,7 @@ void TIdCustomHTTP::Put(const std::string& AURL, TStream* ASource, TStream* ARes
 }
 
 std::string TIdCustomHTTP::Put(const std::string& AURL, TStream* ASource) {
-  TMemoryStream out;
-  Put(AURL, ASource, &out);
-  return DecodeBody(out);
+  return BodyTextOf([&](TStream* AOut) { Put(AURL, ASource, AOut); });
 }
 
 void TIdCustomHTTP::Patch(const std::string& AURL, TStream* ASource, TStream* AResponseContent) {
@@ -564,9 +385,7 @@ void TIdCustomHTTP::Patch(const std::string& AURL, TStream* ASource, TStream* AR
 }
 
 std::string TIdCustomHTTP::Patch(const std::string& AURL, TStream* ASource) {
-  TMemoryStream out;
-  Patch(AURL, ASource, &out);
-  return DecodeBody(out);
+  return BodyTextOf([&](TStream* AOut) { Patch(AURL, ASource, AOut); });
 }
 
 void TIdCustomHTTP::Delete(const std::string& AURL, TStream* AResponseContent) {
@@ -574,9 +393,7 @@ void TIdCustomHTTP::Delete(const std::string& AURL, TStream* AResponseContent) {
 }
 
 std::string TIdCustomHTTP::Delete(const std::string& AURL) {
-  TMemoryStream out;
-  Delete(AURL, &out);
-  return DecodeBody(out);
+  return BodyTextOf([&](TStream* AOut) { Delete(AURL, AOut); });
 }
 
 void TIdCustomHTTP::Options(const std::string& AURL, TStream* AResponseContent) {
@@ -584,9 +401,7 @@ void TIdCustomHTTP::Options(const std::string& AURL, TStream* AResponseContent) 
 }
 
 std::string TIdCustomHTTP::Options(const std::string& AURL) {
-  TMemoryStream out;
-  Options(AURL, &out);
-  return DecodeBody(out);
+  return BodyTextOf([&](TStream* AOut) { Options(AURL, AOut); });
 }
 
 void TIdCustomHTTP::Trace(const std::string& AURL, TStream* AResponseContent) {
@@ -594,9 +409,7 @@ void TIdCustomHTTP::Trace(const std::string& AURL, TStream* AResponseContent) {
 }
 
 std::string TIdCustomHTTP::Trace(const std::string& AURL) {
-  TMemoryStream out;
-  Trace(AURL, &out);
-  return DecodeBody(out);
+  return BodyTextOf([&](TStream* AOut) { Trace(AURL, AOut); });
 }
 
 void TIdCustomHTTP::Head(const std::string& AURL) {
@@ -625,14 +438,8 @@ void TIdCustomHTTP::ExecuteRequest(const std::string& AMethod, const std::string
   resp.SetContentStream(AResponseContent);
 
   auto finish = [&] {
-    if (FSavedCredentials) {
-      req.SetUsername(FSavedCredentials->Username);
-      req.SetPassword(FSavedCredentials->Password);
-      req.SetBasicAuthentication(FSavedCredentials->BasicAuthentication);
-      req.CustomHeaders().Clear();
-      for (const auto& line : FSavedCredentials->CustomHeaders) req.CustomHeaders().Add(line);
-      FSavedCredentials.reset();
-    }
+    if (FSavedCredentials) FSavedCredentials->Restore(req);
+    FSavedCredentials.reset();
   };
   try {
     for (bool done = false; !done;) {
@@ -683,30 +490,7 @@ void TIdCustomHTTP::ExecuteRequest(const std::string& AMethod, const std::string
 }
 
 std::string TIdCustomHTTP::MergePath(const std::string& ABase, const std::string& APath) {
-  if (!APath.empty() && APath[0] == '/') return APath;
-  std::string work = ABase;
-  if (!work.empty() && work.back() != '/') work += '/';
-  work += APath;
-  std::string result;
-  for (size_t i = 0; i < work.size();) {
-    if (work[i] == '/') {
-      if (result.empty() || result.back() != '/') result += '/';
-      ++i;
-    } else if (work.compare(i, 2, "..") == 0 && !result.empty() && result.back() == '/') {
-      // Remove the last segment of the result.
-      std::string trimmed = result.substr(0, result.size() - 1);
-      const size_t slash = trimmed.rfind('/');
-      result = slash == std::string::npos ? std::string() : trimmed.substr(0, slash + 1);
-      if (result.empty() && !trimmed.empty() && trimmed[0] == '/') result = "/";
-      i += 2;
-    } else {
-      result += work[i];
-      ++i;
-    }
-  }
-  if (result.size() > 1 && result.back() == '/' && !APath.empty() && APath.back() != '/')
-    result.pop_back();
-  return result;
+  return http_detail::MergePath(ABase, APath);
 }
 
 void TIdCustomHTTP::ResolveRequestURL() {
@@ -718,36 +502,14 @@ void TIdCustomHTTP::ResolveRequestURL() {
   }
   FURI->SetUsername(req.Username());
   FURI->SetPassword(req.Password());
-  FURI->SetPath(MergePath(FURI->Path(), uri.Path()));
-  FURI->SetDocument(uri.Document());
-  FURI->SetParams(uri.Params());
-  if (!uri.Host().empty()) FURI->SetHost(uri.Host());
-  if (!uri.Protocol().empty())
-    FURI->SetProtocol(uri.Protocol());
-  else if (!IsHttpsProtocol(FURI->Protocol()))
-    FURI->SetProtocol("http");
-  if (!uri.Port().empty()) {
-    FURI->SetPort(uri.Port());
-  } else if (AsciiTextIsSame(uri.Protocol(), "http")) {
-    FURI->SetPort("80");
-  } else if (AsciiTextIsSame(uri.Protocol(), "https")) {
-    FURI->SetPort("443");
-  } else if (FURI->Port().empty()) {
-    throw EIdUnknownProtocol();
-  }
-  const bool options =
-      AsciiTextIsSame(req.Method(), "OPTIONS") || AsciiTextIsSame(req.MethodOverride(), "OPTIONS");
-  const std::string target = options && FURI->Document() == "*" ? "*" : FURI->GetPathAndParams();
-  req.SetURL(target);
+  MergeRequestURI(*FURI, uri);
+  req.SetURL(RequestTargetOf(*FURI, AsciiTextIsSame(req.Method(), "OPTIONS") ||
+                                        AsciiTextIsSame(req.MethodOverride(), "OPTIONS")));
   req.SetIPVersion(uri.IPVersion());
   FURI->SetIPVersion(uri.IPVersion());
 
-  if (FProtocolVersion != pv1_1) {
-    for (const char* m : {"TRACE", "PUT", "OPTIONS", "DELETE", "PATCH"}) {
-      if (AsciiTextIsSame(req.Method(), m) || AsciiTextIsSame(req.MethodOverride(), m))
-        throw EIdException("Request method requires HTTP version 1.1");
-    }
-  }
+  if (FProtocolVersion != pv1_1 && (NeedsHTTP11(req.Method()) || NeedsHTTP11(req.MethodOverride())))
+    throw EIdException("Request method requires HTTP version 1.1");
   if (req.Source() != nullptr)
     req.SetContentLength(req.Source()->Size());
   else if (AsciiTextIsSame(req.Method(), "POST") || AsciiTextIsSame(req.Method(), "PUT"))
@@ -755,34 +517,22 @@ void TIdCustomHTTP::ResolveRequestURL() {
   else
     req.SetContentLength(-1);
 
-  std::string host = FURI->Host();
-  if (FURI->IPVersion() == Id_IPv6 && IsValidIPv6(host)) host = "[" + host + "]";
-  const std::string_view defaultPort = DefaultPortOf(FURI->Protocol());
-  if (FURI->Port() != defaultPort || defaultPort.empty()) host += ":" + FURI->Port();
-  req.SetHost(host);
-  CheckRequestLine(req);  // before anything connects
+  req.SetHost(HostHeaderOf(*FURI));
+  CheckRequestLine(req.Method(), req.URL(), req.Host());  // before anything connects
 }
 
 TIdHTTPConnectionType TIdCustomHTTP::SelectTarget() {
-  const TIdIPVersion uriVersion = FURI->IPVersion();
-  TIdHTTPConnectionType type;
-  std::string host;
-  std::uint16_t port;
-  if (FProxyParameters->ProxyServer().empty()) {
-    if (IPVersion() != uriVersion && Connected()) Disconnect();
-    host = FURI->Host();
-    port = PortNumber(FURI->Port());
-    if ((!TextIsSame(host, Host()) || port != Port()) && Connected()) Disconnect();
-    type = IsHttpsProtocol(FURI->Protocol()) ? ctSSL : ctNormal;
-  } else {
-    host = FProxyParameters->ProxyServer();
-    port = static_cast<std::uint16_t>(FProxyParameters->ProxyPort());
-    if ((!TextIsSame(host, Host()) || port != Port()) && Connected()) Disconnect();
-    type = IsHttpsProtocol(FURI->Protocol()) ? ctSSLProxy : ctProxy;
-  }
-  SetHost(host);
-  SetPort(port);
-  return type;
+  const TConnectTarget target =
+      ConnectTargetOf(*FURI, FProxyParameters->ProxyServer(), FProxyParameters->ProxyPort());
+  // A direct connection of another IP version, or to another server, is not reused.
+  const bool direct = target.Type == ctNormal || target.Type == ctSSL;
+  if (((direct && IPVersion() != FURI->IPVersion()) || !TextIsSame(target.Host, Host()) ||
+       target.Port != Port()) &&
+      Connected())
+    Disconnect();
+  SetHost(target.Host);
+  SetPort(target.Port);
+  return target.Type;
 }
 
 void TIdCustomHTTP::OpenAndSendRequest() {
@@ -800,43 +550,19 @@ void TIdCustomHTTP::OpenAndSendRequest() {
   FHaveLastUseProxy = true;
   req.SetDestination(destination);
 
-  bool tunnel = false;
-  switch (type) {
-    case ctNormal:
-    case ctSSL:
-      if (FProtocolVersion == pv1_0 && req.Connection().empty()) req.SetConnection("keep-alive");
-      break;
-    case ctProxy:
-      req.SetURL(FURI->URI());
-      if (FProtocolVersion == pv1_0 && req.Connection().empty())
-        req.SetProxyConnection("keep-alive");
-      tunnel = (FOptions & hoNonSSLProxyUseConnectVerb) && !Connected();
-      break;
-    case ctSSLProxy:
-      tunnel = !Connected();
-      break;
-  }
+  PrepareForConnection(req, type, FProtocolVersion, *FURI);
+  // A tunnel is opened once per connection.
+  const bool tunnel =
+      (type == ctSSLProxy || (type == ctProxy && (FOptions & hoNonSSLProxyUseConnectVerb))) &&
+      !Connected();
 
-  if (FCompressor != nullptr && FCompressor->IsReady()) {
-    std::string enc = req.AcceptEncoding();
-    for (const char* e : {"deflate", "gzip"}) {
-      if (enc.find(e) == std::string::npos) enc += enc.empty() ? e : std::string(", ") + e;
-    }
-    req.SetAcceptEncoding(enc);
-  }
-  if (!req.AcceptEncoding().empty() && req.AcceptEncoding().find("identity") == std::string::npos)
-    req.SetAcceptEncoding(req.AcceptEncoding() + ", identity");
+  req.SetAcceptEncoding(
+      AcceptEncodingOf(req.AcceptEncoding(), FCompressor != nullptr && FCompressor->IsReady()));
 
   if (tunnel) {
     std::unique_ptr<TIdHTTPProtocol> connect = NewProtocol();
     TIdHTTPRequest& creq = connect->Request();
-    creq.SetUserAgent(req.UserAgent());
-    creq.SetHost(req.Host());
-    creq.SetPragma("no-cache");
-    creq.SetURL(destination);
-    creq.SetMethod("CONNECT");
-    creq.SetProxyConnection("keep-alive");
-    creq.SetAccept("");
+    PrepareConnectRequest(creq, req, destination);
     creq.FUseProxy = type;
     for (bool done = false; !done;) {
       EnsureConnected(*connect);
@@ -921,53 +647,6 @@ void TIdCustomHTTP::EnsureConnected(TIdHTTPProtocol& AProtocol) {
   Connect();
 }
 
-// Hands what the decoder reports to a response: its lines decoded as the I/O handler decodes
-// text, its body to the target (dropped without one), each whole chunk through OnChunkReceived
-// when there is a handler.
-struct TIdCustomHTTP::TResponseEvents : http_detail::THTTPResponseDecoder::IEvents {
-  TResponseEvents(TIdCustomHTTP& AHTTP, TIdHTTPResponse& AResponse)
-      : HTTP(AHTTP),
-        Response(AResponse),
-        Encoding(AHTTP.IOHandler() != nullptr ? AHTTP.IOHandler()->DefStringEncoding()
-                                              : IndyTextEncoding_Default()) {
-    HTTP.FDecoder->SetEvents(this);
-  }
-  ~TResponseEvents() override { HTTP.FDecoder->SetEvents(nullptr); }
-  std::string Text(std::string_view ALine) const {
-    return Encoding->GetString(reinterpret_cast<const std::uint8_t*>(ALine.data()), ALine.size());
-  }
-  void OnStatusLine(std::string_view ALine) override {
-    Response.Clear();
-    Response.SetResponseText(Text(ALine));
-  }
-  void OnHeaderLine(std::string_view ALine) override { Response.RawHeaders().Add(Text(ALine)); }
-  void OnTrailerLine(std::string_view ALine) override { OnHeaderLine(ALine); }
-  void OnHeadEnd(bool) override {
-    Response.ParseRawHeaders();
-    if (StoreCookies) HTTP.StoreCookies();
-  }
-  void OnBody(const std::uint8_t* AData, std::size_t ASize) override {
-    if (Chunks)
-      Chunk.insert(Chunk.end(), AData, AData + ASize);
-    else if (Target != nullptr)
-      Target->WriteBuffer(AData, static_cast<std::int64_t>(ASize));
-  }
-  void OnChunkEnd() override {
-    if (!Chunks) return;
-    HTTP.OnChunkReceived(&HTTP, Chunk);
-    if (!Chunk.empty()) Target->WriteBuffer(Chunk.data(), static_cast<std::int64_t>(Chunk.size()));
-    Chunk.clear();
-  }
-
-  TIdCustomHTTP& HTTP;
-  TIdHTTPResponse& Response;
-  const IIdTextEncoding* Encoding;
-  bool StoreCookies = false;
-  TStream* Target = nullptr;
-  bool Chunks = false;  // a chunked body with a target and an OnChunkReceived handler
-  TIdBytes Chunk;
-};
-
 void TIdCustomHTTP::DriveDecoder() {
   TIdIOHandler* io = IOHandler();
   if (io == nullptr) throw EIdNotConnected();
@@ -1007,8 +686,8 @@ void TIdCustomHTTP::ReadHead(TIdHTTPResponse& AResponse, int AMaxHeaderCount,
     limits.MaxHeaderLines = AMaxHeaderCount;
     limits.MaxBodySize = FMaxResponseBodySize;
     FDecoder->SetLimits(limits);
-    TResponseEvents events(*this, AResponse);
-    events.StoreCookies = AStoreCookies;
+    TResponseSink sink(*FDecoder, AResponse, IOHandler()->DefStringEncoding());
+    if (AStoreCookies) sink.OnHeadParsed = [this] { StoreCookies(); };
     FDecoder->BeginResponse(AEmptyStatusEndsHead);
     DriveDecoder();
   } catch (...) {
@@ -1042,68 +721,34 @@ bool TIdCustomHTTP::WaitForBodyData(int ATimeout) {
 }
 
 bool TIdCustomHTTP::ResponseHasBody(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse) {
-  const http_detail::THTTPResponseDecoder::TAnnounced announced = FDecoder->Announced();
-  bool body;
-  if (announced.Chunked) {
-    body = !(FOptions & hoNoReadChunked);
-  } else if (announced.HasLength) {
-    body = announced.Length > 0;
-  } else if (MediaTypeIs(AResponse.ContentType(), "multipart")) {
-    body = !(FOptions & hoNoReadMultipartMIME);
-  } else {
-    body = true;
-  }
-  if (!body) return false;
-  const int code = AResponse.ResponseCode();
-  if (AsciiTextIsSame(ARequest.Method(), "HEAD") ||
-      AsciiTextIsSame(ARequest.MethodOverride(), "HEAD") || code / 100 == 1 || code == 204 ||
-      code == 304)
-    return (FOptions & hoWaitForUnexpectedData) && WaitForBodyData(100);
-  if (code / 100 == 3) return WaitForBodyData(5000);
-  return true;
+  const TBodyExpectation body =
+      BodyExpectationOf(FDecoder->Announced(), ARequest, AResponse, FOptions);
+  return body.Expected && (body.WaitFirst == 0 || WaitForBodyData(body.WaitFirst));
 }
 
 void TIdCustomHTTP::ReadBody(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse) {
   if (!ResponseHasBody(ARequest, AResponse)) return;
   TStream* target = AResponse.ContentStream();
-  const std::string& type = AResponse.ContentType();
-  const bool html = MediaTypeIs(type, "text/html") || MediaTypeIs(type, "text/html-sandboxed") ||
-                    MediaTypeIs(type, "application/xhtml+xml");
-  const std::string sub = LowerAscii(MediaSubType(type));
-  const bool xml = MediaTypeIs(type, "application/xml") ||
-                   MediaTypeIs(type, "application/xml-external-parsed-entity") ||
-                   MediaTypeIs(type, "application/xml-dtd") ||
-                   (!MediaTypeIs(type, "text") && TextEndsWith(sub, "+xml"));
-  const bool scanHtml = target != nullptr && html && !(FOptions & hoNoParseMetaHTTPEquiv);
-  const bool scanXml = target != nullptr && xml && !(FOptions & hoNoParseXmlCharset);
-  const bool decompress = target != nullptr && FCompressor != nullptr && FCompressor->IsReady() &&
-                          (AsciiTextIsSame(AResponse.ContentEncoding(), "deflate") ||
-                           AsciiTextIsSame(AResponse.ContentEncoding(), "gzip"));
-
+  const TBodyTreatment treatment = BodyTreatmentOf(
+      AResponse, target != nullptr, FCompressor != nullptr && FCompressor->IsReady(), FOptions);
   std::unique_ptr<TMemoryStream> collect;
   TStream* into = target;
-  if (decompress || ((scanHtml || scanXml) && dynamic_cast<TMemoryStream*>(target) == nullptr)) {
+  if (treatment.Collect(target)) {
     collect = std::make_unique<TMemoryStream>();
     into = collect.get();
   }
   const std::int64_t scanStart = into != nullptr ? into->Position() : 0;
 
-  const http_detail::THTTPResponseDecoder::TAnnounced announced = FDecoder->Announced();
-  TResponseEvents events(*this, AResponse);
-  events.Target = into;
-  events.Chunks = announced.Chunked && into != nullptr && OnChunkReceived;
-  if (announced.Chunked) {
-    DoStatus(hsStatusText, "Chunk Started");
-    FDecoder->BeginBody(http_detail::TBodyFraming::Chunked);
-  } else if (announced.HasLength) {
-    FDecoder->BeginBody(http_detail::TBodyFraming::Counted, announced.Length);
-  } else if (MediaTypeIs(AResponse.ContentType(), "multipart")) {
-    FDecoder->BeginBody(
-        http_detail::TBodyFraming::Multipart, -1,
-        HeaderSubItem(AResponse.RawHeaders().GetValue("Content-Type"), "boundary", QuoteHTTP));
-  } else {
-    FDecoder->BeginBody(http_detail::TBodyFraming::UntilClose);
-  }
+  const THTTPResponseDecoder::TAnnounced announced = FDecoder->Announced();
+  TResponseSink sink(*FDecoder, AResponse,
+                     IOHandler() != nullptr ? IOHandler()->DefStringEncoding()
+                                            : IndyTextEncoding_Default());
+  sink.Target = into;
+  if (announced.Chunked && OnChunkReceived)
+    sink.OnChunk = [this](TIdBytes& AChunk) { OnChunkReceived(this, AChunk); };
+  const TBodyStart start = BodyStartOf(announced, AResponse);
+  if (start.Framing == TBodyFraming::Chunked) DoStatus(hsStatusText, "Chunk Started");
+  FDecoder->BeginBody(start.Framing, start.Length, start.Boundary);
   BeginWork(wmRead, announced.HasLength ? announced.Length : 0);
   try {
     DriveDecoder();
@@ -1112,31 +757,7 @@ void TIdCustomHTTP::ReadBody(TIdHTTPRequest& ARequest, TIdHTTPResponse& ARespons
     throw;
   }
   EndWork(wmRead);
-
-  if (decompress) {
-    collect->SetPosition(0);
-    TMemoryStream decoded;
-    if (AsciiTextIsSame(AResponse.ContentEncoding(), "deflate"))
-      FCompressor->DecompressDeflateStream(*collect, decoded);
-    else
-      FCompressor->DecompressGZipStream(*collect, decoded);
-    collect->Clear();
-    decoded.SetPosition(0);
-    if (decoded.Size() > 0) collect->CopyFrom(decoded, 0);
-  }
-  TStream* scanned = collect ? static_cast<TStream*>(collect.get()) : target;
-  if (scanHtml && scanned != nullptr) {
-    TIdMetaHTTPEquiv& meta = AResponse.MetaHTTPEquiv();
-    meta.ProcessMetaHTTPEquiv(*scanned);
-    if (!meta.CharSet().empty()) AResponse.SetCharSet(meta.CharSet());
-  }
-  if (scanXml && scanned != nullptr) {
-    const std::int64_t pos = scanned->Position();
-    scanned->SetPosition(collect ? 0 : scanStart);
-    AResponse.SetCharSet(DetectXmlCharset(*scanned));
-    scanned->SetPosition(pos);
-  }
-  if (collect && target != nullptr && collect->Size() > 0) target->CopyFrom(*collect, 0);
+  FinishBody(treatment, collect.get(), target, scanStart, AResponse, FCompressor);
 }
 
 // -- redirects and challenges --
@@ -1152,43 +773,19 @@ bool TIdCustomHTTP::ConfirmRedirect(std::string& ALocation, std::string& AMethod
 }
 
 void TIdCustomHTTP::DropCredentialsForRedirect(const std::string& ALocation) {
-  TIdURI target(ALocation);
-  if (target.Protocol().empty() && target.Host().empty()) return;  // relative: same origin
-  const std::string protocol = target.Protocol().empty() ? FURI->Protocol() : target.Protocol();
-  const std::string host = target.Host().empty() ? FURI->Host() : target.Host();
-  std::string port = target.Port().empty() ? std::string(DefaultPortOf(protocol)) : target.Port();
-  if (TextIsSame(protocol, FURI->Protocol()) && TextIsSame(host, FURI->Host()) &&
-      port == FURI->Port())
-    return;
-  TIdHTTPRequest& req = Request();
-  if (!FSavedCredentials) {
-    FSavedCredentials = std::make_unique<TSavedCredentials>();
-    FSavedCredentials->Username = req.Username();
-    FSavedCredentials->Password = req.Password();
-    FSavedCredentials->BasicAuthentication = req.BasicAuthentication();
-    FSavedCredentials->CustomHeaders = req.CustomHeaders().Lines();
-  }
-  req.SetUsername("");
-  req.SetPassword("");
-  req.SetBasicAuthentication(false);
-  req.SetAuthentication(nullptr);
+  if (!LeavesOrigin(*FURI, ALocation)) return;
+  if (!FSavedCredentials) FSavedCredentials = std::make_unique<TSavedCredentials>(Request());
+  DropCredentials(Request());
   FURI->SetUsername("");
   FURI->SetPassword("");
-  for (int i = req.CustomHeaders().Count() - 1; i >= 0; --i)
-    if (AsciiTextIsSame(req.CustomHeaders().GetName(i), "Authorization"))
-      req.CustomHeaders().Delete(i);
 }
 
 bool TIdCustomHTTP::HandleAuthorization(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse) {
   ++FAuthRetries;
+  TIdHeaderList& challenges = AResponse.WWWAuthenticate();
   if (ARequest.Authentication() == nullptr) {
-    TIdAuthenticationClass cls = nullptr;
-    TIdHeaderList& lines = AResponse.WWWAuthenticate();
-    for (int i = 0; i < lines.Count() && cls == nullptr; ++i) {
-      std::string line = lines[i];
-      cls = FindSchemeClass(Fetch(line, " "));
-    }
-    if (OnSelectAuthorization) OnSelectAuthorization(this, cls, &lines);
+    TIdAuthenticationClass cls = SchemeClassOf(challenges);
+    if (OnSelectAuthorization) OnSelectAuthorization(this, cls, &challenges);
     if (cls == nullptr) return false;
     ARequest.SetAuthentication(cls());
   }
@@ -1196,147 +793,59 @@ bool TIdCustomHTTP::HandleAuthorization(TIdHTTPRequest& ARequest, TIdHTTPRespons
   auth->SetUsername(ARequest.Username());
   auth->SetPassword(ARequest.Password());
   auth->Params().SetValue("Authorization", auth->Authentication());
-  auth->SetAuthParams(AResponse.WWWAuthenticate());
-  for (;;) {
-    switch (auth->Next()) {
-      case wnDoRequest:
-        return true;
-      case wnFail:
-        return false;
-      case wnAskTheProgram: {
-        if (!OnAuthorization) return false;
-        auth->SetUsername(ARequest.Username());
-        auth->SetPassword(ARequest.Password());
-        bool handled = false;
-        OnAuthorization(this, auth, handled);
-        if (!handled) return false;
-        ARequest.SetBasicAuthentication(true);
-        ARequest.SetUsername(auth->Username());
-        ARequest.SetPassword(auth->Password());
-        break;
-      }
-    }
-  }
+  auth->SetAuthParams(challenges);
+  return StepAuthentication(*auth, [&] {
+    if (!OnAuthorization) return false;
+    auth->SetUsername(ARequest.Username());
+    auth->SetPassword(ARequest.Password());
+    bool handled = false;
+    OnAuthorization(this, auth, handled);
+    if (!handled) return false;
+    ARequest.SetBasicAuthentication(true);
+    ARequest.SetUsername(auth->Username());
+    ARequest.SetPassword(auth->Password());
+    return true;
+  });
 }
 
 bool TIdCustomHTTP::HandleProxyAuthorization(TIdHTTPRequest& /*ARequest*/,
                                              TIdHTTPResponse& AResponse) {
   ++FAuthProxyRetries;
   TIdProxyConnectionInfo& proxy = *FProxyParameters;
+  TIdHeaderList& challenges = AResponse.ProxyAuthenticate();
   if (proxy.Authentication() == nullptr) {
-    TIdAuthenticationClass cls = nullptr;
-    TIdHeaderList& lines = AResponse.ProxyAuthenticate();
-    for (int i = 0; i < lines.Count() && cls == nullptr; ++i) {
-      std::string line = lines[i];
-      cls = FindSchemeClass(Fetch(line, " "));
-    }
-    if (OnSelectProxyAuthorization) OnSelectProxyAuthorization(this, cls, &lines);
+    TIdAuthenticationClass cls = SchemeClassOf(challenges);
+    if (OnSelectProxyAuthorization) OnSelectProxyAuthorization(this, cls, &challenges);
     if (cls == nullptr) return false;
     proxy.SetAuthentication(cls());
   }
   TIdAuthentication* auth = proxy.Authentication();
   auth->SetUsername(proxy.ProxyUsername());
   auth->SetPassword(proxy.ProxyPassword());
-  auth->SetAuthParams(AResponse.ProxyAuthenticate());
-  for (;;) {
-    switch (auth->Next()) {
-      case wnDoRequest:
-        return true;
-      case wnFail:
-        return false;
-      case wnAskTheProgram: {
-        if (!OnProxyAuthorization) return false;
-        auth->SetUsername(proxy.ProxyUsername());
-        auth->SetPassword(proxy.ProxyPassword());
-        bool handled = false;
-        OnProxyAuthorization(this, auth, handled);
-        if (!handled) return false;
-        proxy.SetProxyUsername(auth->Username());
-        proxy.SetProxyPassword(auth->Password());
-        break;
-      }
-    }
-  }
+  auth->SetAuthParams(challenges);
+  return StepAuthentication(*auth, [&] {
+    if (!OnProxyAuthorization) return false;
+    auth->SetUsername(proxy.ProxyUsername());
+    auth->SetPassword(proxy.ProxyPassword());
+    bool handled = false;
+    OnProxyAuthorization(this, auth, handled);
+    if (!handled) return false;
+    proxy.SetProxyUsername(auth->Username());
+    proxy.SetProxyPassword(auth->Password());
+    return true;
+  });
 }
 
 // -- forms --
 
 std::string TIdCustomHTTP::FormEncodeValue(const std::string& AValue,
                                            const IIdTextEncoding* AByteEncoding) {
-  const IIdTextEncoding* enc = AByteEncoding != nullptr ? AByteEncoding : IndyTextEncoding_UTF8();
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (size_t i = 0; i < AValue.size();) {
-    const auto c = static_cast<unsigned char>(AValue[i]);
-    if (c == ' ') {
-      out += '+';
-      ++i;
-      continue;
-    }
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '*' ||
-        c == '-' || c == '.' || c == '_') {
-      out += static_cast<char>(c);
-      ++i;
-      continue;
-    }
-    // One whole UTF-8 character.
-    size_t len = 1;
-    if (c >= 0xF0 && c <= 0xF4)
-      len = 4;
-    else if (c >= 0xE0)
-      len = 3;
-    else if (c >= 0xC2 && c < 0xE0)
-      len = 2;
-    len = std::min(len, AValue.size() - i);
-    const std::string ch = AValue.substr(i, len);
-    TIdBytes bytes;
-    if (enc->Encode(ch, bytes) > 0) {
-      std::string tmp;
-      const TIdBytes utf32 = IndyTextEncoding_UTF8()->GetBytes(ch);
-      // The code point of the character, for the numeric character reference.
-      char32_t cp = 0;
-      if (len == 1)
-        cp = c;
-      else {
-        cp = c & (0xFF >> (len + 1));
-        for (size_t k = 1; k < len; ++k)
-          cp = (cp << 6) | (static_cast<unsigned char>(ch[k]) & 0x3F);
-      }
-      out += "&#" + std::to_string(static_cast<unsigned long>(cp)) + ";";
-      (void)utf32;
-    } else {
-      for (std::uint8_t b : bytes) {
-        out += '%';
-        out += kHex[b >> 4];
-        out += kHex[b & 15];
-      }
-    }
-    i += len;
-  }
-  return out;
+  return http_detail::FormEncodeValue(AValue, AByteEncoding);
 }
 
 std::string TIdCustomHTTP::EncodeFormFields(const TStringList& ASource,
                                             const IIdTextEncoding* AByteEncoding) {
-  std::string result;
-  for (int i = 0; i < ASource.Count(); ++i) {
-    const std::string& line = ASource[i];
-    std::string field;
-    if (FOptions & hoForceEncodeParams) {
-      const size_t sep = line.find(ASource.NameValueSeparator());
-      if (sep != std::string::npos)
-        field = FormEncodeValue(line.substr(0, sep), AByteEncoding) + "=" +
-                FormEncodeValue(line.substr(sep + 1), AByteEncoding);
-      else
-        field = FormEncodeValue(line, AByteEncoding);
-    } else {
-      field = line;
-    }
-    if (i > 0) result += "&";
-    result += field;
-  }
-  if (ASource.Count() == 1) result = Trim(result);
-  return result;
+  return http_detail::EncodeFormFields(ASource, AByteEncoding, FOptions & hoForceEncodeParams);
 }
 
 }  // namespace brv

@@ -85,6 +85,7 @@ class TIdCustomHTTP;
 
 namespace http_detail {
 class THTTPResponseDecoder;
+struct TSavedCredentials;
 }
 
 // Decoder of compressed bodies. The client's component attaches none.
@@ -190,6 +191,8 @@ class TIdHTTPProtocol : public TObject {
   void RaiseProtocolError(const std::vector<int>& AIgnoreReplies);
   void DiscardBody();
   void ReadBodyGuarded();
+  // Reads the body into ATarget (nullptr: drops it); the response's content stream stays.
+  void ReadBodyInto(TStream* ATarget);
 
   TIdCustomHTTP* FHTTP;
   std::unique_ptr<TIdHTTPRequest> FRequest;
@@ -357,14 +360,19 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
  private:
   friend class TIdHTTPProtocol;
   friend class TIdHTTPResponse;
-  struct TResponseEvents;
+  // Runs ACall with a memory stream for the response body; returns the body as text.
+  template <class TCall>
+  std::string BodyTextOf(TCall ACall) {
+    TMemoryStream out;
+    ACall(&out);
+    return DecodeBody(out);
+  }
   // Feeds the decoder from the I/O handler until it stops (head read, body complete).
   void DriveDecoder();
   // The framing of the answer being read.
   std::unique_ptr<http_detail::THTTPResponseDecoder> FDecoder;
   // Credentials saved when a cross-origin redirect dropped them, restored after the call.
-  struct TSavedCredentials;
-  std::unique_ptr<TSavedCredentials> FSavedCredentials;
+  std::unique_ptr<http_detail::TSavedCredentials> FSavedCredentials;
   // The connection type of the previous request.
   TIdHTTPConnectionType FLastUseProxy = ctNormal;
   bool FHaveLastUseProxy = false;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/AsciiText.h"
+#include "http/private/ByteScan.h"
 
 namespace brv {
 
@@ -63,34 +64,6 @@ bool ContainsAsciiText(std::string_view A, std::string_view ALower) {
   if (ALower.size() > A.size()) return false;
   for (size_t i = 0; i + ALower.size() <= A.size(); ++i)
     if (SameAsciiText(A.substr(i, ALower.size()), ALower)) return true;
-  return false;
-}
-
-bool IsControl(char c) {
-  const auto b = static_cast<unsigned char>(c);
-  return (b < 0x20 && b != '\t') || b == 0x7F;
-}
-
-// A control character other than a tab: no status or field line may carry one. Every line of
-// every head passes here, so eight bytes at a time are first tested for any byte below 0x20
-// or equal to 0x7F.
-bool HasControl(std::string_view S) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-  const char* p = S.data();
-  const size_t n = S.size();
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p + i, 8);
-    const std::uint64_t del = word ^ (kOnes * 0x7F);
-    if ((((word - kOnes * 0x20) & ~word) | ((del - kOnes) & ~del)) & kHighs) {
-      for (size_t k = i; k < i + 8; ++k)
-        if (IsControl(p[k])) return true;
-    }
-  }
-  for (; i < n; ++i)
-    if (IsControl(p[i])) return true;
   return false;
 }
 
