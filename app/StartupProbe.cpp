@@ -183,7 +183,20 @@ bool InstallStartupProbe(TFRMAmazonSQS& Window) {
         std::printf("log: %s\n", line.toLocal8Bit().constData());
       }
       std::fflush(stdout);
-      QApplication::exit(0);
+      // Then View > Queue Browser: the time from the click to its first paint, and the
+      // memory once it has listed the queues with their counts.
+      const long long clicked = MonotonicNs();
+      const long long clickedCpu = ProcessCpuNs();
+      TFRMQueueBrowser* browser = window->ShowQueueBrowser();
+      new TFirstPaint(*browser, [clicked, clickedCpu, browser] {
+        std::printf("browser_paint_ms=%.1f\n", (MonotonicNs() - clicked) / 1e6);
+        std::printf("browser_paint_cpu_ms=%.1f\n", (ProcessCpuNs() - clickedCpu) / 1e6);
+        while (browser->Busy()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        std::printf("browser_queues=%d\n", browser->Model()->rowCount());
+        std::printf("rss_kb_browser=%ld\n", ResidentKb());
+        std::fflush(stdout);
+        QApplication::exit(0);
+      });
     });
     installed = true;
   }

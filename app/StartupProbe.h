@@ -7,7 +7,10 @@
 //                                     (user + system CPU time) at the window's first paint,
 //                                     type AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY (when
 //                                     set) into the key fields, click List Queues, print
-//                                     "rss_kb=<n>" and the log pane, and quit. The time
+//                                     "rss_kb=<n>" and the log pane, open the queue browser,
+//                                     print "browser_paint_ms=<n>" (from opening it to its
+//                                     first paint) and, once it has listed the queues,
+//                                     "rss_kb_browser=<n>", and quit. The time
 //                                     counts from AMAZON_SQS_T0_NS (a CLOCK_MONOTONIC stamp in
 //                                     nanoseconds taken by the launcher) when given, else from
 //                                     the process's start; the CPU time from
