@@ -500,35 +500,27 @@ void TFRMAmazonSQS::GetQueueAttributes() {
 }
 
 void TFRMAmazonSQS::SetQueueAttributes() {
-  Start("SetQueueAttributes",
-        [this, name = txtQueueName->text().toStdString(),
-         timeout = txtVisibilityTimeout->text().toStdString()](
-            brv::TbrvHTTPAWS_SQS_Client& Client) -> std::function<void()> {
-          brv::TbrvSQSAttributes attributes;
-          attributes.AddSQSAttribute(brv::sqsatVisibilityTimeout, timeout);
-          const bool ok = Client.SetQueueAttributes(name, attributes);
-          return
-              [this, ok] { DoLog(ok ? "#SetQueueAttributes: ok" : "#SetQueueAttributes: error"); };
-        });
+  StartOkOrError("SetQueueAttributes", [name = txtQueueName->text().toStdString(),
+                                        timeout = txtVisibilityTimeout->text().toStdString()](
+                                           brv::TbrvHTTPAWS_SQS_Client& Client) {
+    brv::TbrvSQSAttributes attributes;
+    attributes.AddSQSAttribute(brv::sqsatVisibilityTimeout, timeout);
+    return Client.SetQueueAttributes(name, attributes);
+  });
 }
 
 void TFRMAmazonSQS::DeleteQueue() {
-  Start("Delete Queue",
-        [this, name = txtQueueName->text().toStdString()](
-            brv::TbrvHTTPAWS_SQS_Client& Client) -> std::function<void()> {
-          const bool ok = Client.DeleteQueue(name);
-          return [this, ok] { DoLog(ok ? "#Delete Queue: ok" : "#Delete Queue: error"); };
-        });
+  StartOkOrError("Delete Queue",
+                 [name = txtQueueName->text().toStdString()](brv::TbrvHTTPAWS_SQS_Client& Client) {
+                   return Client.DeleteQueue(name);
+                 });
 }
 
 void TFRMAmazonSQS::SendMessage() {
-  Start("SendMessage",
-        [this, name = txtQueueName->text().toStdString(),
-         body = txtMessageBody->text().toStdString()](
-            brv::TbrvHTTPAWS_SQS_Client& Client) -> std::function<void()> {
-          const bool ok = Client.SendMessage(name, body, 0);
-          return [this, ok] { DoLog(ok ? "#SendMessage: ok" : "#SendMessage: error"); };
-        });
+  StartOkOrError(
+      "SendMessage",
+      [name = txtQueueName->text().toStdString(), body = txtMessageBody->text().toStdString()](
+          brv::TbrvHTTPAWS_SQS_Client& Client) { return Client.SendMessage(name, body, 0); });
 }
 
 void TFRMAmazonSQS::ReceiveMessage() {
@@ -570,10 +562,18 @@ void TFRMAmazonSQS::DeleteMessage() {
 }
 
 void TFRMAmazonSQS::PurgueQueue() {
-  Start("PurgueQueue",
-        [this, name = txtQueueName->text().toStdString()](
-            brv::TbrvHTTPAWS_SQS_Client& Client) -> std::function<void()> {
-          const bool ok = Client.PurgueQueue(name);
-          return [this, ok] { DoLog(ok ? "#PurgueQueue: ok" : "#PurgueQueue: error"); };
+  StartOkOrError("PurgueQueue",
+                 [name = txtQueueName->text().toStdString()](brv::TbrvHTTPAWS_SQS_Client& Client) {
+                   return Client.PurgueQueue(name);
+                 });
+}
+
+void TFRMAmazonSQS::StartOkOrError(const std::string& Name,
+                                   std::function<bool(brv::TbrvHTTPAWS_SQS_Client& SQS)> Call) {
+  Start(Name,
+        [this, Name,
+         Call = std::move(Call)](brv::TbrvHTTPAWS_SQS_Client& Client) -> std::function<void()> {
+          const bool ok = Call(Client);
+          return [this, line = "#" + Name + (ok ? ": ok" : ": error")] { DoLog(line); };
         });
 }
