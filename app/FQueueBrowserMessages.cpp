@@ -90,66 +90,6 @@ QString FailureText(const brv::TbrvSQSBatchResult& Result) {
 
 }  // namespace
 
-// --- the model ---
-
-int TMessageTableModel::rowCount(const QModelIndex& Parent) const {
-  return Parent.isValid() ? 0 : static_cast<int>(rows_.size());
-}
-
-int TMessageTableModel::columnCount(const QModelIndex& Parent) const {
-  return Parent.isValid() ? 0 : kColumns;
-}
-
-QVariant TMessageTableModel::data(const QModelIndex& Index, int Role) const {
-  if (!Index.isValid() || Index.row() >= rowCount()) return {};
-  const TMessageRow& row = Row(Index.row());
-  if (Role == Qt::TextAlignmentRole &&
-      (Index.column() == colReceiveCount || Index.column() == colSize)) {
-    return QVariant(Qt::AlignRight | Qt::AlignVCenter);
-  }
-  if (Role != Qt::DisplayRole) return {};
-  switch (Index.column()) {
-    case colId:
-      return row.Id;
-    case colSent:
-      return row.Sent.isValid() ? row.Sent.toString(Qt::ISODate) : QString();
-    case colReceiveCount:
-      return row.ReceiveCount;
-    case colSize:
-      return static_cast<qint64>(row.Body.size());
-    case colBody: {
-      // One line: control characters would break the row.
-      QString preview = QString::fromUtf8(row.Body.left(kPreviewLength * 4)).left(kPreviewLength);
-      for (QChar& c : preview) {
-        if (c.category() == QChar::Other_Control) c = QChar(' ');
-      }
-      return preview;
-    }
-    default:
-      return {};
-  }
-}
-
-QVariant TMessageTableModel::headerData(int Section, Qt::Orientation Orientation, int Role) const {
-  if (Orientation != Qt::Horizontal || Role != Qt::DisplayRole) return {};
-  static const char* const kTitles[kColumns] = {"Message id", "Sent", "Receives", "Size", "Body"};
-  return Section >= 0 && Section < kColumns ? QString::fromLatin1(kTitles[Section]) : QVariant();
-}
-
-void TMessageTableModel::SetMessages(std::vector<TMessageRow> Rows) {
-  beginResetModel();
-  rows_ = std::move(Rows);
-  endResetModel();
-}
-
-void TMessageTableModel::Remove(const QStringList& Ids) {
-  beginResetModel();
-  rows_.erase(std::remove_if(rows_.begin(), rows_.end(),
-                             [&](const TMessageRow& R) { return Ids.contains(R.Id); }),
-              rows_.end());
-  endResetModel();
-}
-
 // --- the pane ---
 
 QWidget* TFRMQueueBrowser::CreateMessageControls() {
