@@ -35,33 +35,6 @@ namespace {
 constexpr int kDefaultPeek = 50;
 constexpr int kRedrivePollMs = 1000;
 
-TMessageRow RowFromMessage(const brv::TbrvSQSReceiveMessageResponse& Message) {
-  TMessageRow row;
-  row.Id = QString::fromStdString(Message.MessageId());
-  row.ReceiptHandle = QString::fromStdString(Message.ReceiptHandle());
-  row.Body = QByteArray::fromStdString(Message.Body());
-  const brv::TbrvSQSAttributes& system = Message.Attributes();
-  for (int i = 0; i < system.Count(); ++i) {
-    const brv::TbrvSQSAttribute* item = system.Items(i);
-    const QString name = QString::fromStdString(item->AttributeName());
-    const QString value = QString::fromStdString(item->AttributeValue());
-    row.SystemAttributes.emplace_back(name, value);
-    if (name == QLatin1String("SentTimestamp")) {
-      row.Sent = QDateTime::fromMSecsSinceEpoch(value.toLongLong(), Qt::UTC);
-    } else if (name == QLatin1String("ApproximateReceiveCount")) {
-      row.ReceiveCount = value.toLongLong();
-    }
-  }
-  const brv::TbrvSQSMessageAttributes& attributes = Message.MessageAttributes();
-  for (int i = 0; i < attributes.Count(); ++i) {
-    const brv::TbrvSQSMessageAttributeItem* item = attributes.Items(i);
-    row.MessageAttributes.push_back({QString::fromStdString(item->AttributeName()),
-                                     QString::fromStdString(item->AttributeType()),
-                                     QString::fromStdString(item->AttributeValue())});
-  }
-  return row;
-}
-
 // The received message a row was made from, as the library's move takes it.
 std::unique_ptr<brv::TbrvSQSReceiveMessageResponse> MessageFromRow(const TMessageRow& Row) {
   auto message = std::make_unique<brv::TbrvSQSReceiveMessageResponse>();
@@ -302,9 +275,7 @@ void TFRMQueueBrowser::PeekMessages() {
     options.MaxMessages = max;
     brv::TbrvSQSReceiveMessageResponses received;
     const bool ok = brv::PeekMessages(Client, name.toStdString(), options, received);
-    std::vector<TMessageRow> rows;
-    rows.reserve(static_cast<std::size_t>(received.Count()));
-    for (int i = 0; i < received.Count(); ++i) rows.push_back(RowFromMessage(*received.Items(i)));
+    std::vector<TMessageRow> rows = TakeRows(received);
     return [this, name, ok, rows = std::move(rows)]() mutable {
       const int n = static_cast<int>(rows.size());
       messagesQueue_ = name;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "sqs/brvSQSRecords.h"
+
 QString NameOfURL(const QString& URL) {
   QString url = URL;
   while (url.endsWith('/')) url.chop(1);
@@ -97,6 +99,45 @@ int TQueueTableModel::RowOf(const QString& Name) const {
 }
 
 // --- the messages ---
+
+TMessageRow RowFromMessage(const brv::TbrvSQSReceiveMessageResponse& Message) {
+  TMessageRow row;
+  row.Id = QString::fromStdString(Message.MessageId());
+  row.ReceiptHandle = QString::fromStdString(Message.ReceiptHandle());
+  row.Body = QByteArray::fromStdString(Message.Body());
+  const brv::TbrvSQSAttributes& system = Message.Attributes();
+  for (int i = 0; i < system.Count(); ++i) {
+    const brv::TbrvSQSAttribute* item = system.Items(i);
+    const QString name = QString::fromStdString(item->AttributeName());
+    const QString value = QString::fromStdString(item->AttributeValue());
+    row.SystemAttributes.emplace_back(name, value);
+    if (name == QLatin1String("SentTimestamp")) {
+      row.Sent = QDateTime::fromMSecsSinceEpoch(value.toLongLong(), Qt::UTC);
+    } else if (name == QLatin1String("ApproximateReceiveCount")) {
+      row.ReceiveCount = value.toLongLong();
+    }
+  }
+  const brv::TbrvSQSMessageAttributes& attributes = Message.MessageAttributes();
+  for (int i = 0; i < attributes.Count(); ++i) {
+    const brv::TbrvSQSMessageAttributeItem* item = attributes.Items(i);
+    row.MessageAttributes.push_back({QString::fromStdString(item->AttributeName()),
+                                     QString::fromStdString(item->AttributeType()),
+                                     QString::fromStdString(item->AttributeValue())});
+  }
+  return row;
+}
+
+std::vector<TMessageRow> TakeRows(brv::TbrvSQSReceiveMessageResponses& Received) {
+  std::vector<TMessageRow> rows;
+  rows.reserve(static_cast<std::size_t>(Received.Count()));
+  // From the last: dropping a list's last record moves nothing.
+  for (int i = Received.Count() - 1; i >= 0; --i) {
+    rows.push_back(RowFromMessage(*Received.Items(i)));
+    Received.DeleteItem(i);
+  }
+  std::reverse(rows.begin(), rows.end());
+  return rows;
+}
 
 TMessageTableModel::TMessageTableModel(QObject* Parent)
     : TRowTableModel({"Message id", "Sent", "Receives", "Size", "Body"}, Parent) {}

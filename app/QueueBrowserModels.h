@@ -14,6 +14,11 @@
 #include <QString>
 #include <QStringList>
 
+namespace brv {
+class TbrvSQSReceiveMessageResponse;
+class TbrvSQSReceiveMessageResponses;
+}  // namespace brv
+
 // The last path segment of a queue URL: its name.
 QString NameOfURL(const QString& URL);
 
@@ -93,6 +98,13 @@ struct TMessageRow {
   std::vector<std::pair<QString, QString>> SystemAttributes;
   std::vector<std::array<QString, 3>> MessageAttributes;
 };
+
+// The row of a received message: the body kept once, as received.
+TMessageRow RowFromMessage(const brv::TbrvSQSReceiveMessageResponse& Message);
+// The rows of the received messages, in their order. Each record is freed once its row is
+// made, so that the rows take the memory the records free instead of adding to it: a
+// thousand-message peek then costs about its rows, not its rows and its records.
+std::vector<TMessageRow> TakeRows(brv::TbrvSQSReceiveMessageResponses& Received);
 
 class TMessageTableModel : public TRowTableModel<TMessageRow, 5> {
  public:
