@@ -404,20 +404,11 @@ void TFRMAmazonSQS::ShowBusy(bool Busy) {
 
 void TFRMAmazonSQS::Start(const std::string& Name, TOperation Operation) {
   // The fields are read now, at the click; the worker sees only these copies.
-  brv::TbrvAWSConfigRequest request;
-  request.Region = txtRegion->text().toStdString();
-  request.AccessKey = txtAccessKey->text().toStdString();
-  request.SecretKey = txtSecretKey->text().toStdString();
   runner_->Run(
-      [this, request, Operation = std::move(Operation)](
+      [this, request = TypedCredentials(), Operation = std::move(Operation)](
           const std::shared_ptr<brv::TIdCancellation>& Cancel) -> TOperationRunner::TDone {
         ApplyCredentials(request);
-        SQS->SetCancellation(Cancel);
-        struct TReset {
-          brv::TbrvHTTPAWS_SQS_Client& Client;
-          ~TReset() { Client.SetCancellation(nullptr); }
-        } reset{*SQS};
-        return Operation(*SQS);
+        return RunCancellable(*SQS, Cancel, Operation);
       },
       [this, Name](std::exception_ptr Error, bool Cancelled) {
         if (!Cancelled) {
@@ -434,6 +425,14 @@ void TFRMAmazonSQS::Start(const std::string& Name, TOperation Operation) {
           RunGuarded(this, [&] { std::rethrow_exception(Error); });
         }
       });
+}
+
+brv::TbrvAWSConfigRequest TFRMAmazonSQS::TypedCredentials() const {
+  brv::TbrvAWSConfigRequest request;
+  request.Region = txtRegion->text().toStdString();
+  request.AccessKey = txtAccessKey->text().toStdString();
+  request.SecretKey = txtSecretKey->text().toStdString();
+  return request;
 }
 
 void TFRMAmazonSQS::ApplyCredentials(const brv::TbrvAWSConfigRequest& Typed) {

@@ -133,6 +133,8 @@ class TFRMAmazonSQS : public QWidget {
   void Cancel();
   // The thread the operations run on.
   QThread* OperationThread() const;
+  // The region and the keys as they are typed now.
+  brv::TbrvAWSConfigRequest TypedCredentials() const;
   // Shows the queue browser (View -> Queue Browser), made on first use, and returns it.
   TFRMQueueBrowser* ShowQueueBrowser();
 

@@ -47,21 +47,12 @@ TQueueRow RowFromAttributes(const brv::TbrvSQSAttributes& Attributes) {
 
 void TFRMQueueBrowser::Start(std::function<TDone(brv::TbrvHTTPAWS_SQS_Client& SQS)> Work) {
   // The credentials as typed in the main window now.
-  brv::TbrvAWSConfigRequest request;
-  request.Region = owner_.txtRegion->text().toStdString();
-  request.AccessKey = owner_.txtAccessKey->text().toStdString();
-  request.SecretKey = owner_.txtSecretKey->text().toStdString();
   runner_->Run(
-      [this, request, Work = std::move(Work)](
+      [this, request = owner_.TypedCredentials(), Work = std::move(Work)](
           const std::shared_ptr<brv::TIdCancellation>& Cancel) mutable -> TOperationRunner::TDone {
         request.Service = sqs_->AWSOptions().Service;  // the client belongs to the worker
         brv::ApplyAWSConfig(resolver_->Resolve(request), *sqs_);
-        sqs_->SetCancellation(Cancel);
-        struct TReset {
-          brv::TbrvHTTPAWS_SQS_Client& Client;
-          ~TReset() { Client.SetCancellation(nullptr); }
-        } reset{*sqs_};
-        return Work(*sqs_);
+        return RunCancellable(*sqs_, Cancel, Work);
       },
       [this](std::exception_ptr Error, bool Cancelled) {
         requested_.clear();
