@@ -53,6 +53,10 @@ int main(int argc, char* argv[]) {
       return 0;
     }
   }
+  // The menu bar always stands in the window. Without this, making it first asks the session
+  // bus whether a global menu service runs, a wait for the bus before the window can paint,
+  // for a menu the window would not hand over anyway.
+  QCoreApplication::setAttribute(Qt::AA_DontUseNativeMenuBar);
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Amazon SQS"));
   QApplication::setDesktopFileName(QStringLiteral("amazon-sqs"));

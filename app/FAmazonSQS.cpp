@@ -404,20 +404,11 @@ void TFRMAmazonSQS::ShowBusy(bool Busy) {
 
 void TFRMAmazonSQS::Start(const std::string& Name, TOperation Operation) {
   // The fields are read now, at the click; the worker sees only these copies.
-  brv::TbrvAWSConfigRequest request;
-  request.Region = txtRegion->text().toStdString();
-  request.AccessKey = txtAccessKey->text().toStdString();
-  request.SecretKey = txtSecretKey->text().toStdString();
   runner_->Run(
-      [this, request, Operation = std::move(Operation)](
+      [this, request = TypedCredentials(), Operation = std::move(Operation)](
           const std::shared_ptr<brv::TIdCancellation>& Cancel) -> TOperationRunner::TDone {
         ApplyCredentials(request);
-        SQS->SetCancellation(Cancel);
-        struct TReset {
-          brv::TbrvHTTPAWS_SQS_Client& Client;
-          ~TReset() { Client.SetCancellation(nullptr); }
-        } reset{*SQS};
-        return Operation(*SQS);
+        return RunCancellable(*SQS, Cancel, Operation);
       },
       [this, Name](std::exception_ptr Error, bool Cancelled) {
         if (!Cancelled) {
@@ -434,6 +425,14 @@ void TFRMAmazonSQS::Start(const std::string& Name, TOperation Operation) {
           RunGuarded(this, [&] { std::rethrow_exception(Error); });
         }
       });
+}
+
+brv::TbrvAWSConfigRequest TFRMAmazonSQS::TypedCredentials() const {
+  brv::TbrvAWSConfigRequest request;
+  request.Region = txtRegion->text().toStdString();
+  request.AccessKey = txtAccessKey->text().toStdString();
+  request.SecretKey = txtSecretKey->text().toStdString();
+  return request;
 }
 
 void TFRMAmazonSQS::ApplyCredentials(const brv::TbrvAWSConfigRequest& Typed) {
@@ -500,35 +499,27 @@ void TFRMAmazonSQS::GetQueueAttributes() {
 }
 
 void TFRMAmazonSQS::SetQueueAttributes() {
-  Start("SetQueueAttributes",
-        [this, name = txtQueueName->text().toStdString(),
-         timeout = txtVisibilityTimeout->text().toStdString()](
-            brv::TbrvHTTPAWS_SQS_Client& Client) -> std::function<void()> {
-          brv::TbrvSQSAttributes attributes;
-          attributes.AddSQSAttribute(brv::sqsatVisibilityTimeout, timeout);
-          const bool ok = Client.SetQueueAttributes(name, attributes);
-          return
-              [this, ok] { DoLog(ok ? "#SetQueueAttributes: ok" : "#SetQueueAttributes: error"); };
-        });
+  StartOkOrError("SetQueueAttributes", [name = txtQueueName->text().toStdString(),
+                                        timeout = txtVisibilityTimeout->text().toStdString()](
+                                           brv::TbrvHTTPAWS_SQS_Client& Client) {
+    brv::TbrvSQSAttributes attributes;
+    attributes.AddSQSAttribute(brv::sqsatVisibilityTimeout, timeout);
+    return Client.SetQueueAttributes(name, attributes);
+  });
 }
 
 void TFRMAmazonSQS::DeleteQueue() {
-  Start("Delete Queue",
-        [this, name = txtQueueName->text().toStdString()](
-            brv::TbrvHTTPAWS_SQS_Client& Client) -> std::function<void()> {
-          const bool ok = Client.DeleteQueue(name);
-          return [this, ok] { DoLog(ok ? "#Delete Queue: ok" : "#Delete Queue: error"); };
-        });
+  StartOkOrError("Delete Queue",
+                 [name = txtQueueName->text().toStdString()](brv::TbrvHTTPAWS_SQS_Client& Client) {
+                   return Client.DeleteQueue(name);
+                 });
 }
 
 void TFRMAmazonSQS::SendMessage() {
-  Start("SendMessage",
-        [this, name = txtQueueName->text().toStdString(),
-         body = txtMessageBody->text().toStdString()](
-            brv::TbrvHTTPAWS_SQS_Client& Client) -> std::function<void()> {
-          const bool ok = Client.SendMessage(name, body, 0);
-          return [this, ok] { DoLog(ok ? "#SendMessage: ok" : "#SendMessage: error"); };
-        });
+  StartOkOrError(
+      "SendMessage",
+      [name = txtQueueName->text().toStdString(), body = txtMessageBody->text().toStdString()](
+          brv::TbrvHTTPAWS_SQS_Client& Client) { return Client.SendMessage(name, body, 0); });
 }
 
 void TFRMAmazonSQS::ReceiveMessage() {
@@ -570,10 +561,18 @@ void TFRMAmazonSQS::DeleteMessage() {
 }
 
 void TFRMAmazonSQS::PurgueQueue() {
-  Start("PurgueQueue",
-        [this, name = txtQueueName->text().toStdString()](
-            brv::TbrvHTTPAWS_SQS_Client& Client) -> std::function<void()> {
-          const bool ok = Client.PurgueQueue(name);
-          return [this, ok] { DoLog(ok ? "#PurgueQueue: ok" : "#PurgueQueue: error"); };
+  StartOkOrError("PurgueQueue",
+                 [name = txtQueueName->text().toStdString()](brv::TbrvHTTPAWS_SQS_Client& Client) {
+                   return Client.PurgueQueue(name);
+                 });
+}
+
+void TFRMAmazonSQS::StartOkOrError(const std::string& Name,
+                                   std::function<bool(brv::TbrvHTTPAWS_SQS_Client& SQS)> Call) {
+  Start(Name,
+        [this, Name,
+         Call = std::move(Call)](brv::TbrvHTTPAWS_SQS_Client& Client) -> std::function<void()> {
+          const bool ok = Call(Client);
+          return [this, line = "#" + Name + (ok ? ": ok" : ": error")] { DoLog(line); };
         });
 }

@@ -133,6 +133,8 @@ class TFRMAmazonSQS : public QWidget {
   void Cancel();
   // The thread the operations run on.
   QThread* OperationThread() const;
+  // The region and the keys as they are typed now.
+  brv::TbrvAWSConfigRequest TypedCredentials() const;
   // Shows the queue browser (View -> Queue Browser), made on first use, and returns it.
   TFRMQueueBrowser* ShowQueueBrowser();
 
@@ -147,6 +149,9 @@ class TFRMAmazonSQS : public QWidget {
   // Starts Operation behind those already started, with the credentials as typed now. Name is
   // the operation's name in the log.
   void Start(const std::string& Name, TOperation Operation);
+  // Starts Call as an operation whose log line is "#<Name>: ok" or "#<Name>: error".
+  void StartOkOrError(const std::string& Name,
+                      std::function<bool(brv::TbrvHTTPAWS_SQS_Client& SQS)> Call);
   // On the worker: copies region, access key and secret key (as typed at the click) into
   // SQS.AWSOptions; when both key fields are empty the resolver's credentials are used
   // instead. The endpoint and the trusted roots come from the resolver too, and the status

@@ -9,8 +9,6 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
@@ -41,133 +39,7 @@ constexpr int kAutoRefreshMs = 10000;
 // Rows of message attributes the form offers.
 constexpr int kAttributeRows = 5;
 
-// The last path segment of a queue URL: its name.
-QString NameOfURL(const QString& URL) {
-  QString url = URL;
-  while (url.endsWith('/')) url.chop(1);
-  return url.mid(url.lastIndexOf('/') + 1);
-}
-
-// The attributes a row shows, from GetQueueAttributes.
-TQueueRow RowFromAttributes(const brv::TbrvSQSAttributes& Attributes) {
-  TQueueRow row;
-  row.HasCounts = true;
-  auto value = [&](const char* Name) -> QString {
-    const brv::TbrvSQSAttribute* item = Attributes.Find(Name);
-    return item ? QString::fromStdString(item->AttributeValue()) : QString();
-  };
-  row.Visible = value("ApproximateNumberOfMessages").toLongLong();
-  row.InFlight = value("ApproximateNumberOfMessagesNotVisible").toLongLong();
-  row.Delayed = value("ApproximateNumberOfMessagesDelayed").toLongLong();
-  const QString created = value("CreatedTimestamp");
-  if (!created.isEmpty()) {
-    row.Created = QDateTime::fromSecsSinceEpoch(created.toLongLong(), Qt::UTC);
-  }
-  const QJsonObject policy = QJsonDocument::fromJson(value("RedrivePolicy").toUtf8()).object();
-  const QString arn = policy.value(QStringLiteral("deadLetterTargetArn")).toString();
-  if (!arn.isEmpty()) row.DeadLetterTarget = arn.mid(arn.lastIndexOf(':') + 1);
-  return row;
-}
-
 }  // namespace
-
-// --- the model ---
-
-int TQueueTableModel::rowCount(const QModelIndex& Parent) const {
-  return Parent.isValid() ? 0 : static_cast<int>(rows_.size());
-}
-
-int TQueueTableModel::columnCount(const QModelIndex& Parent) const {
-  return Parent.isValid() ? 0 : kColumns;
-}
-
-QVariant TQueueTableModel::data(const QModelIndex& Index, int Role) const {
-  if (!Index.isValid() || Index.row() >= rowCount()) return {};
-  const TQueueRow& row = Row(Index.row());
-  const int column = Index.column();
-  if (Role == Qt::TextAlignmentRole && column >= colVisible && column <= colDelayed) {
-    return QVariant(Qt::AlignRight | Qt::AlignVCenter);
-  }
-  if (Role != Qt::DisplayRole && Role != Qt::EditRole) return {};
-  const bool sorting = Role == Qt::EditRole;  // the proxy sorts by the edit role
-  switch (column) {
-    case colName:
-      return row.Name;
-    case colType:
-      return row.Fifo ? QStringLiteral("FIFO") : QStringLiteral("Standard");
-    case colVisible:
-    case colInFlight:
-    case colDelayed: {
-      if (!row.HasCounts) return sorting ? QVariant(qint64(-1)) : QVariant(QString());
-      const qint64 n = column == colVisible    ? row.Visible
-                       : column == colInFlight ? row.InFlight
-                                               : row.Delayed;
-      return QVariant(n);
-    }
-    case colDeadLetter:
-      return row.DeadLetterTarget;
-    case colCreated:
-      if (sorting) return row.Created;
-      return row.Created.isValid() ? row.Created.toString(Qt::ISODate) : QString();
-    default:
-      return {};
-  }
-}
-
-QVariant TQueueTableModel::headerData(int Section, Qt::Orientation Orientation, int Role) const {
-  if (Orientation != Qt::Horizontal || Role != Qt::DisplayRole) return {};
-  static const char* const kTitles[kColumns] = {"Name",    "Type",        "Visible", "In flight",
-                                                "Delayed", "Dead-letter", "Created"};
-  return Section >= 0 && Section < kColumns ? QString::fromLatin1(kTitles[Section]) : QVariant();
-}
-
-void TQueueTableModel::SetQueues(const std::vector<QString>& URLs) {
-  std::unordered_map<QString, TQueueRow> known;
-  for (TQueueRow& row : rows_) known.emplace(row.URL, std::move(row));
-  beginResetModel();
-  rows_.clear();
-  rows_.reserve(URLs.size());
-  for (const QString& url : URLs) {
-    auto found = known.find(url);
-    if (found != known.end()) {
-      // Shown until counted again.
-      found->second.Stale = true;
-      rows_.push_back(std::move(found->second));
-      continue;
-    }
-    TQueueRow row;
-    row.URL = url;
-    row.Name = NameOfURL(url);
-    row.Fifo = row.Name.endsWith(QStringLiteral(".fifo"));
-    rows_.push_back(std::move(row));
-  }
-  byURL_.clear();
-  byURL_.reserve(rows_.size());
-  for (std::size_t i = 0; i < rows_.size(); ++i) byURL_.emplace(rows_[i].URL, static_cast<int>(i));
-  endResetModel();
-}
-
-void TQueueTableModel::SetAttributes(const QString& URL, const TQueueRow& Attributes) {
-  const auto found = byURL_.find(URL);
-  if (found == byURL_.end()) return;  // no longer listed
-  const int r = found->second;
-  TQueueRow& row = rows_[static_cast<std::size_t>(r)];
-  row.HasCounts = true;
-  row.Stale = false;
-  row.Visible = Attributes.Visible;
-  row.InFlight = Attributes.InFlight;
-  row.Delayed = Attributes.Delayed;
-  row.DeadLetterTarget = Attributes.DeadLetterTarget;
-  row.Created = Attributes.Created;
-  emit dataChanged(index(r, colVisible), index(r, colCreated));
-}
-
-int TQueueTableModel::RowOf(const QString& Name) const {
-  for (std::size_t i = 0; i < rows_.size(); ++i) {
-    if (rows_[i].Name == Name) return static_cast<int>(i);
-  }
-  return -1;
-}
 
 // --- the window ---
 
@@ -365,39 +237,6 @@ void TFRMQueueBrowser::CreateControls() {
   SelectionChanged();
 }
 
-void TFRMQueueBrowser::Start(std::function<TDone(brv::TbrvHTTPAWS_SQS_Client& SQS)> Work) {
-  // The credentials as typed in the main window now.
-  brv::TbrvAWSConfigRequest request;
-  request.Region = owner_.txtRegion->text().toStdString();
-  request.AccessKey = owner_.txtAccessKey->text().toStdString();
-  request.SecretKey = owner_.txtSecretKey->text().toStdString();
-  runner_->Run(
-      [this, request, Work = std::move(Work)](
-          const std::shared_ptr<brv::TIdCancellation>& Cancel) mutable -> TOperationRunner::TDone {
-        request.Service = sqs_->AWSOptions().Service;  // the client belongs to the worker
-        brv::ApplyAWSConfig(resolver_->Resolve(request), *sqs_);
-        sqs_->SetCancellation(Cancel);
-        struct TReset {
-          brv::TbrvHTTPAWS_SQS_Client& Client;
-          ~TReset() { Client.SetCancellation(nullptr); }
-        } reset{*sqs_};
-        return Work(*sqs_);
-      },
-      [this](std::exception_ptr Error, bool Cancelled) {
-        requested_.clear();
-        if (Cancelled) {
-          ShowError(QStringLiteral("Cancelled."));
-          return;
-        }
-        // Without an answer: shown as the main window shows it.
-        RunGuarded(this, [&] { std::rethrow_exception(Error); });
-      });
-}
-
-void TFRMQueueBrowser::ShowError(const QString& Text) {
-  lblError->setText(Text);
-}
-
 void TFRMQueueBrowser::Refresh() {
   ShowError(QString());
   Start([this](brv::TbrvHTTPAWS_SQS_Client& Client) -> TDone {
@@ -418,43 +257,6 @@ void TFRMQueueBrowser::Refresh() {
       FetchCountsInView();
     };
   });
-}
-
-void TFRMQueueBrowser::FetchCountsInView() {
-  if (proxy_->rowCount() == 0) return;
-  const int first = std::max(0, tblQueues->rowAt(0));
-  int last = tblQueues->rowAt(tblQueues->viewport()->height() - 1);
-  if (last < 0) last = proxy_->rowCount() - 1;
-  std::vector<std::pair<QString, std::string>> wanted;  // URL, name
-  for (int r = first; r <= last; ++r) {
-    const TQueueRow& row = model_->Row(proxy_->mapToSource(proxy_->index(r, 0)).row());
-    if (row.HasCounts && !row.Stale) continue;
-    if (std::find(requested_.begin(), requested_.end(), row.URL) != requested_.end()) continue;
-    requested_.push_back(row.URL);
-    wanted.emplace_back(row.URL, row.Name.toStdString());
-  }
-  if (wanted.empty()) return;
-  Start([this, wanted](brv::TbrvHTTPAWS_SQS_Client& Client) -> TDone {
-    for (const auto& wish : wanted) {
-      // Named copies: a structured binding cannot be captured by the lambda below in clang 14.
-      const auto url = wish.first;
-      const std::string& name = wish.second;
-      brv::TbrvSQSAttributes attributes;
-      if (!Client.GetQueueAttributes(name, attributes)) continue;
-      const TQueueRow row = RowFromAttributes(attributes);
-      runner_->Post([this, url, row] {
-        model_->SetAttributes(url, row);
-        requested_.erase(std::remove(requested_.begin(), requested_.end(), url), requested_.end());
-      });
-    }
-    return {};
-  });
-}
-
-QString TFRMQueueBrowser::SelectedQueue() const {
-  const QModelIndexList rows = tblQueues->selectionModel()->selectedRows();
-  if (rows.isEmpty()) return {};
-  return model_->Row(proxy_->mapToSource(rows.first()).row()).Name;
 }
 
 void TFRMQueueBrowser::SelectionChanged() {
@@ -516,37 +318,35 @@ void TFRMQueueBrowser::SendMessage() {
 }
 
 void TFRMQueueBrowser::PurgeQueue() {
-  const QString name = SelectedQueue();
-  const int row = model_->RowOf(name);
-  if (row < 0) return;
-  const TQueueRow& queue = model_->Row(row);
-  const QString count = queue.HasCounts ? QString::number(queue.Visible) : QStringLiteral("?");
-  if (!Confirm(this, QStringLiteral("Purge queue \"%1\"? Its approximately %2 visible messages "
-                                    "are deleted for good.")
-                         .arg(name, count))) {
-    return;
-  }
-  ShowError(QString());
-  Start([this, name = name.toStdString()](brv::TbrvHTTPAWS_SQS_Client& Client) -> TDone {
-    if (!Client.PurgueQueue(name)) return {};
-    return [this] { Refresh(); };
-  });
+  ChangeSelectedQueue(
+      QStringLiteral("Purge queue \"%1\"? Its approximately %2 visible messages are deleted "
+                     "for good."),
+      [](brv::TbrvHTTPAWS_SQS_Client& Client, const std::string& Name) {
+        return Client.PurgueQueue(Name);
+      });
 }
 
 void TFRMQueueBrowser::DeleteQueue() {
+  ChangeSelectedQueue(
+      QStringLiteral("Delete queue \"%1\" with its approximately %2 visible messages?"),
+      [](brv::TbrvHTTPAWS_SQS_Client& Client, const std::string& Name) {
+        return Client.DeleteQueue(Name);
+      });
+}
+
+void TFRMQueueBrowser::ChangeSelectedQueue(
+    const QString& Question,
+    std::function<bool(brv::TbrvHTTPAWS_SQS_Client& Client, const std::string& Name)> Change) {
   const QString name = SelectedQueue();
   const int row = model_->RowOf(name);
   if (row < 0) return;
   const TQueueRow& queue = model_->Row(row);
   const QString count = queue.HasCounts ? QString::number(queue.Visible) : QStringLiteral("?");
-  if (!Confirm(this, QStringLiteral("Delete queue \"%1\" with its approximately %2 visible "
-                                    "messages?")
-                         .arg(name, count))) {
-    return;
-  }
+  if (!Confirm(this, Question.arg(name, count))) return;
   ShowError(QString());
-  Start([this, name = name.toStdString()](brv::TbrvHTTPAWS_SQS_Client& Client) -> TDone {
-    if (!Client.DeleteQueue(name)) return {};
+  Start([this, name = name.toStdString(),
+         Change = std::move(Change)](brv::TbrvHTTPAWS_SQS_Client& Client) -> TDone {
+    if (!Change(Client, name)) return {};
     return [this] { Refresh(); };
   });
 }

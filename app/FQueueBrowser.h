@@ -4,18 +4,15 @@
 // the main window at the moment of the call.
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
-#include <unordered_map>
-#include <utility>
 #include <vector>
 
-#include <QAbstractTableModel>
-#include <QDateTime>
 #include <QWidget>
+
+#include "app/QueueBrowserModels.h"
 
 #include "aws/brvAWSCredentials.h"
 #include "sqs/brvHTTP.h"
@@ -36,83 +33,6 @@ class QTableWidget;
 class QTimer;
 class TFRMAmazonSQS;
 class TOperationRunner;
-
-// One queue as the table shows it. The counts and the attributes are unknown (HasCounts
-// false) until fetched for the rows in view.
-struct TQueueRow {
-  QString Name;
-  QString URL;
-  bool Fifo = false;
-  bool HasCounts = false;
-  bool Stale = false;  // listed again since they were fetched
-  qint64 Visible = 0;
-  qint64 InFlight = 0;
-  qint64 Delayed = 0;
-  QString DeadLetterTarget;  // the name of the queue the redrive policy names
-  QDateTime Created;
-};
-
-class TQueueTableModel : public QAbstractTableModel {
- public:
-  enum TColumn { colName, colType, colVisible, colInFlight, colDelayed, colDeadLetter, colCreated };
-  static constexpr int kColumns = 7;
-
-  using QAbstractTableModel::QAbstractTableModel;
-
-  int rowCount(const QModelIndex& Parent = QModelIndex()) const override;
-  int columnCount(const QModelIndex& Parent = QModelIndex()) const override;
-  QVariant data(const QModelIndex& Index, int Role = Qt::DisplayRole) const override;
-  QVariant headerData(int Section, Qt::Orientation Orientation,
-                      int Role = Qt::DisplayRole) const override;
-
-  // Replaces every row (counts of queues still listed are kept, marked stale).
-  void SetQueues(const std::vector<QString>& URLs);
-  // Stores the attributes of the queue at URL, when it is still listed.
-  void SetAttributes(const QString& URL, const TQueueRow& Attributes);
-  const TQueueRow& Row(int Index) const { return rows_[static_cast<std::size_t>(Index)]; }
-  // The row of the queue named Name, or -1.
-  int RowOf(const QString& Name) const;
-
- private:
-  std::vector<TQueueRow> rows_;
-  std::unordered_map<QString, int> byURL_;  // row of each URL
-};
-
-// One message as the messages pane shows it, from a peek.
-struct TMessageRow {
-  QString Id;
-  QString ReceiptHandle;
-  QDateTime Sent;
-  qint64 ReceiveCount = 0;
-  QByteArray Body;  // as received (UTF-8)
-  // System attributes: name, value; message attributes: name, type, value.
-  std::vector<std::pair<QString, QString>> SystemAttributes;
-  std::vector<std::array<QString, 3>> MessageAttributes;
-};
-
-class TMessageTableModel : public QAbstractTableModel {
- public:
-  enum TColumn { colId, colSent, colReceiveCount, colSize, colBody };
-  static constexpr int kColumns = 5;
-  // Characters of the body the table shows.
-  static constexpr int kPreviewLength = 120;
-
-  using QAbstractTableModel::QAbstractTableModel;
-
-  int rowCount(const QModelIndex& Parent = QModelIndex()) const override;
-  int columnCount(const QModelIndex& Parent = QModelIndex()) const override;
-  QVariant data(const QModelIndex& Index, int Role = Qt::DisplayRole) const override;
-  QVariant headerData(int Section, Qt::Orientation Orientation,
-                      int Role = Qt::DisplayRole) const override;
-
-  void SetMessages(std::vector<TMessageRow> Rows);
-  // Drops the rows of the messages whose ids are in Ids.
-  void Remove(const QStringList& Ids);
-  const TMessageRow& Row(int Index) const { return rows_[static_cast<std::size_t>(Index)]; }
-
- private:
-  std::vector<TMessageRow> rows_;
-};
 
 class TFRMQueueBrowser : public QWidget {
  public:
@@ -203,6 +123,11 @@ class TFRMQueueBrowser : public QWidget {
   using TDone = std::function<void()>;
   void Start(std::function<TDone(brv::TbrvHTTPAWS_SQS_Client& SQS)> Work);
   void ShowError(const QString& Text);
+  // Asks Question about the selected queue (%1 its name, %2 its visible messages, "?" before
+  // they are counted); on yes, runs Change on it and lists the queues again.
+  void ChangeSelectedQueue(
+      const QString& Question,
+      std::function<bool(brv::TbrvHTTPAWS_SQS_Client& Client, const std::string& Name)> Change);
   // Fetches the attributes of the rows in view that have none yet.
   void FetchCountsInView();
   void SelectionChanged();

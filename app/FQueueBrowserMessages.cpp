@@ -35,33 +35,6 @@ namespace {
 constexpr int kDefaultPeek = 50;
 constexpr int kRedrivePollMs = 1000;
 
-TMessageRow RowFromMessage(const brv::TbrvSQSReceiveMessageResponse& Message) {
-  TMessageRow row;
-  row.Id = QString::fromStdString(Message.MessageId());
-  row.ReceiptHandle = QString::fromStdString(Message.ReceiptHandle());
-  row.Body = QByteArray::fromStdString(Message.Body());
-  const brv::TbrvSQSAttributes& system = Message.Attributes();
-  for (int i = 0; i < system.Count(); ++i) {
-    const brv::TbrvSQSAttribute* item = system.Items(i);
-    const QString name = QString::fromStdString(item->AttributeName());
-    const QString value = QString::fromStdString(item->AttributeValue());
-    row.SystemAttributes.emplace_back(name, value);
-    if (name == QLatin1String("SentTimestamp")) {
-      row.Sent = QDateTime::fromMSecsSinceEpoch(value.toLongLong(), Qt::UTC);
-    } else if (name == QLatin1String("ApproximateReceiveCount")) {
-      row.ReceiveCount = value.toLongLong();
-    }
-  }
-  const brv::TbrvSQSMessageAttributes& attributes = Message.MessageAttributes();
-  for (int i = 0; i < attributes.Count(); ++i) {
-    const brv::TbrvSQSMessageAttributeItem* item = attributes.Items(i);
-    row.MessageAttributes.push_back({QString::fromStdString(item->AttributeName()),
-                                     QString::fromStdString(item->AttributeType()),
-                                     QString::fromStdString(item->AttributeValue())});
-  }
-  return row;
-}
-
 // The received message a row was made from, as the library's move takes it.
 std::unique_ptr<brv::TbrvSQSReceiveMessageResponse> MessageFromRow(const TMessageRow& Row) {
   auto message = std::make_unique<brv::TbrvSQSReceiveMessageResponse>();
@@ -89,66 +62,6 @@ QString FailureText(const brv::TbrvSQSBatchResult& Result) {
 }
 
 }  // namespace
-
-// --- the model ---
-
-int TMessageTableModel::rowCount(const QModelIndex& Parent) const {
-  return Parent.isValid() ? 0 : static_cast<int>(rows_.size());
-}
-
-int TMessageTableModel::columnCount(const QModelIndex& Parent) const {
-  return Parent.isValid() ? 0 : kColumns;
-}
-
-QVariant TMessageTableModel::data(const QModelIndex& Index, int Role) const {
-  if (!Index.isValid() || Index.row() >= rowCount()) return {};
-  const TMessageRow& row = Row(Index.row());
-  if (Role == Qt::TextAlignmentRole &&
-      (Index.column() == colReceiveCount || Index.column() == colSize)) {
-    return QVariant(Qt::AlignRight | Qt::AlignVCenter);
-  }
-  if (Role != Qt::DisplayRole) return {};
-  switch (Index.column()) {
-    case colId:
-      return row.Id;
-    case colSent:
-      return row.Sent.isValid() ? row.Sent.toString(Qt::ISODate) : QString();
-    case colReceiveCount:
-      return row.ReceiveCount;
-    case colSize:
-      return static_cast<qint64>(row.Body.size());
-    case colBody: {
-      // One line: control characters would break the row.
-      QString preview = QString::fromUtf8(row.Body.left(kPreviewLength * 4)).left(kPreviewLength);
-      for (QChar& c : preview) {
-        if (c.category() == QChar::Other_Control) c = QChar(' ');
-      }
-      return preview;
-    }
-    default:
-      return {};
-  }
-}
-
-QVariant TMessageTableModel::headerData(int Section, Qt::Orientation Orientation, int Role) const {
-  if (Orientation != Qt::Horizontal || Role != Qt::DisplayRole) return {};
-  static const char* const kTitles[kColumns] = {"Message id", "Sent", "Receives", "Size", "Body"};
-  return Section >= 0 && Section < kColumns ? QString::fromLatin1(kTitles[Section]) : QVariant();
-}
-
-void TMessageTableModel::SetMessages(std::vector<TMessageRow> Rows) {
-  beginResetModel();
-  rows_ = std::move(Rows);
-  endResetModel();
-}
-
-void TMessageTableModel::Remove(const QStringList& Ids) {
-  beginResetModel();
-  rows_.erase(std::remove_if(rows_.begin(), rows_.end(),
-                             [&](const TMessageRow& R) { return Ids.contains(R.Id); }),
-              rows_.end());
-  endResetModel();
-}
 
 // --- the pane ---
 
@@ -362,9 +275,7 @@ void TFRMQueueBrowser::PeekMessages() {
     options.MaxMessages = max;
     brv::TbrvSQSReceiveMessageResponses received;
     const bool ok = brv::PeekMessages(Client, name.toStdString(), options, received);
-    std::vector<TMessageRow> rows;
-    rows.reserve(static_cast<std::size_t>(received.Count()));
-    for (int i = 0; i < received.Count(); ++i) rows.push_back(RowFromMessage(*received.Items(i)));
+    std::vector<TMessageRow> rows = TakeRows(received);
     return [this, name, ok, rows = std::move(rows)]() mutable {
       const int n = static_cast<int>(rows.size());
       messagesQueue_ = name;

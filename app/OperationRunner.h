@@ -14,6 +14,18 @@
 
 class QThread;
 
+// Runs Call(Client) with Cancel as the client's cancellation, cleared again however Call ends.
+template <typename TClient, typename TCall>
+auto RunCancellable(TClient& Client, const std::shared_ptr<brv::TIdCancellation>& Cancel,
+                    TCall&& Call) {
+  Client.SetCancellation(Cancel);
+  struct TReset {
+    TClient& Client;
+    ~TReset() { Client.SetCancellation(nullptr); }
+  } reset{Client};
+  return Call(Client);
+}
+
 class TOperationRunner : public QObject {
  public:
   // What runs on the UI thread once the work is done (may be empty).

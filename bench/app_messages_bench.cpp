@@ -9,10 +9,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "app/FQueueBrowser.h"
 #include "bench/support/QtBenchMain.h"
+#include "sqs/brvSQSRecords.h"
 
 namespace {
 
@@ -27,28 +29,28 @@ double ResidentBytes() {
   return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
 }
 
-// Rows as a peek fills them: a 1 KiB body, the system attributes a receive with "All" brings,
-// one message attribute.
+// Rows as a peek fills them: received messages with a 1 KiB body, the system attributes a
+// receive with "All" brings and one message attribute, turned into rows as the browser does
+// once the receive has ended.
 std::vector<TMessageRow> CannedMessages(int Count) {
-  std::vector<TMessageRow> rows;
-  rows.reserve(static_cast<std::size_t>(Count));
+  brv::TbrvSQSReceiveMessageResponses received;
   for (int i = 0; i < Count; ++i) {
-    TMessageRow row;
-    row.Id = QStringLiteral("%1-4818-9212-879a-af435382").arg(i, 8, 16, QLatin1Char('0'));
-    row.ReceiptHandle = QString(QLatin1Char('h')).repeated(180) + QString::number(i);
-    row.Sent = QDateTime::fromMSecsSinceEpoch(1796800000000LL + i, Qt::UTC);
-    row.ReceiveCount = 1;
-    row.Body = QByteArray("{\"order\":") + QByteArray::number(i) + ",\"pad\":\"";
-    row.Body += QByteArray(1024 - row.Body.size() - 2, 'x') + "\"}";
+    auto message = std::make_unique<brv::TbrvSQSReceiveMessageResponse>();
+    char id[40];
+    std::snprintf(id, sizeof id, "%08x-4818-9212-879a-af435382", static_cast<unsigned>(i));
+    message->SetMessageId(id);
+    message->SetReceiptHandle(std::string(180, 'h') + std::to_string(i));
+    std::string body = "{\"order\":" + std::to_string(i) + ",\"pad\":\"";
+    body += std::string(1024 - body.size() - 2, 'x') + "\"}";
+    message->SetBody(body);
     for (const char* name : {"SenderId", "SentTimestamp", "ApproximateReceiveCount",
                              "ApproximateFirstReceiveTimestamp"}) {
-      row.SystemAttributes.emplace_back(QString::fromLatin1(name), QStringLiteral("1796800000000"));
+      message->Attributes().AddSQSAttribute(name, "1796800000000");
     }
-    row.MessageAttributes.push_back(
-        {QStringLiteral("customer"), QStringLiteral("String"), QStringLiteral("Zoë")});
-    rows.push_back(std::move(row));
+    message->MessageAttributes().AddSQSAttribute("customer", "String", "Zo\xc3\xab");
+    received.AdoptItem(std::move(message));
   }
-  return rows;
+  return TakeRows(received);
 }
 
 void BM_ListMessages(benchmark::State& State) {
