@@ -241,9 +241,9 @@ bool IsIpLiteral(const std::string& host) {
   return !host.empty() && std::all_of(host.begin(), host.end(), [](char ch) { return (ch >= '0' && ch <= '9') || ch == '.'; });
 }
 
-constexpr DWORD kTlsProtocols = SP_PROT_TLS1_0_CLIENT | SP_PROT_TLS1_0_SERVER | SP_PROT_TLS1_1_CLIENT |
-                                SP_PROT_TLS1_1_SERVER | SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_2_SERVER |
-                                SP_PROT_TLS1_3_CLIENT | SP_PROT_TLS1_3_SERVER;
+constexpr DWORD kTlsProtocols =
+    SP_PROT_TLS1_0_CLIENT | SP_PROT_TLS1_0_SERVER | SP_PROT_TLS1_1_CLIENT | SP_PROT_TLS1_1_SERVER |
+    SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_2_SERVER | SP_PROT_TLS1_3_CLIENT | SP_PROT_TLS1_3_SERVER;
 
 // The key-exchange groups of GnuTLS's defaults with X25519 moved to the front, where OpenSSL,
 // curl and the browsers put it. A TLS 1.2 server takes the client's first group it shares, so
@@ -292,7 +292,8 @@ gnutls_priority_t PriorityFor(DWORD protocols) {
   std::lock_guard guard(lock);
   if (!tried[index]) {
     tried[index] = true;
-    if (gnutls_priority_init(&made[index], PriorityText(protocols & kTlsProtocols).c_str(), nullptr) < 0)
+    if (gnutls_priority_init(&made[index], PriorityText(protocols & kTlsProtocols).c_str(),
+                             nullptr) < 0)
       made[index] = nullptr;
   }
   return made[index];
@@ -440,7 +441,8 @@ ULONG GrantedAttributes(ULONG req) {
 SECURITY_STATUS NewSession(Context* c, const std::string& target, PSecBufferDesc pInput) {
   // One key share in a TLS 1.3 hello, for the first group, as OpenSSL sends: GnuTLS would
   // otherwise make a second one (of another kind of group) that the server never uses.
-  if (gnutls_init(&c->session, GNUTLS_CLIENT | GNUTLS_KEY_SHARE_TOP) < 0) return SEC_E_INTERNAL_ERROR;
+  if (gnutls_init(&c->session, GNUTLS_CLIENT | GNUTLS_KEY_SHARE_TOP) < 0)
+    return SEC_E_INTERNAL_ERROR;
   gnutls_priority_t priority = PriorityFor(c->cred->protocols);
   if (!priority || gnutls_priority_set(c->session, priority) < 0) return SEC_E_ALGORITHM_MISMATCH;
   if (gnutls_certificate_allocate_credentials(&c->xcred) < 0) return SEC_E_INSUFFICIENT_MEMORY;
