@@ -122,6 +122,7 @@ inline constexpr int X509_L_ADD_STORE = 3;
 inline constexpr long X509_FILETYPE_DEFAULT = 3;
 inline constexpr std::uint64_t OPENSSL_INIT_LOAD_SSL_STRINGS = 0x00200000L;
 inline constexpr std::uint64_t OPENSSL_INIT_LOAD_CRYPTO_STRINGS = 0x00000002L;
+inline constexpr std::uint64_t OPENSSL_INIT_NO_ATEXIT = 0x00080000L;
 
 // The list: F(library, mandatory, return type, name, (parameters)).
 // `crypto` functions come from libcrypto, `ssl` ones from libssl. A missing mandatory function

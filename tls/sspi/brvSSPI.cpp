@@ -241,9 +241,37 @@ bool IsIpLiteral(const std::string& host) {
   return !host.empty() && std::all_of(host.begin(), host.end(), [](char ch) { return (ch >= '0' && ch <= '9') || ch == '.'; });
 }
 
-std::string PriorityFor(DWORD protocols) {
-  if (protocols == 0) return "NORMAL";
-  std::string p = "NORMAL:-VERS-ALL";
+constexpr DWORD kTlsProtocols =
+    SP_PROT_TLS1_0_CLIENT | SP_PROT_TLS1_0_SERVER | SP_PROT_TLS1_1_CLIENT | SP_PROT_TLS1_1_SERVER |
+    SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_2_SERVER | SP_PROT_TLS1_3_CLIENT | SP_PROT_TLS1_3_SERVER;
+
+// The key-exchange groups of GnuTLS's defaults with X25519 moved to the front, where OpenSSL,
+// curl and the browsers put it. A TLS 1.2 server takes the client's first group it shares, so
+// GnuTLS's own order (P-256 first) had every handshake use another group than other clients.
+// Empty (the defaults as they are) when the defaults lack X25519.
+std::string GroupOrder() {
+  gnutls_priority_t defaults = nullptr;
+  if (gnutls_priority_init(&defaults, "NORMAL", nullptr) < 0) return {};
+  const unsigned* groups = nullptr;
+  const int count = gnutls_priority_group_list(defaults, &groups);
+  std::string order = ":-GROUP-ALL:+GROUP-X25519";
+  bool x25519 = false;
+  for (int i = 0; i < count; ++i) {
+    if (groups[i] == GNUTLS_GROUP_X25519) {
+      x25519 = true;
+    } else if (const char* name = gnutls_group_get_name(static_cast<gnutls_group_t>(groups[i]))) {
+      order += ":+GROUP-";
+      order += name;
+    }
+  }
+  gnutls_priority_deinit(defaults);
+  return x25519 ? order : std::string();
+}
+
+std::string PriorityText(DWORD protocols) {
+  static const std::string groups = GroupOrder();
+  if (protocols == 0) return "NORMAL" + groups;
+  std::string p = "NORMAL" + groups + ":-VERS-ALL";
   if (protocols & (SP_PROT_TLS1_0_CLIENT | SP_PROT_TLS1_0_SERVER)) p += ":+VERS-TLS1.0";
   if (protocols & (SP_PROT_TLS1_1_CLIENT | SP_PROT_TLS1_1_SERVER)) p += ":+VERS-TLS1.1";
   if (protocols & (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_2_SERVER)) p += ":+VERS-TLS1.2";
@@ -251,9 +279,25 @@ std::string PriorityFor(DWORD protocols) {
   return p;
 }
 
-constexpr DWORD kTlsProtocols = SP_PROT_TLS1_0_CLIENT | SP_PROT_TLS1_0_SERVER | SP_PROT_TLS1_1_CLIENT |
-                                SP_PROT_TLS1_1_SERVER | SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_2_SERVER |
-                                SP_PROT_TLS1_3_CLIENT | SP_PROT_TLS1_3_SERVER;
+// The parsed priorities of a set of protocols, made once per set and kept for the process:
+// credentials are acquired for every connection, and parsing the text was a fair part of
+// setting up a session. Null when GnuTLS refuses the text.
+gnutls_priority_t PriorityFor(DWORD protocols) {
+  constexpr int kShift = 6;  // the lowest protocol bit, SP_PROT_TLS1_0_SERVER
+  static_assert((kTlsProtocols >> kShift) < 256 && (kTlsProtocols & ((1u << kShift) - 1)) == 0);
+  static std::mutex lock;
+  static gnutls_priority_t made[256] = {};
+  static bool tried[256] = {};
+  const DWORD index = (protocols & kTlsProtocols) >> kShift;
+  std::lock_guard guard(lock);
+  if (!tried[index]) {
+    tried[index] = true;
+    if (gnutls_priority_init(&made[index], PriorityText(protocols & kTlsProtocols).c_str(),
+                             nullptr) < 0)
+      made[index] = nullptr;
+  }
+  return made[index];
+}
 
 SECURITY_STATUS MapAlert(gnutls_alert_description_t alert) {
   switch (alert) {
@@ -395,9 +439,12 @@ ULONG GrantedAttributes(ULONG req) {
 
 // Sets up a new GnuTLS client session for a context.
 SECURITY_STATUS NewSession(Context* c, const std::string& target, PSecBufferDesc pInput) {
-  if (gnutls_init(&c->session, GNUTLS_CLIENT) < 0) return SEC_E_INTERNAL_ERROR;
-  if (gnutls_priority_set_direct(c->session, PriorityFor(c->cred->protocols).c_str(), nullptr) < 0)
-    return SEC_E_ALGORITHM_MISMATCH;
+  // One key share in a TLS 1.3 hello, for the first group, as OpenSSL sends: GnuTLS would
+  // otherwise make a second one (of another kind of group) that the server never uses.
+  if (gnutls_init(&c->session, GNUTLS_CLIENT | GNUTLS_KEY_SHARE_TOP) < 0)
+    return SEC_E_INTERNAL_ERROR;
+  gnutls_priority_t priority = PriorityFor(c->cred->protocols);
+  if (!priority || gnutls_priority_set(c->session, priority) < 0) return SEC_E_ALGORITHM_MISMATCH;
   if (gnutls_certificate_allocate_credentials(&c->xcred) < 0) return SEC_E_INSUFFICIENT_MEMORY;
   gnutls_certificate_set_retrieve_function2(c->xcred, RetrieveCertificate);
   if (gnutls_credentials_set(c->session, GNUTLS_CRD_CERTIFICATE, c->xcred) < 0) return SEC_E_INTERNAL_ERROR;

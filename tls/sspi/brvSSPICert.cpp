@@ -163,7 +163,17 @@ gnutls_x509_crt_t Duplicate(gnutls_x509_crt_t crt) {
   return copy;
 }
 
-bool SameCert(gnutls_x509_crt_t a, gnutls_x509_crt_t b) { return gnutls_x509_crt_equals(a, b) != 0; }
+// Whether a and b are the same certificate. Certificates whose subjects differ in their bytes
+// cannot be; GnuTLS finds that only after spelling out both names as text.
+bool SameCert(gnutls_x509_crt_t a, gnutls_x509_crt_t b) {
+  gnutls_datum_t da{}, db{};
+  bool differ = false;
+  if (gnutls_x509_crt_get_raw_dn(a, &da) >= 0 && gnutls_x509_crt_get_raw_dn(b, &db) >= 0)
+    differ = da.size != db.size || (da.size > 0 && std::memcmp(da.data, db.data, da.size) != 0);
+  gnutls_free(da.data);
+  gnutls_free(db.data);
+  return !differ && gnutls_x509_crt_equals(a, b) != 0;
+}
 
 bool ReadFile(const std::filesystem::path& path, std::string& out) {
   std::ifstream in(path, std::ios::binary);
@@ -252,9 +262,14 @@ struct Engine {
   }
 };
 
+// Buckets of an engine's trust list, which files its anchors by a hash of their names. GnuTLS's
+// default of 127 puts the system store's 140 and more roots two to a bucket, and every
+// certificate of a bucket that is not the one asked for costs both names spelled out as text.
+constexpr unsigned kTrustListBuckets = 1021;
+
 std::unique_ptr<Engine> MakeEngine(const char* rootFile) {
   auto engine = std::make_unique<Engine>();
-  if (gnutls_x509_trust_list_init(&engine->trust, 0) < 0) return nullptr;
+  if (gnutls_x509_trust_list_init(&engine->trust, kTrustListBuckets) < 0) return nullptr;
   // A system without a trust store still gets an engine; it trusts only the extra file.
   gnutls_x509_trust_list_add_system_trust(engine->trust, 0, 0);
   if (rootFile && *rootFile) {
@@ -449,7 +464,9 @@ Chain* BuildChain(Engine* engine, CertEntry* leaf, const std::vector<Candidate>&
     if (!TimeValid(entries[i]->crt, when)) el.TrustStatus.dwErrorStatus |= CERT_TRUST_IS_NOT_TIME_VALID;
     if (i == 0 && !UsageAllowed(entries[i]->crt, usage, usageAny))
       el.TrustStatus.dwErrorStatus |= CERT_TRUST_IS_NOT_VALID_FOR_USAGE;
-    if (gnutls_x509_crt_check_issuer(entries[i]->crt, entries[i]->crt))
+    // The top one was judged above (unless a failure above cut the chain short).
+    const bool isTop = i + 1 == entries.size() && entries[i]->crt == top;
+    if (isTop ? selfSigned : gnutls_x509_crt_check_issuer(entries[i]->crt, entries[i]->crt) != 0)
       el.TrustStatus.dwInfoStatus |= CERT_TRUST_IS_SELF_SIGNED;
     chainError |= el.TrustStatus.dwErrorStatus;
   }
