@@ -18,7 +18,7 @@
 #include <memory>
 #include <string>
 
-#include "tests/tls/support/TlsTestServer.cpp"
+#include "tests/support/TlsTestServer.h"
 #include "tls/IdSSLIOHandlerSocketOpenSSL.h"
 #include "transport/IdTCPClient.h"
 

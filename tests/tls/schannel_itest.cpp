@@ -4,7 +4,6 @@
 #include "tls/brvIdSSLIOHandlerSocketSChannel.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <stdlib.h>
 
 #include <atomic>
@@ -16,7 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "support/TlsTestServer.h"
+#include "support/ClosedPeer.h"
+#include "tests/support/TlsTestServer.h"
 #include "support/schannel_relay.h"
 #include "support/sspi_peer.h"
 #include "transport/IdStack.h"
@@ -461,23 +461,8 @@ TEST_F(SChannelHandler, NoticesAnIdleConnectionTheServerClosed) {
 }
 
 TEST_F(SChannelHandler, WritesToAClosedPeerRaiseInsteadOfSignalling) {
-  struct sigaction previous {};
-  struct sigaction dfl {};
-  dfl.sa_handler = SIG_DFL;
-  sigaction(SIGPIPE, &dfl, &previous);  // SIGPIPE would end the test program
   Connect("localhost", Ports().Main);
-  handler_->Write(std::string("GET / HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n"));
-  handler_->AllData();  // nginx answers and closes
-  bool raised = false;
-  for (int i = 0; i < 20 && !raised; ++i) {
-    try {
-      handler_->Write(std::string(16384, 'x'));
-    } catch (const EIdException&) {
-      raised = true;
-    }
-  }
-  EXPECT_TRUE(raised);
-  sigaction(SIGPIPE, &previous, nullptr);
+  EXPECT_TRUE(tlstest::WritesToAClosedPeerRaise(*handler_));
 }
 
 TEST_F(SChannelHandler, SwitchingPassThroughOffStartsTLSOnAConnectedSocket) {

@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -427,20 +429,22 @@ class SspiClientCertTest : public SspiVersionTest {
   void SetUp() override {
     SspiVersionTest::SetUp();
     if (IsSkipped()) return;
-    storeDir = sspitest::MakeTempDir();
+    store = std::make_unique<testing::TTempDir>("brv-sspi-store");
     // The client certificate with its key beside it, a server certificate that is no client
     // certificate, and a certificate without a key.
-    ASSERT_TRUE(sspitest::Run("cp '" + pki.clientCert + "' '" + storeDir + "/client.pem' && cp '" + pki.clientKey +
-                              "' '" + storeDir + "/client.key' && cat '" + pki.serverCert + "' '" + pki.serverKey +
-                              "' > '" + storeDir + "/server.pem' && cp '" + pki.caCert + "' '" + storeDir +
-                              "/a-nokey.crt'"));
-    setenv("BRV_CERT_STORE_MY", storeDir.c_str(), 1);
+    namespace fs = std::filesystem;
+    fs::copy_file(pki.clientCert, store->File("client.pem"));
+    fs::copy_file(pki.clientKey, store->File("client.key"));
+    sspitest::WriteTextFile(store->File("server.pem"), sspitest::ReadTextFile(pki.serverCert) +
+                                                           sspitest::ReadTextFile(pki.serverKey));
+    fs::copy_file(pki.caCert, store->File("a-nokey.crt"));
+    setenv("BRV_CERT_STORE_MY", store->Path().c_str(), 1);
   }
   void TearDown() override {
     unsetenv("BRV_CERT_STORE_MY");
-    sspitest::RemoveTree(storeDir);
+    store.reset();
   }
-  std::string storeDir;
+  std::unique_ptr<testing::TTempDir> store;
 };
 
 TEST_P(SspiClientCertTest, SendsTheStoreCertificateTheServerAsksFor) {

@@ -1,11 +1,14 @@
-// Test helpers for the security interface layer: a throw-away PKI made with the openssl
-// command, an `openssl s_server` peer on a loopback port, and plain socket calls.
+// Test helpers for the security interface layer: a throw-away PKI, an `openssl s_server` peer
+// on a loopback port, and plain socket calls.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
+
+#include "tests/support/TempDir.h"
 
 namespace brv::sspitest {
 
@@ -26,11 +29,6 @@ struct TestPki {
   static const TestPki& Get();
 };
 
-// Runs a shell command; true when it exits with 0.
-bool Run(const std::string& command);
-// A new empty directory under the system temporary directory.
-std::string MakeTempDir();
-void RemoveTree(const std::string& path);
 void WriteTextFile(const std::string& path, const std::string& text);
 std::string ReadTextFile(const std::string& path);
 
@@ -58,7 +56,7 @@ class TlsPeer {
   pid_t pid_ = -1;
   int port_ = 0;
   int stdin_ = -1;
-  std::string dir_;
+  std::unique_ptr<testing::TTempDir> dir_;
 };
 
 // A TCP connection to 127.0.0.1:port; -1 on failure.

@@ -1,4 +1,4 @@
-#include "TlsTestServer.h"
+#include "tests/support/TlsTestServer.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -19,50 +19,13 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/support/Certificates.h"
+
 namespace brv::tlstest {
 
 namespace fs = std::filesystem;
 
-std::string FindProgram(const std::string& Name) {
-  std::vector<std::string> dirs;
-  if (const char* path = std::getenv("PATH")) {
-    std::stringstream ss(path);
-    std::string dir;
-    while (std::getline(ss, dir, ':'))
-      if (!dir.empty()) dirs.push_back(dir);
-  }
-  for (const char* extra : {"/usr/sbin", "/usr/bin", "/sbin", "/bin", "/usr/local/sbin"})
-    dirs.emplace_back(extra);
-  for (const auto& dir : dirs) {
-    const std::string candidate = dir + "/" + Name;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return {};
-}
-
 namespace {
-
-pid_t Spawn(const std::vector<std::string>& Args, const std::string& LogFile) {
-  const std::string program = FindProgram(Args.at(0));
-  if (program.empty()) return -1;
-  std::vector<char*> argv;
-  for (const auto& a : Args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid != 0) return pid;
-  // Child: never outlive the test.
-  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-  const int out =
-      ::open(LogFile.empty() ? "/dev/null" : LogFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-  const int in = ::open("/dev/null", O_RDONLY);
-  if (out >= 0) {
-    ::dup2(out, 1);
-    ::dup2(out, 2);
-  }
-  if (in >= 0) ::dup2(in, 0);
-  ::execv(program.c_str(), argv.data());
-  ::_exit(127);
-}
 
 void WriteFile(const std::string& Path, const std::string& Text) {
   std::ofstream out(Path, std::ios::binary | std::ios::trunc);
@@ -103,110 +66,26 @@ int ListenLoopback(int* APort) {
   return fd;
 }
 
-void Check(int ACode, const std::string& AWhat) {
-  if (ACode != 0) throw std::runtime_error("openssl failed: " + AWhat);
-}
-
 }  // namespace
 
-int RunProgram(const std::vector<std::string>& Args, const std::string& LogFile) {
-  const pid_t pid = Spawn(Args, LogFile);
-  if (pid < 0) return -1;
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-int FreePort() {
-  int port = 0;
-  const int fd = ListenLoopback(&port);
-  ::close(fd);
-  return port;
-}
-
-// ---------------------------------------------------------------------------------------------
-
 TestCertificates::TestCertificates(const std::string& ADir) : Dir(ADir) {
-  auto f = [&](const std::string& name) { return Dir + "/" + name; };
-  const std::string log = f("openssl.log");
-  // A configuration of our own, so the system's defaults add no extensions.
-  WriteFile(f("req.cnf"), "[req]\ndistinguished_name = dn\nprompt = no\n[dn]\nCN = unused\n");
-  auto key = [&](const std::string& name) {
-    Check(RunProgram({"openssl", "genpkey", "-algorithm", "EC", "-pkeyopt",
-                      "ec_paramgen_curve:P-256", "-out", f(name)},
-                     log),
-          "key " + name);
-  };
-  auto csr = [&](const std::string& name, const std::string& cn, const std::string& san) {
-    key(name + ".key");
-    std::vector<std::string> args = {"openssl",    "req",  "-new",           "-config",
-                                     f("req.cnf"), "-key", f(name + ".key"), "-subj",
-                                     "/CN=" + cn,  "-out", f(name + ".csr")};
-    if (!san.empty()) {
-      args.push_back("-addext");
-      args.push_back("subjectAltName=" + san);
-    }
-    Check(RunProgram(args, log), "csr " + name);
-  };
-  auto sign = [&](const std::string& name, const std::string& cn, const std::string& san) {
-    csr(name, cn, san);
-    Check(RunProgram({"openssl", "x509", "-req", "-in", f(name + ".csr"), "-CA", f("ca.pem"),
-                      "-CAkey", f("ca.key"), "-CAcreateserial", "-days", "30", "-copy_extensions",
-                      "copyall", "-out", f(name + ".pem")},
-                     log),
-          "sign " + name);
-    return f(name + ".pem");
-  };
-
-  key("ca.key");
-  Check(RunProgram({"openssl", "req", "-x509", "-new", "-config", f("req.cnf"), "-key", f("ca.key"),
-                    "-subj", "/CN=BRV Test CA", "-days", "30", "-addext",
-                    "basicConstraints=critical,CA:TRUE", "-addext",
-                    "keyUsage=critical,keyCertSign,cRLSign", "-out", f("ca.pem")},
-                   log),
-        "ca");
-  CA = f("ca.pem");
-  Localhost = sign("localhost", "localhost", "DNS:localhost");
-  IPDefault = sign("ipdefault", "127.0.0.1", "IP:127.0.0.1");
-  OtherName = sign("othername", "other.example", "DNS:other.example");
-  Client = sign("client", "BRV Test Client", "");
-
-  // The client key again, encrypted with the password.
-  ClientKey = f("client-enc.key");
-  Check(RunProgram({"openssl", "pkey", "-in", f("client.key"), "-aes-256-cbc", "-passout",
-                    "pass:" + ClientKeyPassword, "-out", ClientKey},
-                   log),
-        "client key");
-  ClientP12 = f("client.p12");
-  Check(RunProgram({"openssl", "pkcs12", "-export", "-in", Client, "-inkey", f("client.key"),
-                    "-certfile", CA, "-passout", "pass:" + ClientKeyPassword, "-out", ClientP12},
-                   log),
-        "client p12");
-
-  // Expired: the "ca" command is the one that takes explicit validity dates.
-  fs::create_directories(f("newcerts"));
-  WriteFile(f("index.txt"), "");
-  WriteFile(f("serial"), "1000\n");
-  WriteFile(f("ca.cnf"), "[ca]\ndefault_ca = test_ca\n[test_ca]\ndatabase = " + f("index.txt") +
-                             "\nnew_certs_dir = " + f("newcerts") + "\nserial = " + f("serial") +
-                             "\ndefault_md = sha256\npolicy = any\ncopy_extensions = copy\n"
-                             "unique_subject = no\n[any]\ncommonName = supplied\n");
-  csr("expired", "localhost", "DNS:localhost");
-  Check(RunProgram({"openssl", "ca", "-batch", "-config", f("ca.cnf"), "-cert", CA, "-keyfile",
-                    f("ca.key"), "-in", f("expired.csr"), "-startdate", "20200101000000Z",
-                    "-enddate", "20200201000000Z", "-notext", "-out", f("expired.pem")},
-                   log),
-        "expired");
-  Expired = f("expired.pem");
-
-  key("selfsigned.key");
-  Check(RunProgram({"openssl", "req", "-x509", "-new", "-config", f("req.cnf"), "-key",
-                    f("selfsigned.key"), "-subj", "/CN=localhost", "-days", "30", "-addext",
-                    "subjectAltName=DNS:localhost", "-out", f("selfsigned.pem")},
-                   log),
-        "self-signed");
-  SelfSigned = f("selfsigned.pem");
+  const test::CertificateMaker maker(Dir);
+  const test::KeyPair root = maker.Root("ca", "BRV Test CA");
+  CA = root.Cert;
+  const test::CertificateRequest localhost{"localhost", "DNS:localhost", "serverAuth", false};
+  Localhost = maker.Issue(root, "localhost", localhost).Cert;
+  IPDefault = maker.Issue(root, "ipdefault", {"127.0.0.1", "IP:127.0.0.1", "serverAuth", false}).Cert;
+  OtherName =
+      maker.Issue(root, "othername", {"other.example", "DNS:other.example", "serverAuth", false})
+          .Cert;
+  test::CertificateRequest expired = localhost;
+  expired.Expired = true;
+  Expired = maker.Issue(root, "expired", expired).Cert;
+  SelfSigned = maker.SelfSigned("selfsigned", {"localhost", "DNS:localhost", "", false}).Cert;
+  const test::KeyPair client = maker.Issue(root, "client", {"BRV Test Client", "", "clientAuth", false});
+  Client = client.Cert;
+  ClientKey = maker.EncryptedKey(client, "client-enc", ClientKeyPassword);
+  ClientP12 = maker.Pkcs12(client, root, "client", ClientKeyPassword);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -304,7 +183,7 @@ bool Nginx::TryStart(const TestCertificates& C, bool ABench) {
   std::error_code ec;
   fs::create_directories(prefix + "/logs", ec);
 
-  pid_ = Spawn({"nginx", "-p", prefix, "-c", conf_file}, prefix + "/stderr.log");
+  pid_ = test::StartProgram({"nginx", "-p", prefix, "-c", conf_file}, prefix + "/stderr.log");
   if (pid_ < 0) {
     error_ = "nginx not found";
     return false;

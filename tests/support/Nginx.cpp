@@ -1,4 +1,4 @@
-#include "tests/http/support/Nginx.h"
+#include "tests/support/Nginx.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -16,25 +16,13 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/support/Programs.h"
+
 namespace brv::test {
 
 namespace {
 
 const char* kNginx = "/usr/sbin/nginx";
-
-// A port the OS hands out right now; nginx may still lose it to another process, hence the
-// retries in the constructor.
-int PickPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
 
 bool CanConnect(int APort) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -54,21 +42,18 @@ bool Nginx::Available() {
 }
 
 Nginx::Nginx(const std::string& AServerBlock, const Options& AOptions) {
-  char tmpl[] = "/tmp/brv-nginx-XXXXXX";
-  prefix_ = ::mkdtemp(tmpl);
   root_ = prefix_ + "/html";
   std::filesystem::create_directories(root_);
   std::filesystem::create_directories(prefix_ + "/logs");
   std::filesystem::create_directories(prefix_ + "/tmp");
   if (!Available()) return;
+  // nginx cannot bind port 0: a port another process took meanwhile means another try.
   for (int attempt = 0; attempt < 20 && pid_ < 0; ++attempt)
-    TryStart(AServerBlock, AOptions, PickPort());
+    TryStart(AServerBlock, AOptions, FreePort());
 }
 
 Nginx::~Nginx() {
   Stop();
-  std::error_code ec;
-  std::filesystem::remove_all(prefix_, ec);
 }
 
 std::string Nginx::Url(const std::string& APath) const {
@@ -121,15 +106,9 @@ bool Nginx::TryStart(const std::string& ATemplate, const Options& AOptions, int 
   const std::string confPath = prefix_ + "/nginx.conf";
   std::ofstream(confPath) << conf.str();
 
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::freopen("/dev/null", "r", stdin);
-    const std::string errPath = prefix_ + "/logs/stderr.log";
-    ::freopen(errPath.c_str(), "a", stderr);
-    ::execl(kNginx, kNginx, "-p", prefix_.c_str(), "-c", confPath.c_str(), "-e",
-            (prefix_ + "/logs/error.log").c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
+  const pid_t pid = StartProgram(
+      {kNginx, "-p", prefix_, "-c", confPath, "-e", prefix_ + "/logs/error.log"},
+      prefix_ + "/logs/stderr.log");
   if (pid < 0) return false;
   // Ready once the port answers; gone when the process ended (the port was taken).
   for (int i = 0; i < 500; ++i) {

@@ -2,8 +2,11 @@
 // it, a port picked with retries (nginx cannot bind port 0), stopped when the object goes.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+
+#include <string>
+
+#include "tests/support/TempDir.h"
 
 namespace brv::test {
 
@@ -41,7 +44,8 @@ class Nginx {
   bool TryStart(const std::string& AServerBlock, const Options& AOptions, int APort);
   void Stop();
 
-  std::string prefix_;
+  testing::TTempDir dir_{"brv-nginx"};
+  std::string prefix_ = dir_.Path();
   std::string root_;
   int port_ = 0;
   pid_t pid_ = -1;
