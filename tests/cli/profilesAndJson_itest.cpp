@@ -20,6 +20,7 @@
 
 #include "support/LocalSQSService.h"
 #include "support/RunSQS.h"
+#include "tests/support/TempDir.h"
 
 namespace brv {
 namespace {
@@ -37,7 +38,8 @@ class SQSProfilesAndJson : public ::testing::Test {
     TLocalSQSService::TOptions options;
     options.TLS = false;
     service_ = std::make_unique<TLocalSQSService>(options);
-    home_ = std::filesystem::temp_directory_path() / ("sqs-profiles-" + std::to_string(getpid()));
+    scratch_ = std::make_unique<testing::TTempDir>("sqs-profiles");
+    home_ = scratch_->Path();
     std::filesystem::create_directories(home_ / ".aws");
     const std::string helper = (home_ / "credential-helper").string();
     std::ofstream(helper) << "#!/bin/sh\n"
@@ -58,7 +60,7 @@ class SQSProfilesAndJson : public ::testing::Test {
   }
   static void TearDownTestSuite() {
     service_.reset();
-    std::filesystem::remove_all(home_);
+    scratch_.reset();
   }
   void SetUp() override { ASSERT_TRUE(service_->Ready()) << service_->Failure(); }
 
@@ -94,6 +96,7 @@ class SQSProfilesAndJson : public ::testing::Test {
   }
 
   static inline std::unique_ptr<TLocalSQSService> service_;
+  static inline std::unique_ptr<testing::TTempDir> scratch_;
   static inline std::filesystem::path home_;
 };
 

@@ -5,8 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <vector>
+
+#include "tests/support/TempDir.h"
 
 namespace brv::sspi {
 namespace {
@@ -134,12 +135,11 @@ TEST_F(SspiHandshakeStart, RecordCallsWaitForTheHandshake) {
 }
 
 TEST(SspiStore, MyStoreDirectoryMustExistWhenNamed) {
-  const auto missing = std::filesystem::temp_directory_path() / "brv-sspi-no-such-store";
+  const testing::TTempDir empty("brv-sspi-empty-store");
+  const std::string missing = empty.File("no-such-store");
   setenv("BRV_CERT_STORE_MY", missing.c_str(), 1);
   EXPECT_EQ(CertOpenSystemStoreW(0, u"MY"), nullptr);
-  const auto empty = std::filesystem::temp_directory_path() / "brv-sspi-empty-store";
-  std::filesystem::create_directories(empty);
-  setenv("BRV_CERT_STORE_MY", empty.c_str(), 1);
+  setenv("BRV_CERT_STORE_MY", empty.Path().c_str(), 1);
   HCERTSTORE store = CertOpenSystemStoreW(0, u"MY");
   ASSERT_NE(store, nullptr);
   CERT_CHAIN_FIND_BY_ISSUER_PARA para{};
@@ -148,7 +148,6 @@ TEST(SspiStore, MyStoreDirectoryMustExistWhenNamed) {
   EXPECT_TRUE(CertCloseStore(store, 0));
   EXPECT_EQ(CertOpenSystemStoreW(0, u"ROOT"), nullptr);  // only "MY" exists here
   unsetenv("BRV_CERT_STORE_MY");
-  std::filesystem::remove_all(empty);
 }
 
 }  // namespace
