@@ -6,6 +6,7 @@
 
 #include "aws/brvAWSComponents.h"
 #include "tests/http/support/ScriptedServer.h"
+#include "support/TestAccount.h"
 
 namespace brv {
 namespace {
@@ -20,10 +21,7 @@ std::string Answer(const std::string& status, const std::string& body) {
 class AWSClientOverHTTP : public ::testing::Test {
  protected:
   void SetUp() override {
-    client.AWSOptions().Region = "us-east-1";
-    client.AWSOptions().Service = "sqs";
-    client.AWSOptions().AccessKey = "AKIDEXAMPLE";
-    client.AWSOptions().SecretKey = "secret";
+    testing::UseTestAccount(client.AWSOptions());
   }
   TbrvHTTP_Amazon_AWS_Client client;
 };

@@ -12,6 +12,7 @@
 #include "tests/http/support/ScriptedServer.h"
 #include "tests/support/Certificates.h"
 #include "tests/support/Programs.h"
+#include "support/TestAccount.h"
 
 namespace brv {
 namespace {
@@ -72,10 +73,7 @@ std::string Stamp(Clock::time_point Moment) {
 class RetryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    client.AWSOptions().Region = "us-east-1";
-    client.AWSOptions().Service = "sqs";
-    client.AWSOptions().AccessKey = "AKIDEXAMPLE";
-    client.AWSOptions().SecretKey = "secret";
+    testing::UseTestAccount(client.AWSOptions());
     client.SetSleep([this](milliseconds Delay, const TIdDeadline&) { waits.push_back(Delay); });
     client.SetRandom([this] { return random; });
   }

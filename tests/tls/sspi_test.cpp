@@ -7,13 +7,13 @@
 #include <cstdlib>
 #include <vector>
 
+#include "support/sspi_peer.h"
 #include "tests/support/TempDir.h"
 
 namespace brv::sspi {
 namespace {
 
-constexpr ULONG kRequirements = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
-                                ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_EXTENDED_ERROR | ISC_REQ_STREAM;
+constexpr ULONG kRequirements = sspitest::kClientRequirements;
 
 TEST(SspiTable, OffersTheCallsOfATlsClient) {
   PSecurityFunctionTableW t = InitSecurityInterfaceW();
@@ -89,17 +89,11 @@ class SspiHandshakeStart : public ::testing::Test {
   }
 
   SECURITY_STATUS Feed(std::vector<std::uint8_t> bytes, SecBuffer* second = nullptr, SecBuffer* token = nullptr) {
-    SecBuffer in[2] = {{static_cast<ULONG>(bytes.size()), SECBUFFER_TOKEN, bytes.data()}, {0, SECBUFFER_EMPTY, nullptr}};
-    SecBufferDesc inDesc{SECBUFFER_VERSION, 2, in};
-    SecBuffer outBuf{0, SECBUFFER_TOKEN, nullptr};
-    SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &outBuf};
-    ULONG attr = 0;
-    SECURITY_STATUS s = t->InitializeSecurityContextW(&cred, &ctx, nullptr, kRequirements, 0, SECURITY_NATIVE_DREP,
-                                                      &inDesc, 0, nullptr, &outDesc, &attr, nullptr);
-    if (second) *second = in[1];
-    if (token) *token = outBuf;
-    if (outBuf.pvBuffer) t->FreeContextBuffer(outBuf.pvBuffer);
-    return s;
+    const sspitest::HandshakeStep step = sspitest::ContinueHandshake(t, cred, ctx, bytes.data(), bytes.size());
+    if (second) *second = step.second;
+    if (token) *token = step.token;
+    if (step.token.pvBuffer) t->FreeContextBuffer(step.token.pvBuffer);
+    return step.status;
   }
 };
 
