@@ -22,10 +22,8 @@ namespace brv::test {
 
 namespace {
 
-const char* kNginx = "/usr/sbin/nginx";
-
 bool CanConnect(int APort) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -35,17 +33,77 @@ bool CanConnect(int APort) {
   return ok;
 }
 
+std::string ReadFile(const std::string& APath) {
+  std::ifstream in(APath, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
 }  // namespace
 
+std::string NginxConfigHead(const std::string& APrefix) {
+  std::filesystem::create_directories(APrefix + "/logs");
+  std::filesystem::create_directories(APrefix + "/tmp");
+  std::string conf;
+  if (::geteuid() == 0) conf += "user root;\n";
+  conf += "daemon off;\nmaster_process off;\nworker_processes 1;\n";
+  conf += "pid " + APrefix + "/logs/nginx.pid;\n";
+  conf += "error_log " + APrefix + "/logs/error.log warn;\n";
+  conf += "events { worker_connections 256; }\n";
+  conf += "http {\n";
+  for (const char* kind : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
+    conf += std::string("  ") + kind + "_temp_path " + APrefix + "/tmp/" + kind + ";\n";
+  return conf;
+}
+
+pid_t StartNginx(const std::string& APrefix, const std::string& AConfigFile,
+                 const std::vector<int>& APorts, std::string& AError) {
+  const std::string errors = APrefix + "/logs/error.log";
+  const std::string output = APrefix + "/logs/stderr.log";
+  const pid_t pid = StartProgram({"nginx", "-p", APrefix, "-c", AConfigFile, "-e", errors}, output);
+  if (pid < 0) {
+    AError = "nginx not found";
+    return -1;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (std::chrono::steady_clock::now() < deadline) {
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == pid) {
+      AError = "nginx exited: " + ReadFile(errors) + ReadFile(output);
+      return -1;
+    }
+    bool all = true;
+    for (int port : APorts) all = all && CanConnect(port);
+    if (all) {
+      AError.clear();
+      return pid;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  StopNginx(pid);
+  AError = "nginx did not start in time";
+  return -1;
+}
+
+void StopNginx(pid_t APid) {
+  if (APid <= 0) return;
+  ::kill(APid, SIGTERM);
+  for (int i = 0; i < 300; ++i) {
+    if (::waitpid(APid, nullptr, WNOHANG) == APid) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ::kill(APid, SIGKILL);
+  ::waitpid(APid, nullptr, 0);
+}
+
 bool Nginx::Available() {
-  return ::access(kNginx, X_OK) == 0;
+  return !FindProgram("nginx").empty();
 }
 
 Nginx::Nginx(const std::string& AServerBlock, const Options& AOptions) {
   root_ = prefix_ + "/html";
   std::filesystem::create_directories(root_);
-  std::filesystem::create_directories(prefix_ + "/logs");
-  std::filesystem::create_directories(prefix_ + "/tmp");
   if (!Available()) return;
   // nginx cannot bind port 0: a port another process took meanwhile means another try.
   for (int attempt = 0; attempt < 20 && pid_ < 0; ++attempt)
@@ -67,10 +125,7 @@ void Nginx::WriteFile(const std::string& ARelative, const std::string& AContent)
 }
 
 std::string Nginx::AccessLog() const {
-  std::ifstream in(prefix_ + "/logs/access.log");
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return ReadFile(prefix_ + "/logs/access.log");
 }
 
 bool Nginx::TryStart(const std::string& ATemplate, const Options& AOptions, int APort) {
@@ -78,23 +133,13 @@ bool Nginx::TryStart(const std::string& ATemplate, const Options& AOptions, int 
   for (size_t p; (p = AServerBlock.find("%PREFIX%")) != std::string::npos;)
     AServerBlock.replace(p, 8, prefix_);
   std::ostringstream conf;
-  if (::geteuid() == 0) conf << "user root;\n";
-  conf << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
-       << "pid " << prefix_ << "/logs/nginx.pid;\n"
-       << "error_log " << prefix_ << "/logs/error.log warn;\n"
-       << "events { worker_connections 256; }\n"
-       << "http {\n";
+  conf << NginxConfigHead(prefix_);
   if (AOptions.Bench)
     conf << "  access_log off;\n";
   else
     conf << "  log_format brv '$connection $connection_requests \"$request\" $status';\n"
          << "  access_log " << prefix_ << "/logs/access.log brv;\n";
-  conf << "  client_body_temp_path " << prefix_ << "/tmp/body;\n"
-       << "  proxy_temp_path " << prefix_ << "/tmp/proxy;\n"
-       << "  fastcgi_temp_path " << prefix_ << "/tmp/fastcgi;\n"
-       << "  uwsgi_temp_path " << prefix_ << "/tmp/uwsgi;\n"
-       << "  scgi_temp_path " << prefix_ << "/tmp/scgi;\n"
-       << "  default_type application/octet-stream;\n"
+  conf << "  default_type application/octet-stream;\n"
        << (AOptions.Bench ? "  keepalive_requests 10000000;\n  keepalive_timeout 300s;\n"
                           : "  keepalive_requests 100000;\n")
        << "  server {\n"
@@ -106,38 +151,15 @@ bool Nginx::TryStart(const std::string& ATemplate, const Options& AOptions, int 
   const std::string confPath = prefix_ + "/nginx.conf";
   std::ofstream(confPath) << conf.str();
 
-  const pid_t pid = StartProgram(
-      {kNginx, "-p", prefix_, "-c", confPath, "-e", prefix_ + "/logs/error.log"},
-      prefix_ + "/logs/stderr.log");
-  if (pid < 0) return false;
-  // Ready once the port answers; gone when the process ended (the port was taken).
-  for (int i = 0; i < 500; ++i) {
-    int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) == pid) return false;
-    if (CanConnect(APort)) {
-      pid_ = pid;
-      port_ = APort;
-      return true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ::kill(pid, SIGKILL);
-  ::waitpid(pid, nullptr, 0);
-  return false;
+  std::string error;
+  pid_ = StartNginx(prefix_, confPath, {APort}, error);
+  if (pid_ < 0) return false;
+  port_ = APort;
+  return true;
 }
 
 void Nginx::Stop() {
-  if (pid_ <= 0) return;
-  ::kill(pid_, SIGTERM);
-  for (int i = 0; i < 300; ++i) {
-    if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
-      pid_ = -1;
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ::kill(pid_, SIGKILL);
-  ::waitpid(pid_, nullptr, 0);
+  StopNginx(pid_);
   pid_ = -1;
 }
 

@@ -1,29 +1,18 @@
 #include "tests/support/TlsTestServer.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
-#include <thread>
 
 #include "tests/support/Certificates.h"
+#include "tests/support/Nginx.h"
 
 namespace brv::tlstest {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -31,24 +20,6 @@ void WriteFile(const std::string& Path, const std::string& Text) {
   std::ofstream out(Path, std::ios::binary | std::ios::trunc);
   out << Text;
   if (!out) throw std::runtime_error("cannot write " + Path);
-}
-
-std::string ReadFile(const std::string& Path) {
-  std::ifstream in(Path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-bool PortAccepts(int APort) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(APort));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  ::close(fd);
-  return ok;
 }
 
 int ListenLoopback(int* APort) {
@@ -106,18 +77,7 @@ Nginx::~Nginx() {
 }
 
 void Nginx::Stop() {
-  if (pid_ <= 0) return;
-  ::kill(pid_, SIGTERM);
-  int status = 0;
-  for (int i = 0; i < 100; ++i) {
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ::kill(pid_, SIGKILL);
-  ::waitpid(pid_, &status, 0);
+  test::StopNginx(pid_);
   pid_ = -1;
 }
 
@@ -148,15 +108,8 @@ bool Nginx::TryStart(const TestCertificates& C, bool ABench) {
     s += "    location / { " + answer + " }\n  }\n";
     return s;
   };
-  std::string conf;
-  conf += "daemon off;\nmaster_process off;\nworker_processes 1;\n";
-  if (::geteuid() == 0) conf += "user root;\n";
-  conf += "pid " + prefix + "/nginx.pid;\nerror_log " + prefix + "/error.log warn;\n";
-  conf += "events { worker_connections 256; }\n";
-  conf += "http {\n  access_log off;\n  default_type text/plain;\n";
-  conf += "  client_body_temp_path " + prefix + "/body;\n  proxy_temp_path " + prefix +
-          "/proxy;\n  fastcgi_temp_path " + prefix + "/fastcgi;\n  uwsgi_temp_path " + prefix +
-          "/uwsgi;\n  scgi_temp_path " + prefix + "/scgi;\n";
+  std::string conf = test::NginxConfigHead(prefix);
+  conf += "  access_log off;\n  default_type text/plain;\n";
   conf += ABench ? "  keepalive_requests 1000000;\n  keepalive_timeout 60s;\n"
                  : "  keepalive_timeout 5s;\n";
   conf += "  ssl_session_cache off;\n  ssl_session_tickets on;\n";
@@ -180,38 +133,13 @@ bool Nginx::TryStart(const TestCertificates& C, bool ABench) {
   conf += "}\n";
   const std::string conf_file = prefix + "/nginx.conf";
   WriteFile(conf_file, conf);
-  std::error_code ec;
-  fs::create_directories(prefix + "/logs", ec);
-
-  pid_ = test::StartProgram({"nginx", "-p", prefix, "-c", conf_file}, prefix + "/stderr.log");
-  if (pid_ < 0) {
-    error_ = "nginx not found";
-    return false;
-  }
   const std::vector<int> ports = {p.Main,       p.Tls12Only,  p.OtherName, p.Expired,
                                   p.SelfSigned, p.ClientCert, p.Plain,     stall_front};
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-  while (std::chrono::steady_clock::now() < deadline) {
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      error_ =
-          "nginx exited: " + ReadFile(prefix + "/error.log") + ReadFile(prefix + "/stderr.log");
-      return false;
-    }
-    bool all = true;
-    for (int port : ports) all = all && PortAccepts(port);
-    if (all) {
-      error_.clear();
-      // The stall port's front takes the place of the upstream in the table.
-      ports_.Stall = stall_front;
-      return true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  error_ = "nginx did not start in time";
-  Stop();
-  return false;
+  pid_ = test::StartNginx(prefix, conf_file, ports, error_);
+  if (pid_ < 0) return false;
+  // The stall port's front takes the place of the upstream in the table.
+  ports_.Stall = stall_front;
+  return true;
 }
 
 // ---------------------------------------------------------------------------------------------
