@@ -14,23 +14,22 @@ namespace {
 using test::ScriptedServer;
 
 std::string Answer(const std::string& status, const std::string& body) {
-  return "HTTP/1.1 " + status + "\r\nContent-Type: text/xml\r\nContent-Length: " +
-         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+  return "HTTP/1.1 " + status +
+         "\r\nContent-Type: text/xml\r\nContent-Length: " + std::to_string(body.size()) +
+         "\r\nConnection: close\r\n\r\n" + body;
 }
 
 class AWSClientOverHTTP : public ::testing::Test {
  protected:
-  void SetUp() override {
-    testing::UseTestAccount(client.AWSOptions());
-  }
+  void SetUp() override { testing::UseTestAccount(client.AWSOptions()); }
   TbrvHTTP_Amazon_AWS_Client client;
 };
 
 TEST_F(AWSClientOverHTTP, TheLibrarysComponentsSignAndFetchARealAnswer) {
-  ScriptedServer server(
-      {ScriptedServer::Exchange({Answer("200 OK", "<ListQueuesResponse>ok</ListQueuesResponse>")})});
-  const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) +
-                          "/?Action=ListQueues";
+  ScriptedServer server({ScriptedServer::Exchange(
+      {Answer("200 OK", "<ListQueuesResponse>ok</ListQueuesResponse>")})});
+  const std::string url =
+      "http://127.0.0.1:" + std::to_string(server.Port()) + "/?Action=ListQueues";
   std::string response, error;
   EXPECT_TRUE(client.GetURL(url, response, error));
   EXPECT_EQ(response, "<ListQueuesResponse>ok</ListQueuesResponse>");
@@ -43,8 +42,7 @@ TEST_F(AWSClientOverHTTP, TheLibrarysComponentsSignAndFetchARealAnswer) {
   EXPECT_NE(head.find("\r\nX-Amz-Date:2"), std::string::npos) << head;
   EXPECT_NE(head.find("\r\nAuthorization: AWS4-HMAC-SHA256 Credential=AKIDEXAMPLE/"),
             std::string::npos);
-  EXPECT_NE(head.find("SignedHeaders=content-type;host;x-amz-date, Signature="),
-            std::string::npos);
+  EXPECT_NE(head.find("SignedHeaders=content-type;host;x-amz-date, Signature="), std::string::npos);
   EXPECT_NE(head.find("\r\nContent-Type: application/x-www-form-urlencoded; charset=utf-8\r\n"),
             std::string::npos);
 }
@@ -54,8 +52,8 @@ TEST_F(AWSClientOverHTTP, AnHTTPErrorStatusBecomesTheErrorText) {
       "<ErrorResponse><Error><Code>AccessDenied</Code><Message>no</Message></Error>"
       "</ErrorResponse>";
   ScriptedServer server({ScriptedServer::Exchange({Answer("403 Forbidden", body)})});
-  const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) +
-                          "/?Action=ListQueues";
+  const std::string url =
+      "http://127.0.0.1:" + std::to_string(server.Port()) + "/?Action=ListQueues";
   std::string response, error;
   EXPECT_FALSE(client.GetURL(url, response, error));
   EXPECT_EQ(response, "");

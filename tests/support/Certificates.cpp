@@ -85,8 +85,8 @@ KeyPair CertificateMaker::Issue(const KeyPair& AIssuer, const std::string& AName
                                 "/serial\ndefault_md = sha256\npolicy = any\n"
                                 "unique_subject = no\n[any]\ncommonName = supplied\n");
   Openssl({"ca", "-batch", "-config", db + "/ca.cnf", "-cert", AIssuer.Cert, "-keyfile",
-           AIssuer.Key, "-in", csr, "-startdate", "20200101000000Z", "-enddate",
-           "20200201000000Z", "-extfile", ext, "-notext", "-out", pair.Cert},
+           AIssuer.Key, "-in", csr, "-startdate", "20200101000000Z", "-enddate", "20200201000000Z",
+           "-extfile", ext, "-notext", "-out", pair.Cert},
           "the expired certificate " + AName);
   return pair;
 }
@@ -116,8 +116,7 @@ std::string CertificateMaker::EncryptedKey(const KeyPair& APair, const std::stri
 }
 
 std::string CertificateMaker::Pkcs12(const KeyPair& APair, const KeyPair& AIssuer,
-                                     const std::string& AName,
-                                     const std::string& APassword) const {
+                                     const std::string& AName, const std::string& APassword) const {
   const std::string p12 = File(AName + ".p12");
   Openssl({"pkcs12", "-export", "-in", APair.Cert, "-inkey", APair.Key, "-certfile", AIssuer.Cert,
            "-passout", "pass:" + APassword, "-out", p12},
@@ -137,8 +136,8 @@ const ServerCertificates& ServerCertificates::Get() {
       c.CA = root.Cert;
       c.Localhost = maker.Issue(root, "localhost",
                                 {"localhost", "DNS:localhost,IP:127.0.0.1", "serverAuth", false});
-      c.OtherName =
-          maker.Issue(root, "other.example", {"other.example", "DNS:other.example", "serverAuth", false});
+      c.OtherName = maker.Issue(root, "other.example",
+                                {"other.example", "DNS:other.example", "serverAuth", false});
     } catch (const std::exception& e) {
       c.Error = e.what();
     }

@@ -45,7 +45,8 @@ TestCertificates::TestCertificates(const std::string& ADir) : Dir(ADir) {
   CA = root.Cert;
   const test::CertificateRequest localhost{"localhost", "DNS:localhost", "serverAuth", false};
   Localhost = maker.Issue(root, "localhost", localhost).Cert;
-  IPDefault = maker.Issue(root, "ipdefault", {"127.0.0.1", "IP:127.0.0.1", "serverAuth", false}).Cert;
+  IPDefault =
+      maker.Issue(root, "ipdefault", {"127.0.0.1", "IP:127.0.0.1", "serverAuth", false}).Cert;
   OtherName =
       maker.Issue(root, "othername", {"other.example", "DNS:other.example", "serverAuth", false})
           .Cert;
@@ -53,7 +54,8 @@ TestCertificates::TestCertificates(const std::string& ADir) : Dir(ADir) {
   expired.Expired = true;
   Expired = maker.Issue(root, "expired", expired).Cert;
   SelfSigned = maker.SelfSigned("selfsigned", {"localhost", "DNS:localhost", "", false}).Cert;
-  const test::KeyPair client = maker.Issue(root, "client", {"BRV Test Client", "", "clientAuth", false});
+  const test::KeyPair client =
+      maker.Issue(root, "client", {"BRV Test Client", "", "clientAuth", false});
   Client = client.Cert;
   ClientKey = maker.EncryptedKey(client, "client-enc", ClientKeyPassword);
   ClientP12 = maker.Pkcs12(client, root, "client", ClientKeyPassword);

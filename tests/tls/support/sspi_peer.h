@@ -76,16 +76,17 @@ struct HandshakeStep {
 };
 
 // Feeds ASize bytes at AData (what the server sent) to the handshake of ctx.
-inline HandshakeStep ContinueHandshake(PSecurityFunctionTableW t, CredHandle& cred,
-                                       CtxtHandle& ctx, void* AData, std::size_t ASize) {
-  SecBuffer in[2] = {{static_cast<ULONG>(ASize), SECBUFFER_TOKEN, AData}, {0, SECBUFFER_EMPTY, nullptr}};
+inline HandshakeStep ContinueHandshake(PSecurityFunctionTableW t, CredHandle& cred, CtxtHandle& ctx,
+                                       void* AData, std::size_t ASize) {
+  SecBuffer in[2] = {{static_cast<ULONG>(ASize), SECBUFFER_TOKEN, AData},
+                     {0, SECBUFFER_EMPTY, nullptr}};
   SecBufferDesc inDesc{SECBUFFER_VERSION, 2, in};
   SecBuffer outBuf{0, SECBUFFER_TOKEN, nullptr};
   SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &outBuf};
   ULONG attr = 0;
   const SECURITY_STATUS s = t->InitializeSecurityContextW(&cred, &ctx, nullptr, kClientRequirements,
-                                                          0, SECURITY_NATIVE_DREP, &inDesc, 0, nullptr,
-                                                          &outDesc, &attr, nullptr);
+                                                          0, SECURITY_NATIVE_DREP, &inDesc, 0,
+                                                          nullptr, &outDesc, &attr, nullptr);
   return {s, in[1], outBuf};
 }
 
