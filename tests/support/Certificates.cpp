@@ -11,19 +11,10 @@
 
 namespace brv::test {
 
-namespace {
-
-void WriteFile(const std::string& APath, const std::string& AText) {
-  std::ofstream out(APath, std::ios::binary | std::ios::trunc);
-  out << AText;
-  if (!out) throw std::runtime_error("cannot write " + APath);
-}
-
-}  // namespace
-
 CertificateMaker::CertificateMaker(std::string ADir) : dir_(std::move(ADir)) {
   // A configuration of our own, so the system's defaults add no extensions.
-  WriteFile(File("req.cnf"), "[req]\ndistinguished_name = dn\nprompt = no\n[dn]\nCN = unused\n");
+  WriteTextFile(File("req.cnf"),
+                "[req]\ndistinguished_name = dn\nprompt = no\n[dn]\nCN = unused\n");
 }
 
 void CertificateMaker::Openssl(std::initializer_list<std::string> AArgs,
@@ -48,7 +39,7 @@ std::string CertificateMaker::Extensions(const std::string& AName,
   if (!ARequest.SubjectAltName.empty()) text += "subjectAltName=" + ARequest.SubjectAltName + "\n";
   if (!ARequest.Usage.empty()) text += "extendedKeyUsage=" + ARequest.Usage + "\n";
   const std::string file = File(AName + ".ext");
-  WriteFile(file, text);
+  WriteTextFile(file, text);
   return file;
 }
 
@@ -78,12 +69,12 @@ KeyPair CertificateMaker::Issue(const KeyPair& AIssuer, const std::string& AName
   // The "ca" command is the one that takes validity dates in the past.
   const std::string db = File(AName + ".db");
   std::filesystem::create_directories(db);
-  WriteFile(db + "/index.txt", "");
-  WriteFile(db + "/serial", "1000\n");
-  WriteFile(db + "/ca.cnf", "[ca]\ndefault_ca = test_ca\n[test_ca]\ndatabase = " + db +
-                                "/index.txt\nnew_certs_dir = " + db + "\nserial = " + db +
-                                "/serial\ndefault_md = sha256\npolicy = any\n"
-                                "unique_subject = no\n[any]\ncommonName = supplied\n");
+  WriteTextFile(db + "/index.txt", "");
+  WriteTextFile(db + "/serial", "1000\n");
+  WriteTextFile(db + "/ca.cnf", "[ca]\ndefault_ca = test_ca\n[test_ca]\ndatabase = " + db +
+                                    "/index.txt\nnew_certs_dir = " + db + "\nserial = " + db +
+                                    "/serial\ndefault_md = sha256\npolicy = any\n"
+                                    "unique_subject = no\n[any]\ncommonName = supplied\n");
   Openssl({"ca", "-batch", "-config", db + "/ca.cnf", "-cert", AIssuer.Cert, "-keyfile",
            AIssuer.Key, "-in", csr, "-startdate", "20200101000000Z", "-enddate", "20200201000000Z",
            "-extfile", ext, "-notext", "-out", pair.Cert},

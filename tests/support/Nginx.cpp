@@ -33,13 +33,6 @@ bool CanConnect(int APort) {
   return ok;
 }
 
-std::string ReadFile(const std::string& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 }  // namespace
 
 std::string NginxConfigHead(const std::string& APrefix) {
@@ -70,7 +63,7 @@ pid_t StartNginx(const std::string& APrefix, const std::string& AConfigFile,
   while (std::chrono::steady_clock::now() < deadline) {
     int status = 0;
     if (::waitpid(pid, &status, WNOHANG) == pid) {
-      AError = "nginx exited: " + ReadFile(errors) + ReadFile(output);
+      AError = "nginx exited: " + ReadTextFile(errors) + ReadTextFile(output);
       return -1;
     }
     bool all = true;
@@ -125,7 +118,7 @@ void Nginx::WriteFile(const std::string& ARelative, const std::string& AContent)
 }
 
 std::string Nginx::AccessLog() const {
-  return ReadFile(prefix_ + "/logs/access.log");
+  return ReadTextFile(prefix_ + "/logs/access.log");
 }
 
 bool Nginx::TryStart(const std::string& ATemplate, const Options& AOptions, int APort) {

@@ -11,10 +11,24 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 namespace brv::test {
+
+void WriteTextFile(const std::string& APath, const std::string& AText) {
+  std::ofstream out(APath, std::ios::binary | std::ios::trunc);
+  out << AText;
+  if (!out) throw std::runtime_error("cannot write " + APath);
+}
+
+std::string ReadTextFile(const std::string& APath) {
+  std::ifstream in(APath, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
 
 std::string FindProgram(const std::string& AName) {
   if (AName.find('/') != std::string::npos)

@@ -1,5 +1,5 @@
-// Processes and ports for tests that start real peers: run a program found in PATH, and pick
-// loopback ports the OS hands out.
+// Files, processes and ports for tests that start real peers: write and read whole files, run
+// a program found in PATH, and pick loopback ports the OS hands out.
 #pragma once
 
 #include <sys/types.h>
@@ -8,6 +8,12 @@
 #include <vector>
 
 namespace brv::test {
+
+// Replaces the file at APath with AText; raises std::runtime_error when it cannot.
+void WriteTextFile(const std::string& APath, const std::string& AText);
+
+// The whole file at APath; empty when it cannot be read.
+std::string ReadTextFile(const std::string& APath);
 
 // Where a program is (PATH first, then the usual system folders), or empty. A name with a slash
 // is a path and is only checked.

@@ -16,12 +16,6 @@ namespace brv::tlstest {
 
 namespace {
 
-void WriteFile(const std::string& Path, const std::string& Text) {
-  std::ofstream out(Path, std::ios::binary | std::ios::trunc);
-  out << Text;
-  if (!out) throw std::runtime_error("cannot write " + Path);
-}
-
 int ListenLoopback(int* APort) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
@@ -134,7 +128,7 @@ bool Nginx::TryStart(const TestCertificates& C, bool ABench) {
           "; proxy_read_timeout 1h; }\n    location / { " + answer + " }\n  }\n";
   conf += "}\n";
   const std::string conf_file = prefix + "/nginx.conf";
-  WriteFile(conf_file, conf);
+  test::WriteTextFile(conf_file, conf);
   const std::vector<int> ports = {p.Main,       p.Tls12Only,  p.OtherName, p.Expired,
                                   p.SelfSigned, p.ClientCert, p.Plain,     stall_front};
   pid_ = test::StartNginx(prefix, conf_file, ports, error_);

@@ -21,17 +21,6 @@
 
 namespace brv::sspitest {
 
-void WriteTextFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadTextFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 const TestPki& TestPki::Get() {
   // The folder is removed when the program ends.
   static std::unique_ptr<testing::TTempDir> dir;

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "tests/support/Programs.h"
 #include "tests/support/TempDir.h"
 #include "tls/sspi/brvSSPI.h"
 
@@ -30,8 +31,8 @@ struct TestPki {
   static const TestPki& Get();
 };
 
-void WriteTextFile(const std::string& path, const std::string& text);
-std::string ReadTextFile(const std::string& path);
+using test::ReadTextFile;
+using test::WriteTextFile;
 
 // An `openssl s_server` on 127.0.0.1, stopped by the destructor.
 class TlsPeer {
