@@ -8,6 +8,7 @@
 //
 // The side-by-side figures are printed first; the Google Benchmark run that follows measures
 // one handshake and one GET per iteration through the second engine.
+#include <signal.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
@@ -15,7 +16,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
