@@ -16,7 +16,8 @@
 
 #include "bench/support/BenchMain.h"
 #include "http/IdHTTP.h"
-#include "tests/http/support/Nginx.cpp"
+#include "tests/support/Nginx.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -30,7 +31,8 @@ double Seconds(std::chrono::steady_clock::duration d) {
 
 // curl fetching AUrl ACount times on one connection (URLs of one config file reuse it).
 double CurlRate(const std::string& AUrl, int ACount) {
-  const std::string config = "/tmp/brv-bench-curl.cfg";
+  const brv::testing::TTempDir scratch("brv-bench-curl");
+  const std::string config = scratch.File("urls.cfg");
   {
     std::ofstream cfg(config);
     for (int i = 0; i < ACount; ++i) cfg << "url = \"" << AUrl << "\"\noutput = \"/dev/null\"\n";
@@ -38,7 +40,6 @@ double CurlRate(const std::string& AUrl, int ACount) {
   const auto start = std::chrono::steady_clock::now();
   const int rc = std::system(("curl -s --fail -K " + config).c_str());
   const double seconds = Seconds(std::chrono::steady_clock::now() - start);
-  std::remove(config.c_str());
   if (rc != 0) std::fprintf(stderr, "curl failed (%d)\n", rc);
   return ACount / seconds;
 }

@@ -19,7 +19,7 @@
 #include <string>
 
 #include "bench/support/BenchMain.h"
-#include "tests/tls/support/TlsTestServer.cpp"
+#include "tests/support/TlsTestServer.h"
 #include "tls/IdSSLIOHandlerSocketOpenSSL.h"
 #include "transport/IdTCPClient.h"
 

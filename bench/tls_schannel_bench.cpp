@@ -1,5 +1,5 @@
 // The second TLS engine beside the OpenSSL engine and curl, against one nginx with TLS on
-// loopback (a test CA made here with the openssl tool, verification on everywhere):
+// loopback (a test CA made here, verification on everywhere):
 //   - full handshakes per second: connect, handshake, close (curl: a new connection with a
 //     full handshake per URL, no session reuse, and a small GET it cannot leave out);
 //   - GETs per second on one TLS keep-alive connection, 1 KiB body.
@@ -8,6 +8,7 @@
 //
 // The side-by-side figures are printed first; the Google Benchmark run that follows measures
 // one handshake and one GET per iteration through the second engine.
+#include <signal.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
@@ -15,66 +16,55 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "bench/support/BenchMain.h"
-#include "tests/http/support/Nginx.cpp"
+#include "tests/support/Certificates.h"
+#include "tests/support/Nginx.h"
+#include "tests/support/TempDir.h"
 #include "tls/IdSSLIOHandlerSocketOpenSSL.h"
 #include "tls/brvIdSSLIOHandlerSocketSChannel.h"
 #include "transport/IdTCPClient.h"
 
 namespace {
 
-// A test CA and a certificate for localhost made with the openssl tool, and nginx serving
-// 1 KiB over TLS with them.
+// A test CA and a certificate for localhost, and nginx serving 1 KiB over TLS with them.
 class TlsNginx {
  public:
   TlsNginx() {
-    char tmpl[] = "/tmp/brv-bench-tls-XXXXXX";
-    certs_ = ::mkdtemp(tmpl);
-    const std::string q = " >/dev/null 2>&1";
-    const std::string made =
-        "cd '" + certs_ + "' && printf '[req]\\ndistinguished_name=dn\\n[dn]\\n' > req.cnf" +
-        " && openssl req -x509 -new -config req.cnf -newkey ec -pkeyopt ec_paramgen_curve:P-256"
-        " -nodes -keyout ca.key -out ca.pem -days 30 -subj '/CN=BRV Bench CA'"
-        " -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign" +
-        q +
-        " && openssl req -new -config req.cnf -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes"
-        " -keyout localhost.key -out localhost.csr -subj /CN=localhost"
-        " -addext subjectAltName=DNS:localhost" +
-        q +
-        " && openssl x509 -req -in localhost.csr -CA ca.pem -CAkey ca.key -CAcreateserial"
-        " -days 30 -copy_extensions copyall -out localhost.pem" +
-        q;
-    if (std::system(made.c_str()) != 0) return;
+    try {
+      const brv::test::CertificateMaker maker(dir_.Path());
+      const brv::test::KeyPair root = maker.Root("ca", "BRV Bench CA");
+      localhost_ =
+          maker.Issue(root, "localhost", {"localhost", "DNS:localhost", "serverAuth", false});
+      ca_ = root.Cert;
+    } catch (const std::exception&) {
+      return;
+    }
     brv::test::Nginx::Options options;
     options.Bench = true;
     options.ListenOptions = "ssl";
     nginx_ = std::make_unique<brv::test::Nginx>(
-        "    ssl_certificate " + certs_ + "/localhost.pem;\n    ssl_certificate_key " + certs_ +
-            "/localhost.key;\n    ssl_protocols TLSv1.2 TLSv1.3;\n"
+        "    ssl_certificate " + localhost_.Cert + ";\n    ssl_certificate_key " + localhost_.Key +
+            ";\n    ssl_protocols TLSv1.2 TLSv1.3;\n"
             "    ssl_session_cache off;\n    ssl_session_tickets off;\n",
         options);
     std::string kib;
     for (int i = 0; i < 1024; ++i) kib += static_cast<char>('a' + i % 26);
     nginx_->WriteFile("kib.txt", kib);
   }
-  ~TlsNginx() {
-    nginx_.reset();
-    std::error_code ec;
-    std::filesystem::remove_all(certs_, ec);
-  }
   bool Running() const { return nginx_ != nullptr && nginx_->Running(); }
   int Port() const { return nginx_->Port(); }
-  std::string CA() const { return certs_ + "/ca.pem"; }
+  std::string CA() const { return ca_; }
   std::string Url() const { return "https://localhost:" + std::to_string(Port()) + "/kib.txt"; }
 
  private:
-  std::string certs_;
+  brv::testing::TTempDir dir_{"brv-bench-tls"};
+  brv::test::KeyPair localhost_;
+  std::string ca_;
   std::unique_ptr<brv::test::Nginx> nginx_;
 };
 
@@ -151,7 +141,8 @@ double GetRate(bool ASChannel, int ACount) {
 // curl fetching the URL ACount times: on one connection, or (AHandshakes) on a new connection
 // with a full handshake each time.
 double CurlRate(int ACount, bool AHandshakes) {
-  const std::string config = "/tmp/brv-bench-tls-curl.cfg";
+  const brv::testing::TTempDir scratch("brv-bench-curl");
+  const std::string config = scratch.File("urls.cfg");
   {
     std::ofstream cfg(config);
     for (int i = 0; i < ACount; ++i)
@@ -163,7 +154,6 @@ double CurlRate(int ACount, bool AHandshakes) {
   const auto start = std::chrono::steady_clock::now();
   const int rc = std::system(command.c_str());
   const double seconds = Seconds(std::chrono::steady_clock::now() - start);
-  std::remove(config.c_str());
   if (rc != 0) std::fprintf(stderr, "curl failed (%d)\n", rc);
   return ACount / seconds;
 }

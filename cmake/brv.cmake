@@ -46,7 +46,8 @@ endfunction()
 # Every tests/<layer>/*_test.cpp becomes one GoogleTest program labelled <layer>;
 # every *_itest.cpp (tests that start servers) is labelled <layer> and integration.
 # Files in tests/<layer>/support/ form one library linked into every test program of the layer,
-# except those named in EXCLUDE_SUPPORT (a library of their own, passed in LIBS).
+# except those named in EXCLUDE_SUPPORT (a library of their own, passed in LIBS). Every test
+# program links the shared support of tests/support (brv_test_support).
 function(brv_tests layer)
   cmake_parse_arguments(ARG "" "" "LIBS;EXCLUDE_SUPPORT" ${ARGN})
   file(GLOB unit CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
@@ -61,7 +62,8 @@ function(brv_tests layer)
     set(support_lib brv_${layer}_test_support)
     add_library(${support_lib} STATIC ${support})
     target_include_directories(${support_lib} PUBLIC ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
-    target_link_libraries(${support_lib} PUBLIC brv_${layer} GTest::gtest GTest::gmock ${ARG_LIBS})
+    target_link_libraries(${support_lib} PUBLIC brv_${layer} brv_test_support GTest::gtest
+                                                GTest::gmock ${ARG_LIBS})
     target_compile_definitions(${support_lib} PUBLIC
       BRV_SOURCE_DIR="${PROJECT_SOURCE_DIR}" BRV_BINARY_DIR="${PROJECT_BINARY_DIR}")
   endif()
@@ -73,8 +75,8 @@ function(brv_tests layer)
     set(target test_${layer}_${stem})
     add_executable(${target} ${src})
     target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
-    target_link_libraries(${target} PRIVATE ${support_lib} brv_${layer} GTest::gtest
-                                            GTest::gtest_main GTest::gmock ${ARG_LIBS})
+    target_link_libraries(${target} PRIVATE ${support_lib} brv_${layer} brv_test_support
+                                            GTest::gtest GTest::gtest_main GTest::gmock ${ARG_LIBS})
     target_compile_definitions(${target} PRIVATE
       BRV_SOURCE_DIR="${PROJECT_SOURCE_DIR}" BRV_BINARY_DIR="${PROJECT_BINARY_DIR}")
     set(properties)

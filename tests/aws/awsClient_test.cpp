@@ -7,6 +7,7 @@
 #include "aws/brvAWSComponents.h"
 #include "aws/brvAWSHTTPError.h"
 #include "support/RecordingSeams.h"
+#include "support/TestAccount.h"
 
 namespace brv {
 namespace {
@@ -29,10 +30,7 @@ class AWSClient : public ::testing::Test {
  protected:
   AWSClient() {
     seams.Install(client);
-    client.AWSOptions().Region = "eu-west-1";
-    client.AWSOptions().Service = "sqs";
-    client.AWSOptions().AccessKey = "AKIDEXAMPLE";
-    client.AWSOptions().SecretKey = "secret";
+    testing::UseTestAccount(client.AWSOptions(), "eu-west-1");
   }
   TRecordingSeams seams;
   TGatedClient client;

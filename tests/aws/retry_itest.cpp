@@ -10,7 +10,9 @@
 
 #include "http/IdHTTP.h"
 #include "tests/http/support/ScriptedServer.h"
-#include "tests/http/support/fault_server.h"
+#include "tests/support/Certificates.h"
+#include "tests/support/Programs.h"
+#include "support/TestAccount.h"
 
 namespace brv {
 namespace {
@@ -71,10 +73,7 @@ std::string Stamp(Clock::time_point Moment) {
 class RetryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    client.AWSOptions().Region = "us-east-1";
-    client.AWSOptions().Service = "sqs";
-    client.AWSOptions().AccessKey = "AKIDEXAMPLE";
-    client.AWSOptions().SecretKey = "secret";
+    testing::UseTestAccount(client.AWSOptions());
     client.SetSleep([this](milliseconds Delay, const TIdDeadline&) { waits.push_back(Delay); });
     client.SetRandom([this] { return random; });
   }
@@ -196,35 +195,32 @@ TEST_F(RetryTest, EveryAttemptIsSignedAfreshWithTheSameRequest) {
 }
 
 TEST_F(RetryTest, FailuresWithoutAnAnswer) {
-  using faulttest::FaultServer;
+  using S = ScriptedServer;
   {
     SCOPED_TRACE("a reset before the answer is retried");
-    FaultServer server({{FaultServer::Read(), FaultServer::Reset()},
-                        {FaultServer::Read(), FaultServer::Send(kOK)}});
+    ScriptedServer server({{S::Read(), S::Reset()}, {S::Read(), S::Send(kOK)}});
     EXPECT_TRUE(Get(server.Url()));
     EXPECT_EQ(client.Attempts(), 2);
   }
   {
     SCOPED_TRACE("a close in the middle of the body is retried");
-    ScriptedServer server(
-        {{ScriptedServer::Read(), ScriptedServer::Send(kOK.substr(0, kOK.size() - 5)),
-          ScriptedServer::Close()},
-         {ScriptedServer::Read(), ScriptedServer::Send(kOK), ScriptedServer::Close()}});
+    ScriptedServer server({{S::Read(), S::Send(kOK.substr(0, kOK.size() - 5)), S::Close()},
+                           {S::Read(), S::Send(kOK), S::Close()}});
     EXPECT_TRUE(Get(server.Url()));
     EXPECT_EQ(client.Attempts(), 2);
   }
   {
     SCOPED_TRACE("a refused connection is retried, then raised");
-    EXPECT_THROW(Get("http://127.0.0.1:" + std::to_string(faulttest::ClosedPort()) + "/"),
+    EXPECT_THROW(Get("http://127.0.0.1:" + std::to_string(test::ClosedPort()) + "/"),
                  EIdSocketError);
     EXPECT_EQ(client.Attempts(), 3);
   }
   {
     SCOPED_TRACE("a certificate for another name is never retried");
-    const auto& certificates = faulttest::FaultCertificates::Get();
+    const auto& certificates = test::ServerCertificates::Get();
     ASSERT_EQ(certificates.Error, "");
     client.GetHTTPClient().TLSOptions().RootCertFile = certificates.CA;
-    FaultServer server({{FaultServer::TLS(true)}, {FaultServer::TLS(true)}});
+    ScriptedServer server({{S::TLS(true)}, {S::TLS(true)}});
     EXPECT_THROW(Get(server.Url("/", "https")), Exception);
     EXPECT_EQ(client.Attempts(), 1);
   }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "support/RunSQS.h"
+#include "tests/support/TempDir.h"
 
 namespace brv {
 namespace {
@@ -244,8 +245,8 @@ TEST(SQSCommandLine, TheProgramReadsItsOwnEnvironment) {
 
 // Resolver errors name the profile or the file, never a key the files hold.
 TEST(SQSCommandLine, ProfileErrorsAreUsageErrorsWithoutSecrets) {
-  const std::filesystem::path home =
-      std::filesystem::temp_directory_path() / ("sqs-home-" + std::to_string(getpid()));
+  const testing::TTempDir scratch("sqs-home");
+  const std::filesystem::path home = scratch.Path();
   std::filesystem::create_directories(home / ".aws");
   std::ofstream(home / ".aws" / "credentials") << "[half]\naws_secret_access_key = SECRETVALUE\n";
   // A helper that prints keys but fails, and says so with a terminal control.
@@ -276,7 +277,6 @@ TEST(SQSCommandLine, ProfileErrorsAreUsageErrorsWithoutSecrets) {
     EXPECT_EQ(run.Err.find('\x1b'), std::string::npos) << run.Err;
     EXPECT_NE(run.Err.find(c.Named), std::string::npos) << run.Err;
   }
-  std::filesystem::remove_all(home);
 }
 
 }  // namespace

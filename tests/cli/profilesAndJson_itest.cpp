@@ -20,6 +20,7 @@
 
 #include "support/RunSQS.h"
 #include "support/SharedLocalSQSService.h"
+#include "tests/support/TempDir.h"
 
 namespace brv {
 namespace {
@@ -35,7 +36,8 @@ class SQSProfilesAndJson : public TWithLocalSQSService<> {
  protected:
   static void SetUpTestSuite() {
     StartService(testing::PlainHTTPService());
-    home_ = std::filesystem::temp_directory_path() / ("sqs-profiles-" + std::to_string(getpid()));
+    scratch_ = std::make_unique<testing::TTempDir>("sqs-profiles");
+    home_ = scratch_->Path();
     std::filesystem::create_directories(home_ / ".aws");
     const std::string helper = (home_ / "credential-helper").string();
     std::ofstream(helper) << "#!/bin/sh\n"
@@ -56,7 +58,7 @@ class SQSProfilesAndJson : public TWithLocalSQSService<> {
   }
   static void TearDownTestSuite() {
     TWithLocalSQSService::TearDownTestSuite();
-    std::filesystem::remove_all(home_);
+    scratch_.reset();
   }
 
   // The command with nothing but a home holding the profiles and the profile's name.
@@ -90,6 +92,7 @@ class SQSProfilesAndJson : public TWithLocalSQSService<> {
     return Prefix + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
   }
 
+  static inline std::unique_ptr<testing::TTempDir> scratch_;
   static inline std::filesystem::path home_;
 };
 

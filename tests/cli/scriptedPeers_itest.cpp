@@ -4,17 +4,13 @@
 // part, and the exact parameters sent for values the user typed.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <map>
 #include <string>
 #include <vector>
 
 #include "support/RunSQS.h"
 #include "support/ScriptedServer.h"
+#include "tests/support/Programs.h"
 
 namespace brv {
 namespace {
@@ -43,19 +39,6 @@ std::string Error(const std::string& Code, const std::string& Message) {
                        Message + "</Message></Error><RequestId>r</RequestId></ErrorResponse>");
 }
 
-// A port nothing listens on: bound by the OS, then closed.
-int ClosedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
 TSQSRun RunAt(std::vector<std::string> Args, const std::string& EndPoint) {
   Args.insert(Args.end(), {"--endpoint-url", EndPoint});
   return RunSQS(Args, kUser);
@@ -67,7 +50,7 @@ std::string RequestLine(const std::string& Request) {
 }
 
 TEST(SQSFailures, EachKindOfFailureNamesOperationEndpointAndReasonWithItsStatus) {
-  const std::string refused = "127.0.0.1:" + std::to_string(ClosedPort());
+  const std::string refused = "127.0.0.1:" + std::to_string(test::ClosedPort());
   const TSQSRun run = RunAt({"list-queues"}, "http://" + refused);
   EXPECT_EQ(run.Status, 3);
   EXPECT_EQ(run.Err, "sqs: list-queues: cannot connect to " + refused +

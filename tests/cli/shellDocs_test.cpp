@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/RunSQS.h"
+#include "tests/support/TempDir.h"
 
 namespace brv {
 namespace {
@@ -83,7 +84,8 @@ TEST(SQSManPage, DescribesEveryCommandWithItsOwnOptionsAndEveryGlobalOption) {
 
 // What the completion offers for the words typed so far (the last one is being completed).
 std::vector<std::string> Complete(const std::vector<std::string>& Words) {
-  const std::string script = ::testing::TempDir() + "/sqs-completion.sh";
+  const testing::TTempDir scratch("sqs-completion");
+  const std::string script = scratch.File("complete.sh");
   {
     std::ofstream out(script);
     out << "source '" << kShare << "/bash-completion/completions/sqs'\nCOMP_WORDS=(";

@@ -9,22 +9,24 @@
 #include <string>
 #include <vector>
 
-#include "support/fault_server.h"
+#include "support/ScriptedServer.h"
+#include "tests/support/Certificates.h"
+#include "tests/support/Programs.h"
 #include "transport/IdException.h"
 
 namespace brv {
 namespace {
 
-using faulttest::FaultCertificates;
-using faulttest::FaultServer;
-using S = FaultServer;
+using test::ScriptedServer;
+using test::ServerCertificates;
+using S = ScriptedServer;
 
 std::string Ok(const std::string& ABody) {
   return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(ABody.size()) + "\r\n\r\n" + ABody;
 }
 
 // A good exchange on a new connection, for the request after the fault.
-FaultServer::Script Good() {
+ScriptedServer::Script Good() {
   return {S::Read(), S::Send(Ok("ok"))};
 }
 
@@ -53,7 +55,7 @@ struct Component : TbrvIdHTTP {
 
 struct Row {
   const char* name;
-  FaultServer::Script fault;
+  ScriptedServer::Script fault;
   const char* error;    // exception class
   const char* message;  // its message
   const char* ending;   // how the server saw the connection end
@@ -121,7 +123,7 @@ class FaultRow : public ::testing::TestWithParam<Row> {};
 
 TEST_P(FaultRow, EndsInAClearErrorWithTheConnectionClosedAndTheNextRequestWorks) {
   const Row& row = GetParam();
-  FaultServer server({row.fault, Good()});
+  ScriptedServer server({row.fault, Good()});
   Component http;
   const Outcome o = Call(http, server.Url("/first"));
   EXPECT_EQ(o.error, row.error);
@@ -144,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(Plain, FaultRow, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FaultMatrix, AStallAfterTheHeadersEndsInAReadTimeOut) {
-  FaultServer server(
+  ScriptedServer server(
       {{S::Read(), S::Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n"), S::Hold()}, Good()});
   Component http;
   http.SetReadTimeout(300);
@@ -159,9 +161,9 @@ TEST(FaultMatrix, AStallAfterTheHeadersEndsInAReadTimeOut) {
 }
 
 TEST(FaultMatrix, ARefusedConnection) {
-  FaultServer server({Good()});
+  ScriptedServer server({Good()});
   Component http;
-  const Outcome o = Call(http, "http://127.0.0.1:" + std::to_string(faulttest::ClosedPort()) + "/");
+  const Outcome o = Call(http, "http://127.0.0.1:" + std::to_string(test::ClosedPort()) + "/");
   EXPECT_EQ(o.error, "EIdSocketError");
   EXPECT_EQ(o.message, "Socket Error # 10061\r\nConnection refused.");
   EXPECT_FALSE(http.Connected());
@@ -169,7 +171,7 @@ TEST(FaultMatrix, ARefusedConnection) {
 }
 
 TEST(FaultMatrix, ANameThatDoesNotResolve) {
-  FaultServer server({Good()});
+  ScriptedServer server({Good()});
   Component http;
   const Outcome o = Call(http, "http://no-such-host.invalid/");
   EXPECT_EQ(o.error, "EIdSocketError");
@@ -190,15 +192,15 @@ std::string Record(char AType, const std::string& ABody) {
 class TLSFault : public ::testing::TestWithParam<TwsTLSIOHandler> {
  protected:
   void SetUp() override {
-    ASSERT_EQ(FaultCertificates::Get().Error, "");
+    ASSERT_EQ(ServerCertificates::Get().Error, "");
     http.TLSOptions().IOHandler = GetParam();
     http.TLSOptions().Version = tls1_2;
     http.TLSOptions().VerifyCertificate = true;
-    http.TLSOptions().RootCertFile = FaultCertificates::Get().CA;
+    http.TLSOptions().RootCertFile = ServerCertificates::Get().CA;
   }
 
   // The request after the fault: a good TLS exchange with a certificate for "localhost".
-  static FaultServer::Script GoodTLS() { return {S::TLS(), S::Read(), S::Send(Ok("ok"))}; }
+  static ScriptedServer::Script GoodTLS() { return {S::TLS(), S::Read(), S::Send(Ok("ok"))}; }
 
   // A handshake failure: one of the library's exceptions whose message names the cause, in
   // the engine's own words (OpenSSL's reason, or the security package's status code).
@@ -218,7 +220,7 @@ class TLSFault : public ::testing::TestWithParam<TwsTLSIOHandler> {
 
   // After the fault the connection must be closed and the next https request on the
   // component must work.
-  void ExpectRecovery(FaultServer& AServer) {
+  void ExpectRecovery(ScriptedServer& AServer) {
     EXPECT_FALSE(http.Connected());
     EXPECT_EQ(http.Get(AServer.Url("/next", "https", "localhost")), "ok");
     http.Disconnect();
@@ -230,7 +232,7 @@ class TLSFault : public ::testing::TestWithParam<TwsTLSIOHandler> {
 
 TEST_P(TLSFault, AnAlertInTheHandshake) {
   // A fatal handshake_failure alert in answer to the client's hello.
-  FaultServer server(
+  ScriptedServer server(
       {{S::ReadRecord(), S::Send(Record('\x15', "\x02\x28")), S::Close()}, GoodTLS()});
   ExpectRefused(Call(http, server.Url("/first", "https", "localhost")), "alert handshake failure",
                 "80090331");
@@ -238,7 +240,7 @@ TEST_P(TLSFault, AnAlertInTheHandshake) {
 }
 
 TEST_P(TLSFault, AServerThatSpeaksPlainHTTPOnTheTLSPort) {
-  FaultServer server(
+  ScriptedServer server(
       {{S::ReadRecord(),
         S::Send("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"),
         S::Close()},
@@ -251,7 +253,7 @@ TEST_P(TLSFault, AServerThatSpeaksPlainHTTPOnTheTLSPort) {
 TEST_P(TLSFault, ACertificateForAnotherName) {
   // The server's side ends in an error either way: the handshake is refused, or the client
   // closes after it without sending the request.
-  FaultServer server({{S::TLS(true), S::Read()}, GoodTLS()});
+  ScriptedServer server({{S::TLS(true), S::Read()}, GoodTLS()});
   ExpectRefused(Call(http, server.Url("/first", "https", "localhost")), "hostname mismatch",
                 "800B010F");
   ExpectRecovery(server);
@@ -259,7 +261,7 @@ TEST_P(TLSFault, ACertificateForAnotherName) {
 }
 
 TEST_P(TLSFault, AStallAfterTheHeaders) {
-  FaultServer server(
+  ScriptedServer server(
       {{S::TLS(), S::Read(), S::Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n"), S::Hold()},
        GoodTLS()});
   http.SetReadTimeout(300);

@@ -9,7 +9,7 @@
 #include <memory>
 #include <sstream>
 
-#include "support/Nginx.h"
+#include "tests/support/Nginx.h"
 
 namespace brv {
 namespace {

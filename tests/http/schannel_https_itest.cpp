@@ -1,95 +1,60 @@
 // HTTPS through the HTTP component with TLSOptions.IOHandler set to the second TLS engine,
-// against nginx with TLS on loopback and a test CA made here with the openssl tool.
+// against nginx with TLS on loopback and a test CA made here.
 #include "http/brvHTTP_Client.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <stdlib.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <thread>
 
-#include "support/Nginx.h"
+#include "tests/support/Certificates.h"
+#include "tests/support/Nginx.h"
+#include "tests/support/Programs.h"
+#include "tests/support/TempDir.h"
 #include "tls/brvIdSSLIOHandlerSocketSChannel.h"
 
 namespace brv {
 namespace {
 
-namespace fs = std::filesystem;
-
-// A test CA and a certificate for "localhost" signed by it, made once per program.
+// A test root and a certificate for "localhost" signed by it, made once per program.
 struct TestCA {
-  std::string dir, ca, cert, key;
-  bool made = false;
+  testing::TTempDir dir{"brv-schannel-https"};
+  std::string ca;
+  test::KeyPair localhost;
+  std::string error;
 
   static const TestCA& Get() {
-    static TestCA pki;
+    static const TestCA pki;
     return pki;
   }
 
  private:
   TestCA() {
-    char tmpl[] = "/tmp/brv-schannel-https-XXXXXX";
-    if (::mkdtemp(tmpl) == nullptr) return;
-    dir = tmpl;
-    ca = dir + "/ca.pem";
-    cert = dir + "/localhost.pem";
-    key = dir + "/localhost.key";
-    const std::string q = " >/dev/null 2>&1";
-    const std::string d = "'" + dir + "'";
-    made =
-        std::system(("cd " + d + " && printf '[req]\\ndistinguished_name=dn\\n[dn]\\n' > req.cnf" +
-                     " && openssl req -x509 -new -config req.cnf -newkey ec -pkeyopt "
-                     "ec_paramgen_curve:P-256 -nodes -keyout ca.key -out ca.pem -days 30 "
-                     "-subj '/CN=BRV HTTPS Test CA' -addext basicConstraints=critical,CA:TRUE "
-                     "-addext keyUsage=critical,keyCertSign" +
-                     q +
-                     " && openssl req -new -config req.cnf -newkey ec -pkeyopt "
-                     "ec_paramgen_curve:P-256 -nodes -keyout localhost.key -out localhost.csr "
-                     "-subj /CN=localhost -addext subjectAltName=DNS:localhost" +
-                     q +
-                     " && openssl x509 -req -in localhost.csr -CA ca.pem -CAkey ca.key "
-                     "-CAcreateserial -days 30 -copy_extensions copyall -out localhost.pem" +
-                     q)
-                        .c_str()) == 0;
-  }
-  ~TestCA() {
-    std::error_code ec;
-    if (!dir.empty()) fs::remove_all(dir, ec);
+    try {
+      const test::CertificateMaker maker(dir.Path());
+      const test::KeyPair root = maker.Root("ca", "BRV HTTPS Test CA");
+      ca = root.Cert;
+      localhost =
+          maker.Issue(root, "localhost", {"localhost", "DNS:localhost", "serverAuth", false});
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
   }
 };
-
-// A free loopback port (the OS's choice).
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
 
 TEST(SChannelHTTPS, GetsThroughTheHTTPComponentWithTheSecondEngine) {
   if (!test::Nginx::Available()) GTEST_SKIP() << "nginx is not installed";
   const TestCA& pki = TestCA::Get();
-  ASSERT_TRUE(pki.made) << "openssl could not make the test certificates";
+  ASSERT_EQ(pki.error, "");
   // The TLS port sits beside the helper's plain one; retried when it was taken meanwhile.
   std::unique_ptr<test::Nginx> nginx;
   int port = 0;
   for (int attempt = 0; attempt < 5 && !(nginx && nginx->Running()); ++attempt) {
-    port = FreePort();
+    port = test::FreePort();
     nginx = std::make_unique<test::Nginx>(
-        "    listen 127.0.0.1:" + std::to_string(port) + " ssl;\n    ssl_certificate " + pki.cert +
-        ";\n    ssl_certificate_key " + pki.key +
+        "    listen 127.0.0.1:" + std::to_string(port) + " ssl;\n    ssl_certificate " +
+        pki.localhost.Cert + ";\n    ssl_certificate_key " + pki.localhost.Key +
         ";\n    ssl_protocols TLSv1.2 TLSv1.3;\n"
         "    location / { return 200 \"hello over $ssl_protocol\\n\"; }\n");
   }

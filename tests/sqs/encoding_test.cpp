@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "base/UTF8.h"
+#include "tests/support/TempDir.h"
 
 namespace brv {
 namespace {
@@ -135,8 +136,8 @@ std::string Hex(const std::string& Bytes) {
 // encoding, and parse_qsl() is a standard query-string decoder.
 TEST(SQSEncodingProperty, PythonAgreesOnEncodingAndDecoding) {
   if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
-  const std::filesystem::path file = std::filesystem::temp_directory_path() /
-                                     ("sqs-encoding-" + std::to_string(getpid()) + ".txt");
+  const testing::TTempDir scratch("sqs-encoding");
+  const std::string file = scratch.File("rows.txt");
   {
     std::ofstream out(file);
     TTextSource source(777);
@@ -161,14 +162,13 @@ TEST(SQSEncodingProperty, PythonAgreesOnEncodingAndDecoding) {
       "print('checked')\n"
       "sys.exit(1 if bad else 0)\n";
   const std::string command =
-      "/usr/bin/python3 -c \"$(cat <<'PYEOF'\n" + script + "PYEOF\n)\" " + file.string();
+      "/usr/bin/python3 -c \"$(cat <<'PYEOF'\n" + script + "PYEOF\n)\" " + file;
   FILE* pipe = popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   std::string output;
   char buffer[512];
   while (fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
   const int status = pclose(pipe);
-  std::filesystem::remove(file);
   EXPECT_EQ(status, 0) << output;
   EXPECT_NE(output.find("checked"), std::string::npos) << output;
 }

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/TlsTestServer.h"
+#include "tests/support/TlsTestServer.h"
 #include "tls/OpenSSLBinding.h"
 #include "transport/IdTCPClient.h"
 

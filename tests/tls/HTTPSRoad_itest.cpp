@@ -7,7 +7,7 @@
 
 #include "aws/brvHTTP_Amazon_AWS.h"
 #include "http/brvHTTP_Client.h"
-#include "support/TlsTestServer.h"
+#include "tests/support/TlsTestServer.h"
 #include "tls/IdSSLIOHandlerSocketOpenSSL.h"
 
 namespace brv {

@@ -1,13 +1,13 @@
 #include "tls/IdSSLIOHandlerSocketOpenSSL.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "support/TlsTestServer.h"
+#include "support/EngineTest.h"
+#include "tests/support/TlsTestServer.h"
 #include "tls/OpenSSLBinding.h"
 #include "transport/IdTCPClient.h"
 
@@ -25,19 +25,13 @@ struct Env {
   }
 };
 
-class OpenSSLHandler : public ::testing::Test {
+class OpenSSLHandler : public tlstest::EngineTest<TIdSSLIOHandlerSocketOpenSSL> {
  protected:
   void SetUp() override {
     ASSERT_EQ(Env::Get().Error(), "") << "nginx could not be started";
-    handler_ = std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
-    client_ = std::make_unique<TIdTCPClient>();
-    client_->SetIOHandler(handler_.get());
+    EngineTest::SetUp();
     Options()->SetMode(sslmClient);
     Options()->SetMethod(sslvTLSv1_2);
-  }
-  void TearDown() override {
-    client_.reset();
-    handler_.reset();
   }
 
   const TestCertificates& Certs() const { return Env::Get().Certs(); }
@@ -48,27 +42,6 @@ class OpenSSLHandler : public ::testing::Test {
   void VerifyWithTestCA() {
     Options()->SetRootCertFile(Certs().CA);
     Options()->SetVerifyMode(SSLVerifyBit(sslvrfPeer));
-  }
-
-  // Connects over TLS to host:port (the host also names the server, as a request URL would).
-  void Connect(const std::string& AHost, int APort) {
-    handler_->SetPassThrough(false);
-    handler_->SetURIToCheck("https://" + AHost + ":" + std::to_string(APort) + "/");
-    client_->SetHost(AHost);
-    client_->SetPort(static_cast<std::uint16_t>(APort));
-    client_->Connect();
-  }
-
-  // Sends one GET and returns the status line and the body.
-  std::pair<std::string, std::string> Get(const std::string& APath = "/",
-                                          const std::string& AHost = "localhost") {
-    handler_->Write("GET " + APath + " HTTP/1.1\r\nHost: " + AHost + "\r\n\r\n");
-    const std::string status = handler_->ReadLn();
-    int length = 0;
-    for (std::string line = handler_->ReadLn(); !line.empty(); line = handler_->ReadLn()) {
-      if (line.rfind("Content-Length:", 0) == 0) length = std::stoi(line.substr(15));
-    }
-    return {status, handler_->ReadString(length)};
   }
 
   // The message of the exception Connect raises, or "" when it connects.
@@ -82,9 +55,6 @@ class OpenSSLHandler : public ::testing::Test {
       return e.Message();
     }
   }
-
-  std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> handler_;
-  std::unique_ptr<TIdTCPClient> client_;
 };
 
 TEST_F(OpenSSLHandler, NegotiatesTheVersionAskedAndNoOther) {
@@ -274,30 +244,13 @@ TEST_F(OpenSSLHandler, TimeOutsHoldThroughTLS) {
 }
 
 TEST_F(OpenSSLHandler, WritesToAClosedPeerRaiseInsteadOfSignalling) {
-  struct sigaction previous {};
-  struct sigaction dfl {};
-  dfl.sa_handler = SIG_DFL;
-  sigaction(SIGPIPE, &dfl, &previous);  // SIGPIPE would end the test program
   Connect("localhost", Ports().Main);
-  handler_->Write(std::string("GET / HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n"));
-  handler_->AllData();  // nginx answers and closes
-  bool raised = false;
-  for (int i = 0; i < 20 && !raised; ++i) {
-    try {
-      handler_->Write(std::string(16384, 'x'));
-    } catch (const EIdException&) {
-      raised = true;
-    }
-  }
-  EXPECT_TRUE(raised);
-  sigaction(SIGPIPE, &previous, nullptr);
+  EXPECT_TRUE(tlstest::WritesToAClosedPeerRaise(*handler_));
 }
 
 TEST_F(OpenSSLHandler, SwitchingPassThroughStartsTLSOnAConnectedSocket) {
   handler_->SetPassThrough(true);
-  client_->SetHost("localhost");
-  client_->SetPort(static_cast<std::uint16_t>(Ports().Main));
-  client_->Connect();
+  ConnectInClear("localhost", Ports().Main);
   EXPECT_EQ(handler_->SSLSocket(), nullptr);
   handler_->SetURIToCheck("https://localhost/");
   handler_->SetPassThrough(false);  // the handshake runs here

@@ -4,9 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <filesystem>
 #include <thread>
 #include <vector>
+
+#include "tests/support/TempDir.h"
 
 namespace brv {
 namespace {
@@ -15,19 +16,13 @@ namespace {
 class NoOpenSSLHere {
  public:
   NoOpenSSLHere() {
-    dir_ =
-        std::filesystem::temp_directory_path() / ("brv-no-openssl-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir_);
     ReleaseOpenSSL();
-    SetOpenSSLLibraryPath(dir_.string());
+    SetOpenSSLLibraryPath(dir_.Path());
   }
-  ~NoOpenSSLHere() {
-    SetOpenSSLLibraryPath("");
-    std::filesystem::remove_all(dir_);
-  }
+  ~NoOpenSSLHere() { SetOpenSSLLibraryPath(""); }
 
  private:
-  std::filesystem::path dir_;
+  testing::TTempDir dir_{"brv-no-openssl"};
 };
 
 TEST(OpenSSLBinding, BindsTheSystemLibraryOnceForEveryThread) {

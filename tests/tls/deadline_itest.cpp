@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/TlsTestServer.h"
+#include "tests/support/TlsTestServer.h"
 #include "support/sspi_peer.h"
 #include "tls/IdSSLIOHandlerSocketOpenSSL.h"
 #include "tls/brvIdSSLIOHandlerSocketSChannel.h"

@@ -4,7 +4,6 @@
 #include "tls/brvIdSSLIOHandlerSocketSChannel.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <stdlib.h>
 
 #include <atomic>
@@ -16,7 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "support/TlsTestServer.h"
+#include "support/EngineTest.h"
+#include "tests/support/TlsTestServer.h"
 #include "support/schannel_relay.h"
 #include "support/sspi_peer.h"
 #include "transport/IdStack.h"
@@ -58,49 +58,18 @@ class Env : public tlstest::TestPeers {
   }
 };
 
-class SChannelHandler : public ::testing::Test {
+class SChannelHandler : public tlstest::EngineTest<TbrvIdSSLIOHandlerSocketSChannel> {
  protected:
   void SetUp() override {
     ASSERT_EQ(Env::Get().Error(), "") << "nginx could not be started";
-    handler_ = std::make_unique<TbrvIdSSLIOHandlerSocketSChannel>();
-    client_ = std::make_unique<TIdTCPClient>();
-    client_->SetIOHandler(handler_.get());
+    EngineTest::SetUp();
     handler_->SetTLSVersion(tls1_2);
     // A broken test fails instead of hanging.
     client_->SetReadTimeout(20000);
   }
-  void TearDown() override {
-    client_.reset();
-    handler_.reset();
-  }
 
   const TestCertificates& Certs() const { return Env::Get().Certs(); }
   const tlstest::NginxPorts& Ports() const { return Env::Get().Ports(); }
-
-  // Connects over TLS to host:port (the host also names the server, as a request URL would).
-  void Connect(const std::string& AHost, int APort) {
-    handler_->SetPassThrough(false);
-    handler_->SetURIToCheck("https://" + AHost + ":" + std::to_string(APort) + "/");
-    client_->SetHost(AHost);
-    client_->SetPort(static_cast<std::uint16_t>(APort));
-    client_->Connect();
-  }
-
-  // Sends one GET and returns the status line and the body.
-  std::pair<std::string, std::string> Get(const std::string& APath = "/",
-                                          const std::string& AHost = "localhost") {
-    handler_->Write("GET " + APath + " HTTP/1.1\r\nHost: " + AHost + "\r\n\r\n");
-    return ReadResponse();
-  }
-
-  std::pair<std::string, std::string> ReadResponse() {
-    const std::string status = handler_->ReadLn();
-    int length = 0;
-    for (std::string line = handler_->ReadLn(); !line.empty(); line = handler_->ReadLn()) {
-      if (line.rfind("Content-Length:", 0) == 0) length = std::stoi(line.substr(15));
-    }
-    return {status, handler_->ReadString(length)};
-  }
 
   // The message and CertStatus of the SChannelError Connect raises; "" when it connects (a
   // GET then answers 200).
@@ -114,9 +83,6 @@ class SChannelHandler : public ::testing::Test {
       return {e.Message(), e.CertStatus()};
     }
   }
-
-  std::unique_ptr<TbrvIdSSLIOHandlerSocketSChannel> handler_;
-  std::unique_ptr<TIdTCPClient> client_;
 };
 
 std::string PolicyMessage(std::uint32_t AStatus) {
@@ -461,30 +427,13 @@ TEST_F(SChannelHandler, NoticesAnIdleConnectionTheServerClosed) {
 }
 
 TEST_F(SChannelHandler, WritesToAClosedPeerRaiseInsteadOfSignalling) {
-  struct sigaction previous {};
-  struct sigaction dfl {};
-  dfl.sa_handler = SIG_DFL;
-  sigaction(SIGPIPE, &dfl, &previous);  // SIGPIPE would end the test program
   Connect("localhost", Ports().Main);
-  handler_->Write(std::string("GET / HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n"));
-  handler_->AllData();  // nginx answers and closes
-  bool raised = false;
-  for (int i = 0; i < 20 && !raised; ++i) {
-    try {
-      handler_->Write(std::string(16384, 'x'));
-    } catch (const EIdException&) {
-      raised = true;
-    }
-  }
-  EXPECT_TRUE(raised);
-  sigaction(SIGPIPE, &previous, nullptr);
+  EXPECT_TRUE(tlstest::WritesToAClosedPeerRaise(*handler_));
 }
 
 TEST_F(SChannelHandler, SwitchingPassThroughOffStartsTLSOnAConnectedSocket) {
   handler_->SetPassThrough(true);
-  client_->SetHost("localhost");
-  client_->SetPort(static_cast<std::uint16_t>(Ports().Main));
-  client_->Connect();
+  ConnectInClear("localhost", Ports().Main);
   EXPECT_EQ(handler_->Link(), nullptr);
   handler_->SetURIToCheck("https://localhost/");
   handler_->SetPassThrough(false);  // the handshake runs here

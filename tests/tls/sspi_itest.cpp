@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -20,8 +22,7 @@ namespace {
 using sspitest::TestPki;
 using sspitest::TlsPeer;
 
-constexpr ULONG kRequirements = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
-                                ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_EXTENDED_ERROR | ISC_REQ_STREAM;
+constexpr ULONG kRequirements = sspitest::kClientRequirements;
 
 std::string Hex(SECURITY_STATUS s) {
   char buf[16];
@@ -138,17 +139,11 @@ class Client {
     for (int round = 0; round < 100; ++round) {
       if (read && !Receive()) return SEC_E_INTERNAL_ERROR;
       read = false;
-      SecBuffer in[2] = {{static_cast<ULONG>(pending.size()), SECBUFFER_TOKEN, pending.data()},
-                         {0, SECBUFFER_EMPTY, nullptr}};
-      SecBufferDesc inDesc{SECBUFFER_VERSION, 2, in};
-      SecBuffer outBuf{0, SECBUFFER_TOKEN, nullptr};
-      SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &outBuf};
-      ULONG attr = 0;
-      SECURITY_STATUS s = t->InitializeSecurityContextW(&cred, &ctx, nullptr, kRequirements, 0, SECURITY_NATIVE_DREP,
-                                                        &inDesc, 0, nullptr, &outDesc, &attr, nullptr);
-      SendToken(outBuf);
-      if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0) {
-        pending.erase(pending.begin(), pending.end() - in[1].cbBuffer);
+      sspitest::HandshakeStep step = sspitest::ContinueHandshake(t, cred, ctx, pending.data(), pending.size());
+      const SECURITY_STATUS s = step.status;
+      SendToken(step.token);
+      if (step.second.BufferType == SECBUFFER_EXTRA && step.second.cbBuffer > 0) {
+        pending.erase(pending.begin(), pending.end() - step.second.cbBuffer);
       } else if (s != SEC_E_INCOMPLETE_MESSAGE) {
         pending.clear();
       }
@@ -427,20 +422,22 @@ class SspiClientCertTest : public SspiVersionTest {
   void SetUp() override {
     SspiVersionTest::SetUp();
     if (IsSkipped()) return;
-    storeDir = sspitest::MakeTempDir();
+    store = std::make_unique<testing::TTempDir>("brv-sspi-store");
     // The client certificate with its key beside it, a server certificate that is no client
     // certificate, and a certificate without a key.
-    ASSERT_TRUE(sspitest::Run("cp '" + pki.clientCert + "' '" + storeDir + "/client.pem' && cp '" + pki.clientKey +
-                              "' '" + storeDir + "/client.key' && cat '" + pki.serverCert + "' '" + pki.serverKey +
-                              "' > '" + storeDir + "/server.pem' && cp '" + pki.caCert + "' '" + storeDir +
-                              "/a-nokey.crt'"));
-    setenv("BRV_CERT_STORE_MY", storeDir.c_str(), 1);
+    namespace fs = std::filesystem;
+    fs::copy_file(pki.clientCert, store->File("client.pem"));
+    fs::copy_file(pki.clientKey, store->File("client.key"));
+    sspitest::WriteTextFile(store->File("server.pem"), sspitest::ReadTextFile(pki.serverCert) +
+                                                           sspitest::ReadTextFile(pki.serverKey));
+    fs::copy_file(pki.caCert, store->File("a-nokey.crt"));
+    setenv("BRV_CERT_STORE_MY", store->Path().c_str(), 1);
   }
   void TearDown() override {
     unsetenv("BRV_CERT_STORE_MY");
-    sspitest::RemoveTree(storeDir);
+    store.reset();
   }
-  std::string storeDir;
+  std::unique_ptr<testing::TTempDir> store;
 };
 
 TEST_P(SspiClientCertTest, SendsTheStoreCertificateTheServerAsksFor) {

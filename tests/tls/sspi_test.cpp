@@ -5,14 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <vector>
+
+#include "support/sspi_peer.h"
+#include "tests/support/TempDir.h"
 
 namespace brv::sspi {
 namespace {
 
-constexpr ULONG kRequirements = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
-                                ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_EXTENDED_ERROR | ISC_REQ_STREAM;
+constexpr ULONG kRequirements = sspitest::kClientRequirements;
 
 TEST(SspiTable, OffersTheCallsOfATlsClient) {
   PSecurityFunctionTableW t = InitSecurityInterfaceW();
@@ -88,17 +89,11 @@ class SspiHandshakeStart : public ::testing::Test {
   }
 
   SECURITY_STATUS Feed(std::vector<std::uint8_t> bytes, SecBuffer* second = nullptr, SecBuffer* token = nullptr) {
-    SecBuffer in[2] = {{static_cast<ULONG>(bytes.size()), SECBUFFER_TOKEN, bytes.data()}, {0, SECBUFFER_EMPTY, nullptr}};
-    SecBufferDesc inDesc{SECBUFFER_VERSION, 2, in};
-    SecBuffer outBuf{0, SECBUFFER_TOKEN, nullptr};
-    SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &outBuf};
-    ULONG attr = 0;
-    SECURITY_STATUS s = t->InitializeSecurityContextW(&cred, &ctx, nullptr, kRequirements, 0, SECURITY_NATIVE_DREP,
-                                                      &inDesc, 0, nullptr, &outDesc, &attr, nullptr);
-    if (second) *second = in[1];
-    if (token) *token = outBuf;
-    if (outBuf.pvBuffer) t->FreeContextBuffer(outBuf.pvBuffer);
-    return s;
+    const sspitest::HandshakeStep step = sspitest::ContinueHandshake(t, cred, ctx, bytes.data(), bytes.size());
+    if (second) *second = step.second;
+    if (token) *token = step.token;
+    if (step.token.pvBuffer) t->FreeContextBuffer(step.token.pvBuffer);
+    return step.status;
   }
 };
 
@@ -134,12 +129,11 @@ TEST_F(SspiHandshakeStart, RecordCallsWaitForTheHandshake) {
 }
 
 TEST(SspiStore, MyStoreDirectoryMustExistWhenNamed) {
-  const auto missing = std::filesystem::temp_directory_path() / "brv-sspi-no-such-store";
+  const testing::TTempDir empty("brv-sspi-empty-store");
+  const std::string missing = empty.File("no-such-store");
   setenv("BRV_CERT_STORE_MY", missing.c_str(), 1);
   EXPECT_EQ(CertOpenSystemStoreW(0, u"MY"), nullptr);
-  const auto empty = std::filesystem::temp_directory_path() / "brv-sspi-empty-store";
-  std::filesystem::create_directories(empty);
-  setenv("BRV_CERT_STORE_MY", empty.c_str(), 1);
+  setenv("BRV_CERT_STORE_MY", empty.Path().c_str(), 1);
   HCERTSTORE store = CertOpenSystemStoreW(0, u"MY");
   ASSERT_NE(store, nullptr);
   CERT_CHAIN_FIND_BY_ISSUER_PARA para{};
@@ -148,7 +142,6 @@ TEST(SspiStore, MyStoreDirectoryMustExistWhenNamed) {
   EXPECT_TRUE(CertCloseStore(store, 0));
   EXPECT_EQ(CertOpenSystemStoreW(0, u"ROOT"), nullptr);  // only "MY" exists here
   unsetenv("BRV_CERT_STORE_MY");
-  std::filesystem::remove_all(empty);
 }
 
 }  // namespace

@@ -19,24 +19,17 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/TempDir.h"
+
 namespace brv::testing {
 
 class TTinyproxy {
  public:
   // With AUser not empty the proxy asks for Basic credentials AUser / APassword.
   explicit TTinyproxy(const std::string& AUser = "", const std::string& APassword = "") {
-    char pattern[] = "/tmp/brv-tinyproxy-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) {
-      failure_ = "cannot make a scratch directory";
-      return;
-    }
-    dir_ = pattern;
     for (int attempt = 0; attempt < 5 && !ready_; ++attempt) Start(AUser, APassword);
   }
-  ~TTinyproxy() {
-    Stop();
-    if (!dir_.empty()) std::filesystem::remove_all(dir_);
-  }
+  ~TTinyproxy() { Stop(); }
   TTinyproxy(const TTinyproxy&) = delete;
   TTinyproxy& operator=(const TTinyproxy&) = delete;
 
@@ -50,7 +43,7 @@ class TTinyproxy {
   }
   // Everything tinyproxy logged so far.
   std::string Log() const {
-    std::ifstream in(dir_ + "/log");
+    std::ifstream in(dir_.File("log"));
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
@@ -91,7 +84,7 @@ class TTinyproxy {
 
   void Start(const std::string& AUser, const std::string& APassword) {
     port_ = FreePort();
-    const std::string config = dir_ + "/tinyproxy.conf";
+    const std::string config = dir_.File("tinyproxy.conf");
     {
       std::ofstream out(config);
       // No ConnectPort line: CONNECT reaches any port, the local service's included.
@@ -99,7 +92,7 @@ class TTinyproxy {
           << "MaxClients 20\nAllow 127.0.0.1\nDisableViaHeader Yes\n";
       if (!AUser.empty()) out << "BasicAuth " << AUser << " " << APassword << "\n";
     }
-    const std::string log = dir_ + "/log";
+    const std::string log = dir_.File("log");
     pid_ = ::fork();
     if (pid_ == 0) {
       ::setpgid(0, 0);
@@ -130,7 +123,7 @@ class TTinyproxy {
     Stop();
   }
 
-  std::string dir_;
+  TTempDir dir_{"brv-tinyproxy"};
   std::string failure_;
   pid_t pid_ = -1;
   int port_ = 0;

@@ -16,138 +16,64 @@
 #include <thread>
 #include <unistd.h>
 
+#include "tests/support/Certificates.h"
+#include "tests/support/Programs.h"
+
 namespace brv::sspitest {
 
-bool Run(const std::string& command) { return std::system(command.c_str()) == 0; }
-
-std::string MakeTempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "brv-sspi-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) return {};
-  return pattern;
-}
-
-void RemoveTree(const std::string& path) {
-  std::error_code ec;
-  if (!path.empty()) std::filesystem::remove_all(path, ec);
-}
-
-void WriteTextFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadTextFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-namespace {
-
-struct PkiHolder {
-  TestPki pki;
-  ~PkiHolder() { RemoveTree(pki.dir); }
-};
-
-const char* kQuiet = " >/dev/null 2>&1";
-
-bool MakeKey(const std::string& key) {
-  return Run("openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:prime256v1 -out '" + key + "'" + kQuiet);
-}
-
-bool MakeCa(const std::string& dir, const std::string& name, const std::string& cert, const std::string& key) {
-  return MakeKey(key) &&
-         Run("openssl req -x509 -new -key '" + key + "' -out '" + cert + "' -days 30 -subj '/CN=" + name +
-             "' -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign" + kQuiet) &&
-         !dir.empty();
-}
-
-bool MakeLeaf(const std::string& dir, const std::string& cn, const std::string& ext, const std::string& caCert,
-              const std::string& caKey, const std::string& days, const std::string& cert, const std::string& key) {
-  const std::string csr = cert + ".csr";
-  const std::string extFile = cert + ".ext";
-  WriteTextFile(extFile, ext);
-  return MakeKey(key) &&
-         Run("openssl req -new -key '" + key + "' -out '" + csr + "' -subj '/CN=" + cn + "'" + kQuiet) &&
-         Run("openssl x509 -req -in '" + csr + "' -CA '" + caCert + "' -CAkey '" + caKey +
-             "' -CAcreateserial -CAserial '" + dir + "/serial' -days " + days + " -out '" + cert + "' -extfile '" +
-             extFile + "'" + kQuiet);
-}
-
-}  // namespace
-
 const TestPki& TestPki::Get() {
-  static PkiHolder holder;
-  static bool made = [] {
-    TestPki& p = holder.pki;
-    const std::string d = MakeTempDir();
-    if (d.empty()) return false;
-    p.dir = d;
-    auto at = [&](const char* name) { return d + "/" + name; };
-    const std::string serverExt = "subjectAltName=DNS:localhost,IP:127.0.0.1\nextendedKeyUsage=serverAuth\n";
-    p.caCert = at("ca.pem"), p.caKey = at("ca.key");
-    p.serverCert = at("server.pem"), p.serverKey = at("server.key");
-    p.wrongNameCert = at("wrongname.pem"), p.wrongNameKey = at("wrongname.key");
-    p.expiredCert = at("expired.pem"), p.expiredKey = at("expired.key");
-    p.selfSignedCert = at("selfsigned.pem"), p.selfSignedKey = at("selfsigned.key");
-    p.otherCaCert = at("otherca.pem");
-    p.otherCaServerCert = at("otherca-server.pem"), p.otherCaServerKey = at("otherca-server.key");
-    p.clientCaCert = at("clientca.pem"), p.clientCaKey = at("clientca.key");
-    p.clientCert = at("client.pem"), p.clientKey = at("client.key");
-    const bool ok =
-        MakeCa(d, "Brv Test CA", p.caCert, p.caKey) &&
-        MakeLeaf(d, "localhost", serverExt, p.caCert, p.caKey, "30", p.serverCert, p.serverKey) &&
-        MakeLeaf(d, "other.example", "subjectAltName=DNS:other.example\nextendedKeyUsage=serverAuth\n", p.caCert,
-                 p.caKey, "30", p.wrongNameCert, p.wrongNameKey) &&
-        MakeLeaf(d, "localhost", serverExt, p.caCert, p.caKey, "-1", p.expiredCert, p.expiredKey) &&
-        MakeKey(p.selfSignedKey) &&
-        Run("openssl req -x509 -new -key '" + p.selfSignedKey + "' -out '" + p.selfSignedCert +
-            "' -days 30 -subj /CN=localhost -addext subjectAltName=DNS:localhost,IP:127.0.0.1" + kQuiet) &&
-        MakeCa(d, "Brv Untrusted CA", p.otherCaCert, at("otherca.key")) &&
-        MakeLeaf(d, "localhost", serverExt, p.otherCaCert, at("otherca.key"), "30", p.otherCaServerCert,
-                 p.otherCaServerKey) &&
-        MakeCa(d, "Brv Client CA", p.clientCaCert, p.clientCaKey) &&
-        MakeLeaf(d, "brv-client", "extendedKeyUsage=clientAuth\n", p.clientCaCert, p.clientCaKey, "30",
-                 p.clientCert, p.clientKey);
-    return ok;
+  // The folder is removed when the program ends.
+  static std::unique_ptr<testing::TTempDir> dir;
+  static const TestPki pki = [] {
+    TestPki p;
+    try {
+      dir = std::make_unique<testing::TTempDir>("brv-sspi");
+      const test::CertificateMaker maker(dir->Path());
+      const test::CertificateRequest server{"localhost", "DNS:localhost,IP:127.0.0.1", "serverAuth",
+                                            false};
+      const test::KeyPair ca = maker.Root("ca", "Brv Test CA");
+      p.caCert = ca.Cert, p.caKey = ca.Key;
+      const test::KeyPair good = maker.Issue(ca, "server", server);
+      p.serverCert = good.Cert, p.serverKey = good.Key;
+      const test::KeyPair wrong =
+          maker.Issue(ca, "wrongname", {"other.example", "DNS:other.example", "serverAuth", false});
+      p.wrongNameCert = wrong.Cert, p.wrongNameKey = wrong.Key;
+      test::CertificateRequest old = server;
+      old.Expired = true;
+      const test::KeyPair expired = maker.Issue(ca, "expired", old);
+      p.expiredCert = expired.Cert, p.expiredKey = expired.Key;
+      const test::KeyPair self = maker.SelfSigned("selfsigned", server);
+      p.selfSignedCert = self.Cert, p.selfSignedKey = self.Key;
+      const test::KeyPair otherCa = maker.Root("otherca", "Brv Untrusted CA");
+      p.otherCaCert = otherCa.Cert;
+      const test::KeyPair otherServer = maker.Issue(otherCa, "otherca-server", server);
+      p.otherCaServerCert = otherServer.Cert, p.otherCaServerKey = otherServer.Key;
+      const test::KeyPair clientCa = maker.Root("clientca", "Brv Client CA");
+      p.clientCaCert = clientCa.Cert, p.clientCaKey = clientCa.Key;
+      const test::KeyPair client =
+          maker.Issue(clientCa, "client", {"brv-client", "", "clientAuth", false});
+      p.clientCert = client.Cert, p.clientKey = client.Key;
+      p.dir = dir->Path();
+    } catch (const std::exception&) {
+      return TestPki();
+    }
+    return p;
   }();
-  static TestPki empty;
-  return made ? holder.pki : empty;
+  return pki;
 }
 
 // ---- TlsPeer ----------------------------------------------------------------------------------
-
-namespace {
-
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return 0;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  close(fd);
-  return port;
-}
-
-}  // namespace
 
 TlsPeer::~TlsPeer() { Stop(); }
 
 bool TlsPeer::Start(const std::vector<std::string>& args) {
   Stop();
-  dir_ = MakeTempDir();
-  if (dir_.empty()) return false;
+  dir_ = std::make_unique<testing::TTempDir>("brv-sspi-peer");
   for (int attempt = 0; attempt < 5; ++attempt) {
-    port_ = FreePort();
-    if (port_ == 0) continue;
+    port_ = test::FreePort();
     std::vector<std::string> argv{"openssl", "s_server", "-accept", "127.0.0.1:" + std::to_string(port_)};
     argv.insert(argv.end(), args.begin(), args.end());
-    const std::string out = dir_ + "/out.txt";
+    const std::string out = dir_->File("out.txt");
     int in[2];
     if (pipe(in) != 0) return false;
     pid_ = fork();
@@ -158,7 +84,7 @@ bool TlsPeer::Start(const std::vector<std::string>& args) {
       int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       dup2(fd, 1);
       dup2(fd, 2);
-      if (chdir(dir_.c_str()) != 0) _exit(126);
+      if (chdir(dir_->Path().c_str()) != 0) _exit(126);
       std::vector<char*> cargv;
       for (auto& a : argv) cargv.push_back(a.data());
       cargv.push_back(nullptr);
@@ -179,7 +105,7 @@ bool TlsPeer::Start(const std::vector<std::string>& args) {
       std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
     Stop();
-    dir_ = MakeTempDir();
+    dir_ = std::make_unique<testing::TTempDir>("brv-sspi-peer");
   }
   return false;
 }
@@ -195,11 +121,10 @@ void TlsPeer::Stop() {
     waitpid(pid_, &status, 0);
     pid_ = -1;
   }
-  RemoveTree(dir_);
-  dir_.clear();
+  dir_.reset();
 }
 
-std::string TlsPeer::Output() const { return dir_.empty() ? std::string() : ReadTextFile(dir_ + "/out.txt"); }
+std::string TlsPeer::Output() const { return dir_ ? ReadTextFile(dir_->File("out.txt")) : std::string(); }
 
 bool TlsPeer::WaitForOutput(const std::string& text) const {
   for (int i = 0; i < 800; ++i) {

@@ -1,11 +1,16 @@
-// Test helpers for the security interface layer: a throw-away PKI made with the openssl
-// command, an `openssl s_server` peer on a loopback port, and plain socket calls.
+// Test helpers for the security interface layer: a throw-away PKI, an `openssl s_server` peer
+// on a loopback port, and plain socket calls.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
+
+#include "tests/support/Programs.h"
+#include "tests/support/TempDir.h"
+#include "tls/sspi/brvSSPI.h"
 
 namespace brv::sspitest {
 
@@ -26,13 +31,8 @@ struct TestPki {
   static const TestPki& Get();
 };
 
-// Runs a shell command; true when it exits with 0.
-bool Run(const std::string& command);
-// A new empty directory under the system temporary directory.
-std::string MakeTempDir();
-void RemoveTree(const std::string& path);
-void WriteTextFile(const std::string& path, const std::string& text);
-std::string ReadTextFile(const std::string& path);
+using test::ReadTextFile;
+using test::WriteTextFile;
 
 // An `openssl s_server` on 127.0.0.1, stopped by the destructor.
 class TlsPeer {
@@ -58,8 +58,38 @@ class TlsPeer {
   pid_t pid_ = -1;
   int port_ = 0;
   int stdin_ = -1;
-  std::string dir_;
+  std::unique_ptr<testing::TTempDir> dir_;
 };
+
+using namespace sspi;
+
+// What the tests' client contexts ask for: a stream with the provider allocating the tokens.
+inline constexpr ULONG kClientRequirements = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
+                                             ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY |
+                                             ISC_REQ_EXTENDED_ERROR | ISC_REQ_STREAM;
+
+// One step of a client handshake on an existing context: the status, the second input buffer
+// (the bytes missing, or the extra ones not used) and the token to send (the caller frees it).
+struct HandshakeStep {
+  SECURITY_STATUS status;
+  SecBuffer second;
+  SecBuffer token;
+};
+
+// Feeds ASize bytes at AData (what the server sent) to the handshake of ctx.
+inline HandshakeStep ContinueHandshake(PSecurityFunctionTableW t, CredHandle& cred, CtxtHandle& ctx,
+                                       void* AData, std::size_t ASize) {
+  SecBuffer in[2] = {{static_cast<ULONG>(ASize), SECBUFFER_TOKEN, AData},
+                     {0, SECBUFFER_EMPTY, nullptr}};
+  SecBufferDesc inDesc{SECBUFFER_VERSION, 2, in};
+  SecBuffer outBuf{0, SECBUFFER_TOKEN, nullptr};
+  SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &outBuf};
+  ULONG attr = 0;
+  const SECURITY_STATUS s = t->InitializeSecurityContextW(&cred, &ctx, nullptr, kClientRequirements,
+                                                          0, SECURITY_NATIVE_DREP, &inDesc, 0,
+                                                          nullptr, &outDesc, &attr, nullptr);
+  return {s, in[1], outBuf};
+}
 
 // A TCP connection to 127.0.0.1:port; -1 on failure.
 int ConnectLoopback(int port);

@@ -1,11 +1,29 @@
-// An nginx started by a test: its own prefix in a temporary folder, temporary paths inside
-// it, a port picked with retries (nginx cannot bind port 0), stopped when the object goes.
+// nginx started by tests and benchmarks: its own prefix in a temporary folder, temporary paths
+// inside it, ports picked with retries (nginx cannot bind port 0), stopped when the test ends.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
 
+#include <string>
+#include <vector>
+
+#include "tests/support/TempDir.h"
+
 namespace brv::test {
+
+// The top of a configuration for nginx in APrefix: one process in the foreground, its pid and
+// error log in APrefix/logs, "user root;" when run as root, and the opening "http {" with the
+// temporary paths in APrefix/tmp. The caller adds its own http settings, servers and "}".
+std::string NginxConfigHead(const std::string& APrefix);
+
+// Starts nginx on AConfigFile with prefix APrefix and waits until every port of APorts
+// accepts; its process id, or -1 with AError saying why (not installed, exited, for example
+// because a port was taken meanwhile, or not ready within 15 s).
+pid_t StartNginx(const std::string& APrefix, const std::string& AConfigFile,
+                 const std::vector<int>& APorts, std::string& AError);
+
+// Stops nginx started by StartNginx: SIGTERM, SIGKILL after 3 s.
+void StopNginx(pid_t APid);
 
 class Nginx {
  public:
@@ -41,7 +59,8 @@ class Nginx {
   bool TryStart(const std::string& AServerBlock, const Options& AOptions, int APort);
   void Stop();
 
-  std::string prefix_;
+  testing::TTempDir dir_{"brv-nginx"};
+  std::string prefix_ = dir_.Path();
   std::string root_;
   int port_ = 0;
   pid_t pid_ = -1;

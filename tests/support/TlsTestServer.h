@@ -1,6 +1,6 @@
-// Test support for the OpenSSL handler: a test certificate authority with the certificates the
-// tests need (made with the openssl command-line tool), and an nginx serving them over TLS on
-// loopback ports, started and stopped by the test.
+// Test support for the TLS handlers: a test certificate authority with the certificates the
+// tests need, and an nginx serving them over TLS on loopback ports, started and stopped by the
+// test.
 #pragma once
 
 #include <sys/types.h>
@@ -9,13 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Programs.h"
 #include "tests/support/TempDir.h"
 
 namespace brv::tlstest {
 
-// Runs a program (searched in PATH) with arguments; its exit code, or -1 when it could not run.
-// Output goes to LogFile when given, else nowhere.
-int RunProgram(const std::vector<std::string>& Args, const std::string& LogFile = {});
+using test::FindProgram;
+using test::FreePort;
+using test::RunProgram;
 
 // A scratch directory removed with everything in it when the object goes.
 using TempDir = testing::TTempDir;
@@ -93,12 +94,6 @@ class SilentListener {
   int port_ = 0;
   std::vector<int> accepted_;
 };
-
-// A free loopback TCP port (the OS's choice).
-int FreePort();
-
-// Where nginx and openssl are, or empty.
-std::string FindProgram(const std::string& Name);
 
 // The peers a test program shares: a scratch directory holding the test certificates, and an
 // nginx serving them. Made once per program by the tests' own environment.
