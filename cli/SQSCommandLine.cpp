@@ -199,6 +199,23 @@ class TInterruptCancels {
   struct sigaction previous_ {};
 };
 
+// The whole of a stream, read in large blocks.
+std::string ReadAll(std::istream& In) {
+  std::string all;
+  char block[1 << 16];
+  while (In.read(block, sizeof block) || In.gcount() > 0)
+    all.append(block, static_cast<size_t>(In.gcount()));
+  return all;
+}
+
+// Messages an import sends in their order, batch by batch; the messages are owned elsewhere.
+struct TImportLane {
+  TImportLane() { Messages.SetOwnObjects(false); }
+  TbrvSQSSendMessageRequests Messages;
+  std::vector<int> Starts;       // as SplitIntoBatches makes them
+  std::atomic<size_t> Next{0};  // the next batch to send
+};
+
 class TCommandRun {
  public:
   // EndPoint receives the endpoint once the client is configured, for failure texts.
@@ -605,26 +622,62 @@ class TCommandRun {
       in = &file;
     }
     const bool fifo = IsFifoQueueName(Queue());
+    std::string input = ReadAll(*in);
+
+    // The lines that hold something, by number; each is parsed by whichever thread is free.
+    std::vector<std::pair<int, std::string_view>> lines;
+    std::string_view rest = input;
+    for (int number = 1; !rest.empty(); ++number) {
+      const size_t end = std::min(rest.find('\n'), rest.size());
+      const std::string_view text = rest.substr(0, end);
+      rest.remove_prefix(std::min(end + 1, rest.size()));
+      if (!text.empty() && text != "\r") lines.emplace_back(number, text);
+    }
+    std::vector<std::unique_ptr<TbrvSQSSendMessageRequest>> parsed(lines.size());
+    std::vector<std::string> reasons(lines.size());
+    {
+      std::atomic<size_t> next{0};
+      const auto parse = [&] {
+        constexpr size_t kChunk = 64;
+        for (size_t from = next.fetch_add(kChunk); from < lines.size();
+             from = next.fetch_add(kChunk)) {
+          for (size_t i = from; i < std::min(from + kChunk, lines.size()); ++i) {
+            parsed[i] = ImportRequest(lines[i].second, fifo, reasons[i]);
+            if (parsed[i]) parsed[i]->SetID("l" + std::to_string(lines[i].first));
+          }
+        }
+      };
+      std::vector<std::thread> parsers;
+      const size_t helpers = std::min<size_t>(concurrency, lines.size() / 256 + 1) - 1;
+      for (size_t i = 0; i < helpers; ++i) parsers.emplace_back(parse);
+      parse();
+      for (std::thread& parser : parsers) parser.join();
+    }
     std::map<int, std::string> failures;  // line number to reason
-    TbrvSQSSendMessageRequests requests;
-    std::string text;
-    for (int number = 1; std::getline(*in, text); ++number) {
-      if (text.empty() || text == "\r") continue;
-      std::string reason;
-      auto request = ImportRequest(text, fifo, reason);
-      if (!request) {
-        failures[number] = reason;
+    // Lanes of messages, each sent in file order. To a standard queue every connection takes
+    // batches from the one lane; to a FIFO queue each connection has a lane of its own, and
+    // every message group goes to one lane, so that a group's messages arrive in file order.
+    const size_t lane_count = fifo ? static_cast<size_t>(concurrency) : 1;
+    std::vector<TImportLane> lanes(lane_count);
+    bool any = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      if (!parsed[i]) {
+        failures[lines[i].first] = reasons[i];
         continue;
       }
-      request->SetID("l" + std::to_string(number));
-      requests.AdoptItem(std::move(request));
+      const size_t lane =
+          fifo ? std::hash<std::string>{}(parsed[i]->MessageGroupId()) % lane_count : 0;
+      lanes[lane].Messages.AddItem(parsed[i].get());
+      any = true;
     }
+    input.clear();
+    input.shrink_to_fit();
     // The queue URL is resolved once, before the connections share the work.
-    if (requests.Count() > 0 && client_.GetQueueURL(Queue()).empty()) return Failed();
+    if (any && client_.GetQueueURL(Queue()).empty()) return Failed();
+    for (TImportLane& lane : lanes) lane.Starts = SplitIntoBatches(lane.Messages);
 
-    const std::vector<int> starts = SplitIntoBatches(requests);
     std::mutex lock;
-    std::atomic<size_t> next{0};
+    std::atomic<bool> stop{false};
     std::vector<std::unique_ptr<TCommandRun>> workers;
     std::vector<TbrvHTTP_Amazon_AWS_SQS_Client*> clients{&client_};
     std::string other_endpoint;
@@ -648,20 +701,14 @@ class TCommandRun {
     }
     std::exception_ptr thrown;
     int sent = 0;
-    const auto work = [&](TbrvHTTP_Amazon_AWS_SQS_Client* Client) {
+    const auto work = [&](TbrvHTTP_Amazon_AWS_SQS_Client* Client, TImportLane* Lane) {
       try {
-        for (size_t b = next++; b + 1 < starts.size(); b = next++) {
-          TbrvSQSSendMessageRequests batch;
-          for (int i = starts[b]; i < starts[b + 1]; ++i) {
-            const TbrvSQSSendMessageRequest& from = *requests.Items(i);
-            auto copy = std::make_unique<TbrvSQSSendMessageRequest>();
-            copy->SetID(from.ID());
-            copy->SetMessageBody(from.MessageBody());
-            copy->SetMessageGroupId(from.MessageGroupId());
-            copy->SetMessageDeduplicationId(from.MessageDeduplicationId());
-            copy->SetMessageAttributes(from.MessageAttributes());
-            batch.AdoptItem(std::move(copy));
-          }
+        TbrvSQSSendMessageRequests batch;
+        batch.SetOwnObjects(false);  // the messages stay with the lane
+        for (size_t b = Lane->Next++; b + 1 < Lane->Starts.size() && !stop; b = Lane->Next++) {
+          batch.Clear();
+          for (int i = Lane->Starts[b]; i < Lane->Starts[b + 1]; ++i)
+            batch.AddItem(Lane->Messages.Items(i));
           TbrvSQSSendMessageResponses responses;
           TbrvSQSBatchResult result;
           Client->SendMessageBatch(Queue(), batch, responses, result);
@@ -680,12 +727,13 @@ class TCommandRun {
       } catch (...) {
         std::lock_guard<std::mutex> guard(lock);
         if (!thrown) thrown = std::current_exception();
-        next = starts.size();
+        stop = true;
       }
     };
     std::vector<std::thread> threads;
-    for (size_t i = 1; i < clients.size(); ++i) threads.emplace_back(work, clients[i]);
-    work(&client_);
+    for (size_t i = 1; i < clients.size(); ++i)
+      threads.emplace_back(work, clients[i], &lanes[fifo ? i : 0]);
+    work(&client_, &lanes[0]);
     for (std::thread& thread : threads) thread.join();
     if (thrown) std::rethrow_exception(thrown);
     PrintImportResult(sent, failures);
@@ -1095,9 +1143,10 @@ class TCommandRun {
   // The message an exported line describes, or null with the reason. To a FIFO queue the
   // group id and deduplication id come from the exported system attributes (the message id
   // when the message had no deduplication id).
-  static std::unique_ptr<TbrvSQSSendMessageRequest> ImportRequest(const std::string& Text,
-                                                                  bool Fifo, std::string& Reason) {
-    const nlohmann::json line = nlohmann::json::parse(Text, nullptr, false);
+  static std::unique_ptr<TbrvSQSSendMessageRequest> ImportRequest(std::string_view Text, bool Fifo,
+                                                                  std::string& Reason) {
+    const nlohmann::json line =
+        nlohmann::json::parse(Text.data(), Text.data() + Text.size(), nullptr, false);
     if (line.is_discarded() || !line.is_object()) {
       Reason = "not a JSON object";
       return nullptr;
