@@ -9,7 +9,6 @@
 // request, from the form (POST body or GET query) or from the JSON protocol's body, so that
 // every client's integrity checks run and pass.
 const crypto = require('crypto');
-const querystring = require('querystring');
 
 // A message id of the usual shape, distinct per entry for the life of the server (each request
 // runs in a fresh script context, so the count comes from the connection and its requests).
@@ -53,20 +52,21 @@ function xmlText(text) {
   return text.replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;');
 }
 
-// The entries of a query-protocol batch, in entry-number order.
-function formEntries(form) {
+// The entries of a query-protocol batch, in entry-number order, from the form's text.
+function formEntries(text) {
   const entries = [];
   const prefix = 'SendMessageBatchRequestEntry.';
-  Object.keys(form).forEach((key) => {
-    if (!key.startsWith(prefix)) return;
-    const rest = key.substring(prefix.length);
-    const dot = rest.indexOf('.');
+  const decode = (v) => decodeURIComponent(v.indexOf('+') < 0 ? v : v.replace(/\+/g, ' '));
+  text.split('&').forEach((pair) => {
+    if (!pair.startsWith(prefix)) return;
+    const equals = pair.indexOf('=');
+    const key = pair.substring(prefix.length, equals < 0 ? pair.length : equals);
+    const value = equals < 0 ? '' : decode(pair.substring(equals + 1));
+    const dot = key.indexOf('.');
     if (dot < 0) return;
-    const n = Number(rest.substring(0, dot));
-    const field = rest.substring(dot + 1);
-    const entry = entries[n] || (entries[n] = { id: '', body: '', attributes: {} });
-    let value = form[key];
-    if (Array.isArray(value)) value = value[value.length - 1];
+    const n = Number(key.substring(0, dot));
+    const field = key.substring(dot + 1);
+    const entry = entries[n] || (entries[n] = { id: '', body: '', attributes: [] });
     if (field == 'Id') {
       entry.id = value;
     } else if (field == 'MessageBody') {
@@ -74,17 +74,17 @@ function formEntries(form) {
     } else if (field.startsWith('MessageAttribute.')) {
       // MessageAttribute.M.Name, .Value.DataType, .Value.StringValue, .Value.BinaryValue
       const parts = field.split('.');
-      const a = entry.attributes[parts[1]] || (entry.attributes[parts[1]] = {});
+      const m = Number(parts[1]);
+      const a = entry.attributes[m] || (entry.attributes[m] = { name: '', type: '', value: '' });
       if (parts[2] == 'Name') a.name = value;
       else if (parts[3] == 'DataType') a.type = value;
       else if (parts[3] == 'StringValue' || parts[3] == 'BinaryValue') a.value = value;
     }
   });
-  return entries.filter((e) => e !== undefined).map((e) => ({
-    id: e.id, body: e.body,
-    attributes: Object.keys(e.attributes).map((k) => e.attributes[k])
-      .map((a) => ({ name: a.name || '', type: a.type || '', value: a.value || '' })),
-  }));
+  return entries.filter((e) => e !== undefined).map((e) => {
+    e.attributes = e.attributes.filter((a) => a !== undefined);
+    return e;
+  });
 }
 
 function jsonEntries(request) {
@@ -121,9 +121,9 @@ function batchJSON(r, entries) {
   });
 }
 
-function sendXML(r, form) {
+function sendXML(r, text) {
   r.headersOut['Content-Type'] = 'text/xml';
-  r.return(200, batchXML(r, formEntries(form)));
+  r.return(200, batchXML(r, formEntries(text)));
 }
 
 // A SendMessageBatch sent as a GET (the entries are in the query, which the rewrite to this
@@ -136,14 +136,14 @@ function sendMessageBatch(r) {
   }
   const uri = r.variables.request_uri;
   const query = uri.indexOf('?');
-  sendXML(r, querystring.parse(query < 0 ? '' : uri.substring(query + 1)));
+  sendXML(r, query < 0 ? '' : uri.substring(query + 1));
 }
 
 function answer(r) {
   const body = r.requestText || '';
   const action = /(?:^|&)Action=([A-Za-z]+)(?:&|$)/.exec(body);
   if (action && action[1] == 'SendMessageBatch') {
-    sendXML(r, querystring.parse(body));
+    sendXML(r, body);
     return;
   }
   r.internalRedirect('/query/' + (action ? action[1] : ''));
