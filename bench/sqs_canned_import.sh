@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# Bulk import against a server that costs nothing: `sqs import --concurrency N` beside boto3
+# Bulk import against a server that costs little: `sqs import --concurrency N` beside boto3
 # (Debian python3-boto3, run with /usr/bin/python3) sending batches of ten from N threads, each
-# with its own client, in one run, the same file of varied messages for both. The server is
-# nginx with bench/sqs_canned_nginx.conf; its JavaScript module (Debian libnginx-mod-http-js)
-# answers every SendMessageBatch with each entry's own MD5s, so our client's integrity checks
-# run and pass. Not part of the test suite.
+# with its own client, in one run, the same file of varied messages for both. Every
+# SendMessageBatch is answered with each entry's own MD5s, so our client's integrity checks run
+# and pass. Not part of the test suite.
 #
-#   bench/sqs_canned_import.sh [MESSAGES] [CONNECTIONS] [SQS_PROGRAM]
+#   [SERVER=nginx|responder] bench/sqs_canned_import.sh [MESSAGES] [CONNECTIONS] [SQS_PROGRAM]
+#
+# SERVER=nginx (the default) is nginx with bench/sqs_canned_nginx.conf, whose JavaScript module
+# (Debian libnginx-mod-http-js) computes the batch answers: about 80 us of its CPU per message
+# of 1 KiB, more than the client spends, so on two cores it bounds the rate. SERVER=responder
+# is bench/sqs_canned_responder.cpp (built here with g++ and GnuTLS), which computes the same
+# answers for a fraction of that.
 #
 # MESSAGES (default 100000) lines in the export format: bodies of 900 to 1100 bytes, some with
 # non-ASCII text and characters XML escapes, each with a String attribute, every third with a
@@ -24,22 +29,38 @@ sqs=$(realpath "${3:-build/dev/cli/sqs}")
   { echo "missing python3-boto3" >&2; exit 1; }
 
 work=$(mktemp -d)
-nginx_pid=""
+server_pid=""
 cleanup() {
-  [ -n "$nginx_pid" ] && kill -TERM "$nginx_pid" 2>/dev/null || true
-  [ -n "$nginx_pid" ] && wait "$nginx_pid" 2>/dev/null || true
+  [ -n "$server_pid" ] && kill -TERM "$server_pid" 2>/dev/null || true
+  [ -n "$server_pid" ] && wait "$server_pid" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-# The canned receive is not used here; its body is any text that needs no escaping.
-. bench/sqs_canned_server.sh
-start_canned_sqs "$work" "unused" "$(printf unused | md5sum | cut -d' ' -f1)"
+case "${SERVER:-nginx}" in
+  nginx)
+    # The canned receive is not used here; its body is any text that needs no escaping.
+    . bench/sqs_canned_server.sh
+    start_canned_sqs "$work" "unused" "$(printf unused | md5sum | cut -d' ' -f1)"
+    server_pid=$nginx_pid
+    server="nginx $nginx_version with njs"
+    ;;
+  responder)
+    g++ -O2 -std=c++20 bench/sqs_canned_responder.cpp -o "$work/responder" -lgnutls -pthread
+    mkfifo "$work/port"
+    "$work/responder" >"$work/port" &
+    server_pid=$!
+    read -r port <"$work/port"
+    endpoint="http://127.0.0.1:$port"
+    server="bench/sqs_canned_responder.cpp"
+    ;;
+  *) echo "SERVER is nginx or responder" >&2; exit 1 ;;
+esac
 
 export AWS_ACCESS_KEY_ID=test AWS_SECRET_ACCESS_KEY=test AWS_DEFAULT_REGION=us-east-1
 unset AWS_ENDPOINT_URL AWS_ENDPOINT_URL_SQS AWS_CA_BUNDLE AWS_PROFILE
 
-echo "== import of $messages messages over $connections connections against canned answers (nginx $nginx_version, plain HTTP; load: $(cut -d' ' -f1-3 /proc/loadavg))"
+echo "== import of $messages messages over $connections connections against computed answers ($server, plain HTTP; load: $(cut -d' ' -f1-3 /proc/loadavg))"
 /usr/bin/python3 - "$messages" "$connections" "$sqs" "$endpoint" "$work" <<'PY'
 import base64, json, os, random, resource, subprocess, sys, threading, time
 
