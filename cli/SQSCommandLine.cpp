@@ -20,6 +20,7 @@
 #include <simdjson.h>
 #include <sstream>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include "aws/brvAWSProxy.h"
@@ -1172,23 +1173,28 @@ class TCommandRun {
         Reason = "MessageAttributes is not an object";
         return nullptr;
       }
-      // In name order, as they have always been sent and checked.
-      std::vector<std::pair<std::string_view, simdjson::dom::element>> sorted;
+      // In name order, as they have always been sent and checked; of a name given twice the
+      // last counts.
+      thread_local std::vector<std::tuple<std::string_view, size_t, simdjson::dom::element>> sorted;
+      sorted.clear();
       for (const simdjson::dom::key_value_pair item : items)
-        sorted.emplace_back(item.key, item.value);
-      std::stable_sort(sorted.begin(), sorted.end(),
-                       [](const auto& a, const auto& b) { return a.first < b.first; });
-      for (const auto& item : sorted) {
+        sorted.emplace_back(item.key, sorted.size(), item.value);
+      std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) {
+        return std::tie(std::get<0>(a), std::get<1>(a)) < std::tie(std::get<0>(b), std::get<1>(b));
+      });
+      for (size_t i = 0; i < sorted.size(); ++i) {
+        const auto& [name, order, element] = sorted[i];
+        if (i + 1 < sorted.size() && std::get<0>(sorted[i + 1]) == name) continue;
         simdjson::dom::object value;
-        const bool is_object = item.second.get(value) == simdjson::SUCCESS;
+        const bool is_object = element.get(value) == simdjson::SUCCESS;
         const std::string type = is_object ? text(value, "DataType") : std::string();
         if (type.empty()) {
-          Reason = "message attribute \"" + std::string(item.first) + "\" has no DataType";
+          Reason = "message attribute \"" + std::string(name) + "\" has no DataType";
           return nullptr;
         }
         const bool binary = type.rfind("Binary", 0) == 0;
         request->MessageAttributes().AddSQSAttribute(
-            std::string(item.first), type, text(value, binary ? "BinaryValue" : "StringValue"));
+            std::string(name), type, text(value, binary ? "BinaryValue" : "StringValue"));
       }
     }
     if (Fifo) {
