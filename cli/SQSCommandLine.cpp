@@ -201,15 +201,6 @@ class TInterruptCancels {
   struct sigaction previous_ {};
 };
 
-// The whole of a stream, read in large blocks.
-std::string ReadAll(std::istream& In) {
-  std::string all;
-  char block[1 << 16];
-  while (In.read(block, sizeof block) || In.gcount() > 0)
-    all.append(block, static_cast<size_t>(In.gcount()));
-  return all;
-}
-
 // Messages an import sends in their order, batch by batch; the messages are owned elsewhere.
 struct TImportLane {
   TImportLane() { Messages.SetOwnObjects(false); }
@@ -624,58 +615,21 @@ class TCommandRun {
       in = &file;
     }
     const bool fifo = IsFifoQueueName(Queue());
-    std::string input = ReadAll(*in);
-
-    // The lines that hold something, by number; each is parsed by whichever thread is free.
-    std::vector<std::pair<int, std::string_view>> lines;
-    std::string_view rest = input;
-    for (int number = 1; !rest.empty(); ++number) {
-      const size_t end = std::min(rest.find('\n'), rest.size());
-      const std::string_view text = rest.substr(0, end);
-      rest.remove_prefix(std::min(end + 1, rest.size()));
-      if (!text.empty() && text != "\r") lines.emplace_back(number, text);
-    }
-    std::vector<std::unique_ptr<TbrvSQSSendMessageRequest>> parsed(lines.size());
-    std::vector<std::string> reasons(lines.size());
-    {
-      std::atomic<size_t> next{0};
-      const auto parse = [&] {
-        constexpr size_t kChunk = 64;
-        for (size_t from = next.fetch_add(kChunk); from < lines.size();
-             from = next.fetch_add(kChunk)) {
-          for (size_t i = from; i < std::min(from + kChunk, lines.size()); ++i) {
-            parsed[i] = ImportRequest(lines[i].second, fifo, reasons[i]);
-            if (parsed[i]) parsed[i]->SetID("l" + std::to_string(lines[i].first));
-          }
-        }
-      };
-      std::vector<std::thread> parsers;
-      const size_t helpers = std::min<size_t>(concurrency, lines.size() / 256 + 1) - 1;
-      for (size_t i = 0; i < helpers; ++i) parsers.emplace_back(parse);
-      parse();
-      for (std::thread& parser : parsers) parser.join();
-    }
+    std::vector<std::unique_ptr<TbrvSQSSendMessageRequest>> parsed;
     std::map<int, std::string> failures;  // line number to reason
+    ReadImportLines(*in, fifo, concurrency, parsed, failures);
     // Lanes of messages, each sent in file order. To a standard queue every connection takes
     // batches from the one lane; to a FIFO queue each connection has a lane of its own, and
     // every message group goes to one lane, so that a group's messages arrive in file order.
     const size_t lane_count = fifo ? static_cast<size_t>(concurrency) : 1;
     std::vector<TImportLane> lanes(lane_count);
-    bool any = false;
-    for (size_t i = 0; i < lines.size(); ++i) {
-      if (!parsed[i]) {
-        failures[lines[i].first] = reasons[i];
-        continue;
-      }
+    for (const std::unique_ptr<TbrvSQSSendMessageRequest>& message : parsed) {
       const size_t lane =
-          fifo ? std::hash<std::string>{}(parsed[i]->MessageGroupId()) % lane_count : 0;
-      lanes[lane].Messages.AddItem(parsed[i].get());
-      any = true;
+          fifo ? std::hash<std::string>{}(message->MessageGroupId()) % lane_count : 0;
+      lanes[lane].Messages.AddItem(message.get());
     }
-    input.clear();
-    input.shrink_to_fit();
     // The queue URL is resolved once, before the connections share the work.
-    if (any && client_.GetQueueURL(Queue()).empty()) return Failed();
+    if (!parsed.empty() && client_.GetQueueURL(Queue()).empty()) return Failed();
     for (TImportLane& lane : lanes) lane.Starts = SplitIntoBatches(lane.Messages);
 
     std::mutex lock;
@@ -1140,6 +1094,85 @@ class TCommandRun {
     }
     line["MessageAttributes"] = message_attributes;
     out_ << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+  }
+
+  // Reads the lines of an export from In and parses them on up to Threads threads: the
+  // messages in line order into aMessages (each with the entry id "l" and its line number),
+  // each line that cannot be sent into aFailures. Empty lines are skipped. The input is read
+  // in blocks of whole lines, so that only one block of its text is held at a time.
+  static void ReadImportLines(std::istream& In, bool Fifo, int Threads,
+                              std::vector<std::unique_ptr<TbrvSQSSendMessageRequest>>& aMessages,
+                              std::map<int, std::string>& aFailures) {
+    constexpr size_t kBlock = 8 << 20;
+    std::string block, carry;
+    std::vector<std::pair<int, std::string_view>> lines;
+    int number = 0;
+    for (bool end = false; !end;) {
+      block.swap(carry);
+      carry.clear();
+      char buffer[1 << 16];
+      for (const size_t want = block.size() + kBlock; block.size() < want;) {
+        In.read(buffer, sizeof buffer);
+        block.append(buffer, static_cast<size_t>(In.gcount()));
+        if (!In) {
+          end = true;
+          break;
+        }
+      }
+      if (!end) {
+        // The unfinished last line waits for the next block.
+        const size_t last = block.rfind('\n');
+        if (last == std::string::npos) {
+          carry.swap(block);
+          continue;
+        }
+        carry.assign(block, last + 1);
+        block.resize(last + 1);
+      }
+      lines.clear();
+      std::string_view rest = block;
+      while (!rest.empty()) {
+        ++number;
+        const size_t line_end = std::min(rest.find('\n'), rest.size());
+        const std::string_view text = rest.substr(0, line_end);
+        rest.remove_prefix(std::min(line_end + 1, rest.size()));
+        if (!text.empty() && text != "\r") lines.emplace_back(number, text);
+      }
+      // Each line is parsed by whichever thread is free.
+      std::vector<std::unique_ptr<TbrvSQSSendMessageRequest>> parsed(lines.size());
+      std::vector<std::string> reasons(lines.size());
+      std::atomic<size_t> next{0};
+      std::exception_ptr thrown;
+      std::mutex lock;
+      const auto parse = [&] {
+        constexpr size_t kChunk = 64;
+        try {
+          for (size_t from = next.fetch_add(kChunk); from < lines.size();
+               from = next.fetch_add(kChunk)) {
+            for (size_t i = from; i < std::min(from + kChunk, lines.size()); ++i) {
+              parsed[i] = ImportRequest(lines[i].second, Fifo, reasons[i]);
+              if (parsed[i]) parsed[i]->SetID("l" + std::to_string(lines[i].first));
+            }
+          }
+        } catch (...) {
+          std::lock_guard<std::mutex> guard(lock);
+          if (!thrown) thrown = std::current_exception();
+          next = lines.size();
+        }
+      };
+      std::vector<std::thread> parsers;
+      const size_t helpers = std::min<size_t>(Threads, lines.size() / 256 + 1) - 1;
+      for (size_t i = 0; i < helpers; ++i) parsers.emplace_back(parse);
+      parse();
+      for (std::thread& parser : parsers) parser.join();
+      if (thrown) std::rethrow_exception(thrown);
+      for (size_t i = 0; i < lines.size(); ++i) {
+        if (parsed[i])
+          aMessages.push_back(std::move(parsed[i]));
+        else
+          aFailures[lines[i].first] = std::move(reasons[i]);
+      }
+    }
   }
 
   // The message an exported line describes, or null with the reason. To a FIFO queue the
