@@ -20,8 +20,6 @@ cycles=${1:-5000}
 
 [ -x /usr/bin/python3 ] && /usr/bin/python3 -c 'import boto3' ||
   { echo "missing python3-boto3" >&2; exit 1; }
-command -v nginx >/dev/null || [ -x /usr/sbin/nginx ] || { echo "missing nginx" >&2; exit 1; }
-nginx=$(command -v nginx || echo /usr/sbin/nginx)
 
 if [ -z "${BUILD:-}" ]; then
   BUILD=build-sqs-bench
@@ -47,28 +45,13 @@ while len(text) < 256: text += "abcdefghijklmnopqrstuvwxyz0123456789 "
 print(text[:256], end="")')
 body_md5=$(printf '%s' "$body" | md5sum | cut -d' ' -f1)
 
-# nginx cannot listen on port 0: take a free port and retry when another process won the race.
-for attempt in 1 2 3 4 5; do
-  port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-  sed -e "s|@PREFIX@|$work|g" -e "s|@BENCH@|$(pwd)/bench|g" -e "s|@PORT@|$port|g" -e "s|@BODY_MD5@|$body_md5|g" \
-    -e "s|@BODY@|$body|g" bench/sqs_canned_nginx.conf >"$work/nginx.conf"
-  "$nginx" -p "$work" -c "$work/nginx.conf" -e "$work/error.log" </dev/null 2>>"$work/stderr" &
-  nginx_pid=$!
-  for _ in $(seq 100); do
-    if ! kill -0 "$nginx_pid" 2>/dev/null; then nginx_pid=""; break; fi
-    /usr/bin/python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.1)" \
-      2>/dev/null && break 2
-    sleep 0.05
-  done
-  [ -n "$nginx_pid" ] && { kill -TERM "$nginx_pid"; wait "$nginx_pid" 2>/dev/null || true; nginx_pid=""; }
-done
-[ -n "$nginx_pid" ] || { cat "$work/stderr" "$work/error.log" >&2 2>/dev/null; exit 1; }
-endpoint="http://127.0.0.1:$port"
+. bench/sqs_canned_server.sh
+start_canned_sqs "$work" "$body" "$body_md5"
 
 export AWS_ACCESS_KEY_ID=test AWS_SECRET_ACCESS_KEY=test AWS_DEFAULT_REGION=us-east-1
 unset AWS_ENDPOINT_URL AWS_ENDPOINT_URL_SQS AWS_CA_BUNDLE AWS_PROFILE
 
-echo "== $cycles send/receive/delete cycles against canned answers (nginx $("$nginx" -v 2>&1 | sed 's|.*/||'), plain HTTP, one connection)"
+echo "== $cycles send/receive/delete cycles against canned answers (nginx $nginx_version, plain HTTP, one connection)"
 ours_json="$work/ours.json"
 SQS_BENCH_ENDPOINT="$endpoint" SQS_BENCH_BODY="$body" SQS_BENCH_CYCLES="$cycles" \
   "$BUILD/bench/bench_sqs_cycles" --benchmark_format=json >"$ours_json" 2>"$work/ours.err" ||

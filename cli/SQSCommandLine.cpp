@@ -17,8 +17,10 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
+#include <simdjson.h>
 #include <sstream>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include "aws/brvAWSProxy.h"
@@ -198,6 +200,14 @@ class TInterruptCancels {
  private:
   static inline std::atomic<TIdCancellation*> current_{nullptr};
   struct sigaction previous_ {};
+};
+
+// Messages an import sends in their order, batch by batch; the messages are owned elsewhere.
+struct TImportLane {
+  TImportLane() { Messages.SetOwnObjects(false); }
+  TbrvSQSSendMessageRequests Messages;
+  std::vector<int> Starts;       // as SplitIntoBatches makes them
+  std::atomic<size_t> Next{0};  // the next batch to send
 };
 
 class TCommandRun {
@@ -606,26 +616,25 @@ class TCommandRun {
       in = &file;
     }
     const bool fifo = IsFifoQueueName(Queue());
+    std::vector<std::unique_ptr<TbrvSQSSendMessageRequest>> parsed;
     std::map<int, std::string> failures;  // line number to reason
-    TbrvSQSSendMessageRequests requests;
-    std::string text;
-    for (int number = 1; std::getline(*in, text); ++number) {
-      if (text.empty() || text == "\r") continue;
-      std::string reason;
-      auto request = ImportRequest(text, fifo, reason);
-      if (!request) {
-        failures[number] = reason;
-        continue;
-      }
-      request->SetID("l" + std::to_string(number));
-      requests.AdoptItem(std::move(request));
+    ReadImportLines(*in, fifo, concurrency, parsed, failures);
+    // Lanes of messages, each sent in file order. To a standard queue every connection takes
+    // batches from the one lane; to a FIFO queue each connection has a lane of its own, and
+    // every message group goes to one lane, so that a group's messages arrive in file order.
+    const size_t lane_count = fifo ? static_cast<size_t>(concurrency) : 1;
+    std::vector<TImportLane> lanes(lane_count);
+    for (const std::unique_ptr<TbrvSQSSendMessageRequest>& message : parsed) {
+      const size_t lane =
+          fifo ? std::hash<std::string>{}(message->MessageGroupId()) % lane_count : 0;
+      lanes[lane].Messages.AddItem(message.get());
     }
     // The queue URL is resolved once, before the connections share the work.
-    if (requests.Count() > 0 && client_.GetQueueURL(Queue()).empty()) return Failed();
+    if (!parsed.empty() && client_.GetQueueURL(Queue()).empty()) return Failed();
+    for (TImportLane& lane : lanes) lane.Starts = SplitIntoBatches(lane.Messages);
 
-    const std::vector<int> starts = SplitIntoBatches(requests);
     std::mutex lock;
-    std::atomic<size_t> next{0};
+    std::atomic<bool> stop{false};
     std::vector<std::unique_ptr<TCommandRun>> workers;
     std::vector<TbrvHTTP_Amazon_AWS_SQS_Client*> clients{&client_};
     std::string other_endpoint;
@@ -649,20 +658,14 @@ class TCommandRun {
     }
     std::exception_ptr thrown;
     int sent = 0;
-    const auto work = [&](TbrvHTTP_Amazon_AWS_SQS_Client* Client) {
+    const auto work = [&](TbrvHTTP_Amazon_AWS_SQS_Client* Client, TImportLane* Lane) {
       try {
-        for (size_t b = next++; b + 1 < starts.size(); b = next++) {
-          TbrvSQSSendMessageRequests batch;
-          for (int i = starts[b]; i < starts[b + 1]; ++i) {
-            const TbrvSQSSendMessageRequest& from = *requests.Items(i);
-            auto copy = std::make_unique<TbrvSQSSendMessageRequest>();
-            copy->SetID(from.ID());
-            copy->SetMessageBody(from.MessageBody());
-            copy->SetMessageGroupId(from.MessageGroupId());
-            copy->SetMessageDeduplicationId(from.MessageDeduplicationId());
-            copy->SetMessageAttributes(from.MessageAttributes());
-            batch.AdoptItem(std::move(copy));
-          }
+        TbrvSQSSendMessageRequests batch;
+        batch.SetOwnObjects(false);  // the messages stay with the lane
+        for (size_t b = Lane->Next++; b + 1 < Lane->Starts.size() && !stop; b = Lane->Next++) {
+          batch.Clear();
+          for (int i = Lane->Starts[b]; i < Lane->Starts[b + 1]; ++i)
+            batch.AddItem(Lane->Messages.Items(i));
           TbrvSQSSendMessageResponses responses;
           TbrvSQSBatchResult result;
           Client->SendMessageBatch(Queue(), batch, responses, result);
@@ -681,12 +684,13 @@ class TCommandRun {
       } catch (...) {
         std::lock_guard<std::mutex> guard(lock);
         if (!thrown) thrown = std::current_exception();
-        next = starts.size();
+        stop = true;
       }
     };
     std::vector<std::thread> threads;
-    for (size_t i = 1; i < clients.size(); ++i) threads.emplace_back(work, clients[i]);
-    work(&client_);
+    for (size_t i = 1; i < clients.size(); ++i)
+      threads.emplace_back(work, clients[i], &lanes[fifo ? i : 0]);
+    work(&client_, &lanes[0]);
     for (std::thread& thread : threads) thread.join();
     if (thrown) std::rethrow_exception(thrown);
     PrintImportResult(sent, failures);
@@ -1096,50 +1100,145 @@ class TCommandRun {
     out_ << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
   }
 
+  // Reads the lines of an export from In and parses them on up to Threads threads: the
+  // messages in line order into aMessages (each with the entry id "l" and its line number),
+  // each line that cannot be sent into aFailures. Empty lines are skipped. The input is read
+  // in blocks of whole lines, so that only one block of its text is held at a time.
+  static void ReadImportLines(std::istream& In, bool Fifo, int Threads,
+                              std::vector<std::unique_ptr<TbrvSQSSendMessageRequest>>& aMessages,
+                              std::map<int, std::string>& aFailures) {
+    constexpr size_t kBlock = 8 << 20;
+    std::string block, carry;
+    std::vector<std::pair<int, std::string_view>> lines;
+    int number = 0;
+    for (bool end = false; !end;) {
+      block.swap(carry);
+      carry.clear();
+      char buffer[1 << 16];
+      for (const size_t want = block.size() + kBlock; block.size() < want;) {
+        In.read(buffer, sizeof buffer);
+        block.append(buffer, static_cast<size_t>(In.gcount()));
+        if (!In) {
+          end = true;
+          break;
+        }
+      }
+      if (!end) {
+        // The unfinished last line waits for the next block.
+        const size_t last = block.rfind('\n');
+        if (last == std::string::npos) {
+          carry.swap(block);
+          continue;
+        }
+        carry.assign(block, last + 1);
+        block.resize(last + 1);
+      }
+      lines.clear();
+      std::string_view rest = block;
+      while (!rest.empty()) {
+        ++number;
+        const size_t line_end = std::min(rest.find('\n'), rest.size());
+        const std::string_view text = rest.substr(0, line_end);
+        rest.remove_prefix(std::min(line_end + 1, rest.size()));
+        if (!text.empty() && text != "\r") lines.emplace_back(number, text);
+      }
+      // Each line is parsed by whichever thread is free.
+      std::vector<std::unique_ptr<TbrvSQSSendMessageRequest>> parsed(lines.size());
+      std::vector<std::string> reasons(lines.size());
+      std::atomic<size_t> next{0};
+      std::exception_ptr thrown;
+      std::mutex lock;
+      const auto parse = [&] {
+        constexpr size_t kChunk = 64;
+        try {
+          for (size_t from = next.fetch_add(kChunk); from < lines.size();
+               from = next.fetch_add(kChunk)) {
+            for (size_t i = from; i < std::min(from + kChunk, lines.size()); ++i) {
+              parsed[i] = ImportRequest(lines[i].second, Fifo, reasons[i]);
+              if (parsed[i]) parsed[i]->SetID("l" + std::to_string(lines[i].first));
+            }
+          }
+        } catch (...) {
+          std::lock_guard<std::mutex> guard(lock);
+          if (!thrown) thrown = std::current_exception();
+          next = lines.size();
+        }
+      };
+      std::vector<std::thread> parsers;
+      const size_t helpers = std::min<size_t>(Threads, lines.size() / 256 + 1) - 1;
+      for (size_t i = 0; i < helpers; ++i) parsers.emplace_back(parse);
+      parse();
+      for (std::thread& parser : parsers) parser.join();
+      if (thrown) std::rethrow_exception(thrown);
+      for (size_t i = 0; i < lines.size(); ++i) {
+        if (parsed[i])
+          aMessages.push_back(std::move(parsed[i]));
+        else
+          aFailures[lines[i].first] = std::move(reasons[i]);
+      }
+    }
+  }
+
   // The message an exported line describes, or null with the reason. To a FIFO queue the
   // group id and deduplication id come from the exported system attributes (the message id
-  // when the message had no deduplication id).
-  static std::unique_ptr<TbrvSQSSendMessageRequest> ImportRequest(const std::string& Text,
-                                                                  bool Fifo, std::string& Reason) {
-    const nlohmann::json line = nlohmann::json::parse(Text, nullptr, false);
-    if (line.is_discarded() || !line.is_object()) {
+  // when the message had no deduplication id). Lines are parsed with simdjson: an import's
+  // time went mostly to reading the JSON of its lines.
+  static std::unique_ptr<TbrvSQSSendMessageRequest> ImportRequest(std::string_view Text, bool Fifo,
+                                                                  std::string& Reason) {
+    thread_local simdjson::dom::parser parser;
+    simdjson::dom::object line;
+    if (parser.parse(Text.data(), Text.size()).get(line) != simdjson::SUCCESS) {
       Reason = "not a JSON object";
       return nullptr;
     }
-    const auto text = [](const nlohmann::json& Object, const char* Name) {
-      const auto found = Object.find(Name);
-      return found != Object.end() && found->is_string() ? found->get<std::string>()
-                                                         : std::string();
+    // The string member Name of Object, or empty when there is none or it is not a string.
+    const auto text = [](simdjson::dom::object Object, const char* Name) {
+      std::string_view value;
+      return Object[Name].get(value) == simdjson::SUCCESS ? std::string(value) : std::string();
     };
-    if (!line.contains("Body") || !line["Body"].is_string()) {
+    std::string_view body;
+    if (line["Body"].get(body) != simdjson::SUCCESS) {
       Reason = "no Body";
       return nullptr;
     }
     auto request = std::make_unique<TbrvSQSSendMessageRequest>();
-    request->SetMessageBody(line["Body"].get<std::string>());
-    if (line.contains("MessageAttributes")) {
-      const nlohmann::json& attributes = line["MessageAttributes"];
-      if (!attributes.is_object()) {
+    request->SetMessageBody(std::string(body));
+    simdjson::dom::element attributes;
+    if (line["MessageAttributes"].get(attributes) == simdjson::SUCCESS) {
+      simdjson::dom::object items;
+      if (attributes.get(items) != simdjson::SUCCESS) {
         Reason = "MessageAttributes is not an object";
         return nullptr;
       }
-      for (const auto& [name, value] : attributes.items()) {
-        const std::string type = value.is_object() ? text(value, "DataType") : std::string();
+      // In name order, as they have always been sent and checked; of a name given twice the
+      // last counts.
+      thread_local std::vector<std::tuple<std::string_view, size_t, simdjson::dom::element>> sorted;
+      sorted.clear();
+      for (const simdjson::dom::key_value_pair item : items)
+        sorted.emplace_back(item.key, sorted.size(), item.value);
+      std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) {
+        return std::tie(std::get<0>(a), std::get<1>(a)) < std::tie(std::get<0>(b), std::get<1>(b));
+      });
+      for (size_t i = 0; i < sorted.size(); ++i) {
+        const auto& [name, order, element] = sorted[i];
+        if (i + 1 < sorted.size() && std::get<0>(sorted[i + 1]) == name) continue;
+        simdjson::dom::object value;
+        const bool is_object = element.get(value) == simdjson::SUCCESS;
+        const std::string type = is_object ? text(value, "DataType") : std::string();
         if (type.empty()) {
-          Reason = "message attribute \"" + name + "\" has no DataType";
+          Reason = "message attribute \"" + std::string(name) + "\" has no DataType";
           return nullptr;
         }
         const bool binary = type.rfind("Binary", 0) == 0;
         request->MessageAttributes().AddSQSAttribute(
-            name, type, text(value, binary ? "BinaryValue" : "StringValue"));
+            std::string(name), type, text(value, binary ? "BinaryValue" : "StringValue"));
       }
     }
     if (Fifo) {
-      const nlohmann::json attributes =
-          line.contains("Attributes") && line["Attributes"].is_object() ? line["Attributes"]
-                                                                        : nlohmann::json::object();
-      request->SetMessageGroupId(text(attributes, "MessageGroupId"));
-      std::string deduplication = text(attributes, "MessageDeduplicationId");
+      simdjson::dom::object system;
+      const bool has_system = line["Attributes"].get(system) == simdjson::SUCCESS;
+      request->SetMessageGroupId(has_system ? text(system, "MessageGroupId") : std::string());
+      std::string deduplication = has_system ? text(system, "MessageDeduplicationId") : "";
       if (deduplication.empty()) deduplication = text(line, "MessageId");
       request->SetMessageDeduplicationId(deduplication);
       if (request->MessageGroupId().empty()) {

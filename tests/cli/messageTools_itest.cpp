@@ -1,7 +1,8 @@
 // The message-tool commands of the built `sqs` program: export and import carry 100 messages
 // with every attribute type and Unicode bodies to another queue byte for byte (the digests
-// agree), a line import cannot use is named by its number, and `&` and `<` from canned
-// answers come out as the characters they stand for.
+// agree), a line import cannot use is named by its number, an import over several connections
+// keeps each FIFO group's order, and `&` and `<` from canned answers come out as the
+// characters they stand for.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -90,6 +91,46 @@ TEST(SQSMessageTools, ExportAndImportCarryEveryMessageByteForByte) {
   ASSERT_EQ(copy.Status, 0) << copy.Err;
   EXPECT_EQ(Contents(copy.Out), Contents(exported.Out));
   EXPECT_EQ(RunAt({"export", "--queue-name", "import-to"}, at).Out, "");
+}
+
+// Over several connections each message arrives once, and to a FIFO queue the messages of a
+// group arrive in the order of their lines, whichever connection carries them.
+TEST(SQSMessageTools, ImportOverSeveralConnectionsKeepsEachGroupsOrder) {
+  TLocalSQSService service;
+  ASSERT_TRUE(service.Ready()) << service.Failure();
+  const std::string at = service.HTTP();
+  ASSERT_EQ(
+      RunAt({"create-queue", "--queue-name", "ordered.fifo", "--attribute", "FifoQueue=true"}, at)
+          .Status,
+      0);
+  constexpr int kGroups = 5, kMessages = 120;
+  std::string lines;
+  for (int i = 0; i < kMessages; ++i)
+    lines += nlohmann::json{{"MessageId", "id-" + std::to_string(i)},
+                            {"Body", std::to_string(i)},
+                            {"Attributes", {{"MessageGroupId", "g" + std::to_string(i % kGroups)}}}}
+                 .dump() +
+             "\n";
+  const TSQSRun imported =
+      RunAt({"import", "--queue-name", "ordered.fifo", "--concurrency", "4"}, at, lines);
+  ASSERT_EQ(imported.Status, 0) << imported.Err;
+  EXPECT_EQ(imported.Out, "Sent=" + std::to_string(kMessages) + "\nFailed=0\n");
+
+  const TSQSRun exported = RunAt({"export", "--queue-name", "ordered.fifo", "--delete"}, at);
+  ASSERT_EQ(exported.Status, 0) << exported.Err;
+  std::map<std::string, std::vector<int>> groups;
+  size_t start = 0;
+  for (size_t end; (end = exported.Out.find('\n', start)) != std::string::npos; start = end + 1) {
+    const nlohmann::json line = nlohmann::json::parse(exported.Out.substr(start, end - start));
+    groups[line["Attributes"]["MessageGroupId"]].push_back(
+        std::stoi(line["Body"].get<std::string>()));
+  }
+  ASSERT_EQ(groups.size(), static_cast<size_t>(kGroups));
+  for (const auto& [group, bodies] : groups) {
+    std::vector<int> expected;
+    for (int i = std::stoi(group.substr(1)); i < kMessages; i += kGroups) expected.push_back(i);
+    EXPECT_EQ(bodies, expected) << group;
+  }
 }
 
 TEST(SQSMessageTools, TailEndsOnInterruptWithStatusZeroAndWholeMessages) {
