@@ -29,7 +29,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1, libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libgnutls30, libssl3, fonts-dejavu-core")
+    "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1, libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libgnutls30, libssl3, libsimdjson14, fonts-dejavu-core")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
 
