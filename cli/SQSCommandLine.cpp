@@ -42,7 +42,7 @@ namespace {
 
 // --- the command table ---
 
-struct TOptionSpec {
+struct TOptionEntry {
   const char* Name;   // without the leading "--"
   const char* Value;  // what the value is called in help, or nullptr for a switch
   bool Required;
@@ -54,25 +54,25 @@ using TValues = std::map<std::string, std::vector<std::string>>;
 
 class TCommandRun;
 
-struct TCommandSpec {
+struct TCommandEntry {
   const char* Name;
   const char* Summary;
-  std::vector<TOptionSpec> Options;
+  std::vector<TOptionEntry> Options;
   const char* Output;  // what a success prints
   int (TCommandRun::*Run)();
 };
 
-constexpr TOptionSpec kQueueName = {"queue-name", "NAME", true, false,
+constexpr TOptionEntry kQueueName = {"queue-name", "NAME", true, false,
                                     "the queue, by name (resolved to its URL once per run)"};
 // Beside --queue-name wherever a command names an existing queue: the queue's URL, used
 // without asking the service for it.
-constexpr TOptionSpec kQueueURL = {
+constexpr TOptionEntry kQueueURL = {
     "queue-url", "URL", false, false,
     "the queue, by its URL (https://HOST/ACCOUNT/NAME); requests still go to the endpoint, "
     "only the URL's path is used"};
 
-const std::vector<TOptionSpec>& GlobalOptions() {
-  static const std::vector<TOptionSpec> options = {
+const std::vector<TOptionEntry>& GlobalOptions() {
+  static const std::vector<TOptionEntry> options = {
       {"profile", "NAME", false, false,
        "take credentials and settings from the profile NAME of the shared AWS files (default: "
        "AWS_PROFILE, else default)"},
@@ -156,7 +156,7 @@ int ParseInteger(const std::string& Option, const std::string& Text, int Low, in
 }
 
 struct TCommandLine {
-  const TCommandSpec* Command = nullptr;
+  const TCommandEntry* Command = nullptr;
   TValues Global;
   TValues Own;
   bool Help = false;
@@ -171,8 +171,8 @@ struct TCommandEnvironment {
   std::string Get(const std::string& Name) const { return Lookup ? Lookup(Name) : std::string(); }
 };
 
-std::vector<TOptionSpec> CommandOptions(const TCommandSpec& Command);
-const TOptionSpec* FindOption(const std::vector<TOptionSpec>& Options, const std::string& Name);
+std::vector<TOptionEntry> CommandOptions(const TCommandEntry& Command);
+const TOptionEntry* FindOption(const std::vector<TOptionEntry>& Options, const std::string& Name);
 
 // --- running a command ---
 
@@ -218,9 +218,9 @@ class TCommandRun {
       : line_(Line), environment_(Environment), out_(Out), err_(Err), endpoint_(EndPoint) {}
 
   int Run() {
-    const std::vector<TOptionSpec> options = CommandOptions(*line_.Command);
+    const std::vector<TOptionEntry> options = CommandOptions(*line_.Command);
     const bool by_url = FindOption(options, "queue-url") != nullptr;
-    for (const TOptionSpec& option : options) {
+    for (const TOptionEntry& option : options) {
       if (by_url && std::string(option.Name) == "queue-name") {
         if (Has("queue-name") == Has("queue-url"))
           throw TUsageError{std::string(line_.Command->Name) +
@@ -1271,8 +1271,8 @@ class TCommandRun {
 
 // --- the commands ---
 
-const std::vector<TCommandSpec>& Commands() {
-  static const std::vector<TCommandSpec> commands = {
+const std::vector<TCommandEntry>& Commands() {
+  static const std::vector<TCommandEntry> commands = {
       {"list-queues",
        "list the URLs of the queues",
        {{"queue-name-prefix", "PREFIX", false, false, "only queues whose names start with PREFIX"},
@@ -1502,14 +1502,14 @@ const std::vector<TCommandSpec>& Commands() {
   return commands;
 }
 
-const TCommandSpec* FindCommand(const std::string& Name) {
-  for (const TCommandSpec& command : Commands())
+const TCommandEntry* FindCommand(const std::string& Name) {
+  for (const TCommandEntry& command : Commands())
     if (Name == command.Name) return &command;
   return nullptr;
 }
 
-const TOptionSpec* FindOption(const std::vector<TOptionSpec>& Options, const std::string& Name) {
-  for (const TOptionSpec& option : Options)
+const TOptionEntry* FindOption(const std::vector<TOptionEntry>& Options, const std::string& Name) {
+  for (const TOptionEntry& option : Options)
     if (Name == option.Name) return &option;
   return nullptr;
 }
@@ -1517,8 +1517,8 @@ const TOptionSpec* FindOption(const std::vector<TOptionSpec>& Options, const std
 // A command's options as it takes them: those of its table entry, and --queue-url beside
 // --queue-name wherever the name picks an existing queue (create-queue and get-queue-url send
 // the name itself).
-std::vector<TOptionSpec> CommandOptions(const TCommandSpec& Command) {
-  std::vector<TOptionSpec> options = Command.Options;
+std::vector<TOptionEntry> CommandOptions(const TCommandEntry& Command) {
+  std::vector<TOptionEntry> options = Command.Options;
   const std::string name = Command.Name;
   if (name == "create-queue" || name == "get-queue-url") return options;
   for (size_t i = 0; i < options.size(); ++i) {
@@ -1552,7 +1552,7 @@ size_t NameDistance(const std::string& A, const std::string& B) {
 std::string UnknownCommand(const std::string& Typed) {
   std::vector<std::string> nearest;
   size_t best = std::max<size_t>(2, Typed.size() / 4) + 1;
-  for (const TCommandSpec& command : Commands()) {
+  for (const TCommandEntry& command : Commands()) {
     const size_t distance = NameDistance(Typed, command.Name);
     if (distance < best) {
       best = distance;
@@ -1561,7 +1561,7 @@ std::string UnknownCommand(const std::string& Typed) {
     if (distance == best) nearest.emplace_back(command.Name);
   }
   if (nearest.empty() && Typed.size() >= 3) {
-    for (const TCommandSpec& command : Commands())
+    for (const TCommandEntry& command : Commands())
       if (std::string(command.Name).find(Typed) != std::string::npos)
         nearest.emplace_back(command.Name);
   }
@@ -1604,7 +1604,7 @@ std::string HelpEntry(const std::string& Name, const std::string& Text) {
   return line + "\n" + std::string(kHelpColumn, ' ') + Wrap(Text, kHelpColumn);
 }
 
-std::string OptionLine(const TOptionSpec& Option) {
+std::string OptionLine(const TOptionEntry& Option) {
   std::string name = std::string("--") + Option.Name;
   if (Option.Value != nullptr) name += std::string(" ") + Option.Value;
   std::string notes;
@@ -1621,9 +1621,9 @@ void PrintGeneralHelp(std::ostream& Out) {
          "Amazon SQS from the command line: one command per operation of the SQS client.\n"
          "\n"
          "Commands:\n";
-  for (const TCommandSpec& command : Commands()) Out << HelpEntry(command.Name, command.Summary);
+  for (const TCommandEntry& command : Commands()) Out << HelpEntry(command.Name, command.Summary);
   Out << "\nOptions (before or after the command):\n";
-  for (const TOptionSpec& option : GlobalOptions()) Out << OptionLine(option);
+  for (const TOptionEntry& option : GlobalOptions()) Out << OptionLine(option);
   Out << "\n"
          "Options take their value as the next argument or after \"=\" (--region=eu-west-1).\n"
          "In NAME=VALUE arguments the first \"=\" ends the name; write \"\\=\" for an \"=\"\n"
@@ -1680,10 +1680,10 @@ void PrintGeneralHelp(std::ostream& Out) {
          "\"sqs COMMAND --help\" explains a command.\n";
 }
 
-void PrintCommandHelp(const TCommandSpec& Command, std::ostream& Out) {
+void PrintCommandHelp(const TCommandEntry& Command, std::ostream& Out) {
   Out << "Usage: sqs [OPTIONS] " << Command.Name;
-  const std::vector<TOptionSpec> options = CommandOptions(Command);
-  for (const TOptionSpec& option : options) {
+  const std::vector<TOptionEntry> options = CommandOptions(Command);
+  for (const TOptionEntry& option : options) {
     if (std::string(option.Name) == "queue-url") Out << " --queue-name NAME|--queue-url URL";
     if (!option.Required) continue;
     Out << " --" << option.Name << " " << option.Value;
@@ -1692,7 +1692,7 @@ void PrintCommandHelp(const TCommandSpec& Command, std::ostream& Out) {
   std::string summary = Command.Summary;
   summary[0] = static_cast<char>(summary[0] - 'a' + 'A');
   Out << " [COMMAND OPTIONS]\n\n" << summary << ".\n\nCommand options:\n";
-  for (const TOptionSpec& option : options) Out << OptionLine(option);
+  for (const TOptionEntry& option : options) Out << OptionLine(option);
   Out << "\n"
       << Wrap(std::string("Prints: ") + Command.Output + ".", 0, 0) << "\n"
       << "Every option of \"sqs --help\" (--region, --endpoint-url, ...) applies as well.\n";
@@ -1807,7 +1807,7 @@ std::pair<std::string, int> DescribeFailure(const Exception& E, const TWhere& Wh
 
 TCommandLine Parse(const std::vector<std::string>& Args) {
   TCommandLine line;
-  std::vector<TOptionSpec> command_options;
+  std::vector<TOptionEntry> command_options;
   for (size_t i = 0; i < Args.size(); ++i) {
     const std::string& arg = Args[i];
     if (arg == "-h") {
@@ -1817,7 +1817,7 @@ TCommandLine Parse(const std::vector<std::string>& Args) {
     if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
       const size_t eq = arg.find('=');
       const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-      const TOptionSpec* option = FindOption(GlobalOptions(), name);
+      const TOptionEntry* option = FindOption(GlobalOptions(), name);
       TValues* into = &line.Global;
       if (option == nullptr && line.Command != nullptr) {
         command_options = CommandOptions(*line.Command);
@@ -1991,7 +1991,7 @@ int RunSQSCommandLine(const std::vector<std::string>& Args, std::ostream& Out, s
 
 namespace {
 
-TSQSOptionReference OptionReference(const TOptionSpec& Option) {
+TSQSOptionReference OptionReference(const TOptionEntry& Option) {
   TSQSOptionReference reference;
   reference.Name = Option.Name;
   reference.Value = Option.Value != nullptr ? Option.Value : "";
@@ -2008,11 +2008,11 @@ TSQSOptionReference OptionReference(const TOptionSpec& Option) {
 
 TSQSCommandTable SQSCommandTable() {
   TSQSCommandTable table;
-  for (const TOptionSpec& option : GlobalOptions())
+  for (const TOptionEntry& option : GlobalOptions())
     table.GlobalOptions.push_back(OptionReference(option));
-  for (const TCommandSpec& command : Commands()) {
+  for (const TCommandEntry& command : Commands()) {
     TSQSCommandReference reference{command.Name, command.Summary, command.Output, {}};
-    for (const TOptionSpec& option : CommandOptions(command))
+    for (const TOptionEntry& option : CommandOptions(command))
       reference.Options.push_back(OptionReference(option));
     table.Commands.push_back(std::move(reference));
   }
