@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/IdURI.h"
+#include "tls/private/SChannelLink.h"
 #include "transport/IdStack.h"
 
 namespace brv {
