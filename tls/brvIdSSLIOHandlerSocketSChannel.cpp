@@ -25,19 +25,6 @@ TbrvIdSSLIOHandlerSocketSChannel::~TbrvIdSSLIOHandlerSocketSChannel() {
   FreeLink();
 }
 
-TStringList* TbrvIdSSLIOHandlerSocketSChannel::ALPNProtocols() {
-  if (!FALPNProtocols) FALPNProtocols = std::make_unique<TStringList>();
-  return FALPNProtocols.get();
-}
-
-void TbrvIdSSLIOHandlerSocketSChannel::SetALPNProtocols(const TStringList* Value) {
-  if (!FALPNProtocols) return;
-  if (Value == nullptr)
-    FALPNProtocols->Clear();
-  else
-    FALPNProtocols->Assign(Value);
-}
-
 std::string TbrvIdSSLIOHandlerSocketSChannel::GetALPNProtocol() {
   return SChannelGetALPN(FSSL.get());
 }
