@@ -18,9 +18,53 @@ endif()
 find_package(Threads REQUIRED)
 target_link_libraries(brv_options INTERFACE Threads::Threads)
 
+# Include roots. Headers are included as "<folder>/<file>.h". A folder's public headers are the
+# .h files at its top; headers in its sub-folders (private/, tls/sspi/) belong to the folder
+# alone. So the repository root is never an include path: each folder gets two roots in the
+# build tree, made at configure time,
+#   include/public/<folder>/<folder>/  links to the public headers only, and
+#   include/own/<folder>/<folder>      a link to the whole source folder,
+# and its library exports the first and builds with the second. A layer's tests and fuzz
+# targets ask for the second explicitly (brv_own_headers); nothing else can reach it.
+# include/tests/tests links to tests/, for the tests, benchmarks and fuzz targets that borrow
+# test support.
+set(BRV_INCLUDE_ROOT ${PROJECT_BINARY_DIR}/include)
+file(MAKE_DIRECTORY ${BRV_INCLUDE_ROOT}/tests)
+file(CREATE_LINK ${PROJECT_SOURCE_DIR}/tests ${BRV_INCLUDE_ROOT}/tests/tests SYMBOLIC)
+
+# brv_include_roots(<folder>): makes the two roots of a source folder (see above).
+function(brv_include_roots folder)
+  set(public ${BRV_INCLUDE_ROOT}/public/${folder})
+  # Made afresh, so that a header moved into a sub-folder or removed leaves no link behind.
+  file(REMOVE_RECURSE ${public})
+  file(MAKE_DIRECTORY ${public}/${folder})
+  file(GLOB headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${folder}/*.h)
+  foreach(header IN LISTS headers)
+    get_filename_component(file ${header} NAME)
+    file(CREATE_LINK ${header} ${public}/${folder}/${file} SYMBOLIC)
+  endforeach()
+  file(MAKE_DIRECTORY ${BRV_INCLUDE_ROOT}/own/${folder})
+  file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${BRV_INCLUDE_ROOT}/own/${folder}/${folder}
+       SYMBOLIC)
+endfunction()
+
+# brv_library_includes(<target> <folder>): <target> builds with the folder's own root and
+# exports its public root.
+function(brv_library_includes target folder)
+  brv_include_roots(${folder})
+  target_include_directories(${target} PRIVATE ${BRV_INCLUDE_ROOT}/own/${folder}
+                                       PUBLIC ${BRV_INCLUDE_ROOT}/public/${folder})
+endfunction()
+
+# brv_own_headers(<target> <folder>): lets <target> (a test or fuzz target of that folder)
+# include the folder's private headers.
+function(brv_own_headers target folder)
+  target_include_directories(${target} PRIVATE ${BRV_INCLUDE_ROOT}/own/${folder})
+endfunction()
+
 # brv_layer(<name> [DEPS <layers...>] [LIBS <other libraries...>])
 # One static library per layer folder, built from every .cpp in that folder (and its
-# sub-folders). Headers are included as "<layer>/<file>.h" from the repository root.
+# sub-folders).
 function(brv_layer name)
   cmake_parse_arguments(ARG "" "" "DEPS;LIBS" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
@@ -32,7 +76,12 @@ function(brv_layer name)
     set(scope INTERFACE)
     add_library(brv_${name} INTERFACE)
   endif()
-  target_include_directories(brv_${name} ${scope} ${PROJECT_SOURCE_DIR})
+  if(sources)
+    brv_library_includes(brv_${name} ${name})
+  else()
+    brv_include_roots(${name})
+    target_include_directories(brv_${name} INTERFACE ${BRV_INCLUDE_ROOT}/public/${name})
+  endif()
   target_link_libraries(brv_${name} ${scope} brv_options)
   foreach(dep IN LISTS ARG_DEPS)
     target_link_libraries(brv_${name} ${scope} brv_${dep})
@@ -61,7 +110,8 @@ function(brv_tests layer)
   if(support)
     set(support_lib brv_${layer}_test_support)
     add_library(${support_lib} STATIC ${support})
-    target_include_directories(${support_lib} PUBLIC ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+    target_include_directories(${support_lib} PUBLIC ${BRV_INCLUDE_ROOT}/tests ${CMAKE_CURRENT_SOURCE_DIR})
+    brv_own_headers(${support_lib} ${layer})
     target_link_libraries(${support_lib} PUBLIC brv_${layer} brv_test_support GTest::gtest
                                                 GTest::gmock ${ARG_LIBS})
     target_compile_definitions(${support_lib} PUBLIC
@@ -74,7 +124,8 @@ function(brv_tests layer)
     get_filename_component(stem ${src} NAME_WE)
     set(target test_${layer}_${stem})
     add_executable(${target} ${src})
-    target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+    target_include_directories(${target} PRIVATE ${BRV_INCLUDE_ROOT}/tests ${CMAKE_CURRENT_SOURCE_DIR})
+    brv_own_headers(${target} ${layer})
     target_link_libraries(${target} PRIVATE ${support_lib} brv_${layer} brv_test_support
                                             GTest::gtest GTest::gtest_main GTest::gmock ${ARG_LIBS})
     target_compile_definitions(${target} PRIVATE

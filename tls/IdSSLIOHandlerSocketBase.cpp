@@ -5,6 +5,19 @@ namespace brv {
 TIdSSLIOHandlerSocketBase::TIdSSLIOHandlerSocketBase(TComponent* AOwner)
     : TIdIOHandlerStack(AOwner) {}
 
+TStringList* TIdSSLIOHandlerSocketBase::ALPNProtocols() {
+  if (!FALPNProtocols) FALPNProtocols = std::make_unique<TStringList>();
+  return FALPNProtocols.get();
+}
+
+void TIdSSLIOHandlerSocketBase::SetALPNProtocols(const TStringList* Value) {
+  if (!FALPNProtocols) return;
+  if (Value == nullptr)
+    FALPNProtocols->Clear();
+  else
+    FALPNProtocols->Assign(Value);
+}
+
 int TIdSSLIOHandlerSocketBase::ReadRawData(TIdBytes& VBuffer) {
   if (fPassThrough) return TIdIOHandlerStack::ReadRawData(VBuffer);
   return ReadDecrypted(VBuffer);

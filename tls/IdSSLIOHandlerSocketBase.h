@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "base/StringList.h"
 #include "transport/IdIOHandlerStack.h"
 
 namespace brv {
@@ -27,6 +28,10 @@ class TIdSSLIOHandlerSocketBase : public TIdIOHandlerStack {
   // URL of the request; its host names the server in the handshake.
   const std::string& URIToCheck() const { return FURIToCheck; }
   virtual void SetURIToCheck(const std::string& Value) { FURIToCheck = Value; }
+  // Protocols offered by ALPN; the list is created on first read.
+  TStringList* ALPNProtocols();
+  // Copies the list into the handler's, and only when that list already exists.
+  void SetALPNProtocols(const TStringList* Value);
 
   // A new handler of the same kind with the same settings, without owner.
   virtual std::unique_ptr<TIdSSLIOHandlerSocketBase> Clone() = 0;
@@ -47,6 +52,7 @@ class TIdSSLIOHandlerSocketBase : public TIdIOHandlerStack {
   bool fPassThrough = true;
   bool fIsPeer = false;
   std::string FURIToCheck;
+  std::unique_ptr<TStringList> FALPNProtocols;
 };
 
 }  // namespace brv

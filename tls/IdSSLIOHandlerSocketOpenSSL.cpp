@@ -702,18 +702,28 @@ int TIdSSLSocket::Recv(TIdBytes& ABuffer) {
     const int n =
         Run([&] { return API().SSL_read(fSSL, ABuffer.data(), static_cast<int>(ABuffer.size())); });
     if (n > 0) return n;
-    switch (fLast.SSLError) {
-      case ossl::SSL_ERROR_WANT_READ:
-      case ossl::SSL_ERROR_WANT_WRITE:
-        if (WaitForSocket(fLast.SSLError == ossl::SSL_ERROR_WANT_WRITE, limit)) continue;
-        fParent->Deadline().Check();
-        fLast.TimedOut = true;
+    bool retry = false;
+    const int result = AfterNoProgress(n, limit, retry);
+    if (!retry) return result;
+  }
+}
+
+int TIdSSLSocket::AfterNoProgress(int ACallResult, const TIdDeadline& ALimit, bool& VRetry) {
+  VRetry = false;
+  switch (fLast.SSLError) {
+    case ossl::SSL_ERROR_WANT_READ:
+    case ossl::SSL_ERROR_WANT_WRITE:
+      if (WaitForSocket(fLast.SSLError == ossl::SSL_ERROR_WANT_WRITE, ALimit)) {
+        VRetry = true;
         return -1;
-      case ossl::SSL_ERROR_ZERO_RETURN:
-        return 0;
-      default:
-        return n;
-    }
+      }
+      fParent->Deadline().Check();
+      fLast.TimedOut = true;
+      return -1;
+    case ossl::SSL_ERROR_ZERO_RETURN:
+      return 0;
+    default:
+      return ACallResult;
   }
 }
 
@@ -732,18 +742,9 @@ int TIdSSLSocket::Send(const TIdBytes& ABuffer, int AOffset, int ALength) {
       offset += n;
       continue;
     }
-    switch (fLast.SSLError) {
-      case ossl::SSL_ERROR_WANT_READ:
-      case ossl::SSL_ERROR_WANT_WRITE:
-        if (WaitForSocket(fLast.SSLError == ossl::SSL_ERROR_WANT_WRITE, limit)) continue;
-        fParent->Deadline().Check();
-        fLast.TimedOut = true;
-        return -1;
-      case ossl::SSL_ERROR_ZERO_RETURN:
-        return 0;
-      default:
-        return n;
-    }
+    bool retry = false;
+    const int result = AfterNoProgress(n, limit, retry);
+    if (!retry) return result;
   }
   return total;
 }
@@ -855,19 +856,6 @@ TIdSSLIOHandlerSocketOpenSSL::~TIdSSLIOHandlerSocketOpenSSL() {
   // The close notification goes out before the socket handler closes the socket.
   fSSLSocket.reset();
   FreeContext();
-}
-
-TStringList* TIdSSLIOHandlerSocketOpenSSL::ALPNProtocols() {
-  if (!FALPNProtocols) FALPNProtocols = std::make_unique<TStringList>();
-  return FALPNProtocols.get();
-}
-
-void TIdSSLIOHandlerSocketOpenSSL::SetALPNProtocols(const TStringList* Value) {
-  if (!FALPNProtocols) return;
-  if (Value == nullptr)
-    FALPNProtocols->Clear();
-  else
-    FALPNProtocols->Assign(Value);
 }
 
 std::string TIdSSLIOHandlerSocketOpenSSL::GetALPNProtocol() const {

@@ -345,6 +345,10 @@ class TIdSSLSocket : public TObject {
   void Handshake(Call&& ACall, bool AIsConnect);
   // Waits until the socket is ready for what OpenSSL wants; false when the time passed.
   bool WaitForSocket(bool AForWrite, const TIdDeadline& ALimit);
+  // After a read or write that moved no bytes (ACallResult): VRetry when the socket became
+  // ready for what OpenSSL wants; otherwise what the call comes to: -1 with TimedOut set when
+  // the wait ended first, 0 when the peer closed TLS, else ACallResult.
+  int AfterNoProgress(int ACallResult, const TIdDeadline& ALimit, bool& VRetry);
   // The limit of a handshake, a receive or a send: the handler's wait time-out, never past its
   // deadline.
   TIdDeadline TLSWaitLimit() const;
@@ -388,10 +392,6 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocketBase {
   // The TLS connection (null while no TLS runs) and the context of the current connect.
   TIdSSLSocket* SSLSocket() const { return fSSLSocket.get(); }
   TIdSSLContext* SSLContext() const { return fSSLContext; }
-  // Protocols offered by ALPN; the list is created on first read.
-  TStringList* ALPNProtocols();
-  // Copies the list into the handler's, and only when that list already exists.
-  void SetALPNProtocols(const TStringList* Value);
   // The protocol the server selected by ALPN; empty without TLS.
   std::string GetALPNProtocol() const;
   // OpenSSL's name of the protocol version in use ("TLSv1.3"); empty without TLS.
@@ -451,7 +451,6 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocketBase {
   std::unique_ptr<TIdSSLOptions_Internal> fxSSLOptions;
   std::unique_ptr<TIdSSLSocket> fSSLSocket;
   bool fSSLLayerClosed = true;
-  std::unique_ptr<TStringList> FALPNProtocols;
 };
 
 }  // namespace brv

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/IdURI.h"
+#include "tls/private/SChannelLink.h"
 #include "transport/IdStack.h"
 
 namespace brv {
@@ -22,19 +23,6 @@ TbrvIdSSLIOHandlerSocketSChannel::TbrvIdSSLIOHandlerSocketSChannel(TComponent* a
 
 TbrvIdSSLIOHandlerSocketSChannel::~TbrvIdSSLIOHandlerSocketSChannel() {
   FreeLink();
-}
-
-TStringList* TbrvIdSSLIOHandlerSocketSChannel::ALPNProtocols() {
-  if (!FALPNProtocols) FALPNProtocols = std::make_unique<TStringList>();
-  return FALPNProtocols.get();
-}
-
-void TbrvIdSSLIOHandlerSocketSChannel::SetALPNProtocols(const TStringList* Value) {
-  if (!FALPNProtocols) return;
-  if (Value == nullptr)
-    FALPNProtocols->Clear();
-  else
-    FALPNProtocols->Assign(Value);
 }
 
 std::string TbrvIdSSLIOHandlerSocketSChannel::GetALPNProtocol() {

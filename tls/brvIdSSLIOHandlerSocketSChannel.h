@@ -46,10 +46,6 @@ class TbrvIdSSLIOHandlerSocketSChannel : public TIdSSLIOHandlerSocketBase {
   using TCredentialsEvent = std::function<void(TObject* Sender)>;
   TCredentialsEvent OnCredentials;
 
-  // Protocols offered by ALPN; the list is created on first read.
-  TStringList* ALPNProtocols();
-  // Copies the list into the handler's, and only when that list already exists.
-  void SetALPNProtocols(const TStringList* Value);
   // Verify the server's certificate chain and name after the handshake.
   bool VerifyCertificate() const { return FVerifyCertificate; }
   void SetVerifyCertificate(bool Value) { FVerifyCertificate = Value; }
@@ -103,7 +99,6 @@ class TbrvIdSSLIOHandlerSocketSChannel : public TIdSSLIOHandlerSocketBase {
   // Remembers how the last read or write of the link failed, for the error hooks.
   void NoteFailure();
 
-  std::unique_ptr<TStringList> FALPNProtocols;
   std::unique_ptr<TSSLInfo> FSSL;
   bool FVerifyCertificate = false;
   TwsTLSVersions FTLSVersion = tls1_0;

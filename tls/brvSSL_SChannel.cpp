@@ -12,6 +12,7 @@
 
 #include "base/Exception.h"
 #include "base/UTF8.h"
+#include "tls/private/SChannelLink.h"
 #include "transport/IdStack.h"
 #include "transport/IdStackUnix.h"
 

@@ -49,11 +49,7 @@ class EIdSocketError : public EIdException {
   int FLastError;
 };
 // Error 10038: the handle is not a socket.
-class EIdNotASocket : public EIdSocketError {
- public:
-  using EIdSocketError::EIdSocketError;
-  const char* ClassName() const noexcept override { return "EIdNotASocket"; }
-};
+BRV_DECLARE_EXCEPTION(EIdNotASocket, EIdSocketError);
 BRV_DECLARE_EXCEPTION(EIdStackError, EIdException, "");
 BRV_DECLARE_EXCEPTION(EIdIPVersionUnsupported, EIdStackError,
                       "The requested IPVersion / Address family is not supported.");

@@ -181,28 +181,40 @@ void TIdIOHandler::ResolveTimeout(int& ATimeout) const {
 // ---------------------------------------------------------------------------------------------
 // Filling the input buffer
 
-void TIdIOHandler::CloseQuietly() noexcept {
-  try {
-    Close();
-  } catch (...) {
-    // The reason for closing is what the caller reports.
-  }
+namespace {
+
+// The deadline passed or the caller cancelled.
+bool CutShort(const Exception& E) {
+  return dynamic_cast<const EIdOperationCancelled*>(&E) != nullptr ||
+         dynamic_cast<const EIdDeadlineExceeded*>(&E) != nullptr;
 }
+
+}  // namespace
 
 // A wait that the deadline or a cancel cut short leaves the protocol state unknown (a record
 // or a request half done), so the handler closes before the exception goes on; the next call
 // opens a new connection.
-int TIdIOHandler::FillInputBuffer(bool ARaiseExceptionIfDisconnected, int ATimeout,
-                                  bool ARaiseExceptionOnTimeout) {
+template <class F>
+auto TIdIOHandler::ClosingWhenCutShort(F&& AOperation) {
   try {
-    return DoFillInputBuffer(ARaiseExceptionIfDisconnected, ATimeout, ARaiseExceptionOnTimeout);
-  } catch (const EIdOperationCancelled&) {
-    CloseQuietly();
-    throw;
-  } catch (const EIdDeadlineExceeded&) {
-    CloseQuietly();
+    return AOperation();
+  } catch (const Exception& E) {
+    if (CutShort(E)) {
+      try {
+        Close();
+      } catch (...) {
+        // The reason for closing is what the caller reports.
+      }
+    }
     throw;
   }
+}
+
+int TIdIOHandler::FillInputBuffer(bool ARaiseExceptionIfDisconnected, int ATimeout,
+                                  bool ARaiseExceptionOnTimeout) {
+  return ClosingWhenCutShort([&] {
+    return DoFillInputBuffer(ARaiseExceptionIfDisconnected, ATimeout, ARaiseExceptionOnTimeout);
+  });
 }
 
 int TIdIOHandler::DoFillInputBuffer(bool ARaiseExceptionIfDisconnected, int ATimeout,
@@ -550,12 +562,10 @@ std::string TIdIOHandler::AllData(const IIdTextEncoding* AByteEncoding) {
   try {
     while (FOpened && RawSourceAvailable() && !FClosedGracefully)
       FillInputBuffer(false, 250, false);
-  } catch (const EIdOperationCancelled&) {
-    throw;  // the caller stopped the read: what arrived is not the whole answer
-  } catch (const EIdDeadlineExceeded&) {
-    throw;
-  } catch (const Exception&) {
-    // Whatever ended the connection, what arrived is the answer.
+  } catch (const Exception& E) {
+    // The caller stopped the read: what arrived is not the whole answer. Whatever else ended
+    // the connection, what arrived is the answer.
+    if (CutShort(E)) throw;
   }
   return InputBufferAsString(AByteEncoding);
 }
@@ -701,15 +711,7 @@ void TIdIOHandler::Write(const TIdBytes& ABuffer, int ALength, int AOffset) {
 }
 
 void TIdIOHandler::WriteDirect(const TIdBytes& ABuffer, int ALength, int AOffset) {
-  try {
-    DoWriteDirect(ABuffer, ALength, AOffset);
-  } catch (const EIdOperationCancelled&) {
-    CloseQuietly();
-    throw;
-  } catch (const EIdDeadlineExceeded&) {
-    CloseQuietly();
-    throw;
-  }
+  ClosingWhenCutShort([&] { DoWriteDirect(ABuffer, ALength, AOffset); });
 }
 
 void TIdIOHandler::DoWriteDirect(const TIdBytes& ABuffer, int ALength, int AOffset) {

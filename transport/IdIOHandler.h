@@ -289,8 +289,10 @@ class TIdIOHandler : public TIdComponent {
   void ResolveTimeout(int& ATimeout) const;
   // The limit of one write in milliseconds: ReadTimeout when positive, else -1 (none).
   int WriteTimeout() const { return FReadTimeOut > 0 ? FReadTimeOut : -1; }
-  // Closes the handler without letting a failure of the close hide the one being reported.
-  void CloseQuietly() noexcept;
+  // Runs AOperation; when the deadline or a cancel cuts it short, closes the handler (a failure
+  // of the close does not hide the reason) before the exception goes on.
+  template <class F>
+  auto ClosingWhenCutShort(F&& AOperation);
 
   bool FLargeStream = false;
   bool FClosedGracefully = false;

@@ -621,6 +621,13 @@ std::map<std::string, std::unique_ptr<TIdMBCSEncoding>>& NameCache() {
   return cache;
 }
 
+// The one instance of encoding class T that every caller shares.
+template <class T>
+const IIdTextEncoding* SharedInstance() {
+  static const T instance;
+  return &instance;
+}
+
 }  // namespace
 
 TIdTextEncodingType GIdDefaultTextEncoding() {
@@ -632,28 +639,22 @@ void SetGIdDefaultTextEncoding(TIdTextEncodingType AValue) {
 }
 
 const IIdTextEncoding* IndyTextEncoding_8Bit() {
-  static const TId8BitEncoding instance;
-  return &instance;
+  return SharedInstance<TId8BitEncoding>();
 }
 const IIdTextEncoding* IndyTextEncoding_ASCII() {
-  static const TIdASCIIEncoding instance;
-  return &instance;
+  return SharedInstance<TIdASCIIEncoding>();
 }
 const IIdTextEncoding* IndyTextEncoding_UTF16BE() {
-  static const TIdUTF16BigEndianEncoding instance;
-  return &instance;
+  return SharedInstance<TIdUTF16BigEndianEncoding>();
 }
 const IIdTextEncoding* IndyTextEncoding_UTF16LE() {
-  static const TIdUTF16LittleEndianEncoding instance;
-  return &instance;
+  return SharedInstance<TIdUTF16LittleEndianEncoding>();
 }
 const IIdTextEncoding* IndyTextEncoding_UTF7() {
-  static const TIdUTF7Encoding instance;
-  return &instance;
+  return SharedInstance<TIdUTF7Encoding>();
 }
 const IIdTextEncoding* IndyTextEncoding_UTF8() {
-  static const TIdUTF8Encoding instance;
-  return &instance;
+  return SharedInstance<TIdUTF8Encoding>();
 }
 // The system code page of this platform is UTF-8.
 const IIdTextEncoding* IndyTextEncoding_OSDefault() {

@@ -23,6 +23,7 @@
 #include "tls/IdSSLIOHandlerSocketOpenSSL.h"
 #include "tls/brvIdSSLIOHandlerSocketSChannel.h"
 #include "tls/brvSSL_SChannel.h"
+#include "tls/private/SChannelLink.h"
 #include "transport/IdTCPClient.h"
 
 namespace brv {

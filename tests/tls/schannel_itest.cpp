@@ -19,6 +19,7 @@
 #include "tests/support/TlsTestServer.h"
 #include "support/schannel_relay.h"
 #include "support/sspi_peer.h"
+#include "tls/private/SChannelLink.h"
 #include "transport/IdStack.h"
 #include "transport/IdTCPClient.h"
 

@@ -16,6 +16,7 @@
 
 #include "tests/support/TempDir.h"
 #include "tls/TLSHandlerFactory.h"
+#include "tls/private/SChannelLink.h"
 
 namespace brv {
 namespace {
