@@ -18,6 +18,18 @@ void TIdSSLIOHandlerSocketBase::SetALPNProtocols(const TStringList* Value) {
     FALPNProtocols->Assign(Value);
 }
 
+void TIdSSLIOHandlerSocketBase::ConnectInClear() {
+  const bool pass_through = fPassThrough;
+  fPassThrough = true;
+  try {
+    TIdIOHandlerStack::ConnectToPeer();
+  } catch (...) {
+    fPassThrough = pass_through;
+    throw;
+  }
+  fPassThrough = pass_through;
+}
+
 int TIdSSLIOHandlerSocketBase::ReadRawData(TIdBytes& VBuffer) {
   if (fPassThrough) return TIdIOHandlerStack::ReadRawData(VBuffer);
   return ReadDecrypted(VBuffer);

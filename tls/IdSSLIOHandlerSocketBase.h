@@ -48,6 +48,9 @@ class TIdSSLIOHandlerSocketBase : public TIdIOHandlerStack {
   virtual int ReadDecrypted(TIdBytes& VBuffer) = 0;
   // Encrypts and sends; the result follows the rules of WriteRawData.
   virtual int WriteEncrypted(const TIdBytes& ABuffer, int AOffset, int ALength) = 0;
+  // Connects the socket (and a proxy tunnel) in clear, whatever PassThrough says, and puts
+  // PassThrough back as it was, also when connecting fails; TLS starts afterwards.
+  void ConnectInClear();
 
   bool fPassThrough = true;
   bool fIsPeer = false;

@@ -908,15 +908,7 @@ void TIdSSLIOHandlerSocketOpenSSL::ConnectToPeer() {
     // A clear connection needs no OpenSSL.
     if (!fPassThrough) throw;
   }
-  const bool pass_through = fPassThrough;
-  fPassThrough = true;
-  try {
-    TIdIOHandlerStack::ConnectToPeer();
-  } catch (...) {
-    fPassThrough = pass_through;
-    throw;
-  }
-  fPassThrough = pass_through;
+  ConnectInClear();
   FireBeforeConnect();
   StartSSL();
 }

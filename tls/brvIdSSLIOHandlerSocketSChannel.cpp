@@ -76,16 +76,7 @@ void TbrvIdSSLIOHandlerSocketSChannel::FreeLink() {
 }
 
 void TbrvIdSSLIOHandlerSocketSChannel::ConnectToPeer() {
-  // The socket (and a proxy tunnel) connect in clear; TLS starts afterwards.
-  const bool pass_through = fPassThrough;
-  fPassThrough = true;
-  try {
-    TIdIOHandlerStack::ConnectToPeer();
-  } catch (...) {
-    fPassThrough = pass_through;
-    throw;
-  }
-  fPassThrough = pass_through;
+  ConnectInClear();
   StartSSL();
 }
 

@@ -118,7 +118,11 @@ bool IIdTextEncoding::CanEncode(const std::string& AChars) const {
 // ---------------------------------------------------------------------------------------------
 // ASCII and 8-bit
 
-std::size_t TIdASCIIEncoding::Encode(const std::string& AChars, TIdBytes& VBytes) const {
+namespace {
+
+// Appends the one-byte form of each code point of AChars below ALimit (its value) and question
+// marks for the others; returns how many were lost.
+std::size_t EncodeBelow(const std::string& AChars, TIdBytes& VBytes, char32_t ALimit) {
   std::size_t lost = 0;
   VBytes.reserve(VBytes.size() + AChars.size());
   const auto* s = reinterpret_cast<const std::uint8_t*>(AChars.data());
@@ -129,7 +133,7 @@ std::size_t TIdASCIIEncoding::Encode(const std::string& AChars, TIdBytes& VBytes
     i += run;
     if (i == AChars.size()) break;
     char32_t cp = 0;
-    if (NextUTF8CodePoint(AChars, i, cp) && cp < 0x80) {
+    if (NextUTF8CodePoint(AChars, i, cp) && cp < ALimit) {
       VBytes.push_back(static_cast<std::uint8_t>(cp));
     } else {
       AppendQuestionMarks(VBytes, cp);
@@ -137,6 +141,12 @@ std::size_t TIdASCIIEncoding::Encode(const std::string& AChars, TIdBytes& VBytes
     }
   }
   return lost;
+}
+
+}  // namespace
+
+std::size_t TIdASCIIEncoding::Encode(const std::string& AChars, TIdBytes& VBytes) const {
+  return EncodeBelow(AChars, VBytes, 0x80);
 }
 
 std::size_t TIdASCIIEncoding::Decode(const std::uint8_t* ABytes, std::size_t ACount,
@@ -156,18 +166,7 @@ std::size_t TIdASCIIEncoding::Decode(const std::uint8_t* ABytes, std::size_t ACo
 }
 
 std::size_t TId8BitEncoding::Encode(const std::string& AChars, TIdBytes& VBytes) const {
-  std::size_t lost = 0;
-  VBytes.reserve(VBytes.size() + AChars.size());
-  for (std::size_t i = 0; i < AChars.size();) {
-    char32_t cp = 0;
-    if (NextUTF8CodePoint(AChars, i, cp) && cp < 0x100) {
-      VBytes.push_back(static_cast<std::uint8_t>(cp));
-    } else {
-      AppendQuestionMarks(VBytes, cp);
-      ++lost;
-    }
-  }
-  return lost;
+  return EncodeBelow(AChars, VBytes, 0x100);
 }
 
 std::size_t TId8BitEncoding::Decode(const std::uint8_t* ABytes, std::size_t ACount,
