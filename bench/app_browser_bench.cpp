@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/FQueueBrowser.h"
-#include "bench/support/QtBenchMain.h"
+#include "support/QtBenchMain.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/FQueueBrowser.h"
-#include "bench/support/QtBenchMain.h"
+#include "support/QtBenchMain.h"
 #include "sqs/brvSQSRecords.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "bench/support/BenchMain.h"
+#include "support/BenchMain.h"
 #include "http/IdHTTP.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/TempDir.h"

@@ -22,7 +22,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "bench/support/BenchMain.h"
+#include "support/BenchMain.h"
 #include "sqs/brvHTTP.h"
 
 namespace {

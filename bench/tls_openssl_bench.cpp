@@ -18,7 +18,7 @@
 #include <memory>
 #include <string>
 
-#include "bench/support/BenchMain.h"
+#include "support/BenchMain.h"
 #include "tests/support/TlsTestServer.h"
 #include "tls/IdSSLIOHandlerSocketOpenSSL.h"
 #include "transport/IdTCPClient.h"

@@ -21,7 +21,7 @@
 #include <memory>
 #include <string>
 
-#include "bench/support/BenchMain.h"
+#include "support/BenchMain.h"
 #include "tests/support/Certificates.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/TempDir.h"

@@ -3,7 +3,7 @@
 
 #include <QApplication>
 
-#include "bench/support/BenchMain.h"
+#include "support/BenchMain.h"
 
 namespace brv::bench {
 
