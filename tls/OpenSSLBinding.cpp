@@ -192,6 +192,7 @@ void ReleaseOpenSSL() {
     // After the stores: their lookups use the method until they are freed.
     ossl::FreeDeferredFileLookupMethod(b.functions, b.deferred_file);
     if (b.fetched_sha256 != nullptr) b.functions.EVP_MD_free(b.fetched_sha256);
+    ossl::FreeThreadHashContexts(b.functions);
   }
   b.socket_bio = nullptr;
   b.deferred_file = nullptr;

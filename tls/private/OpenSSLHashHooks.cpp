@@ -73,15 +73,31 @@ struct SpareContexts {
     generation = current;
   }
 
-  ~SpareContexts() {
-    if (!IsOpenSSLLoaded() || generation != BindingGeneration()) return;
-    const Functions& f = API();
-    if (digest != nullptr) f.EVP_MD_CTX_free(digest);
-    if (hmac && hmac->ctx != nullptr) f.HMAC_CTX_free(hmac->ctx);
+  SpareContexts();
+  ~SpareContexts();
+
+  // Frees the spares with AFunctions, those of the binding that made them.
+  void Free(const Functions& AFunctions) {
+    if (digest != nullptr) AFunctions.EVP_MD_CTX_free(digest);
+    if (hmac && hmac->ctx != nullptr) AFunctions.HMAC_CTX_free(hmac->ctx);
+    digest = nullptr;
+    hmac.reset();
   }
 };
 
 thread_local SpareContexts tSpares;
+// This thread's spares while they exist: a plain pointer, which a release of the binding at
+// the process's end may still read after the thread's objects are gone.
+thread_local SpareContexts* tLiveSpares = nullptr;
+
+SpareContexts::SpareContexts() {
+  tLiveSpares = this;
+}
+
+SpareContexts::~SpareContexts() {
+  tLiveSpares = nullptr;
+  if (IsOpenSSLLoaded() && generation == BindingGeneration()) Free(API());
+}
 
 void FreeHMAC(std::unique_ptr<KeyedHMAC> AHMAC) {
   if (AHMAC && AHMAC->ctx != nullptr) API().HMAC_CTX_free(AHMAC->ctx);
@@ -201,6 +217,11 @@ TIdHashHooks OpenSSLHashHookTable() {
   hooks.UpdateHMAC = &UpdateHMAC;
   hooks.FinishHMAC = &FinishHMAC;
   return hooks;
+}
+
+void FreeThreadHashContexts(const Functions& AFunctions) {
+  if (tLiveSpares != nullptr && tLiveSpares->generation == BindingGeneration())
+    tLiveSpares->Free(AFunctions);
 }
 
 }  // namespace brv::ossl
