@@ -1,7 +1,6 @@
 #include "aws/brvHTTP_Amazon_AWS_Signature.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <exception>
 #include <string_view>

@@ -1,7 +1,6 @@
 #include "sqs/brvHTTP_Amazon_SQS.h"
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <string_view>
 #include <typeinfo>

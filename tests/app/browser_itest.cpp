@@ -89,6 +89,15 @@ class Browser : public TWithLocalSQSService<> {
     ASSERT_TRUE(Idle(B));
   }
   std::string Main() const { return prefix + "main"; }
+  // Makes queue ATarget the dead-letter queue of the main queue, after AMaxReceives receives.
+  void SetDeadLetterTarget(const std::string& ATarget, int AMaxReceives) {
+    brv::TbrvSQSAttributes policy;
+    policy.AddSQSAttribute(brv::sqsatRedrivePolicy,
+                           "{\"deadLetterTargetArn\":\"arn:aws:sqs:us-east-1:000000000000:" +
+                               ATarget + "\",\"maxReceiveCount\":\"" +
+                               std::to_string(AMaxReceives) + "\"}");
+    ASSERT_TRUE(form->SQS->SetQueueAttributes(Main(), policy));
+  }
   // Opens the browser with this test's main queue selected; each question it asks is added to
   // `asked` and answered with `answer`.
   TFRMQueueBrowser& OpenOnMainAsking() {
@@ -113,11 +122,7 @@ TEST_F(Browser, ListsQueuesWithCountsDeadLetterTargetsAndSources) {
   const std::string dlq = prefix + "dlq";
   ASSERT_FALSE(sqs.CreateQueue(dlq).empty());
   ASSERT_FALSE(sqs.CreateQueue(prefix + "other").empty());
-  brv::TbrvSQSAttributes policy;
-  policy.AddSQSAttribute(brv::sqsatRedrivePolicy,
-                         "{\"deadLetterTargetArn\":\"arn:aws:sqs:us-east-1:000000000000:" + dlq +
-                             "\",\"maxReceiveCount\":\"3\"}");
-  ASSERT_TRUE(sqs.SetQueueAttributes(Main(), policy));
+  ASSERT_NO_FATAL_FAILURE(SetDeadLetterTarget(dlq, 3));
   ASSERT_TRUE(sqs.SendMessage(Main(), "one", 0));
   ASSERT_TRUE(sqs.SendMessage(Main(), "two", 0));
   ASSERT_TRUE(sqs.SendMessage(Main(), "later", 600));
@@ -435,11 +440,7 @@ TEST_F(Browser, RedriveMovesADeadLetterQueueBackToItsSourceWithProgress) {
   brv::TbrvHTTPAWS_SQS_Client& sqs = *form->SQS;
   const std::string dlq = prefix + "dlq";
   ASSERT_FALSE(sqs.CreateQueue(dlq).empty());
-  brv::TbrvSQSAttributes policy;
-  policy.AddSQSAttribute(brv::sqsatRedrivePolicy,
-                         "{\"deadLetterTargetArn\":\"arn:aws:sqs:us-east-1:000000000000:" + dlq +
-                             "\",\"maxReceiveCount\":\"1\"}");
-  ASSERT_TRUE(sqs.SetQueueAttributes(Main(), policy));
+  ASSERT_NO_FATAL_FAILURE(SetDeadLetterTarget(dlq, 1));
   ASSERT_TRUE(sqs.SendMessage(Main(), "failed twice", 0));
   // The second receive passes maxReceiveCount: the message goes to the dead-letter queue.
   brv::TbrvSQSReceiveMessageRequest request;
