@@ -13,10 +13,17 @@
 #   bench/sqs_canned_cycles.sh [CYCLES]
 #
 # BUILD names a build folder holding bench/bench_sqs_cycles (built with -DBRV_BUILD_BENCH=ON);
-# without it, Release binaries are built in build-sqs-bench/.
+# without it, Release binaries are built in build-sqs-bench/. CORE=N runs nginx and both
+# clients on processor N alone: each answer then reaches a client on the core that is already
+# awake. Spread over the cores of an otherwise idle virtual machine, every answer has to wake
+# the client's sleeping core, and that wake-up shows up as system time of the client, for our
+# library about as much again as its own work.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cycles=${1:-5000}
+if [ -n "${CORE:-}" ]; then
+  taskset -p -c "$CORE" $$ >/dev/null  # what the script starts from here on inherits it
+fi
 
 [ -x /usr/bin/python3 ] && /usr/bin/python3 -c 'import boto3' ||
   { echo "missing python3-boto3" >&2; exit 1; }
@@ -51,7 +58,7 @@ start_canned_sqs "$work" "$body" "$body_md5"
 export AWS_ACCESS_KEY_ID=test AWS_SECRET_ACCESS_KEY=test AWS_DEFAULT_REGION=us-east-1
 unset AWS_ENDPOINT_URL AWS_ENDPOINT_URL_SQS AWS_CA_BUNDLE AWS_PROFILE
 
-echo "== $cycles send/receive/delete cycles against canned answers (nginx $nginx_version, plain HTTP, one connection)"
+echo "== $cycles send/receive/delete cycles against canned answers (nginx $nginx_version, plain HTTP, one connection${CORE:+, all on core $CORE})"
 ours_json="$work/ours.json"
 SQS_BENCH_ENDPOINT="$endpoint" SQS_BENCH_BODY="$body" SQS_BENCH_CYCLES="$cycles" \
   "$BUILD/bench/bench_sqs_cycles" --benchmark_format=json >"$ours_json" 2>"$work/ours.err" ||
