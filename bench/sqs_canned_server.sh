@@ -8,9 +8,10 @@
 # the server's certificate, made here at each start). The caller stops it (kill -TERM
 # "$nginx_pid") when it ends. Needs nginx, Debian libnginx-mod-http-js, openssl and
 # /usr/bin/python3.
+# shellcheck shell=bash disable=SC2034  # the variables it sets are for the caller
 
 start_canned_sqs() {
-  local work=$1 body=$2 body_md5=$3 nginx ports port https_port attempt
+  local work=$1 body=$2 body_md5=$3 nginx ports port https_port
   command -v nginx >/dev/null || [ -x /usr/sbin/nginx ] || { echo "missing nginx" >&2; return 1; }
   nginx=$(command -v nginx || echo /usr/sbin/nginx)
   tools/local-sqs/make-certs.sh "$work/certs"
@@ -18,7 +19,7 @@ start_canned_sqs() {
   nginx_pid=""
   # nginx cannot listen on port 0: take two free ports and retry when another process won the
   # race for either.
-  for attempt in 1 2 3 4 5; do
+  for _ in 1 2 3 4 5; do
     ports=$(/usr/bin/python3 -c '
 import socket
 a, b = socket.socket(), socket.socket()
