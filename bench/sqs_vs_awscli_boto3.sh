@@ -27,7 +27,7 @@ for tool in /usr/bin/aws /usr/bin/python3; do
 done
 /usr/bin/python3 -c 'import boto3' || { echo "missing python3-boto3" >&2; exit 1; }
 
-build=build-sqs-bench
+build="build-sqs-bench"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBRV_BUILD_BENCH=ON -DBRV_BUILD_TESTS=OFF \
   -DBRV_BUILD_APP=OFF >/dev/null
 cmake --build "$build" -j2 --target sqs bench_sqs_cycles >/dev/null
@@ -48,40 +48,8 @@ echo "cpu: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'),
 echo
 
 echo "== cold start to first answer (list-queues, a new process each run)"
-/usr/bin/python3 - "$runs_ours" "$runs_aws" "$root/$build/cli/sqs" "$http" "$https" "$ca" <<'PY'
-import os, resource, statistics, subprocess, sys, time
-
-runs_ours, runs_aws = int(sys.argv[1]), int(sys.argv[2])
-sqs, http, https, ca = sys.argv[3:7]
-
-def measure(command, runs):
-    walls, cpus = [], []
-    for _ in range(runs):
-        before = resource.getrusage(resource.RUSAGE_CHILDREN)
-        start = time.perf_counter()
-        done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        wall = time.perf_counter() - start
-        after = resource.getrusage(resource.RUSAGE_CHILDREN)
-        if done.returncode != 0 or b"bench-listed" not in done.stdout:
-            sys.exit(f"{command[0]} failed: {done.stderr.decode(errors='replace')}")
-        walls.append(wall)
-        cpus.append((after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime))
-    return statistics.median(walls), statistics.median(cpus)
-
-rows = []
-for scheme, endpoint, ours_extra, aws_extra in (
-        ("http", http, [], []),
-        ("https", https, ["--ca-bundle", ca], ["--ca-bundle", ca])):
-    ours = measure([sqs, "--endpoint-url", endpoint, *ours_extra, "list-queues"], runs_ours)
-    aws = measure(["/usr/bin/aws", "--endpoint-url", endpoint, *aws_extra, "sqs", "list-queues"],
-                  runs_aws)
-    rows.append((scheme, ours, aws))
-print(f"{'':6} {'sqs wall':>10} {'aws wall':>10} {'ratio':>7}   {'sqs cpu':>10} {'aws cpu':>10} {'ratio':>7}")
-for scheme, (ow, oc), (aw, ac) in rows:
-    print(f"{scheme:6} {ow*1e3:8.1f}ms {aw*1e3:8.1f}ms {aw/ow:6.1f}x   "
-          f"{oc*1e3:8.1f}ms {ac*1e3:8.1f}ms {ac/max(oc, 1e-6):6.1f}x")
-print(f"(medians of {runs_ours} runs of sqs and {runs_aws} of aws; cpu = user + system of the process)")
-PY
+/usr/bin/python3 bench/cold_start.py "$runs_ours" "$runs_aws" "$root/$build/cli/sqs" bench-listed \
+  "$http" "$https" "$ca"
 echo
 
 echo "== $cycles send/receive/delete cycles in one process (plain HTTP, one connection)"
