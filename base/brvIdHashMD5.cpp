@@ -40,33 +40,23 @@ void TIdMD5Builtin::Compress(const std::uint8_t* Block) {
     m[i] = std::uint32_t{Block[4 * i]} | (std::uint32_t{Block[4 * i + 1]} << 8) |
            (std::uint32_t{Block[4 * i + 2]} << 16) | (std::uint32_t{Block[4 * i + 3]} << 24);
   std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
-  for (int i = 0; i < 64; ++i) {
-    std::uint32_t f;
-    int g;
-    switch (i / 16) {
-      case 0:
-        f = (b & c) | (~b & d);
-        g = i;
-        break;
-      case 1:
-        f = (d & b) | (~d & c);
-        g = (5 * i + 1) % 16;
-        break;
-      case 2:
-        f = b ^ c ^ d;
-        g = (3 * i + 5) % 16;
-        break;
-      default:
-        f = c ^ (b | ~d);
-        g = (7 * i) % 16;
-        break;
-    }
-    const std::uint32_t rotated = Rotl(a + f + kSine[i] + m[g], kShift[i / 16][i % 4]);
+  // One step: the round function's value F, the message word and the rotation of step I; the
+  // four words then move round by one. A loop per round, so that each unrolls without a branch.
+  const auto step = [&](std::uint32_t F, int I, int G) {
+    const std::uint32_t rotated = Rotl(a + F + kSine[I] + m[G], kShift[I / 16][I % 4]);
     a = d;
     d = c;
     c = b;
     b += rotated;
-  }
+  };
+#pragma GCC unroll 16
+  for (int i = 0; i < 16; ++i) step((b & c) | (~b & d), i, i);
+#pragma GCC unroll 16
+  for (int i = 16; i < 32; ++i) step((d & b) | (~d & c), i, (5 * i + 1) % 16);
+#pragma GCC unroll 16
+  for (int i = 32; i < 48; ++i) step(b ^ c ^ d, i, (3 * i + 5) % 16);
+#pragma GCC unroll 16
+  for (int i = 48; i < 64; ++i) step(c ^ (b | ~d), i, (7 * i) % 16);
   state_[0] += a;
   state_[1] += b;
   state_[2] += c;
@@ -112,14 +102,17 @@ TIdMD5Builtin::TDigest TIdMD5Builtin::Digest(const void* Data, std::size_t Size)
 }
 
 TIdMD5Builtin::TDigest ComputeMD5(std::string_view ABytes) {
+  const auto offered = [](const TIdHashHooks& AHooks) {
+    return AHooks.HashingAvailable != nullptr && AHooks.HashingAvailable() &&
+           AHooks.MD5Available != nullptr && AHooks.MD5Available() &&
+           AHooks.NewMD5Context != nullptr && AHooks.UpdateDigest != nullptr &&
+           AHooks.FinishDigest != nullptr;
+  };
   TIdHashHooks hooks = GetHashHooks();
-  if (hooks.LoadHashLibrary != nullptr) {
-    hooks.LoadHashLibrary();
-    hooks = GetHashHooks();
-  }
-  if (hooks.HashingAvailable != nullptr && hooks.HashingAvailable() &&
-      hooks.MD5Available != nullptr && hooks.MD5Available() && hooks.NewMD5Context != nullptr &&
-      hooks.UpdateDigest != nullptr && hooks.FinishDigest != nullptr) {
+  if (hooks.LoadHashLibrary != nullptr) hooks.LoadHashLibrary();
+  // The load hook may install another table; read it again only when this one says no.
+  if (!offered(hooks)) hooks = GetHashHooks();
+  if (offered(hooks)) {
     try {
       TIdHashContext context = hooks.NewMD5Context();
       TIdBytes digest;

@@ -1,5 +1,6 @@
 // Security calls of the security interface layer: credentials, contexts and record
-// encryption over GnuTLS, with every byte passed through memory.
+// encryption over GnuTLS (bound at run time, see GnuTLSBinding.h), with every byte passed
+// through memory.
 //
 // The handshake runs on a helper thread per context. The platform's handshake can stop half
 // way and ask the caller for client credentials (SEC_I_INCOMPLETE_CREDENTIALS), then resume
@@ -284,8 +285,8 @@ gnutls_priority_t PriorityFor(DWORD protocols) {
   std::lock_guard guard(lock);
   if (!tried[index]) {
     tried[index] = true;
-    if (GnuTLS().gnutls_priority_init(&made[index], PriorityText(protocols & kTlsProtocols).c_str(),
-                             nullptr) < 0)
+    if (GnuTLS().gnutls_priority_init(&made[index],
+                                      PriorityText(protocols & kTlsProtocols).c_str(), nullptr) < 0)
       made[index] = nullptr;
   }
   return made[index];
