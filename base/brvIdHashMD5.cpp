@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "base/brvIdHashHooks.h"
+#include "base/private/HashBlocks.h"
 
 namespace brv {
 namespace {
@@ -64,21 +65,11 @@ void TIdMD5Builtin::Compress(const std::uint8_t* Block) {
 }
 
 void TIdMD5Builtin::Update(const void* Data, std::size_t Size) {
-  const auto* p = static_cast<const std::uint8_t*>(Data);
   length_ += Size;
-  if (buffered_ > 0) {
-    const std::size_t take = std::min(Size, kBlockSize - buffered_);
-    std::memcpy(buffer_.data() + buffered_, p, take);
-    buffered_ += take;
-    p += take;
-    Size -= take;
-    if (buffered_ < kBlockSize) return;
-    Compress(buffer_.data());
-    buffered_ = 0;
-  }
-  for (; Size >= kBlockSize; p += kBlockSize, Size -= kBlockSize) Compress(p);
-  if (Size > 0) std::memcpy(buffer_.data(), p, Size);
-  buffered_ = Size;
+  detail::FeedBlocks(buffer_, buffered_, static_cast<const std::uint8_t*>(Data), Size,
+                     [this](const std::uint8_t* Blocks, std::size_t Count) {
+                       for (; Count > 0; --Count, Blocks += kBlockSize) Compress(Blocks);
+                     });
 }
 
 TIdMD5Builtin::TDigest TIdMD5Builtin::Final() {
