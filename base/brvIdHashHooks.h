@@ -42,6 +42,10 @@ struct TIdHashHooks {
   bool (*SHA256Available)() = nullptr;
   // A new context ready to digest with SHA-256.
   TIdHashContext (*NewSHA256Context)() = nullptr;
+  // MD5 digest present (for OpenSSL: EVP_md5 loaded and the library allows it).
+  bool (*MD5Available)() = nullptr;
+  // A new context ready to digest with MD5.
+  TIdHashContext (*NewMD5Context)() = nullptr;
   // Feeds Size bytes at Data into the digest context.
   void (*UpdateDigest)(TIdHashContext Context, const std::uint8_t* Data, std::size_t Size) =
       nullptr;

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "base/private/HashBlocks.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
 #include <immintrin.h>
@@ -181,29 +183,10 @@ void TIdSHA256Builtin::Compress(const std::uint8_t* Blocks, std::size_t Count) {
 }
 
 void TIdSHA256Builtin::Update(const void* Data, std::size_t Size) {
-  if (Size == 0) return;
-  const auto* p = static_cast<const std::uint8_t*>(Data);
   length_ += Size;
-  if (buffered_ > 0) {
-    const std::size_t take = std::min(Size, kBlockSize - buffered_);
-    std::memcpy(buffer_.data() + buffered_, p, take);
-    buffered_ += take;
-    p += take;
-    Size -= take;
-    if (buffered_ < kBlockSize) return;
-    Compress(buffer_.data(), 1);
-    buffered_ = 0;
-  }
-  if (Size >= kBlockSize) {
-    const std::size_t blocks = Size / kBlockSize;
-    Compress(p, blocks);
-    p += blocks * kBlockSize;
-    Size -= blocks * kBlockSize;
-  }
-  if (Size > 0) {
-    std::memcpy(buffer_.data(), p, Size);
-    buffered_ = Size;
-  }
+  detail::FeedBlocks(
+      buffer_, buffered_, static_cast<const std::uint8_t*>(Data), Size,
+      [this](const std::uint8_t* Blocks, std::size_t Count) { Compress(Blocks, Count); });
 }
 
 TIdSHA256Builtin::TDigest TIdSHA256Builtin::Final() {

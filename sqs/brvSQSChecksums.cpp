@@ -1,13 +1,11 @@
 #include "sqs/brvSQSChecksums.h"
 
-#include <gnutls/crypto.h>
-#include <gnutls/gnutls.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "base/Hex.h"
+#include "base/brvIdHashMD5.h"
 
 namespace brv {
 
@@ -17,16 +15,61 @@ bool IsBinaryDataType(const std::string& aType) {
   return aType == "Binary" || aType.rfind("Binary.", 0) == 0;
 }
 
-// The decoded bytes of base64 text, or the text itself when it does not decode.
+// The value of a base64 digit, -1 for any other character.
+int Base64Digit(unsigned char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
+// The decoded bytes of base64 text, or the text itself when it does not decode. Spaces, tabs
+// and line ends anywhere are skipped and a '-' ends the text (what follows, such as a PEM-like
+// end line, is ignored). What remains must be whole groups of four characters, the last one
+// padded with '=' where it holds one or two bytes, with no bits left over (a last group of
+// "A===" adds nothing); anything else (other characters, missing or extra padding, data after
+// the padding, no bytes at all) does not decode. These are the rules the digests of binary
+// attributes have always been computed with.
 std::string DecodedBinaryValue(const std::string& aText) {
   if (aText.empty()) return aText;
-  const gnutls_datum_t in = {reinterpret_cast<unsigned char*>(const_cast<char*>(aText.data())),
-                             static_cast<unsigned int>(aText.size())};
-  gnutls_datum_t out = {nullptr, 0};
-  if (gnutls_base64_decode2(&in, &out) < 0) return aText;
-  std::string bytes(reinterpret_cast<const char*>(out.data), out.size);
-  gnutls_free(out.data);
-  return bytes;
+  std::string bytes;
+  bytes.reserve(aText.size() / 4 * 3 + 3);
+  std::uint32_t bits = 0;
+  int held = 0;     // digits of the current group
+  int padding = 0;  // '=' seen
+  for (const char ch : aText) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == ' ' || (c >= '\t' && c <= '\r')) continue;
+    if (c == '-') break;
+    if (c == '=') {
+      // Only after a digit of the group, at most up to the group's end.
+      if (held == 0 || held + padding >= 4) return aText;
+      ++padding;
+      continue;
+    }
+    const int digit = Base64Digit(c);
+    if (digit < 0 || padding > 0) return aText;
+    bits = (bits << 6) | static_cast<std::uint32_t>(digit);
+    if (++held == 4) {
+      bytes += static_cast<char>(bits >> 16);
+      bytes += static_cast<char>(bits >> 8);
+      bytes += static_cast<char>(bits);
+      bits = 0;
+      held = 0;
+    }
+  }
+  if (held > 0) {
+    // The padded last group: two digits carry one byte, three carry two, one none; the bits
+    // beyond them must be zero.
+    if (held + padding != 4) return aText;
+    const int spare = held * 6 % 8;
+    if ((bits & ((1u << spare) - 1)) != 0) return aText;
+    bits >>= spare;
+    for (int n = held * 6 / 8; n > 0; --n) bytes += static_cast<char>(bits >> (8 * (n - 1)));
+  }
+  return bytes.empty() ? aText : bytes;
 }
 
 void AppendLengthAndBytes(std::string& aOut, const std::string& aBytes) {
@@ -45,9 +88,9 @@ char LowerHex(char c) {
 }  // namespace
 
 std::string SQSMD5Hex(std::string_view aBytes) {
-  unsigned char digest[16];
-  if (gnutls_hash_fast(GNUTLS_DIG_MD5, aBytes.data(), aBytes.size(), digest) < 0) return {};
-  return ToHex(std::string_view(reinterpret_cast<const char*>(digest), sizeof digest), false);
+  const TIdMD5Builtin::TDigest digest = ComputeMD5(aBytes);
+  return ToHex(std::string_view(reinterpret_cast<const char*>(digest.data()), digest.size()),
+               false);
 }
 
 std::string SQSMessageAttributesMD5(const TbrvSQSMessageAttributes& aAttributes) {

@@ -42,6 +42,11 @@ struct Binding {
   // SHA-256 for the hash hooks, and the fetched object behind it (null with 1.1).
   const ossl::EVP_MD* sha256 = nullptr;
   ossl::EVP_MD* fetched_sha256 = nullptr;
+  // MD5 for the hash hooks, looked up at its first use (a command that never checks a digest
+  // does not pay for it); `md5_done` tells that the look-up was made.
+  std::atomic<const ossl::EVP_MD*> md5{nullptr};
+  std::atomic<bool> md5_done{false};
+  ossl::EVP_MD* fetched_md5 = nullptr;
   std::string directory;
   std::vector<std::string> failed;
   // Shared trust stores by their locations (see ossl::SharedCertStore), newest first.
@@ -192,12 +197,16 @@ void ReleaseOpenSSL() {
     // After the stores: their lookups use the method until they are freed.
     ossl::FreeDeferredFileLookupMethod(b.functions, b.deferred_file);
     if (b.fetched_sha256 != nullptr) b.functions.EVP_MD_free(b.fetched_sha256);
+    if (b.fetched_md5 != nullptr) b.functions.EVP_MD_free(b.fetched_md5);
     ossl::FreeThreadHashContexts(b.functions);
   }
   b.socket_bio = nullptr;
   b.deferred_file = nullptr;
   b.sha256 = nullptr;
   b.fetched_sha256 = nullptr;
+  b.md5.store(nullptr, std::memory_order_relaxed);
+  b.md5_done.store(false, std::memory_order_relaxed);
+  b.fetched_md5 = nullptr;
   b.loaded.store(false, std::memory_order_release);
   b.functions = ossl::Functions{};
   b.last_bind_complete = false;
@@ -246,6 +255,27 @@ const BIO_METHOD* SocketBIOMethod() {
 
 const EVP_MD* SHA256Digest() {
   return State().sha256;
+}
+
+const EVP_MD* MD5Digest() {
+  Binding& b = State();
+  if (b.md5_done.load(std::memory_order_acquire)) return b.md5.load(std::memory_order_relaxed);
+  std::lock_guard<std::mutex> lock(b.mutex);
+  if (!b.loaded.load(std::memory_order_relaxed)) return nullptr;
+  if (!b.md5_done.load(std::memory_order_relaxed)) {
+    const Functions& f = b.functions;
+    // With OpenSSL 3 a library that refuses MD5 (FIPS mode) answers null here; EVP_md5() would
+    // hand out a digest that then fails at every initialisation.
+    if (f.EVP_MD_fetch != nullptr && f.EVP_MD_free != nullptr) {
+      b.fetched_md5 = f.EVP_MD_fetch(nullptr, "MD5", nullptr);
+      b.md5.store(b.fetched_md5, std::memory_order_relaxed);
+      ClearErrors();
+    } else if (f.EVP_md5 != nullptr) {
+      b.md5.store(f.EVP_md5(), std::memory_order_relaxed);
+    }
+    b.md5_done.store(true, std::memory_order_release);
+  }
+  return b.md5.load(std::memory_order_relaxed);
 }
 
 unsigned BindingGeneration() {

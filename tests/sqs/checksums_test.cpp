@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "http/IdAuthentication.h"
+
 namespace brv {
 namespace {
 
@@ -90,6 +92,40 @@ TEST(SQSChecksums, AttributeAndBodyDigestsMatchAnIndependentComputation) {
   ASSERT_EQ(reference.size(), arguments.size()) << "python3 did not answer every row";
   for (size_t i = 0; i < ours.size(); ++i) EXPECT_EQ(ours[i], reference[i]) << "row " << i;
   EXPECT_EQ(SQSMessageAttributesMD5(TbrvSQSMessageAttributes()), "");
+}
+
+// A Binary value is digested as the bytes its base64 text decodes to; text that does not
+// decode is digested as it stands (the same as the value that encodes that text exactly).
+TEST(SQSChecksums, BinaryValuesDecodeByTheirLongStandingRules) {
+  struct Row {
+    std::string value;
+    std::string same_as;  // a plain encoding of the bytes digested; empty: the text itself
+  };
+  const Row rows[] = {
+      {"Zm 9v\r\nYm\tFy\v\f", "Zm9vYmFy"},  // white space anywhere is skipped
+      {"Zg=\n=", "Zg=="},
+      {"Zm9v-----END", "Zm9v"},  // a '-' ends the text
+      {"Zm9vA===", "Zm9v"},      // a last group of "A===" adds nothing
+      {"Zg", ""},                // padding missing
+      {"Zg=", ""},
+      {"Zg===", ""},  // padding beyond the group
+      {"Zm9v=", ""},
+      {"Zh==", ""},  // bits left over
+      {"Zm9=", ""},
+      {"A===", ""},      // no bytes at all
+      {"Zg==Zg==", ""},  // data after the padding
+      {"Zm9_", ""},      // not of the alphabet
+      {std::string("Zm9v\0", 5), ""},
+      {"-Zm9v", ""},
+      {" \n", ""},
+  };
+  for (const Row& row : rows) {
+    TbrvSQSMessageAttributes quirky, plain;
+    quirky.AddSQSAttribute("a", "Binary", row.value);
+    plain.AddSQSAttribute("a", "Binary",
+                          row.same_as.empty() ? EncodeBase64(row.value) : row.same_as);
+    EXPECT_EQ(SQSMessageAttributesMD5(quirky), SQSMessageAttributesMD5(plain)) << row.value;
+  }
 }
 
 TEST(SQSChecksums, ADigestMatchesOnlyTheSameHexDigits) {

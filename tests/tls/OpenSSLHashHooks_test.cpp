@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/brvIdHMACSHA1.h"
+#include "base/brvIdHashMD5.h"
 #include "base/brvIdHashSHA.h"
 
 namespace brv {
@@ -108,6 +109,54 @@ TEST(OpenSSLHashHooks, AnswerUnavailableUntilBoundThenMatchTheBuiltInPath) {
   }
 }
 
+// RFC 1321's test suite.
+const std::vector<ShaVector>& MD5Vectors() {
+  static const std::vector<ShaVector> v = {
+      {"", "d41d8cd98f00b204e9800998ecf8427e"},
+      {"a", "0cc175b9c0f1b6a831c399e269772661"},
+      {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+      {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+      {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+       "d174ab98d277d9f5a5611c2c9f419d9f"},
+      {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+       "57edf4a22be3c955ac49da2e2107b67a"},
+  };
+  return v;
+}
+
+TEST(OpenSSLHashHooks, MD5ThroughTheLibraryAndBuiltInAgreeAtEveryLength) {
+  ReleaseOpenSSL();
+  InstallOpenSSLHashHooks();
+  const TIdHashHooks hooks = GetHashHooks();
+  ASSERT_NE(hooks.MD5Available, nullptr);
+  EXPECT_FALSE(hooks.MD5Available()) << "not before the library is bound";
+  hooks.LoadHashLibrary();
+  ASSERT_TRUE(hooks.MD5Available());
+  for (const auto& v : MD5Vectors()) {
+    const auto digest = ComputeMD5(v.message);
+    const auto builtin = TIdMD5Builtin::Digest(v.message.data(), v.message.size());
+    EXPECT_EQ(Hex(digest.data(), digest.size()), v.digest) << v.message;
+    EXPECT_EQ(Hex(builtin.data(), builtin.size()), v.digest) << v.message;
+  }
+  // Every padding case, across two blocks: the library's context, the built-in MD5 in one
+  // piece and fed a byte at a time.
+  std::string message;
+  for (int n = 0; n <= 130; ++n) {
+    TIdHashContext context = hooks.NewMD5Context();
+    hooks.UpdateDigest(context, reinterpret_cast<const std::uint8_t*>(message.data()),
+                       message.size());
+    const TIdBytes library = hooks.FinishDigest(context);
+    const auto whole = TIdMD5Builtin::Digest(message.data(), message.size());
+    TIdMD5Builtin bytewise;
+    for (const char c : message) bytewise.Update(&c, 1);
+    const auto pieces = bytewise.Final();
+    EXPECT_EQ(ToHex(library, false), Hex(whole.data(), whole.size())) << n;
+    EXPECT_EQ(Hex(pieces.data(), pieces.size()), Hex(whole.data(), whole.size())) << n;
+    message += static_cast<char>(n * 37 + 11);
+  }
+}
+
 // One SHA-256 object serves every digest and HMAC of the process, on every thread.
 TEST(OpenSSLHashHooks, ThreadsHashingAtOnceGetTheSameResults) {
   InstallOpenSSLHashHooks();
@@ -185,6 +234,9 @@ TEST(OpenSSLHashHooks, HashingGoesOnWithoutTheLibrary) {
   EXPECT_THROW(TIdHMACSHA256{}, EIdHMACHashNotAvailable);
   const auto builtin = TIdSHA256Builtin::Digest(std::string("abc"));
   EXPECT_EQ(Hex(builtin.data(), builtin.size()), ShaVectors()[1].digest);
+  EXPECT_FALSE(hooks.MD5Available());
+  const auto md5 = ComputeMD5("abc");
+  EXPECT_EQ(Hex(md5.data(), md5.size()), MD5Vectors()[2].digest);
   SetOpenSSLLibraryPath("");
   EXPECT_TRUE(EnsureOpenSSLLoaded());
 }

@@ -356,6 +356,10 @@ const BIO_METHOD* SocketBIOMethod();
 // is EVP_sha256(). Valid while the binding is loaded.
 const EVP_MD* SHA256Digest();
 
+// MD5 for the hash hooks, looked up once at its first use (fetched with OpenSSL 3, EVP_md5()
+// with 1.1); null while unbound or when the library does not allow MD5.
+const EVP_MD* MD5Digest();
+
 // The number of the current binding: it grows at every load, so something made with the
 // functions of an earlier binding (before a release) can tell that they are gone.
 unsigned BindingGeneration();

@@ -29,6 +29,10 @@ bool SHA256Bound() {
   return IsOpenSSLLoaded() && SHA256Digest() != nullptr;
 }
 
+bool MD5Bound() {
+  return IsOpenSSLLoaded() && MD5Digest() != nullptr;
+}
+
 bool HMACBound() {
   if (!IsOpenSSLLoaded()) return false;
   const Functions& f = API();
@@ -103,17 +107,26 @@ void FreeHMAC(std::unique_ptr<KeyedHMAC> AHMAC) {
   if (AHMAC && AHMAC->ctx != nullptr) API().HMAC_CTX_free(AHMAC->ctx);
 }
 
-TIdHashContext NewSHA256() {
+// A digest context for AType, the thread's kept one when it has one.
+TIdHashContext NewDigest(const EVP_MD* AType) {
   const Functions& f = API();
   tSpares.Sync();
   EVP_MD_CTX* ctx = std::exchange(tSpares.digest, nullptr);
   if (ctx == nullptr) ctx = f.EVP_MD_CTX_new();
-  if (ctx == nullptr || f.EVP_DigestInit_ex(ctx, SHA256Digest(), nullptr) != 1) {
+  if (ctx == nullptr || AType == nullptr || f.EVP_DigestInit_ex(ctx, AType, nullptr) != 1) {
     if (ctx != nullptr) f.EVP_MD_CTX_free(ctx);
     f.ERR_clear_error();
     throw EIdDigestInitEx("EVP_DigestInit_ex error");
   }
   return ctx;
+}
+
+TIdHashContext NewSHA256() {
+  return NewDigest(SHA256Digest());
+}
+
+TIdHashContext NewMD5() {
+  return NewDigest(MD5Digest());
 }
 
 void UpdateDigest(TIdHashContext context, const std::uint8_t* data, std::size_t size) {
@@ -209,6 +222,8 @@ TIdHashHooks OpenSSLHashHookTable() {
   hooks.HashingAvailable = &DigestsBound;
   hooks.SHA256Available = &SHA256Bound;
   hooks.NewSHA256Context = &NewSHA256;
+  hooks.MD5Available = &MD5Bound;
+  hooks.NewMD5Context = &NewMD5;
   hooks.UpdateDigest = &UpdateDigest;
   hooks.FinishDigest = &FinishDigest;
   hooks.HMACAvailable = &HMACBound;

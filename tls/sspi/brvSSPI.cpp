@@ -1,5 +1,6 @@
 // Security calls of the security interface layer: credentials, contexts and record
-// encryption over GnuTLS, with every byte passed through memory.
+// encryption over GnuTLS (bound at run time, see GnuTLSBinding.h), with every byte passed
+// through memory.
 //
 // The handshake runs on a helper thread per context. The platform's handshake can stop half
 // way and ask the caller for client credentials (SEC_I_INCOMPLETE_CREDENTIALS), then resume
@@ -11,9 +12,6 @@
 // and records are encrypted and decrypted on the caller's thread.
 #include "tls/sspi/brvSSPI.h"
 #include "tls/sspi/brvSSPIInternal.h"
-
-#include <gnutls/abstract.h>
-#include <gnutls/crypto.h>
 
 #include <algorithm>
 #include <atomic>
@@ -44,11 +42,6 @@ std::string Utf16ToUtf8(const char16_t* s) {
   }
   return out;
 }
-
-bool GlobalInit() {
-  static const int result = gnutls_global_init();
-  return result >= 0;
-}
 }  // namespace detail
 
 using detail::Utf16ToUtf8;
@@ -78,8 +71,8 @@ struct Credentials {
   Credentials(const Credentials&) = delete;
   Credentials& operator=(const Credentials&) = delete;
   ~Credentials() {
-    for (auto& p : pcerts) gnutls_pcert_deinit(&p);
-    if (key) gnutls_privkey_deinit(key);
+    for (auto& p : pcerts) GnuTLS().gnutls_pcert_deinit(&p);
+    if (key) GnuTLS().gnutls_privkey_deinit(key);
   }
   bool HasCertificate() const { return key && !pcerts.empty(); }
 };
@@ -128,8 +121,8 @@ struct Context {
   Context& operator=(const Context&) = delete;
   ~Context() {
     StopWorker();
-    if (session) gnutls_deinit(session);
-    if (xcred) gnutls_certificate_free_credentials(xcred);
+    if (session) GnuTLS().gnutls_deinit(session);
+    if (xcred) GnuTLS().gnutls_certificate_free_credentials(xcred);
   }
   void StopWorker() {
     {
@@ -164,11 +157,11 @@ ssize_t Pull(gnutls_transport_ptr_t p, void* data, size_t size) {
       c->cv.wait(lock, [c] { return c->phase == Phase::Running || c->abort; });
     }
     if (c->abort) {
-      gnutls_transport_set_errno(c->session, ECONNRESET);
+      GnuTLS().gnutls_transport_set_errno(c->session, ECONNRESET);
       return -1;
     }
   } else if (c->inPos == c->in.size()) {
-    gnutls_transport_set_errno(c->session, EAGAIN);
+    GnuTLS().gnutls_transport_set_errno(c->session, EAGAIN);
     return -1;
   }
   const std::size_t n = std::min(size, c->in.size() - c->inPos);
@@ -184,7 +177,7 @@ int PullTimeout(gnutls_transport_ptr_t, unsigned int) { return 1; }
 int RetrieveCertificate(gnutls_session_t session, const gnutls_datum_t* req, int nreq,
                         const gnutls_pk_algorithm_t*, int, gnutls_pcert_st** pcert,
                         unsigned int* pcertLength, gnutls_privkey_t* key) {
-  auto* c = static_cast<Context*>(gnutls_session_get_ptr(session));
+  auto* c = static_cast<Context*>(GnuTLS().gnutls_session_get_ptr(session));
   std::unique_lock lock(c->mu);
   c->issuers.clear();
   for (int i = 0; i < nreq; ++i) c->issuers.emplace_back(req[i].data, req[i].data + req[i].size);
@@ -212,8 +205,8 @@ int RetrieveCertificate(gnutls_session_t session, const gnutls_datum_t* req, int
 void RunHandshake(Context* c) {
   int r;
   for (;;) {
-    r = gnutls_handshake(c->session);
-    if (r >= 0 || gnutls_error_is_fatal(r)) break;
+    r = GnuTLS().gnutls_handshake(c->session);
+    if (r >= 0 || GnuTLS().gnutls_error_is_fatal(r)) break;
     std::lock_guard lock(c->mu);
     if (c->abort) break;
   }
@@ -251,20 +244,20 @@ constexpr DWORD kTlsProtocols =
 // Empty (the defaults as they are) when the defaults lack X25519.
 std::string GroupOrder() {
   gnutls_priority_t defaults = nullptr;
-  if (gnutls_priority_init(&defaults, "NORMAL", nullptr) < 0) return {};
+  if (GnuTLS().gnutls_priority_init(&defaults, "NORMAL", nullptr) < 0) return {};
   const unsigned* groups = nullptr;
-  const int count = gnutls_priority_group_list(defaults, &groups);
+  const int count = GnuTLS().gnutls_priority_group_list(defaults, &groups);
   std::string order = ":-GROUP-ALL:+GROUP-X25519";
   bool x25519 = false;
   for (int i = 0; i < count; ++i) {
     if (groups[i] == GNUTLS_GROUP_X25519) {
       x25519 = true;
-    } else if (const char* name = gnutls_group_get_name(static_cast<gnutls_group_t>(groups[i]))) {
+    } else if (const char* name = GnuTLS().gnutls_group_get_name(static_cast<gnutls_group_t>(groups[i]))) {
       order += ":+GROUP-";
       order += name;
     }
   }
-  gnutls_priority_deinit(defaults);
+  GnuTLS().gnutls_priority_deinit(defaults);
   return x25519 ? order : std::string();
 }
 
@@ -292,8 +285,8 @@ gnutls_priority_t PriorityFor(DWORD protocols) {
   std::lock_guard guard(lock);
   if (!tried[index]) {
     tried[index] = true;
-    if (gnutls_priority_init(&made[index], PriorityText(protocols & kTlsProtocols).c_str(),
-                             nullptr) < 0)
+    if (GnuTLS().gnutls_priority_init(&made[index],
+                                      PriorityText(protocols & kTlsProtocols).c_str(), nullptr) < 0)
       made[index] = nullptr;
   }
   return made[index];
@@ -325,7 +318,7 @@ SECURITY_STATUS MapAlert(gnutls_alert_description_t alert) {
 SECURITY_STATUS MapError(gnutls_session_t session, int error) {
   switch (error) {
     case GNUTLS_E_FATAL_ALERT_RECEIVED:
-      return MapAlert(gnutls_alert_get(session));
+      return MapAlert(GnuTLS().gnutls_alert_get(session));
     case GNUTLS_E_UNSUPPORTED_VERSION_PACKET:
     case GNUTLS_E_NO_CIPHER_SUITES:
     case GNUTLS_E_UNKNOWN_CIPHER_SUITE:
@@ -441,15 +434,15 @@ ULONG GrantedAttributes(ULONG req) {
 SECURITY_STATUS NewSession(Context* c, const std::string& target, PSecBufferDesc pInput) {
   // One key share in a TLS 1.3 hello, for the first group, as OpenSSL sends: GnuTLS would
   // otherwise make a second one (of another kind of group) that the server never uses.
-  if (gnutls_init(&c->session, GNUTLS_CLIENT | GNUTLS_KEY_SHARE_TOP) < 0)
+  if (GnuTLS().gnutls_init(&c->session, GNUTLS_CLIENT | GNUTLS_KEY_SHARE_TOP) < 0)
     return SEC_E_INTERNAL_ERROR;
   gnutls_priority_t priority = PriorityFor(c->cred->protocols);
-  if (!priority || gnutls_priority_set(c->session, priority) < 0) return SEC_E_ALGORITHM_MISMATCH;
-  if (gnutls_certificate_allocate_credentials(&c->xcred) < 0) return SEC_E_INSUFFICIENT_MEMORY;
-  gnutls_certificate_set_retrieve_function2(c->xcred, RetrieveCertificate);
-  if (gnutls_credentials_set(c->session, GNUTLS_CRD_CERTIFICATE, c->xcred) < 0) return SEC_E_INTERNAL_ERROR;
+  if (!priority || GnuTLS().gnutls_priority_set(c->session, priority) < 0) return SEC_E_ALGORITHM_MISMATCH;
+  if (GnuTLS().gnutls_certificate_allocate_credentials(&c->xcred) < 0) return SEC_E_INSUFFICIENT_MEMORY;
+  GnuTLS().gnutls_certificate_set_retrieve_function2(c->xcred, RetrieveCertificate);
+  if (GnuTLS().gnutls_credentials_set(c->session, GNUTLS_CRD_CERTIFICATE, c->xcred) < 0) return SEC_E_INTERNAL_ERROR;
   if (!target.empty() && !IsIpLiteral(target))
-    gnutls_server_name_set(c->session, GNUTLS_NAME_DNS, target.data(), target.size());
+    GnuTLS().gnutls_server_name_set(c->session, GNUTLS_NAME_DNS, target.data(), target.size());
   if (SecBuffer* alpn = FindBuffer(pInput, SECBUFFER_APPLICATION_PROTOCOLS)) {
     std::vector<std::string> names;
     if (!ParseAlpnOffer(*alpn, names)) return SEC_E_INVALID_TOKEN;
@@ -457,16 +450,16 @@ SECURITY_STATUS NewSession(Context* c, const std::string& target, PSecBufferDesc
       std::vector<gnutls_datum_t> protos;
       for (auto& n : names)
         protos.push_back({reinterpret_cast<unsigned char*>(n.data()), static_cast<unsigned>(n.size())});
-      if (gnutls_alpn_set_protocols(c->session, protos.data(), static_cast<unsigned>(protos.size()), 0) < 0)
+      if (GnuTLS().gnutls_alpn_set_protocols(c->session, protos.data(), static_cast<unsigned>(protos.size()), 0) < 0)
         return SEC_E_INVALID_TOKEN;
     }
   }
-  gnutls_session_set_ptr(c->session, c);
-  gnutls_transport_set_ptr(c->session, c);
-  gnutls_transport_set_push_function(c->session, Push);
-  gnutls_transport_set_pull_function(c->session, Pull);
-  gnutls_transport_set_pull_timeout_function(c->session, PullTimeout);
-  gnutls_handshake_set_timeout(c->session, 0);
+  GnuTLS().gnutls_session_set_ptr(c->session, c);
+  GnuTLS().gnutls_transport_set_ptr(c->session, c);
+  GnuTLS().gnutls_transport_set_push_function(c->session, Push);
+  GnuTLS().gnutls_transport_set_pull_function(c->session, Pull);
+  GnuTLS().gnutls_transport_set_pull_timeout_function(c->session, PullTimeout);
+  GnuTLS().gnutls_handshake_set_timeout(c->session, 0);
   return SEC_E_OK;
 }
 
@@ -481,7 +474,7 @@ SECURITY_STATUS AcquireCredentialsHandleW(const SEC_WCHAR*, const SEC_WCHAR* psz
   if (fCredentialUse != SECPKG_CRED_OUTBOUND) return SEC_E_UNSUPPORTED_FUNCTION;  // a client only
   const auto* sc = static_cast<const SCHANNEL_CRED*>(pAuthData);
   if (sc && sc->dwVersion != SCHANNEL_CRED_VERSION) return SEC_E_UNKNOWN_CREDENTIALS;
-  if (!detail::GlobalInit()) return SEC_E_INTERNAL_ERROR;
+  if (!EnsureGnuTLSLoaded()) return SEC_E_INTERNAL_ERROR;
   auto cred = std::make_shared<Credentials>();
   if (sc) {
     cred->protocols = sc->grbitEnabledProtocols;
@@ -494,12 +487,12 @@ SECURITY_STATUS AcquireCredentialsHandleW(const SEC_WCHAR*, const SEC_WCHAR* psz
       for (const auto& der : material->chain) {
         gnutls_pcert_st pc{};
         gnutls_datum_t d{const_cast<unsigned char*>(der.data()), static_cast<unsigned>(der.size())};
-        if (gnutls_pcert_import_x509_raw(&pc, &d, GNUTLS_X509_FMT_DER, 0) < 0) return SEC_E_UNKNOWN_CREDENTIALS;
+        if (GnuTLS().gnutls_pcert_import_x509_raw(&pc, &d, GNUTLS_X509_FMT_DER, 0) < 0) return SEC_E_UNKNOWN_CREDENTIALS;
         cred->pcerts.push_back(pc);
       }
       gnutls_datum_t k{const_cast<unsigned char*>(material->key.data()), static_cast<unsigned>(material->key.size())};
-      if (gnutls_privkey_init(&cred->key) < 0 ||
-          gnutls_privkey_import_x509_raw(cred->key, &k, material->keyFormat, nullptr, 0) < 0)
+      if (GnuTLS().gnutls_privkey_init(&cred->key) < 0 ||
+          GnuTLS().gnutls_privkey_import_x509_raw(cred->key, &k, material->keyFormat, nullptr, 0) < 0)
         return SEC_E_NO_CREDENTIALS;
     }
   }
@@ -648,16 +641,16 @@ SECURITY_STATUS QueryContextAttributesW(PCtxtHandle phContext, ULONG ulAttribute
       if (!c->established) return SEC_E_INVALID_HANDLE;
       auto* s = static_cast<SecPkgContext_StreamSizes*>(pBuffer);
       s->cbHeader = static_cast<ULONG>(kRecordHeader);
-      s->cbMaximumMessage = static_cast<ULONG>(gnutls_record_get_max_size(c->session));
-      s->cbTrailer = static_cast<ULONG>(gnutls_record_overhead_size(c->session) + kOwedRoom);
+      s->cbMaximumMessage = static_cast<ULONG>(GnuTLS().gnutls_record_get_max_size(c->session));
+      s->cbTrailer = static_cast<ULONG>(GnuTLS().gnutls_record_overhead_size(c->session) + kOwedRoom);
       s->cBuffers = 4;
-      const unsigned block = gnutls_cipher_get_block_size(gnutls_cipher_get(c->session));
+      const unsigned block = GnuTLS().gnutls_cipher_get_block_size(GnuTLS().gnutls_cipher_get(c->session));
       s->cbBlockSize = block == 0 ? 1 : block;
       return SEC_E_OK;
     }
     case SECPKG_ATTR_REMOTE_CERT_CONTEXT: {
       unsigned count = 0;
-      const gnutls_datum_t* certs = gnutls_certificate_get_peers(c->session, &count);
+      const gnutls_datum_t* certs = GnuTLS().gnutls_certificate_get_peers(c->session, &count);
       PCCERT_CONTEXT ctx = detail::MakePeerCertContext(certs, count);
       if (!ctx) return SEC_E_NO_CREDENTIALS;
       *static_cast<PCCERT_CONTEXT*>(pBuffer) = ctx;
@@ -687,7 +680,7 @@ SECURITY_STATUS QueryContextAttributesW(PCtxtHandle phContext, ULONG ulAttribute
       auto* a = static_cast<SecPkgContext_ApplicationProtocol*>(pBuffer);
       std::memset(a, 0, sizeof *a);
       gnutls_datum_t selected{};
-      if (gnutls_alpn_get_selected_protocol(c->session, &selected) >= 0 && selected.size > 0 &&
+      if (GnuTLS().gnutls_alpn_get_selected_protocol(c->session, &selected) >= 0 && selected.size > 0 &&
           selected.size <= MAX_PROTOCOL_ID_SIZE) {
         a->ProtoNegoStatus = SecApplicationProtocolNegotiationStatus_Success;
         a->ProtoNegoExt = SecApplicationProtocolNegotiationExt_ALPN;
@@ -700,15 +693,15 @@ SECURITY_STATUS QueryContextAttributesW(PCtxtHandle phContext, ULONG ulAttribute
       if (!c->established) return SEC_E_INVALID_HANDLE;
       auto* info = static_cast<SecPkgContext_ConnectionInfo*>(pBuffer);
       std::memset(info, 0, sizeof *info);
-      switch (gnutls_protocol_get_version(c->session)) {
+      switch (GnuTLS().gnutls_protocol_get_version(c->session)) {
         case GNUTLS_TLS1_0: info->dwProtocol = SP_PROT_TLS1_0_CLIENT; break;
         case GNUTLS_TLS1_1: info->dwProtocol = SP_PROT_TLS1_1_CLIENT; break;
         case GNUTLS_TLS1_2: info->dwProtocol = SP_PROT_TLS1_2_CLIENT; break;
         case GNUTLS_TLS1_3: info->dwProtocol = SP_PROT_TLS1_3_CLIENT; break;
         default: break;
       }
-      info->dwCipherStrength = static_cast<DWORD>(gnutls_cipher_get_key_size(gnutls_cipher_get(c->session)) * 8);
-      info->dwHashStrength = static_cast<DWORD>(gnutls_mac_get_key_size(gnutls_mac_get(c->session)) * 8);
+      info->dwCipherStrength = static_cast<DWORD>(GnuTLS().gnutls_cipher_get_key_size(GnuTLS().gnutls_cipher_get(c->session)) * 8);
+      info->dwHashStrength = static_cast<DWORD>(GnuTLS().gnutls_mac_get_key_size(GnuTLS().gnutls_mac_get(c->session)) * 8);
       return SEC_E_OK;
     }
     default:
@@ -731,13 +724,13 @@ SECURITY_STATUS EncryptMessage(PCtxtHandle phContext, ULONG, PSecBufferDesc pMes
   SecBuffer* trailer = FindBuffer(pMessage, SECBUFFER_STREAM_TRAILER);
   if (!header || !data || !trailer || !header->pvBuffer || (!data->pvBuffer && data->cbBuffer))
     return SEC_E_INVALID_TOKEN;
-  if (data->cbBuffer > gnutls_record_get_max_size(c->session)) return SEC_E_BUFFER_TOO_SMALL;
+  if (data->cbBuffer > GnuTLS().gnutls_record_get_max_size(c->session)) return SEC_E_BUFFER_TOO_SMALL;
   c->out.clear();
   if (data->cbBuffer > 0) {
     ssize_t r;
     lock.unlock();  // Push takes the lock itself
     do {
-      r = gnutls_record_send(c->session, data->pvBuffer, data->cbBuffer);
+      r = GnuTLS().gnutls_record_send(c->session, data->pvBuffer, data->cbBuffer);
     } while (r == GNUTLS_E_AGAIN || r == GNUTLS_E_INTERRUPTED);
     lock.lock();
     if (r < 0) return r == GNUTLS_E_INVALID_SESSION ? SEC_E_CONTEXT_EXPIRED : SEC_E_INTERNAL_ERROR;
@@ -786,7 +779,7 @@ SECURITY_STATUS DecryptMessage(PCtxtHandle phContext, PSecBufferDesc pMessage, U
   std::uint8_t plain[kMaxRecordBody];
   ssize_t r;
   lock.unlock();  // Push and Pull take the lock themselves
-  r = gnutls_record_recv(c->session, plain, sizeof plain);
+  r = GnuTLS().gnutls_record_recv(c->session, plain, sizeof plain);
   lock.lock();
   c->in.clear();
   c->inPos = 0;
@@ -845,7 +838,7 @@ SecurityFunctionTableW MakeTable() {
 
 PSecurityFunctionTableW InitSecurityInterfaceW() {
   static SecurityFunctionTableW table = MakeTable();
-  return detail::GlobalInit() ? &table : nullptr;
+  return EnsureGnuTLSLoaded() ? &table : nullptr;
 }
 
 }  // namespace brv::sspi

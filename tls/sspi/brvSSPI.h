@@ -500,7 +500,7 @@ using PSecurityFunctionTableW = SecurityFunctionTableW*;
 constexpr ULONG SECURITY_SUPPORT_PROVIDER_INTERFACE_VERSION = 1;
 
 // The security interface's entry point: the function table, or null when the TLS library
-// cannot be initialised.
+// cannot be loaded or initialised.
 PSecurityFunctionTableW InitSecurityInterfaceW();
 
 // ---- Certificate store, chain and policy calls --------------------------------------------

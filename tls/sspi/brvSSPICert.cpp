@@ -1,4 +1,5 @@
-// Certificate store, chain and policy calls of the security interface layer, over GnuTLS.
+// Certificate store, chain and policy calls of the security interface layer, over GnuTLS
+// (bound at run time, see GnuTLSBinding.h).
 #include "tls/sspi/brvSSPI.h"
 #include "tls/sspi/brvSSPIInternal.h"
 
@@ -54,8 +55,8 @@ struct CertEntry {
   CertEntry(const CertEntry&) = delete;
   CertEntry& operator=(const CertEntry&) = delete;
   ~CertEntry() {
-    for (auto c : companions) gnutls_x509_crt_deinit(c);
-    if (crt) gnutls_x509_crt_deinit(crt);
+    for (auto c : companions) GnuTLS().gnutls_x509_crt_deinit(c);
+    if (crt) GnuTLS().gnutls_x509_crt_deinit(crt);
   }
 };
 
@@ -110,30 +111,30 @@ std::unique_ptr<CertEntry> MakeEntry(gnutls_x509_crt_t crt, Store* store) {
   e->crt = crt;
   e->store = store;
   gnutls_datum_t d{};
-  if (gnutls_x509_crt_export2(crt, GNUTLS_X509_FMT_DER, &d) < 0) return nullptr;
+  if (GnuTLS().gnutls_x509_crt_export2(crt, GNUTLS_X509_FMT_DER, &d) < 0) return nullptr;
   e->der = ToBytes(d);
-  gnutls_free(d.data);
-  if (gnutls_x509_crt_get_raw_issuer_dn(crt, &d) >= 0) {
+  GnuTLSFree(d.data);
+  if (GnuTLS().gnutls_x509_crt_get_raw_issuer_dn(crt, &d) >= 0) {
     e->issuer = ToBytes(d);
-    gnutls_free(d.data);
+    GnuTLSFree(d.data);
   }
-  if (gnutls_x509_crt_get_raw_dn(crt, &d) >= 0) {
+  if (GnuTLS().gnutls_x509_crt_get_raw_dn(crt, &d) >= 0) {
     e->subject = ToBytes(d);
-    gnutls_free(d.data);
+    GnuTLSFree(d.data);
   }
   unsigned char serial[64];
   size_t serialSize = sizeof serial;
-  if (gnutls_x509_crt_get_serial(crt, serial, &serialSize) >= 0) {
+  if (GnuTLS().gnutls_x509_crt_get_serial(crt, serial, &serialSize) >= 0) {
     // The platform keeps serial numbers least significant byte first.
     e->serial.assign(serial, serial + serialSize);
     std::reverse(e->serial.begin(), e->serial.end());
   }
-  e->info.dwVersion = static_cast<DWORD>(std::max(gnutls_x509_crt_get_version(crt) - 1, 0));
+  e->info.dwVersion = static_cast<DWORD>(std::max(GnuTLS().gnutls_x509_crt_get_version(crt) - 1, 0));
   e->info.SerialNumber = {static_cast<DWORD>(e->serial.size()), e->serial.data()};
   e->info.Issuer = {static_cast<DWORD>(e->issuer.size()), e->issuer.data()};
   e->info.Subject = {static_cast<DWORD>(e->subject.size()), e->subject.data()};
-  e->info.NotBefore = ToFileTime(gnutls_x509_crt_get_activation_time(crt));
-  e->info.NotAfter = ToFileTime(gnutls_x509_crt_get_expiration_time(crt));
+  e->info.NotBefore = ToFileTime(GnuTLS().gnutls_x509_crt_get_activation_time(crt));
+  e->info.NotAfter = ToFileTime(GnuTLS().gnutls_x509_crt_get_expiration_time(crt));
   e->box.ctx.dwCertEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
   e->box.ctx.pbCertEncoded = e->der.data();
   e->box.ctx.cbCertEncoded = static_cast<DWORD>(e->der.size());
@@ -146,10 +147,10 @@ std::unique_ptr<CertEntry> MakeEntry(gnutls_x509_crt_t crt, Store* store) {
 
 gnutls_x509_crt_t ImportDer(const std::uint8_t* data, std::size_t size) {
   gnutls_x509_crt_t crt = nullptr;
-  if (gnutls_x509_crt_init(&crt) < 0) return nullptr;
+  if (GnuTLS().gnutls_x509_crt_init(&crt) < 0) return nullptr;
   gnutls_datum_t d{const_cast<unsigned char*>(data), static_cast<unsigned>(size)};
-  if (gnutls_x509_crt_import(crt, &d, GNUTLS_X509_FMT_DER) < 0) {
-    gnutls_x509_crt_deinit(crt);
+  if (GnuTLS().gnutls_x509_crt_import(crt, &d, GNUTLS_X509_FMT_DER) < 0) {
+    GnuTLS().gnutls_x509_crt_deinit(crt);
     return nullptr;
   }
   return crt;
@@ -157,9 +158,9 @@ gnutls_x509_crt_t ImportDer(const std::uint8_t* data, std::size_t size) {
 
 gnutls_x509_crt_t Duplicate(gnutls_x509_crt_t crt) {
   gnutls_datum_t d{};
-  if (gnutls_x509_crt_export2(crt, GNUTLS_X509_FMT_DER, &d) < 0) return nullptr;
+  if (GnuTLS().gnutls_x509_crt_export2(crt, GNUTLS_X509_FMT_DER, &d) < 0) return nullptr;
   gnutls_x509_crt_t copy = ImportDer(d.data, d.size);
-  gnutls_free(d.data);
+  GnuTLSFree(d.data);
   return copy;
 }
 
@@ -168,11 +169,11 @@ gnutls_x509_crt_t Duplicate(gnutls_x509_crt_t crt) {
 bool SameCert(gnutls_x509_crt_t a, gnutls_x509_crt_t b) {
   gnutls_datum_t da{}, db{};
   bool differ = false;
-  if (gnutls_x509_crt_get_raw_dn(a, &da) >= 0 && gnutls_x509_crt_get_raw_dn(b, &db) >= 0)
+  if (GnuTLS().gnutls_x509_crt_get_raw_dn(a, &da) >= 0 && GnuTLS().gnutls_x509_crt_get_raw_dn(b, &db) >= 0)
     differ = da.size != db.size || (da.size > 0 && std::memcmp(da.data, db.data, da.size) != 0);
-  gnutls_free(da.data);
-  gnutls_free(db.data);
-  return !differ && gnutls_x509_crt_equals(a, b) != 0;
+  GnuTLSFree(da.data);
+  GnuTLSFree(db.data);
+  return !differ && GnuTLS().gnutls_x509_crt_equals(a, b) != 0;
 }
 
 bool ReadFile(const std::filesystem::path& path, std::string& out) {
@@ -189,14 +190,14 @@ void LoadStoreFile(Store* store, const std::filesystem::path& path) {
   gnutls_datum_t d{reinterpret_cast<unsigned char*>(text.data()), static_cast<unsigned>(text.size())};
   gnutls_x509_crt_t* list = nullptr;
   unsigned count = 0;
-  if (gnutls_x509_crt_list_import2(&list, &count, &d, GNUTLS_X509_FMT_PEM, 0) < 0 || count == 0) {
-    if (list) gnutls_free(list);
+  if (GnuTLS().gnutls_x509_crt_list_import2(&list, &count, &d, GNUTLS_X509_FMT_PEM, 0) < 0 || count == 0) {
+    if (list) GnuTLSFree(list);
     return;
   }
   auto entry = MakeEntry(list[0], store);
   if (!entry) {
-    for (unsigned i = 1; i < count; ++i) gnutls_x509_crt_deinit(list[i]);  // the first is gone
-    gnutls_free(list);
+    for (unsigned i = 1; i < count; ++i) GnuTLS().gnutls_x509_crt_deinit(list[i]);  // the first is gone
+    GnuTLSFree(list);
     return;
   }
   auto material = std::make_shared<ClientCertMaterial>();
@@ -204,12 +205,12 @@ void LoadStoreFile(Store* store, const std::filesystem::path& path) {
   for (unsigned i = 1; i < count; ++i) {
     entry->companions.push_back(list[i]);
     gnutls_datum_t c{};
-    if (gnutls_x509_crt_export2(list[i], GNUTLS_X509_FMT_DER, &c) >= 0) {
+    if (GnuTLS().gnutls_x509_crt_export2(list[i], GNUTLS_X509_FMT_DER, &c) >= 0) {
       material->chain.push_back(ToBytes(c));
-      gnutls_free(c.data);
+      GnuTLSFree(c.data);
     }
   }
-  gnutls_free(list);
+  GnuTLSFree(list);
   std::string keyText;
   if (text.find("PRIVATE KEY-----") != std::string::npos) {
     keyText = text;
@@ -223,13 +224,13 @@ void LoadStoreFile(Store* store, const std::filesystem::path& path) {
     gnutls_x509_privkey_t probe = nullptr;
     gnutls_datum_t k{reinterpret_cast<unsigned char*>(keyText.data()),
                      static_cast<unsigned>(keyText.size())};
-    if (gnutls_x509_privkey_init(&probe) >= 0) {
-      if (gnutls_x509_privkey_import2(probe, &k, GNUTLS_X509_FMT_PEM, nullptr, 0) >= 0) {
+    if (GnuTLS().gnutls_x509_privkey_init(&probe) >= 0) {
+      if (GnuTLS().gnutls_x509_privkey_import2(probe, &k, GNUTLS_X509_FMT_PEM, nullptr, 0) >= 0) {
         material->key.assign(keyText.begin(), keyText.end());
         material->keyFormat = GNUTLS_X509_FMT_PEM;
         entry->key = material;
       }
-      gnutls_x509_privkey_deinit(probe);
+      GnuTLS().gnutls_x509_privkey_deinit(probe);
     }
   }
   store->certs.push_back(std::move(entry));
@@ -258,7 +259,7 @@ struct Engine {
   std::uint32_t magic = kEngineMagic;
   gnutls_x509_trust_list_t trust = nullptr;
   ~Engine() {
-    if (trust) gnutls_x509_trust_list_deinit(trust, 1);
+    if (trust) GnuTLS().gnutls_x509_trust_list_deinit(trust, 1);
   }
 };
 
@@ -269,25 +270,25 @@ constexpr unsigned kTrustListBuckets = 1021;
 
 std::unique_ptr<Engine> MakeEngine(const char* rootFile) {
   auto engine = std::make_unique<Engine>();
-  if (gnutls_x509_trust_list_init(&engine->trust, kTrustListBuckets) < 0) return nullptr;
+  if (GnuTLS().gnutls_x509_trust_list_init(&engine->trust, kTrustListBuckets) < 0) return nullptr;
   // A system without a trust store still gets an engine; it trusts only the extra file.
-  gnutls_x509_trust_list_add_system_trust(engine->trust, 0, 0);
+  GnuTLS().gnutls_x509_trust_list_add_system_trust(engine->trust, 0, 0);
   if (rootFile && *rootFile) {
     std::string text;
     if (!ReadFile(rootFile, text)) return nullptr;
     gnutls_datum_t d{reinterpret_cast<unsigned char*>(text.data()), static_cast<unsigned>(text.size())};
-    if (gnutls_x509_trust_list_add_trust_mem(engine->trust, &d, nullptr, GNUTLS_X509_FMT_PEM, 0, 0) <= 0)
+    if (GnuTLS().gnutls_x509_trust_list_add_trust_mem(engine->trust, &d, nullptr, GNUTLS_X509_FMT_PEM, 0, 0) <= 0)
       return nullptr;
   }
   return engine;
 }
 
 Engine* DefaultEngine() {
+  // Not before GnuTLS is loaded, so that a failed load is tried again by the next call.
+  if (!EnsureGnuTLSLoaded()) return nullptr;
   static std::once_flag once;
   static std::unique_ptr<Engine> engine;
-  std::call_once(once, [] {
-    if (detail::GlobalInit()) engine = MakeEngine(nullptr);
-  });
+  std::call_once(once, [] { engine = MakeEngine(nullptr); });
   return engine.get();
 }
 
@@ -342,7 +343,7 @@ void AddCandidates(Store* store, std::vector<Candidate>& out) {
 }
 
 bool TimeValid(gnutls_x509_crt_t crt, time_t when) {
-  return gnutls_x509_crt_get_activation_time(crt) <= when && when <= gnutls_x509_crt_get_expiration_time(crt);
+  return GnuTLS().gnutls_x509_crt_get_activation_time(crt) <= when && when <= GnuTLS().gnutls_x509_crt_get_expiration_time(crt);
 }
 
 std::vector<std::string> KeyPurposes(gnutls_x509_crt_t crt, bool& present) {
@@ -351,7 +352,7 @@ std::vector<std::string> KeyPurposes(gnutls_x509_crt_t crt, bool& present) {
   for (unsigned i = 0;; ++i) {
     char oid[128];
     size_t size = sizeof oid;
-    int r = gnutls_x509_crt_get_key_purpose_oid(crt, i, oid, &size, nullptr);
+    int r = GnuTLS().gnutls_x509_crt_get_key_purpose_oid(crt, i, oid, &size, nullptr);
     if (r < 0) break;
     present = true;
     out.emplace_back(oid);
@@ -385,10 +386,10 @@ Chain* BuildChain(Engine* engine, CertEntry* leaf, const std::vector<Candidate>&
   while (crts.size() < kMaxChainLength) {
     gnutls_x509_crt_t cur = crts.back();
     gnutls_x509_crt_t issuer = nullptr;
-    if (gnutls_x509_trust_list_get_issuer(engine->trust, cur, &issuer, GNUTLS_TL_GET_COPY) >= 0 && issuer) {
+    if (GnuTLS().gnutls_x509_trust_list_get_issuer(engine->trust, cur, &issuer, GNUTLS_TL_GET_COPY) >= 0 && issuer) {
       anchored = true;
       if (SameCert(issuer, cur)) {
-        gnutls_x509_crt_deinit(issuer);
+        GnuTLS().gnutls_x509_crt_deinit(issuer);
       } else {
         crts.push_back(issuer);
         entries.push_back(nullptr);
@@ -396,9 +397,9 @@ Chain* BuildChain(Engine* engine, CertEntry* leaf, const std::vector<Candidate>&
       }
       break;
     }
-    if (gnutls_x509_crt_check_issuer(cur, cur)) break;  // self-signed, not trusted
+    if (GnuTLS().gnutls_x509_crt_check_issuer(cur, cur)) break;  // self-signed, not trusted
     auto found = std::find_if(pool.begin(), pool.end(), [&](const Candidate& c) {
-      return gnutls_x509_crt_check_issuer(cur, c.crt) &&
+      return GnuTLS().gnutls_x509_crt_check_issuer(cur, c.crt) &&
              std::none_of(crts.begin(), crts.end(), [&](gnutls_x509_crt_t x) { return SameCert(x, c.crt); });
     });
     if (found == pool.end()) break;
@@ -414,20 +415,20 @@ Chain* BuildChain(Engine* engine, CertEntry* leaf, const std::vector<Candidate>&
     }
   }
   gnutls_x509_crt_t top = crts.back();
-  const bool selfSigned = gnutls_x509_crt_check_issuer(top, top) != 0;
+  const bool selfSigned = GnuTLS().gnutls_x509_crt_check_issuer(top, top) != 0;
   if (!anchored) chainError |= selfSigned ? CERT_TRUST_IS_UNTRUSTED_ROOT : CERT_TRUST_IS_PARTIAL_CHAIN;
 
   // Signatures and CA constraints; validity periods are judged separately below.
   const unsigned verifyFlags = GNUTLS_VERIFY_DISABLE_TIME_CHECKS | GNUTLS_VERIFY_DISABLE_TRUSTED_TIME_CHECKS;
   unsigned status = 0;
   if (anchored) {
-    gnutls_x509_trust_list_verify_crt2(engine->trust, crts.data(), static_cast<unsigned>(crts.size()), nullptr,
+    GnuTLS().gnutls_x509_trust_list_verify_crt2(engine->trust, crts.data(), static_cast<unsigned>(crts.size()), nullptr,
                                        0, verifyFlags, &status, nullptr);
   } else if (selfSigned) {
-    gnutls_x509_crt_list_verify(crts.data(), static_cast<unsigned>(crts.size()), &top, 1, nullptr, 0, verifyFlags,
+    GnuTLS().gnutls_x509_crt_list_verify(crts.data(), static_cast<unsigned>(crts.size()), &top, 1, nullptr, 0, verifyFlags,
                                 &status);
   } else if (crts.size() > 1) {
-    gnutls_x509_crt_list_verify(crts.data(), static_cast<unsigned>(crts.size()) - 1, &top, 1, nullptr, 0,
+    GnuTLS().gnutls_x509_crt_list_verify(crts.data(), static_cast<unsigned>(crts.size()) - 1, &top, 1, nullptr, 0,
                                 verifyFlags, &status);
   }
   status &= ~static_cast<unsigned>(GNUTLS_CERT_SIGNER_NOT_FOUND | GNUTLS_CERT_INVALID);
@@ -445,7 +446,7 @@ Chain* BuildChain(Engine* engine, CertEntry* leaf, const std::vector<Candidate>&
       auto e = MakeEntry(crts[i], chain->extra);  // takes the certificate, also on failure
       if (!e) {
         for (std::size_t j = i + 1; j < crts.size(); ++j)
-          if (!entries[j]) gnutls_x509_crt_deinit(crts[j]);
+          if (!entries[j]) GnuTLS().gnutls_x509_crt_deinit(crts[j]);
         crts.resize(i);
         entries.resize(i);
         break;
@@ -466,7 +467,7 @@ Chain* BuildChain(Engine* engine, CertEntry* leaf, const std::vector<Candidate>&
       el.TrustStatus.dwErrorStatus |= CERT_TRUST_IS_NOT_VALID_FOR_USAGE;
     // The top one was judged above (unless a failure above cut the chain short).
     const bool isTop = i + 1 == entries.size() && entries[i]->crt == top;
-    if (isTop ? selfSigned : gnutls_x509_crt_check_issuer(entries[i]->crt, entries[i]->crt) != 0)
+    if (isTop ? selfSigned : GnuTLS().gnutls_x509_crt_check_issuer(entries[i]->crt, entries[i]->crt) != 0)
       el.TrustStatus.dwInfoStatus |= CERT_TRUST_IS_SELF_SIGNED;
     chainError |= el.TrustStatus.dwErrorStatus;
   }
@@ -518,7 +519,7 @@ std::shared_ptr<const ClientCertMaterial> KeyMaterialOf(PCCERT_CONTEXT cert) {
 // ---- The platform calls ----------------------------------------------------------------------
 
 HCERTSTORE CertOpenSystemStoreW(HCRYPTPROV_LEGACY, LPCWSTR szSubsystemProtocol) {
-  if (!detail::GlobalInit()) return nullptr;
+  if (!EnsureGnuTLSLoaded()) return nullptr;
   if (Utf16ToUtf8(szSubsystemProtocol) != "MY") return nullptr;
   bool configured = false;
   const auto dir = MyStoreDirectory(configured);
@@ -676,7 +677,7 @@ BOOL CertVerifyCertificateChainPolicy(LPCSTR pszPolicyOID, PCCERT_CHAIN_CONTEXT 
   if (ssl && ssl->pwszServerName && *ssl->pwszServerName && !(ignore & SECURITY_FLAG_IGNORE_CERT_CN_INVALID)) {
     const std::string name = Utf16ToUtf8(ssl->pwszServerName);
     CertEntry* leaf = EntryOf(chain->elements.front().pCertContext);
-    if (!leaf || !gnutls_x509_crt_check_hostname2(leaf->crt, name.c_str(), 0)) {
+    if (!leaf || !GnuTLS().gnutls_x509_crt_check_hostname2(leaf->crt, name.c_str(), 0)) {
       pPolicyStatus->dwError = static_cast<DWORD>(CERT_E_CN_NO_MATCH);
       pPolicyStatus->lChainIndex = 0;
       pPolicyStatus->lElementIndex = 0;
@@ -688,7 +689,7 @@ BOOL CertVerifyCertificateChainPolicy(LPCSTR pszPolicyOID, PCCERT_CHAIN_CONTEXT 
 BOOL BrvCertCreateChainEngine(LPCSTR rootFile, HCERTCHAINENGINE* phChainEngine) {
   if (!phChainEngine) return FALSE;
   *phChainEngine = nullptr;
-  if (!detail::GlobalInit()) return FALSE;
+  if (!EnsureGnuTLSLoaded()) return FALSE;
   auto engine = MakeEngine(rootFile);
   if (!engine) return FALSE;
   *phChainEngine = engine.release();

@@ -3,9 +3,7 @@
 #pragma once
 
 #include "tls/sspi/brvSSPI.h"
-
-#include <gnutls/gnutls.h>
-#include <gnutls/x509.h>
+#include "tls/sspi/GnuTLSBinding.h"
 
 #include <cstdint>
 #include <memory>
@@ -27,9 +25,6 @@ struct ClientCertMaterial {
 // The UTF-8 text of a NUL-terminated UTF-16 string (null gives ""). A surrogate pair is one
 // character; a lone surrogate is written as it comes.
 std::string Utf16ToUtf8(const char16_t* s);
-
-// Starts GnuTLS once per process; false when it cannot be started.
-bool GlobalInit();
 
 // A certificate context of a new in-memory store holding certs (the first is the one
 // returned, the others are its store's companions, as the peer sent them). Null on error.
