@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <utility>
 #include <strings.h>
 
 namespace brv {
@@ -20,14 +21,24 @@ void TStringList::Put(int Index, const std::string& S) {
   items_[static_cast<size_t>(Index)] = S;
 }
 
+void TStringList::Put(int Index, std::string&& S) {
+  CheckIndex(Index, Count());
+  items_[static_cast<size_t>(Index)] = std::move(S);
+}
+
 int TStringList::CompareStrings(const std::string& A, const std::string& B) const {
   if (case_sensitive_) return A.compare(B) < 0 ? -1 : (A == B ? 0 : 1);
   return strcasecmp(A.c_str(), B.c_str());
 }
 
-int TStringList::Add(const std::string& S) {
+int TStringList::Add(const std::string& S) { return AddText(S); }
+
+int TStringList::Add(std::string&& S) { return AddText(std::move(S)); }
+
+template <class TText>
+int TStringList::AddText(TText&& S) {
   if (!sorted_) {
-    items_.push_back(S);
+    items_.push_back(std::forward<TText>(S));
     return Count() - 1;
   }
   auto it = std::lower_bound(items_.begin(), items_.end(), S, [this](const std::string& a,
@@ -39,13 +50,18 @@ int TStringList::Add(const std::string& S) {
     if (duplicates_ == TDuplicates::dupError)
       throw EListError("String list does not allow duplicates");
   }
-  it = items_.insert(it, S);
+  it = items_.insert(it, std::forward<TText>(S));
   return static_cast<int>(it - items_.begin());
 }
 
 void TStringList::Insert(int Index, const std::string& S) {
   CheckIndex(Index, Count() + 1);
   items_.insert(items_.begin() + Index, S);
+}
+
+void TStringList::Insert(int Index, std::string&& S) {
+  CheckIndex(Index, Count() + 1);
+  items_.insert(items_.begin() + Index, std::move(S));
 }
 
 void TStringList::Delete(int Index) {
