@@ -31,9 +31,13 @@ int TStringList::CompareStrings(const std::string& A, const std::string& B) cons
   return strcasecmp(A.c_str(), B.c_str());
 }
 
-int TStringList::Add(const std::string& S) { return AddText(S); }
+int TStringList::Add(const std::string& S) {
+  return AddText(S);
+}
 
-int TStringList::Add(std::string&& S) { return AddText(std::move(S)); }
+int TStringList::Add(std::string&& S) {
+  return AddText(std::move(S));
+}
 
 template <class TText>
 int TStringList::AddText(TText&& S) {
@@ -41,10 +45,9 @@ int TStringList::AddText(TText&& S) {
     items_.push_back(std::forward<TText>(S));
     return Count() - 1;
   }
-  auto it = std::lower_bound(items_.begin(), items_.end(), S, [this](const std::string& a,
-                                                                     const std::string& b) {
-    return CompareStrings(a, b) < 0;
-  });
+  auto it = std::lower_bound(
+      items_.begin(), items_.end(), S,
+      [this](const std::string& a, const std::string& b) { return CompareStrings(a, b) < 0; });
   if (it != items_.end() && CompareStrings(*it, S) == 0) {
     if (duplicates_ == TDuplicates::dupIgnore) return static_cast<int>(it - items_.begin());
     if (duplicates_ == TDuplicates::dupError)
@@ -69,7 +72,9 @@ void TStringList::Delete(int Index) {
   items_.erase(items_.begin() + Index);
 }
 
-void TStringList::Clear() { items_.clear(); }
+void TStringList::Clear() {
+  items_.clear();
+}
 
 void TStringList::AddStrings(const TStringList& Other) {
   const std::vector<std::string> copy = Other.items_;  // Other may be this list
@@ -157,8 +162,8 @@ std::string TStringList::DelimitedText() const {
   for (size_t i = 0; i < items_.size(); ++i) {
     const std::string& s = items_[i];
     if (i > 0) result += delimiter_;
-    const bool quote = s.find_first_of(std::string{delimiter_, ' ', quote_char_}) !=
-                       std::string::npos;
+    const bool quote =
+        s.find_first_of(std::string{delimiter_, ' ', quote_char_}) != std::string::npos;
     if (!quote) {
       result += s;
       continue;
@@ -174,9 +179,9 @@ std::string TStringList::DelimitedText() const {
 }
 
 void TStringList::Sort() {
-  std::stable_sort(items_.begin(), items_.end(), [this](const std::string& a, const std::string& b) {
-    return CompareStrings(a, b) < 0;
-  });
+  std::stable_sort(
+      items_.begin(), items_.end(),
+      [this](const std::string& a, const std::string& b) { return CompareStrings(a, b) < 0; });
 }
 
 void TStringList::CustomSort(const std::function<int(const TStringList&, int, int)>& Compare) {
