@@ -10,6 +10,7 @@
 #include "base/Hex.h"
 #include "base/UTF8.h"
 #include "sqs/brvSQSChecksums.h"
+#include "sqs/private/XMLTagIndex.h"
 
 namespace brv {
 
@@ -19,6 +20,10 @@ namespace {
 
 // The text with every ill-formed UTF-8 sequence replaced by U+FFFD.
 std::string RepairUTF8(std::string_view Text) {
+  // Plain ASCII, the usual body, is well-formed as it stands.
+  if (std::all_of(Text.begin(), Text.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return std::string(Text);
   std::string out;
   out.reserve(Text.size());
   size_t pos = 0;
@@ -81,6 +86,16 @@ std::string_view TagValue(std::string_view Text, const std::string& Open,
   const size_t start = open + Open.size();
   if (close == std::string_view::npos || close < start) return {};
   return Text.substr(start, close - start);
+}
+
+using sqs_detail::TXMLTagIndex;
+
+// The decoded text of the first <ATag> element in APart (a view into AIndex's text).
+std::string TagText(const TXMLTagIndex& AIndex, std::string_view APart, std::string_view ATag) {
+  const auto [from, to] = AIndex.RangeOf(APart);
+  const std::string_view value = AIndex.Value(ATag, from, to);
+  if (value.find('&') == std::string_view::npos) return std::string(value);
+  return DecodeXMLEntities(std::string(value));
 }
 
 // Appends the decoded text of each <aTag> element to aList.
@@ -511,21 +526,24 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::DoSendMessage(const std::string& aQueueURL,
   AddSendMessageParams("", aRequest);
   std::string response;
   if (!Execute(aQueueURL, response)) return false;
+  const TXMLTagIndex tags(response);
+  std::string message_id = TagText(tags, response, "MessageId");
+  std::string body_md5 = TagText(tags, response, "MD5OfMessageBody");
+  std::string attributes_md5 = TagText(tags, response, "MD5OfMessageAttributes");
   if (ChecksumValidation()) {
-    const std::string mismatch = SQSCheckSentMessage(
-        aRequest, GetXMLTagText(response, "MessageId"), GetXMLTagText(response, "MD5OfMessageBody"),
-        GetXMLTagText(response, "MD5OfMessageAttributes"));
+    const std::string mismatch =
+        SQSCheckSentMessage(aRequest, message_id, body_md5, attributes_md5);
     if (!mismatch.empty()) {
       DoSQSError(kSQSChecksumMismatch, mismatch, response);
       return false;
     }
   }
-  aResponse.SetMD5OfMessageBody(GetXMLTagText(response, "MD5OfMessageBody"));
-  aResponse.SetMD5OfMessageAttributes(GetXMLTagText(response, "MD5OfMessageAttributes"));
+  aResponse.SetMD5OfMessageBody(std::move(body_md5));
+  aResponse.SetMD5OfMessageAttributes(std::move(attributes_md5));
   aResponse.SetMD5OfMessageSystemAttributes(
-      GetXMLTagText(response, "MD5OfMessageSystemAttributes"));
-  aResponse.SetMessageId(GetXMLTagText(response, "MessageId"));
-  aResponse.SetSequenceNumber(GetXMLTagText(response, "SequenceNumber"));
+      TagText(tags, response, "MD5OfMessageSystemAttributes"));
+  aResponse.SetMessageId(std::move(message_id));
+  aResponse.SetSequenceNumber(TagText(tags, response, "SequenceNumber"));
   return true;
 }
 
@@ -686,31 +704,27 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::ReceiveMessages(
   std::string response;
   if (!Execute(aQueueURL, response)) return false;
 
-  TStringList messages;
-  GetXMLTagValues(response, "Message", messages);
+  const TXMLTagIndex tags(response);
   std::vector<std::unique_ptr<TbrvSQSReceiveMessageResponse>> received;
-  for (const std::string& message : messages.Lines()) {
+  for (const std::string_view message : tags.Values("Message", response)) {
     auto record = std::make_unique<TbrvSQSReceiveMessageResponse>();
-    record->SetMessageId(GetXMLTagText(message, "MessageId"));
+    record->SetMessageId(TagText(tags, message, "MessageId"));
     // The body is the message as sent; bytes that are not UTF-8 become U+FFFD.
-    record->SetBody(RepairUTF8(GetXMLTagText(message, "Body")));
-    record->SetMD5OfBody(GetXMLTagText(message, "MD5OfBody"));
-    record->SetMD5OfMessageAttributes(GetXMLTagText(message, "MD5OfMessageAttributes"));
-    record->SetReceiptHandle(GetXMLTagText(message, "ReceiptHandle"));
-    TStringList attributes;
-    GetXMLTagValues(message, "Attribute", attributes);
-    for (const std::string& attribute : attributes.Lines())
-      record->Attributes().AddSQSAttribute(GetXMLTagText(attribute, "Name"),
-                                           GetXMLTagText(attribute, "Value"));
-    TStringList message_attributes;
-    GetXMLTagValues(message, "MessageAttribute", message_attributes);
-    for (const std::string& attribute : message_attributes.Lines()) {
+    record->SetBody(RepairUTF8(TagText(tags, message, "Body")));
+    record->SetMD5OfBody(TagText(tags, message, "MD5OfBody"));
+    record->SetMD5OfMessageAttributes(TagText(tags, message, "MD5OfMessageAttributes"));
+    record->SetReceiptHandle(TagText(tags, message, "ReceiptHandle"));
+    for (const std::string_view attribute : tags.Values("Attribute", message))
+      record->Attributes().AddSQSAttribute(TagText(tags, attribute, "Name"),
+                                           TagText(tags, attribute, "Value"));
+    for (const std::string_view attribute : tags.Values("MessageAttribute", message)) {
       // <Name>n</Name><Value><StringValue>v</StringValue><DataType>t</DataType></Value>
-      const std::string value = GetXMLTagValue(attribute, "Value");
-      std::string text = GetXMLTagText(value, "StringValue");
-      if (text.empty()) text = GetXMLTagText(value, "BinaryValue");
-      record->MessageAttributes().AddSQSAttribute(GetXMLTagText(attribute, "Name"),
-                                                  GetXMLTagText(value, "DataType"), text);
+      const auto [from, to] = tags.RangeOf(attribute);
+      const std::string_view value = tags.Value("Value", from, to);
+      std::string text = TagText(tags, value, "StringValue");
+      if (text.empty()) text = TagText(tags, value, "BinaryValue");
+      record->MessageAttributes().AddSQSAttribute(TagText(tags, attribute, "Name"),
+                                                  TagText(tags, value, "DataType"), text);
     }
     received.push_back(std::move(record));
   }
