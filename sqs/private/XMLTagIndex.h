@@ -17,6 +17,8 @@ namespace brv::sqs_detail {
 class TXMLTagIndex {
  public:
   explicit TXMLTagIndex(std::string_view AText) : FText(AText) {
+    // An answer has a tag about every twenty bytes: room made once, without counting first.
+    FTags.reserve(AText.size() / 16 + 4);
     size_t next_gt = 0;  // the first '>' at or after the last '<' seen
     for (size_t lt = AText.find('<'); lt != std::string_view::npos; lt = AText.find('<', lt + 1)) {
       if (next_gt != std::string_view::npos && next_gt <= lt) next_gt = AText.find('>', lt + 1);
