@@ -16,6 +16,25 @@ namespace brv {
 
 namespace {
 
+// --- URL values ---
+
+// Writes the URL encoding of AValue at ATo, which has room for three bytes per byte of it, and
+// returns where it ends: a message body is encoded in one pass without growing a text byte by
+// byte.
+char* EncodeURLValueAt(std::string_view AValue, char* ATo) {
+  for (const char ch : AValue) {
+    const auto c = static_cast<std::uint8_t>(ch);
+    if (IsURIUnreserved(c)) {
+      *ATo++ = ch;
+    } else {
+      *ATo++ = '%';
+      *ATo++ = kHexDigitsUpper[c >> 4];
+      *ATo++ = kHexDigitsUpper[c & 0x0F];
+    }
+  }
+  return ATo;
+}
+
 // --- UTF-8 ---
 
 // The text with every ill-formed UTF-8 sequence replaced by U+FFFD.
@@ -109,11 +128,19 @@ std::string Numbered(const std::string& aPrefix, int aNumber) {
   return aPrefix + "." + std::to_string(aNumber);
 }
 
+// Where the authority of a URL ends: the first '/', '?' or '#' from Start, or npos. One pass
+// (find_first_of looks each byte up in the set with a call of its own).
+size_t AuthorityEnd(std::string_view URL, size_t Start) {
+  for (size_t i = Start; i < URL.size(); ++i)
+    if (URL[i] == '/' || URL[i] == '?' || URL[i] == '#') return i;
+  return std::string_view::npos;
+}
+
 // The scheme and authority of a URL ("https://host:port"), without path, query or fragment.
 std::string_view URLOrigin(std::string_view URL) {
   const size_t scheme = URL.find("://");
   const size_t start = scheme == std::string_view::npos ? 0 : scheme + 3;
-  return URL.substr(0, URL.find_first_of("/?#", start));
+  return URL.substr(0, AuthorityEnd(URL, start));
 }
 
 // One segment of a queue URL's path: the account or the queue name.
@@ -130,7 +157,7 @@ bool IsQueuePathSegment(std::string_view Segment) {
 std::string_view QueueURLPath(std::string_view URL) {
   const size_t scheme = URL.find("://");
   if (scheme == std::string_view::npos) return {};
-  const size_t path = URL.find_first_of("/?#", scheme + 3);
+  const size_t path = AuthorityEnd(URL, scheme + 3);
   if (path == std::string_view::npos || URL[path] != '/') return {};
   const std::string_view whole = URL.substr(path);
   std::string_view rest = whole.substr(1);
@@ -206,21 +233,8 @@ void ForEachNamedValue(const std::string& AResponse, const char* AElement, const
 // --- free functions ---
 
 std::string EncodeURLValue(const std::string& aValue) {
-  // Written into room for the longest result (every byte escaped), then cut to length: a
-  // message body is encoded in one pass without growing the text byte by byte.
   std::string out(aValue.size() * 3, '\0');
-  char* to = out.data();
-  for (const char ch : aValue) {
-    const auto c = static_cast<std::uint8_t>(ch);
-    if (IsURIUnreserved(c)) {
-      *to++ = ch;
-    } else {
-      *to++ = '%';
-      *to++ = kHexDigitsUpper[c >> 4];
-      *to++ = kHexDigitsUpper[c & 0x0F];
-    }
-  }
-  out.resize(static_cast<std::size_t>(to - out.data()));
+  out.resize(static_cast<std::size_t>(EncodeURLValueAt(aValue, out.data()) - out.data()));
   return out;
 }
 
@@ -351,7 +365,13 @@ void TbrvHTTP_Amazon_AWS_SQS_Client::SetAction(const std::string& aAction) {
 }
 
 void TbrvHTTP_Amazon_AWS_SQS_Client::AddParam(const std::string& aName, const std::string& aValue) {
-  GetParams().Add(EncodeURLValue(aName) + "=" + EncodeURLValue(aValue));
+  // One line, encoded in place: no texts for the encoded name and value on the way.
+  std::string line((aName.size() + aValue.size()) * 3 + 1, '\0');
+  char* end = EncodeURLValueAt(aName, line.data());
+  *end++ = '=';
+  end = EncodeURLValueAt(aValue, end);
+  line.resize(static_cast<size_t>(end - line.data()));
+  GetParams().Add(std::move(line));
 }
 
 void TbrvHTTP_Amazon_AWS_SQS_Client::AddParam(const std::string& aName, int aValue) {

@@ -42,9 +42,9 @@ class TXMLTagIndex {
       if (first_close == std::string_view::npos || first_close < start) return {};
       return part.substr(start, first_close - start);
     }
-    const size_t open = Find(ATag, false, AFrom, ATo);
+    size_t open, close;
+    Find(ATag, AFrom, ATo, open, close);
     if (open == std::string_view::npos) return {};
-    const size_t close = Find(ATag, true, AFrom, ATo);
     AClose = close;
     const size_t start = open + ATag.size() + 2;
     if (close == std::string_view::npos || close < start) return {};
@@ -84,22 +84,27 @@ class TXMLTagIndex {
     size_t End;   // the first '>' after it, or npos
   };
 
-  // Where the first "<Tag>" (or "</Tag>" with AClosing) lies wholly inside [AFrom, ATo).
-  size_t Find(std::string_view ATag, bool AClosing, size_t AFrom, size_t ATo) const {
-    const size_t length = ATag.size() + (AClosing ? 1 : 0);
+  // Where the first "<Tag>" and the first "</Tag>" lie wholly inside [AFrom, ATo), each npos
+  // when missing; both are looked for in one pass.
+  void Find(std::string_view ATag, size_t AFrom, size_t ATo, size_t& AOpen, size_t& AClose) const {
+    constexpr size_t npos = std::string_view::npos;
+    AOpen = AClose = npos;
     auto it = std::lower_bound(FTags.begin(), FTags.end(), AFrom,
                                [](const TTag& t, size_t pos) { return t.Open < pos; });
     for (; it != FTags.end() && it->Open < ATo; ++it) {
-      if (it->End == std::string_view::npos || it->End >= ATo) continue;
-      if (it->End - it->Open - 1 != length) continue;
+      // The '>' after a later '<' is never before this one's: once past the part, all are.
+      if (it->End == npos || it->End >= ATo) break;
+      const size_t length = it->End - it->Open - 1;
       const char* name = FText.data() + it->Open + 1;
-      if (AClosing) {
-        if (*name != '/') continue;
-        ++name;
+      if (length == ATag.size()) {
+        if (AOpen == npos && std::string_view(name, length) == ATag) AOpen = it->Open;
+      } else if (length == ATag.size() + 1 && *name == '/') {
+        if (AClose == npos && std::string_view(name + 1, ATag.size()) == ATag) AClose = it->Open;
+      } else {
+        continue;
       }
-      if (std::string_view(name, ATag.size()) == ATag) return it->Open;
+      if (AOpen != npos && AClose != npos) break;
     }
-    return std::string_view::npos;
   }
 
   std::string_view FText;
