@@ -402,17 +402,19 @@ std::string TbrvHTTP_Amazon_AWS_SQS_Client::GetRequestURL(const std::string& aQu
     if (ascii(a.first) && ascii(b.first)) return a.first < b.first;
     return CompareParamNames(std::string(a.first), std::string(b.first)) < 0;
   });
-  std::string url;
-  if (aQueueURL.empty()) {
-    url = EndPoint();
-  } else {
+  std::string url = EndPoint();
+  if (!aQueueURL.empty()) {
     const std::string_view path = QueueURLPath(aQueueURL);
     if (path.empty())
       throw EbrvSQSInvalidQueueURL("The queue URL \"" + aQueueURL +
                                    "\" does not name a queue as /ACCOUNT/NAME; nothing was sent.");
-    url = std::string(URLOrigin(EndPoint())) + std::string(path);
+    // The end point's origin and the queue's path, written over the end point in place.
+    url.resize(URLOrigin(url).size());
+    url.reserve(url.size() + path.size() + length + 1);
+    url += path;
+  } else {
+    url.reserve(url.size() + length + 1);
   }
-  url.reserve(url.size() + length + 1);
   url += "?";
   for (size_t i = 0; i < params.size(); ++i) {
     if (i > 0) url += '&';
