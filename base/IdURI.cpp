@@ -369,8 +369,15 @@ std::string TIdURI::GetFullURI(TIdURIOptionalFieldsSet AOptionalFields) const {
 }
 
 std::string TIdURI::GetPathAndParams() const {
-  std::string result = Fpath + FDocument;
-  if (!FParams.empty()) result += "?" + FParams;
+  // Made in one piece: the query is most of a request's target.
+  std::string result;
+  result.reserve(Fpath.size() + FDocument.size() + 1 + FParams.size());
+  result += Fpath;
+  result += FDocument;
+  if (!FParams.empty()) {
+    result += '?';
+    result += FParams;
+  }
   return result;
 }
 
