@@ -113,8 +113,19 @@ bool HostBypassesProxy(const std::string& AHost, const std::string& ANoProxy) {
 TbrvAWSProxy ProxyForEndPoint(const std::string& AEndPoint, const std::string& AExplicit,
                               const TbrvEnvironmentReader& AEnvironment) {
   if (!AExplicit.empty()) return ParseProxyURL(AExplicit);
-  TIdURI uri(AEndPoint);
-  const bool https = LowerAscii(uri.Protocol()) == "https";
+  // The scheme and host of the last end point are kept per thread: a client asks for the same
+  // end point on every request, and only the environment can change the answer.
+  thread_local std::string lastEndPoint, lastHost;
+  thread_local bool lastHTTPS = false, parsed = false;
+  if (!parsed || AEndPoint != lastEndPoint) {
+    const TIdURI uri(AEndPoint);
+    lastHTTPS = LowerAscii(uri.Protocol()) == "https";
+    lastHost = uri.Host();
+    lastEndPoint = AEndPoint;
+    parsed = true;
+  }
+  const bool https = lastHTTPS;
+  const std::string host = lastHost;
   const auto first = [&](const char* ALower, const char* AUpper) {
     std::string value = AEnvironment(ALower);
     return value.empty() ? AEnvironment(AUpper) : value;
@@ -122,7 +133,7 @@ TbrvAWSProxy ProxyForEndPoint(const std::string& AEndPoint, const std::string& A
   const std::string url =
       https ? first("https_proxy", "HTTPS_PROXY") : first("http_proxy", "HTTP_PROXY");
   if (url.empty()) return {};
-  if (HostBypassesProxy(uri.Host(), first("no_proxy", "NO_PROXY"))) return {};
+  if (HostBypassesProxy(host, first("no_proxy", "NO_PROXY"))) return {};
   return ParseProxyURL(url);
 }
 

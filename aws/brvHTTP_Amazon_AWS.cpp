@@ -46,26 +46,26 @@ std::pair<std::string, std::string> SplitQuery(const std::string& AURL) {
 // "scheme://host:port" of a URL: the endpoint whose clock offset is kept.
 // The URL up to its path: scheme, host and port, all that the end point and the proxy depend
 // on, without the query that is often most of a request's URL and would only lengthen a parse.
-std::string BeforePath(const std::string& AURL) {
+std::string_view BeforePath(std::string_view AURL) {
   const std::size_t scheme = AURL.find("://");
-  const std::size_t path = AURL.find('/', scheme == std::string::npos ? 0 : scheme + 3);
-  return path == std::string::npos ? AURL : AURL.substr(0, path);
+  const std::size_t path = AURL.find('/', scheme == std::string_view::npos ? 0 : scheme + 3);
+  return path == std::string_view::npos ? AURL : AURL.substr(0, path);
 }
 
 std::string EndPointKey(const std::string& AURL) {
   // Every request of a client goes to the same end point: the last one is kept per thread, so
   // a request does not parse its end point again.
   thread_local std::string lastURL, lastKey;
-  std::string beforePath = BeforePath(AURL);
+  const std::string_view beforePath = BeforePath(AURL);
   if (!lastURL.empty() && beforePath == lastURL) return lastKey;
-  TIdURI uri(beforePath);
+  TIdURI uri{std::string(beforePath)};
   std::string scheme = uri.Protocol();
   for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   std::string port = uri.Port();
   if (port.empty()) port = scheme == "https" ? "443" : "80";
   std::string key = scheme + "://" + uri.Host() + ":" + port;
   for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  lastURL = std::move(beforePath);
+  lastURL = beforePath;
   lastKey = key;
   return key;
 }
@@ -418,7 +418,7 @@ bool TbrvHTTP_Amazon_AWS_Client::Fetch(const std::string& aURL, bool aAsForm,
       if (!DoBeforeRequest(url)) return false;
       // The proxy is chosen for the host the request goes to.
       const auto environment = [this](const std::string& AName) { return EnvironmentValue(AName); };
-      proxy = ProxyForEndPoint(BeforePath(url), FProxy, environment);
+      proxy = ProxyForEndPoint(std::string(BeforePath(url)), FProxy, environment);
       http.SetProxy(proxy);
     }
 

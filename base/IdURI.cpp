@@ -1,5 +1,6 @@
 #include "base/IdURI.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <string_view>
 
@@ -249,10 +250,11 @@ void TIdURI::NormalizePath(std::string& APath) {
     };
     if (isSlash(start) && isSlash(start + 1)) start += 2;
   }
-  for (std::size_t i = start; i < APath.size(); ++i) {
-    if (APath[i] == '?' || APath[i] == '#') break;
-    if (APath[i] == '\\') APath[i] = '/';
-  }
+  // Through a pointer, so the length is not read again after each byte written.
+  char* p = APath.data() + std::min(start, APath.size());
+  char* const end = APath.data() + APath.size();
+  for (; p != end && *p != '?' && *p != '#'; ++p)
+    if (*p == '\\') *p = '/';
 }
 
 void TIdURI::SetURI(const std::string& AURI) {
@@ -367,8 +369,15 @@ std::string TIdURI::GetFullURI(TIdURIOptionalFieldsSet AOptionalFields) const {
 }
 
 std::string TIdURI::GetPathAndParams() const {
-  std::string result = Fpath + FDocument;
-  if (!FParams.empty()) result += "?" + FParams;
+  // Made in one piece: the query is most of a request's target.
+  std::string result;
+  result.reserve(Fpath.size() + FDocument.size() + 1 + FParams.size());
+  result += Fpath;
+  result += FDocument;
+  if (!FParams.empty()) {
+    result += '?';
+    result += FParams;
+  }
   return result;
 }
 

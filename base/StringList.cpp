@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <utility>
 #include <strings.h>
 
 namespace brv {
@@ -20,26 +21,39 @@ void TStringList::Put(int Index, const std::string& S) {
   items_[static_cast<size_t>(Index)] = S;
 }
 
+void TStringList::Put(int Index, std::string&& S) {
+  CheckIndex(Index, Count());
+  items_[static_cast<size_t>(Index)] = std::move(S);
+}
+
 int TStringList::CompareStrings(const std::string& A, const std::string& B) const {
   if (case_sensitive_) return A.compare(B) < 0 ? -1 : (A == B ? 0 : 1);
   return strcasecmp(A.c_str(), B.c_str());
 }
 
 int TStringList::Add(const std::string& S) {
+  return AddText(S);
+}
+
+int TStringList::Add(std::string&& S) {
+  return AddText(std::move(S));
+}
+
+template <class TText>
+int TStringList::AddText(TText&& S) {
   if (!sorted_) {
-    items_.push_back(S);
+    items_.push_back(std::forward<TText>(S));
     return Count() - 1;
   }
-  auto it = std::lower_bound(items_.begin(), items_.end(), S, [this](const std::string& a,
-                                                                     const std::string& b) {
-    return CompareStrings(a, b) < 0;
-  });
+  auto it = std::lower_bound(
+      items_.begin(), items_.end(), S,
+      [this](const std::string& a, const std::string& b) { return CompareStrings(a, b) < 0; });
   if (it != items_.end() && CompareStrings(*it, S) == 0) {
     if (duplicates_ == TDuplicates::dupIgnore) return static_cast<int>(it - items_.begin());
     if (duplicates_ == TDuplicates::dupError)
       throw EListError("String list does not allow duplicates");
   }
-  it = items_.insert(it, S);
+  it = items_.insert(it, std::forward<TText>(S));
   return static_cast<int>(it - items_.begin());
 }
 
@@ -48,12 +62,19 @@ void TStringList::Insert(int Index, const std::string& S) {
   items_.insert(items_.begin() + Index, S);
 }
 
+void TStringList::Insert(int Index, std::string&& S) {
+  CheckIndex(Index, Count() + 1);
+  items_.insert(items_.begin() + Index, std::move(S));
+}
+
 void TStringList::Delete(int Index) {
   CheckIndex(Index, Count());
   items_.erase(items_.begin() + Index);
 }
 
-void TStringList::Clear() { items_.clear(); }
+void TStringList::Clear() {
+  items_.clear();
+}
 
 void TStringList::AddStrings(const TStringList& Other) {
   const std::vector<std::string> copy = Other.items_;  // Other may be this list
@@ -141,8 +162,8 @@ std::string TStringList::DelimitedText() const {
   for (size_t i = 0; i < items_.size(); ++i) {
     const std::string& s = items_[i];
     if (i > 0) result += delimiter_;
-    const bool quote = s.find_first_of(std::string{delimiter_, ' ', quote_char_}) !=
-                       std::string::npos;
+    const bool quote =
+        s.find_first_of(std::string{delimiter_, ' ', quote_char_}) != std::string::npos;
     if (!quote) {
       result += s;
       continue;
@@ -158,9 +179,9 @@ std::string TStringList::DelimitedText() const {
 }
 
 void TStringList::Sort() {
-  std::stable_sort(items_.begin(), items_.end(), [this](const std::string& a, const std::string& b) {
-    return CompareStrings(a, b) < 0;
-  });
+  std::stable_sort(
+      items_.begin(), items_.end(),
+      [this](const std::string& a, const std::string& b) { return CompareStrings(a, b) < 0; });
 }
 
 void TStringList::CustomSort(const std::function<int(const TStringList&, int, int)>& Compare) {

@@ -25,10 +25,15 @@ class TStringList : public TPersistent {
   const std::string& Strings(int Index) const;
   const std::string& operator[](int Index) const { return Strings(Index); }
   virtual void Put(int Index, const std::string& S);
+  // Put that takes over S's text instead of copying it.
+  virtual void Put(int Index, std::string&& S);
 
   // Appends a line (or inserts it at its sorted place when Sorted); returns its index.
   virtual int Add(const std::string& S);
+  // Add and Insert that take over S's text instead of copying it.
+  virtual int Add(std::string&& S);
   virtual void Insert(int Index, const std::string& S);
+  virtual void Insert(int Index, std::string&& S);
   virtual void Delete(int Index);
   virtual void Clear();
   void AddStrings(const TStringList& Other);
@@ -77,6 +82,9 @@ class TStringList : public TPersistent {
   void CheckIndex(int Index, int Limit) const;
 
  private:
+  template <class TText>
+  int AddText(TText&& S);
+
   std::vector<std::string> items_;
   bool sorted_ = false;
   bool case_sensitive_ = false;

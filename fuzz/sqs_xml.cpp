@@ -2,15 +2,19 @@
 // references of element text. The first byte's low four bits are the length of the element
 // name that follows it; the rest is the answer. Every answer is also searched for the names
 // the SQS client reads. Any text escaped the way the service escapes element text comes back
-// unchanged from its element.
+// unchanged from its element. The tag index the receive path reads through finds what the text
+// search finds.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "base/StringList.h"
 #include "sqs/brvHTTP_Amazon_SQS.h"
+#include "sqs/private/XMLTagIndex.h"
 
 namespace {
 
@@ -22,6 +26,15 @@ void Search(const std::string& AText, const std::string& ATag) {
   GetXMLTagValues(AText, ATag, list);
   if (list.Count() > static_cast<int>(AText.size())) std::abort();
   (void)decoded;
+  const sqs_detail::TXMLTagIndex index(AText);
+  const std::vector<std::string_view> values = index.Values(ATag, AText);
+  bool same = index.Value(ATag, 0, AText.size()) == GetXMLTagValue(AText, ATag) &&
+              values.size() == list.Lines().size();
+  for (std::size_t i = 0; same && i < values.size(); ++i) same = values[i] == list.Lines()[i];
+  if (!same) {
+    std::fprintf(stderr, "the tag index and the text search disagree\n");
+    std::abort();
+  }
 }
 
 // Element text as a service writes it: "&", "<" and ">" as references.

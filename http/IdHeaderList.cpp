@@ -1,6 +1,7 @@
 #include "http/IdHeaderList.h"
 
 #include <climits>
+#include <utility>
 
 #include "http/private/Text.h"
 
@@ -108,7 +109,7 @@ void TIdHeaderList::InsertFolded(int AIndex, const std::string& AName, const std
   if ((FFoldLinesLength <= 0 || line.size() <= static_cast<size_t>(FFoldLinesLength)) &&
       line.find("\r\n") == std::string::npos) {
     line.resize(TrimRightView(line).size());
-    Put(AIndex, line);
+    Put(AIndex, std::move(line));
     return;
   }
   TStringList lines;

@@ -184,9 +184,9 @@ std::string_view MainItemView(const std::string& AValue) {
 
 }  // namespace
 
-bool MediaTypeIs(const std::string& AValue, const std::string& AMediaType) {
+bool MediaTypeIs(const std::string& AValue, std::string_view AMediaType) {
   const std::string_view main = MainItemView(AValue);
-  if (AMediaType.find('/') == std::string::npos)
+  if (AMediaType.find('/') == std::string_view::npos)
     return main.size() > AMediaType.size() && main[AMediaType.size()] == '/' &&
            TextStartsWith(main, AMediaType);
   return TextIsSame(main, AMediaType);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace brv {
@@ -46,7 +47,7 @@ std::string QuoteHeaderValue(const std::string& AText, bool AForceQuotes,
 
 // True when the main item of AValue is AMediaType ("type/subtype"), or has the top-level type
 // AMediaType when that holds no "/". Ignores case.
-bool MediaTypeIs(const std::string& AValue, const std::string& AMediaType);
+bool MediaTypeIs(const std::string& AValue, std::string_view AMediaType);
 // The text after the first "/" of the main item, or "".
 std::string MediaSubType(const std::string& AValue);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <string_view>
 #include <typeinfo>
 #include <utility>
@@ -10,15 +11,43 @@
 #include "base/Hex.h"
 #include "base/UTF8.h"
 #include "sqs/brvSQSChecksums.h"
+#include "sqs/private/XMLTagIndex.h"
 
 namespace brv {
 
 namespace {
 
+// --- URL values ---
+
+// Writes the URL encoding of AValue at ATo, which has room for three bytes per byte of it, and
+// returns where it ends: a message body is encoded in one pass without growing a text byte by
+// byte.
+char* EncodeURLValueAt(std::string_view AValue, char* ATo) {
+  const char* p = AValue.data();
+  const char* const end = p + AValue.size();
+  while (p != end) {
+    // A run of bytes that stay as they are is found first and copied in one piece.
+    const char* run = p;
+    while (p != end && IsURIUnreserved(static_cast<std::uint8_t>(*p))) ++p;
+    std::memcpy(ATo, run, static_cast<size_t>(p - run));
+    ATo += p - run;
+    if (p == end) break;
+    const auto c = static_cast<std::uint8_t>(*p++);
+    *ATo++ = '%';
+    *ATo++ = kHexDigitsUpper[c >> 4];
+    *ATo++ = kHexDigitsUpper[c & 0x0F];
+  }
+  return ATo;
+}
+
 // --- UTF-8 ---
 
 // The text with every ill-formed UTF-8 sequence replaced by U+FFFD.
 std::string RepairUTF8(std::string_view Text) {
+  // Plain ASCII, the usual body, is well-formed as it stands.
+  if (std::all_of(Text.begin(), Text.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return std::string(Text);
   std::string out;
   out.reserve(Text.size());
   size_t pos = 0;
@@ -83,6 +112,16 @@ std::string_view TagValue(std::string_view Text, const std::string& Open,
   return Text.substr(start, close - start);
 }
 
+using sqs_detail::TXMLTagIndex;
+
+// The decoded text of the first <ATag> element in APart (a view into AIndex's text).
+std::string TagText(const TXMLTagIndex& AIndex, std::string_view APart, std::string_view ATag) {
+  const auto [from, to] = AIndex.RangeOf(APart);
+  const std::string_view value = AIndex.Value(ATag, from, to);
+  if (value.find('&') == std::string_view::npos) return std::string(value);
+  return DecodeXMLEntities(std::string(value));
+}
+
 // Appends the decoded text of each <aTag> element to aList.
 void AppendTagTexts(const std::string& aText, const std::string& aTag, TStringList& aList) {
   TStringList raw;
@@ -94,11 +133,19 @@ std::string Numbered(const std::string& aPrefix, int aNumber) {
   return aPrefix + "." + std::to_string(aNumber);
 }
 
+// Where the authority of a URL ends: the first '/', '?' or '#' from Start, or npos. One pass
+// (find_first_of looks each byte up in the set with a call of its own).
+size_t AuthorityEnd(std::string_view URL, size_t Start) {
+  for (size_t i = Start; i < URL.size(); ++i)
+    if (URL[i] == '/' || URL[i] == '?' || URL[i] == '#') return i;
+  return std::string_view::npos;
+}
+
 // The scheme and authority of a URL ("https://host:port"), without path, query or fragment.
 std::string_view URLOrigin(std::string_view URL) {
   const size_t scheme = URL.find("://");
   const size_t start = scheme == std::string_view::npos ? 0 : scheme + 3;
-  return URL.substr(0, URL.find_first_of("/?#", start));
+  return URL.substr(0, AuthorityEnd(URL, start));
 }
 
 // One segment of a queue URL's path: the account or the queue name.
@@ -115,7 +162,7 @@ bool IsQueuePathSegment(std::string_view Segment) {
 std::string_view QueueURLPath(std::string_view URL) {
   const size_t scheme = URL.find("://");
   if (scheme == std::string_view::npos) return {};
-  const size_t path = URL.find_first_of("/?#", scheme + 3);
+  const size_t path = AuthorityEnd(URL, scheme + 3);
   if (path == std::string_view::npos || URL[path] != '/') return {};
   const std::string_view whole = URL.substr(path);
   std::string_view rest = whole.substr(1);
@@ -191,21 +238,8 @@ void ForEachNamedValue(const std::string& AResponse, const char* AElement, const
 // --- free functions ---
 
 std::string EncodeURLValue(const std::string& aValue) {
-  // Written into room for the longest result (every byte escaped), then cut to length: a
-  // message body is encoded in one pass without growing the text byte by byte.
   std::string out(aValue.size() * 3, '\0');
-  char* to = out.data();
-  for (const char ch : aValue) {
-    const auto c = static_cast<std::uint8_t>(ch);
-    if (IsURIUnreserved(c)) {
-      *to++ = ch;
-    } else {
-      *to++ = '%';
-      *to++ = kHexDigitsUpper[c >> 4];
-      *to++ = kHexDigitsUpper[c & 0x0F];
-    }
-  }
-  out.resize(static_cast<std::size_t>(to - out.data()));
+  out.resize(static_cast<std::size_t>(EncodeURLValueAt(aValue, out.data()) - out.data()));
   return out;
 }
 
@@ -336,7 +370,13 @@ void TbrvHTTP_Amazon_AWS_SQS_Client::SetAction(const std::string& aAction) {
 }
 
 void TbrvHTTP_Amazon_AWS_SQS_Client::AddParam(const std::string& aName, const std::string& aValue) {
-  GetParams().Add(EncodeURLValue(aName) + "=" + EncodeURLValue(aValue));
+  // One line, encoded in place: no texts for the encoded name and value on the way.
+  std::string line((aName.size() + aValue.size()) * 3 + 1, '\0');
+  char* end = EncodeURLValueAt(aName, line.data());
+  *end++ = '=';
+  end = EncodeURLValueAt(aValue, end);
+  line.resize(static_cast<size_t>(end - line.data()));
+  GetParams().Add(std::move(line));
 }
 
 void TbrvHTTP_Amazon_AWS_SQS_Client::AddParam(const std::string& aName, int aValue) {
@@ -367,17 +407,19 @@ std::string TbrvHTTP_Amazon_AWS_SQS_Client::GetRequestURL(const std::string& aQu
     if (ascii(a.first) && ascii(b.first)) return a.first < b.first;
     return CompareParamNames(std::string(a.first), std::string(b.first)) < 0;
   });
-  std::string url;
-  if (aQueueURL.empty()) {
-    url = EndPoint();
-  } else {
+  std::string url = EndPoint();
+  if (!aQueueURL.empty()) {
     const std::string_view path = QueueURLPath(aQueueURL);
     if (path.empty())
       throw EbrvSQSInvalidQueueURL("The queue URL \"" + aQueueURL +
                                    "\" does not name a queue as /ACCOUNT/NAME; nothing was sent.");
-    url = std::string(URLOrigin(EndPoint())) + std::string(path);
+    // The end point's origin and the queue's path, written over the end point in place.
+    url.resize(URLOrigin(url).size());
+    url.reserve(url.size() + path.size() + length + 1);
+    url += path;
+  } else {
+    url.reserve(url.size() + length + 1);
   }
-  url.reserve(url.size() + length + 1);
   url += "?";
   for (size_t i = 0; i < params.size(); ++i) {
     if (i > 0) url += '&';
@@ -511,21 +553,24 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::DoSendMessage(const std::string& aQueueURL,
   AddSendMessageParams("", aRequest);
   std::string response;
   if (!Execute(aQueueURL, response)) return false;
+  const TXMLTagIndex tags(response);
+  std::string message_id = TagText(tags, response, "MessageId");
+  std::string body_md5 = TagText(tags, response, "MD5OfMessageBody");
+  std::string attributes_md5 = TagText(tags, response, "MD5OfMessageAttributes");
   if (ChecksumValidation()) {
-    const std::string mismatch = SQSCheckSentMessage(
-        aRequest, GetXMLTagText(response, "MessageId"), GetXMLTagText(response, "MD5OfMessageBody"),
-        GetXMLTagText(response, "MD5OfMessageAttributes"));
+    const std::string mismatch =
+        SQSCheckSentMessage(aRequest, message_id, body_md5, attributes_md5);
     if (!mismatch.empty()) {
       DoSQSError(kSQSChecksumMismatch, mismatch, response);
       return false;
     }
   }
-  aResponse.SetMD5OfMessageBody(GetXMLTagText(response, "MD5OfMessageBody"));
-  aResponse.SetMD5OfMessageAttributes(GetXMLTagText(response, "MD5OfMessageAttributes"));
+  aResponse.SetMD5OfMessageBody(std::move(body_md5));
+  aResponse.SetMD5OfMessageAttributes(std::move(attributes_md5));
   aResponse.SetMD5OfMessageSystemAttributes(
-      GetXMLTagText(response, "MD5OfMessageSystemAttributes"));
-  aResponse.SetMessageId(GetXMLTagText(response, "MessageId"));
-  aResponse.SetSequenceNumber(GetXMLTagText(response, "SequenceNumber"));
+      TagText(tags, response, "MD5OfMessageSystemAttributes"));
+  aResponse.SetMessageId(std::move(message_id));
+  aResponse.SetSequenceNumber(TagText(tags, response, "SequenceNumber"));
   return true;
 }
 
@@ -686,31 +731,27 @@ bool TbrvHTTP_Amazon_AWS_SQS_Client::ReceiveMessages(
   std::string response;
   if (!Execute(aQueueURL, response)) return false;
 
-  TStringList messages;
-  GetXMLTagValues(response, "Message", messages);
+  const TXMLTagIndex tags(response);
   std::vector<std::unique_ptr<TbrvSQSReceiveMessageResponse>> received;
-  for (const std::string& message : messages.Lines()) {
+  for (const std::string_view message : tags.Values("Message", response)) {
     auto record = std::make_unique<TbrvSQSReceiveMessageResponse>();
-    record->SetMessageId(GetXMLTagText(message, "MessageId"));
+    record->SetMessageId(TagText(tags, message, "MessageId"));
     // The body is the message as sent; bytes that are not UTF-8 become U+FFFD.
-    record->SetBody(RepairUTF8(GetXMLTagText(message, "Body")));
-    record->SetMD5OfBody(GetXMLTagText(message, "MD5OfBody"));
-    record->SetMD5OfMessageAttributes(GetXMLTagText(message, "MD5OfMessageAttributes"));
-    record->SetReceiptHandle(GetXMLTagText(message, "ReceiptHandle"));
-    TStringList attributes;
-    GetXMLTagValues(message, "Attribute", attributes);
-    for (const std::string& attribute : attributes.Lines())
-      record->Attributes().AddSQSAttribute(GetXMLTagText(attribute, "Name"),
-                                           GetXMLTagText(attribute, "Value"));
-    TStringList message_attributes;
-    GetXMLTagValues(message, "MessageAttribute", message_attributes);
-    for (const std::string& attribute : message_attributes.Lines()) {
+    record->SetBody(RepairUTF8(TagText(tags, message, "Body")));
+    record->SetMD5OfBody(TagText(tags, message, "MD5OfBody"));
+    record->SetMD5OfMessageAttributes(TagText(tags, message, "MD5OfMessageAttributes"));
+    record->SetReceiptHandle(TagText(tags, message, "ReceiptHandle"));
+    for (const std::string_view attribute : tags.Values("Attribute", message))
+      record->Attributes().AddSQSAttribute(TagText(tags, attribute, "Name"),
+                                           TagText(tags, attribute, "Value"));
+    for (const std::string_view attribute : tags.Values("MessageAttribute", message)) {
       // <Name>n</Name><Value><StringValue>v</StringValue><DataType>t</DataType></Value>
-      const std::string value = GetXMLTagValue(attribute, "Value");
-      std::string text = GetXMLTagText(value, "StringValue");
-      if (text.empty()) text = GetXMLTagText(value, "BinaryValue");
-      record->MessageAttributes().AddSQSAttribute(GetXMLTagText(attribute, "Name"),
-                                                  GetXMLTagText(value, "DataType"), text);
+      const auto [from, to] = tags.RangeOf(attribute);
+      const std::string_view value = tags.Value("Value", from, to);
+      std::string text = TagText(tags, value, "StringValue");
+      if (text.empty()) text = TagText(tags, value, "BinaryValue");
+      record->MessageAttributes().AddSQSAttribute(TagText(tags, attribute, "Name"),
+                                                  TagText(tags, value, "DataType"), text);
     }
     received.push_back(std::move(record));
   }

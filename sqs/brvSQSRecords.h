@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/StringList.h"
@@ -172,17 +173,17 @@ class TbrvSQSSendMessageResponse : public TbrvQueueItemBase {
  public:
   BRV_CLASS_NAME(TbrvSQSSendMessageResponse)
   const std::string& MD5OfMessageAttributes() const { return FMD5OfMessageAttributes; }
-  void SetMD5OfMessageAttributes(const std::string& Value) { FMD5OfMessageAttributes = Value; }
+  void SetMD5OfMessageAttributes(std::string Value) { FMD5OfMessageAttributes = std::move(Value); }
   const std::string& MD5OfMessageBody() const { return FMD5OfMessageBody; }
-  void SetMD5OfMessageBody(const std::string& Value) { FMD5OfMessageBody = Value; }
+  void SetMD5OfMessageBody(std::string Value) { FMD5OfMessageBody = std::move(Value); }
   const std::string& MD5OfMessageSystemAttributes() const { return FMD5OfMessageSystemAttributes; }
   void SetMD5OfMessageSystemAttributes(const std::string& Value) {
     FMD5OfMessageSystemAttributes = Value;
   }
   const std::string& MessageId() const { return FMessageId; }
-  void SetMessageId(const std::string& Value) { FMessageId = Value; }
+  void SetMessageId(std::string Value) { FMessageId = std::move(Value); }
   const std::string& SequenceNumber() const { return FSequenceNumber; }
-  void SetSequenceNumber(const std::string& Value) { FSequenceNumber = Value; }
+  void SetSequenceNumber(std::string Value) { FSequenceNumber = std::move(Value); }
 
  private:
   std::string FMD5OfMessageAttributes;
@@ -212,7 +213,9 @@ class TbrvSQSReceiveMessageRequest : public TbrvQueueItemBase {
   // The record takes Value over (the list it held before is freed).
   void SetMessageAttributeName(std::unique_ptr<TStringList> Value);
   const std::string& ReceiveRequestAttemptId() const { return FReceiveRequestAttemptId; }
-  void SetReceiveRequestAttemptId(const std::string& Value) { FReceiveRequestAttemptId = Value; }
+  void SetReceiveRequestAttemptId(std::string Value) {
+    FReceiveRequestAttemptId = std::move(Value);
+  }
   int VisibilityTimeout() const { return FVisibilityTimeout; }
   void SetVisibilityTimeout(int Value) { FVisibilityTimeout = Value; }
   int WaitTimeSeconds() const { return FWaitTimeSeconds; }
@@ -251,17 +254,17 @@ class TbrvSQSReceiveMessageResponse : public TbrvQueueItemBase {
   // The record takes Value over (the list it held before is freed).
   void SetAttributes(std::unique_ptr<TbrvSQSAttributes> Value);
   const std::string& Body() const { return FBody; }
-  void SetBody(const std::string& Value) { FBody = Value; }
+  void SetBody(std::string Value) { FBody = std::move(Value); }
   const std::string& MD5OfBody() const { return FMD5OfBody; }
-  void SetMD5OfBody(const std::string& Value) { FMD5OfBody = Value; }
+  void SetMD5OfBody(std::string Value) { FMD5OfBody = std::move(Value); }
   const std::string& MD5OfMessageAttributes() const { return FMD5OfMessageAttributes; }
-  void SetMD5OfMessageAttributes(const std::string& Value) { FMD5OfMessageAttributes = Value; }
+  void SetMD5OfMessageAttributes(std::string Value) { FMD5OfMessageAttributes = std::move(Value); }
   TbrvSQSMessageAttributes& MessageAttributes() const;
   void SetMessageAttributes(std::unique_ptr<TbrvSQSMessageAttributes> Value);
   const std::string& MessageId() const { return ID(); }
   void SetMessageId(const std::string& Value) { SetID(Value); }
   const std::string& ReceiptHandle() const { return FReceiptHandle; }
-  void SetReceiptHandle(const std::string& Value) { FReceiptHandle = Value; }
+  void SetReceiptHandle(std::string Value) { FReceiptHandle = std::move(Value); }
 
  private:
   mutable std::unique_ptr<TbrvSQSAttributes> FAttributes;
@@ -282,7 +285,7 @@ class TbrvSQSDeleteMessageBatchRequestItem : public TbrvQueueItemBase {
  public:
   BRV_CLASS_NAME(TbrvSQSDeleteMessageBatchRequestItem)
   const std::string& ReceiptHandle() const { return FReceiptHandle; }
-  void SetReceiptHandle(const std::string& Value) { FReceiptHandle = Value; }
+  void SetReceiptHandle(std::string Value) { FReceiptHandle = std::move(Value); }
 
  private:
   std::string FReceiptHandle;
@@ -301,7 +304,7 @@ class TbrvSQSChangeMessageVisibilityBatchRequest : public TbrvQueueItemBase {
  public:
   BRV_CLASS_NAME(TbrvSQSChangeMessageVisibilityBatchRequest)
   const std::string& ReceiptHandle() const { return FReceiptHandle; }
-  void SetReceiptHandle(const std::string& Value) { FReceiptHandle = Value; }
+  void SetReceiptHandle(std::string Value) { FReceiptHandle = std::move(Value); }
   int VisibilityTimeout() const { return FVisibilityTimeout; }
   void SetVisibilityTimeout(int Value) { FVisibilityTimeout = Value; }
 

@@ -64,9 +64,10 @@ TEST(SignatureV4Test, SignsTheWorkedExample) {
   EXPECT_EQ(signer.HashedCanonicalRequest(),
             Sha256Hex(HttpCanonicalRequest("/123456789012/MyQueue/",
                                            "Action=SendMessage&MessageBody=hi", "host")));
-  EXPECT_EQ(signer.StringToSign(), "AWS4-HMAC-SHA256\n20210302T090507Z\n"
-                                   "20210302/us-east-1/sqs/aws4_request\n" +
-                                       signer.HashedCanonicalRequest());
+  EXPECT_EQ(signer.StringToSign(),
+            "AWS4-HMAC-SHA256\n20210302T090507Z\n"
+            "20210302/us-east-1/sqs/aws4_request\n" +
+                signer.HashedCanonicalRequest());
   // the signature botocore computes for the same request
   EXPECT_EQ(signer.Signature(), "a253d5cdfb8f7bcc87343014900c377bf8c16ffc9ccd4c31b5574901b7e94841");
   EXPECT_EQ(signer.AuthorizationHeader(),
@@ -129,6 +130,16 @@ TEST(SignatureV4Test, CanonicalQueryIsWhatAServerComputes) {
       {"v=*'()!", "v=%2A%27%28%29%21"},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(AWSCanonicalQuery(in), out) << in;
+}
+
+TEST(SignatureV4Test, CanonicalPathDropsDotAndEmptySegmentsAndEscapes) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"", "/"},         {"/", "/"},         {"/a/b/", "/a/b/"},
+      {"/a//b", "/a/b"}, {"//", "/"},        {"/a/./b/../c", "/a/c"},
+      {"/a/..", "/"},    {"/a/.", "/a"},     {"/.a/..b", "/.a/..b"},
+      {"a/b", "a/b"},    {"/a b", "/a%20b"}, {"/q~-_.", "/q~-_."},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(AWSCanonicalPath(in), out) << in;
 }
 
 TEST(SignatureV4Test, StampsEachSigningWithTheClock) {
@@ -255,7 +266,8 @@ TEST(SignatureV4Test, OptionsCopyByAssign) {
     signer.SignatureV4Options().Assign(&other);
     FAIL() << "no exception";
   } catch (const EConvertError& e) {
-    EXPECT_EQ(e.Message(), "Cannot assign a TPersistent to a TbrvHTTP_Amazon_AWS_Signature_V4_Options");
+    EXPECT_EQ(e.Message(),
+              "Cannot assign a TPersistent to a TbrvHTTP_Amazon_AWS_Signature_V4_Options");
   }
 }
 
@@ -281,7 +293,8 @@ TEST(SignaturePrimitivesTest, HashTheUtf8BytesOnEveryRoad) {
   const std::string text = "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80 abc";
   const TIdBytes longKey(100, 0x61);
   const auto check = [&] {
-    EXPECT_EQ(sig.GetSHA256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(sig.GetSHA256Hex(""),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     EXPECT_EQ(sig.GetSHA256Hex(text), Sha256Hex(text));
     const auto keyHash = TIdSHA256Builtin::Digest(longKey.data(), longKey.size());
     EXPECT_EQ(sig.GetHMACSHA256(text, longKey),
