@@ -179,6 +179,28 @@ void TIdHeaderList::SetParam(const std::string& AName, const std::string& AParam
   SetValue(AName, ReplaceHeaderParam(GetValue(AName), AParam, AValue, old, QuoteTypeFor(AName)));
 }
 
+void TIdHeaderList::SetValueAndParam(const std::string& AName, const std::string& AValue,
+                                     const std::string& AParam, const std::string& AParamValue) {
+  // A new line "name: value" reads back as the value itself when the value has no blanks at
+  // either end and no line break, the name no colon, and the line is not folded. The parameter
+  // is then set on the value directly and the line written once, instead of written, read back
+  // and written again.
+  const bool readsBack =
+      !AValue.empty() && FNameValueSeparator == ": " && AName.find(':') == std::string::npos &&
+      TrimView(AValue).size() == AValue.size() &&
+      AValue.find_first_of("\r\n") == std::string::npos &&
+      (!FFoldLines || FFoldLinesLength <= 0 ||
+       AName.size() + 2 + AValue.size() <= static_cast<std::size_t>(FFoldLinesLength)) &&
+      IndexOfName(AName) < 0;
+  if (!readsBack) {
+    SetValue(AName, AValue);
+    SetParam(AName, AParam, AParamValue);
+    return;
+  }
+  std::string old;
+  SetValue(AName, ReplaceHeaderParam(AValue, AParam, AParamValue, old, QuoteTypeFor(AName)));
+}
+
 std::string TIdHeaderList::GetAllParams(const std::string& AName) const {
   if (IndexOfName(AName) < 0) return {};
   const std::string value = GetValue(AName);
