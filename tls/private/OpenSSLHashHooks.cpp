@@ -17,15 +17,17 @@ constexpr unsigned kMaxDigest = 64;
 // bytes); a longer one is keyed afresh every time.
 constexpr std::size_t kMaxKeptKey = 64;
 
-// Room for OpenSSL's SHA256_CTX (112 bytes in every version since 0.9.8), with margin. The
-// state holds no pointers, so copying the bytes copies the state.
+// Room for OpenSSL's SHA256_CTX or MD5_CTX (112 and 92 bytes in every version since 0.9.8),
+// with margin. The states hold no pointers, so copying the bytes copies the state.
 constexpr std::size_t kSHA256StateSize = 256;
 constexpr std::size_t kSHA256Size = 32;
+constexpr std::size_t kMD5Size = 16;
 constexpr std::size_t kSHA256Block = 64;
 
 struct SHA256State {
   alignas(16) unsigned char bytes[kSHA256StateSize];
   SHA256_CTX* Get() { return reinterpret_cast<SHA256_CTX*>(bytes); }
+  MD5_CTX* GetMD5() { return reinterpret_cast<MD5_CTX*>(bytes); }
 };
 
 // Overwrites Size bytes at Bytes with volatile stores, so that wiping is not optimised away.
@@ -57,12 +59,16 @@ bool HMACBound() {
          f.HMAC_Final != nullptr && f.HMAC_CTX_free != nullptr;
 }
 
+// The road of a digest: an EVP context, or the library's own SHA-256 or MD5 functions.
+enum class DigestRoad { EVP, SHA256, MD5 };
+
 // A digest context. SHA-256 goes straight to the library's SHA256_Init/Update/Final on a state
-// of our own when the library has them and is not in FIPS mode (the same block functions the
-// EVP road ends in, without the provider dispatch and context set-up on every call; a signed
-// request hashes a few short texts); anything else takes an EVP context.
+// of our own when the library has them and is not in FIPS mode, and MD5 to MD5_Init/Update/Final
+// when the library allows MD5 at all (the same block functions the EVP road ends in, without
+// the provider dispatch and context set-up on every call; a signed request hashes a few short
+// texts, a sent or received message its body); anything else takes an EVP context.
 struct DigestContext {
-  bool direct = false;
+  DigestRoad road = DigestRoad::EVP;
   EVP_MD_CTX* evp = nullptr;
   SHA256State state;
 };
@@ -169,16 +175,17 @@ bool DirectSHA256() {
   return tSpares.direct == 1;
 }
 
-// A digest context for AType (the direct SHA-256 road when ADirect), the thread's kept one
-// when it has one.
-TIdHashContext NewDigest(const EVP_MD* AType, bool ADirect) {
+// A digest context for AType on ARoad, the thread's kept one when it has one.
+TIdHashContext NewDigest(const EVP_MD* AType, DigestRoad ARoad) {
   const Functions& f = API();
   tSpares.Sync();
   std::unique_ptr<DigestContext> ctx = std::move(tSpares.digest);
   if (!ctx) ctx = std::make_unique<DigestContext>();
-  ctx->direct = ADirect;
-  if (ADirect) {
+  ctx->road = ARoad;
+  if (ARoad == DigestRoad::SHA256) {
     if (f.SHA256_Init(ctx->state.Get()) == 1) return ctx.release();
+  } else if (ARoad == DigestRoad::MD5) {
+    if (f.MD5_Init(ctx->state.GetMD5()) == 1) return ctx.release();
   } else {
     if (ctx->evp == nullptr) ctx->evp = f.EVP_MD_CTX_new();
     if (ctx->evp != nullptr && AType != nullptr &&
@@ -191,18 +198,24 @@ TIdHashContext NewDigest(const EVP_MD* AType, bool ADirect) {
 }
 
 TIdHashContext NewSHA256() {
-  return NewDigest(SHA256Digest(), DirectSHA256());
+  return NewDigest(SHA256Digest(), DirectSHA256() ? DigestRoad::SHA256 : DigestRoad::EVP);
 }
 
 TIdHashContext NewMD5() {
-  return NewDigest(MD5Digest(), false);
+  // MD5Digest() is null where the library refuses MD5; EVP then reports the failure as before.
+  const EVP_MD* md5 = MD5Digest();
+  const Functions& f = API();
+  const bool direct =
+      md5 != nullptr && f.MD5_Init != nullptr && f.MD5_Update != nullptr && f.MD5_Final != nullptr;
+  return NewDigest(md5, direct ? DigestRoad::MD5 : DigestRoad::EVP);
 }
 
 void UpdateDigest(TIdHashContext context, const std::uint8_t* data, std::size_t size) {
   const Functions& f = API();
   auto* ctx = static_cast<DigestContext*>(context);
-  const int ok = ctx->direct ? f.SHA256_Update(ctx->state.Get(), data, size)
-                             : f.EVP_DigestUpdate(ctx->evp, data, size);
+  const int ok = ctx->road == DigestRoad::SHA256 ? f.SHA256_Update(ctx->state.Get(), data, size)
+                 : ctx->road == DigestRoad::MD5  ? f.MD5_Update(ctx->state.GetMD5(), data, size)
+                                                 : f.EVP_DigestUpdate(ctx->evp, data, size);
   if (ok != 1) {
     f.ERR_clear_error();
     throw EIdDigestInitEx("EVP_DigestUpdate error");
@@ -215,9 +228,12 @@ TIdBytes FinishDigest(TIdHashContext context) {
   unsigned char digest[kMaxDigest];
   unsigned int length = 0;
   int ok = 0;
-  if (ctx->direct) {
+  if (ctx->road == DigestRoad::SHA256) {
     ok = f.SHA256_Final(digest, ctx->state.Get());
     length = kSHA256Size;
+  } else if (ctx->road == DigestRoad::MD5) {
+    ok = f.MD5_Final(digest, ctx->state.GetMD5());
+    length = kMD5Size;
   } else {
     ok = f.EVP_DigestFinal_ex(ctx->evp, digest, &length);
   }
