@@ -495,7 +495,8 @@ std::string TIdCustomHTTP::MergePath(const std::string& ABase, const std::string
 
 void TIdCustomHTTP::ResolveRequestURL() {
   TIdHTTPRequest& req = Request();
-  TIdURI uri(req.URL());
+  // A signer in front of the engine has usually read the same URL just before.
+  const TIdURI& uri = ParsedURIOf(req.URL());
   if (!uri.Username().empty()) {
     req.SetUsername(uri.Username());
     req.SetPassword(uri.Password());
