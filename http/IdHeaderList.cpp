@@ -38,6 +38,23 @@ int TIdHeaderList::FindName(std::string_view AName, int AStart) const {
   // Lookups run many times per message: an ASCII name (every name the engine asks for) needs
   // no case folding beyond ASCII, and a name of another length cannot match.
   const bool ascii = IsAscii(AName);
+  // With a one-character separator that is no letter and does not occur in the name, a line
+  // holds the name exactly when it starts with it and the separator follows: its first
+  // separator cannot come earlier. No search for the separator in every line then.
+  const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  if (ascii && AStart >= 0 && FNameEnd.size() == 1 && !letter(FNameEnd[0]) &&
+      AName.find(FNameEnd[0]) == std::string_view::npos) {
+    const char end = FNameEnd[0];
+    const std::size_t n = AName.size();
+    const auto& lines = Lines();
+    for (int i = AStart; i < Count(); ++i) {
+      const std::string& line = lines[static_cast<std::size_t>(i)];
+      if (line.size() > n && line[n] == end &&
+          AsciiTextIsSame(std::string_view(line.data(), n), AName))
+        return i;
+    }
+    return -1;
+  }
   for (int i = AStart; i < Count(); ++i) {
     const std::string_view name = NameAt(i);
     if (ascii ? AsciiTextIsSame(name, AName) : TextIsSame(name, AName)) return i;
