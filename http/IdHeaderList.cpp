@@ -1,5 +1,6 @@
 #include "http/IdHeaderList.h"
 
+#include <algorithm>
 #include <climits>
 #include <utility>
 
@@ -205,7 +206,7 @@ void TIdHeaderList::SetValueAndParam(const std::string& AName, const std::string
   const bool readsBack =
       !AValue.empty() && FNameValueSeparator == ": " && AName.find(':') == std::string::npos &&
       TrimView(AValue).size() == AValue.size() &&
-      AValue.find_first_of("\r\n") == std::string::npos &&
+      std::none_of(AValue.begin(), AValue.end(), [](char c) { return c == '\r' || c == '\n'; }) &&
       (!FFoldLines || FFoldLinesLength <= 0 ||
        AName.size() + 2 + AValue.size() <= static_cast<std::size_t>(FFoldLinesLength)) &&
       IndexOfName(AName) < 0;
