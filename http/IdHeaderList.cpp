@@ -70,8 +70,37 @@ int TIdHeaderList::IndexOfName(const std::string& AName) const {
 void TIdHeaderList::IndexOfNames(const std::string_view* ANames, int ACount, int* VIndexes) const {
   int missing = ACount;
   for (int k = 0; k < ACount; ++k) VIndexes[k] = -1;
+  // The names chained by length, so that a line is compared only with names as long as its
+  // own: a head is parsed for a dozen names, and most lines match none of them.
+  constexpr int kMaxChained = 64;
+  constexpr std::size_t kLengths = 48;
+  int first[kLengths];
+  int next[kMaxChained];
+  bool chained = ACount <= kMaxChained;
+  if (chained) {
+    std::fill(std::begin(first), std::end(first), -1);
+    for (int k = ACount - 1; k >= 0 && chained; --k) {
+      const std::size_t length = ANames[k].size();
+      if (length >= kLengths) {
+        chained = false;
+      } else {
+        next[k] = first[length];
+        first[length] = k;
+      }
+    }
+  }
   for (int i = 0; i < Count() && missing > 0; ++i) {
     const std::string_view name = NameAt(i);
+    if (chained) {
+      if (name.size() >= kLengths) continue;
+      for (int k = first[name.size()]; k >= 0; k = next[k]) {
+        if (VIndexes[k] < 0 && AsciiTextIsSame(name, ANames[k])) {
+          VIndexes[k] = i;
+          --missing;
+        }
+      }
+      continue;
+    }
     for (int k = 0; k < ACount; ++k) {
       if (VIndexes[k] < 0 && AsciiTextIsSame(name, ANames[k])) {
         VIndexes[k] = i;
