@@ -14,18 +14,24 @@ std::mutex& HooksLock() {
   return lock;
 }
 
-// Every distinct table installed so far, kept for the life of the process: a hash on another
-// thread may still be copying the table an install has just replaced. Installs are rare (at
-// start, when a binding loads, in tests) and a table installed again is found among them, so
-// the list stays short.
-std::forward_list<TIdHashHooks>& InstalledTables() {
-  static std::forward_list<TIdHashHooks> tables;
-  return tables;
-}
-
 constexpr TIdHashHooks kNoHooks{};
 // The table in force. Read without a lock: every hash of a signed request reads it.
 constinit std::atomic<const TIdHashHooks*> gCurrentHooks{&kNoHooks};
+
+// Every distinct table installed so far, kept for the life of the process: a hash on another
+// thread may still be copying the table an install has just replaced. Installs are rare (at
+// start, when a binding loads, in tests) and a table installed again is found among them, so
+// the list stays short. When the list goes at the process's exit the empty table is put back
+// first, so that a hash after that takes the built-in road instead of reading a freed table.
+struct TInstalledTables {
+  std::forward_list<TIdHashHooks> Tables;
+  ~TInstalledTables() { gCurrentHooks.store(&kNoHooks, std::memory_order_release); }
+};
+
+std::forward_list<TIdHashHooks>& InstalledTables() {
+  static TInstalledTables installed;
+  return installed.Tables;
+}
 
 }  // namespace
 
