@@ -1,5 +1,7 @@
 #include "aws/brvAWSComponents.h"
 
+#include <utility>
+
 #include "tls/OpenSSLBinding.h"
 
 namespace brv {
@@ -79,8 +81,8 @@ void TbrvAWSHTTPClient::ClearCustomHeaders() {
   FHTTP->Request().CustomHeaders().Clear();
 }
 
-void TbrvAWSHTTPClient::AddCustomHeader(const std::string& Line) {
-  FHTTP->Request().CustomHeaders().Add(Line);
+void TbrvAWSHTTPClient::AddCustomHeader(std::string Line) {
+  FHTTP->Request().CustomHeaders().Add(std::move(Line));
 }
 
 void TbrvAWSHTTPClient::SetContentType(const std::string& Value) {

@@ -52,7 +52,7 @@ class TbrvAWSHTTPClient : public IbrvAWSHTTPClient {
   void SetLogFileName(const std::string& FileName) override;
   void SetLog(bool Value) override;
   void ClearCustomHeaders() override;
-  void AddCustomHeader(const std::string& Line) override;
+  void AddCustomHeader(std::string Line) override;
   void SetContentType(const std::string& Value) override;
   void SetAccept(const std::string& Value) override;
   void Get(const std::string& aURL, TStream& aResponseContent) override;

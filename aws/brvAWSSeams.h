@@ -73,7 +73,7 @@ class IbrvAWSHTTPClient {
   // Request.CustomHeaders.Clear: drops every extra request header line.
   virtual void ClearCustomHeaders() = 0;
   // Request.CustomHeaders.Add: adds one raw header line ("Name: value").
-  virtual void AddCustomHeader(const std::string& Line) = 0;
+  virtual void AddCustomHeader(std::string Line) = 0;
   // Request.ContentType.
   virtual void SetContentType(const std::string& Value) = 0;
   // Request.Accept.

@@ -52,7 +52,8 @@ std::string_view BeforePath(std::string_view AURL) {
   return path == std::string_view::npos ? AURL : AURL.substr(0, path);
 }
 
-std::string EndPointKey(const std::string& AURL) {
+// The reference holds until the thread's next call: a caller that keeps the key copies it.
+const std::string& EndPointKey(const std::string& AURL) {
   // Every request of a client goes to the same end point: the last one is kept per thread, so
   // a request does not parse its end point again.
   thread_local std::string lastURL, lastKey;
@@ -66,8 +67,8 @@ std::string EndPointKey(const std::string& AURL) {
   std::string key = scheme + "://" + uri.Host() + ":" + port;
   for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   lastURL = beforePath;
-  lastKey = key;
-  return key;
+  lastKey = std::move(key);
+  return lastKey;
 }
 
 // What a failed attempt says about the next one.

@@ -442,7 +442,7 @@ void TbrvHTTP_Amazon_AWS_Signature_V4::CreateCanonicalRequest(const std::string&
   } else {
     FRequestDate = UTCDateStamp(FClock ? FClock() : 0);
   }
-  const TIdURI uri(AURL);
+  const TIdURI& uri = ParsedURIOf(AURL);
 
   std::string headers;
   std::string path;

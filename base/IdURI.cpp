@@ -240,6 +240,26 @@ TIdURI::TIdURI(const std::string& AURI) {
   if (!AURI.empty()) SetURI(AURI);
 }
 
+const TIdURI& ParsedURIOf(const std::string& AURI) {
+  // An empty text leaves a URI empty (the constructor does not parse it).
+  static const TIdURI kEmpty;
+  if (AURI.empty()) return kEmpty;
+  struct LastParsed {
+    std::string text;
+    TIdURI uri;
+    bool valid = false;
+  };
+  thread_local LastParsed last;
+  if (!last.valid || last.text != AURI) {
+    // SetURI sets every part, so the kept object reads as a new one would.
+    last.valid = false;
+    last.uri.SetURI(AURI);
+    last.text = AURI;
+    last.valid = true;
+  }
+  return last.uri;
+}
+
 void TIdURI::NormalizePath(std::string& APath) {
   std::size_t start = 0;
   const std::size_t colon = APath.find(':');

@@ -87,6 +87,11 @@ class TIdURI : public TObject {
   TIdIPVersion FIPVersion = Id_IPv4;
 };
 
+// The parts of AURI exactly as TIdURI(AURI) has them, from this thread's copy of the last URL
+// read this way, parsed again only when the text differs: a request's URL is read by its
+// signer and then by the HTTP engine. The reference is valid until the thread's next call.
+const TIdURI& ParsedURIOf(const std::string& AURI);
+
 // True when AStr holds "%" and two hexadecimal digits at the 1-based byte position APos.
 bool HasPercentEscape(const std::string& AStr, int APos);
 // Number of UTF-16 units (1 or 2) of the character that starts at the 1-based byte

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace brv {
 
@@ -11,15 +12,36 @@ constexpr std::int64_t kChunkSize = 2048;
 
 }  // namespace
 
+namespace {
+
+// The two digits of every byte value, in one table per case: one look-up and one two-byte store
+// per byte.
+struct HexPairs {
+  char digits[256][2];
+};
+
+constexpr HexPairs MakeHexPairs(const char* ADigits) {
+  HexPairs pairs{};
+  for (int b = 0; b < 256; ++b) {
+    pairs.digits[b][0] = ADigits[b >> 4];
+    pairs.digits[b][1] = ADigits[b & 0x0F];
+  }
+  return pairs;
+}
+
+constexpr HexPairs kHexPairsUpper = MakeHexPairs(kHexDigitsUpper);
+constexpr HexPairs kHexPairsLower = MakeHexPairs(kHexDigitsLower);
+
+}  // namespace
+
 std::string ToHex(std::string_view ABytes, bool AUpperCase) {
   // Written into its final size at once: every digest of a signed request passes here.
-  const char* digits = AUpperCase ? kHexDigitsUpper : kHexDigitsLower;
+  const HexPairs& pairs = AUpperCase ? kHexPairsUpper : kHexPairsLower;
   std::string hex(ABytes.size() * 2, '\0');
   char* to = hex.data();
   for (const char b : ABytes) {
-    const auto byte = static_cast<std::uint8_t>(b);
-    *to++ = digits[byte >> 4];
-    *to++ = digits[byte & 0x0F];
+    std::memcpy(to, pairs.digits[static_cast<std::uint8_t>(b)], 2);
+    to += 2;
   }
   return hex;
 }

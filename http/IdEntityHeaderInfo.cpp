@@ -270,8 +270,9 @@ void TIdEntityHeaderInfo::ComposeRawHeaders() {
   if (!FContentEncoding.empty()) raw.SetValue("Content-Encoding", FContentEncoding);
   if (!FContentLanguage.empty()) raw.SetValue("Content-Language", FContentLanguage);
   if (!FContentType.empty()) {
-    raw.SetValue("Content-Type", FContentType);
-    raw.SetParam("Content-Type", "charset", FCharSet);
+    static const std::string kContentType = "Content-Type";
+    static const std::string kCharset = "charset";
+    raw.SetValueAndParam(kContentType, FContentType, kCharset, FCharSet);
   }
   if (FContentLength >= 0) raw.SetValue("Content-Length", std::to_string(FContentLength));
   if (!FCacheControl.empty()) raw.SetValue("Cache-control", FCacheControl);

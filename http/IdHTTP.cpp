@@ -495,7 +495,8 @@ std::string TIdCustomHTTP::MergePath(const std::string& ABase, const std::string
 
 void TIdCustomHTTP::ResolveRequestURL() {
   TIdHTTPRequest& req = Request();
-  TIdURI uri(req.URL());
+  // A signer in front of the engine has usually read the same URL just before.
+  const TIdURI& uri = ParsedURIOf(req.URL());
   if (!uri.Username().empty()) {
     req.SetUsername(uri.Username());
     req.SetPassword(uri.Password());
@@ -698,9 +699,14 @@ void TIdCustomHTTP::ReadHead(TIdHTTPResponse& AResponse, int AMaxHeaderCount,
 
 void TIdCustomHTTP::StoreCookies() {
   if (!FAllowCookies) return;
+  static const std::string kSetCookie = "Set-Cookie";
+  TIdHeaderList& head = Response().RawHeaders();
+  TIdHeaderList& meta = Response().MetaHTTPEquiv().RawHeaders();
+  // Most answers set no cookie: then no list is made and no line copied.
+  if (head.IndexOfName(kSetCookie) < 0 && meta.IndexOfName(kSetCookie) < 0) return;
   TStringList cookies;
-  Response().RawHeaders().Extract("Set-Cookie", &cookies);
-  Response().MetaHTTPEquiv().RawHeaders().Extract("Set-Cookie", &cookies);
+  head.Extract(kSetCookie, &cookies);
+  meta.Extract(kSetCookie, &cookies);
   if (cookies.Count() == 0) return;
   if (FCookieManager == nullptr) {
     FImplicitCookieManager = std::make_unique<TIdCookieManager>();

@@ -1,5 +1,6 @@
 #include "http/IdHeaderList.h"
 
+#include <algorithm>
 #include <climits>
 #include <utility>
 
@@ -38,6 +39,23 @@ int TIdHeaderList::FindName(std::string_view AName, int AStart) const {
   // Lookups run many times per message: an ASCII name (every name the engine asks for) needs
   // no case folding beyond ASCII, and a name of another length cannot match.
   const bool ascii = IsAscii(AName);
+  // With a one-character separator that is no letter and does not occur in the name, a line
+  // holds the name exactly when it starts with it and the separator follows: its first
+  // separator cannot come earlier. No search for the separator in every line then.
+  const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  if (ascii && AStart >= 0 && FNameEnd.size() == 1 && !letter(FNameEnd[0]) &&
+      AName.find(FNameEnd[0]) == std::string_view::npos) {
+    const char end = FNameEnd[0];
+    const std::size_t n = AName.size();
+    const auto& lines = Lines();
+    for (int i = AStart; i < Count(); ++i) {
+      const std::string& line = lines[static_cast<std::size_t>(i)];
+      if (line.size() > n && line[n] == end &&
+          AsciiTextIsSame(std::string_view(line.data(), n), AName))
+        return i;
+    }
+    return -1;
+  }
   for (int i = AStart; i < Count(); ++i) {
     const std::string_view name = NameAt(i);
     if (ascii ? AsciiTextIsSame(name, AName) : TextIsSame(name, AName)) return i;
@@ -52,8 +70,37 @@ int TIdHeaderList::IndexOfName(const std::string& AName) const {
 void TIdHeaderList::IndexOfNames(const std::string_view* ANames, int ACount, int* VIndexes) const {
   int missing = ACount;
   for (int k = 0; k < ACount; ++k) VIndexes[k] = -1;
+  // The names chained by length, so that a line is compared only with names as long as its
+  // own: a head is parsed for a dozen names, and most lines match none of them.
+  constexpr int kMaxChained = 64;
+  constexpr std::size_t kLengths = 48;
+  int first[kLengths];
+  int next[kMaxChained];
+  bool chained = ACount <= kMaxChained;
+  if (chained) {
+    std::fill(std::begin(first), std::end(first), -1);
+    for (int k = ACount - 1; k >= 0 && chained; --k) {
+      const std::size_t length = ANames[k].size();
+      if (length >= kLengths) {
+        chained = false;
+      } else {
+        next[k] = first[length];
+        first[length] = k;
+      }
+    }
+  }
   for (int i = 0; i < Count() && missing > 0; ++i) {
     const std::string_view name = NameAt(i);
+    if (chained) {
+      if (name.size() >= kLengths) continue;
+      for (int k = first[name.size()]; k >= 0; k = next[k]) {
+        if (VIndexes[k] < 0 && AsciiTextIsSame(name, ANames[k])) {
+          VIndexes[k] = i;
+          --missing;
+        }
+      }
+      continue;
+    }
     for (int k = 0; k < ACount; ++k) {
       if (VIndexes[k] < 0 && AsciiTextIsSame(name, ANames[k])) {
         VIndexes[k] = i;
@@ -177,6 +224,28 @@ void TIdHeaderList::SetParam(const std::string& AName, const std::string& AParam
                              const std::string& AValue) {
   std::string old;
   SetValue(AName, ReplaceHeaderParam(GetValue(AName), AParam, AValue, old, QuoteTypeFor(AName)));
+}
+
+void TIdHeaderList::SetValueAndParam(const std::string& AName, const std::string& AValue,
+                                     const std::string& AParam, const std::string& AParamValue) {
+  // A new line "name: value" reads back as the value itself when the value has no blanks at
+  // either end and no line break, the name no colon, and the line is not folded. The parameter
+  // is then set on the value directly and the line written once, instead of written, read back
+  // and written again.
+  const bool readsBack =
+      !AValue.empty() && FNameValueSeparator == ": " && AName.find(':') == std::string::npos &&
+      TrimView(AValue).size() == AValue.size() &&
+      std::none_of(AValue.begin(), AValue.end(), [](char c) { return c == '\r' || c == '\n'; }) &&
+      (!FFoldLines || FFoldLinesLength <= 0 ||
+       AName.size() + 2 + AValue.size() <= static_cast<std::size_t>(FFoldLinesLength)) &&
+      IndexOfName(AName) < 0;
+  if (!readsBack) {
+    SetValue(AName, AValue);
+    SetParam(AName, AParam, AParamValue);
+    return;
+  }
+  std::string old;
+  SetValue(AName, ReplaceHeaderParam(AValue, AParam, AParamValue, old, QuoteTypeFor(AName)));
 }
 
 std::string TIdHeaderList::GetAllParams(const std::string& AName) const {

@@ -43,6 +43,10 @@ class TIdHeaderList : public TStringList {
   // left of it).
   std::string GetParam(const std::string& AName, const std::string& AParam) const;
   void SetParam(const std::string& AName, const std::string& AParam, const std::string& AValue);
+  // SetValue(AName, AValue) followed by SetParam(AName, AParam, AParamValue), with the same
+  // lines as the result.
+  void SetValueAndParam(const std::string& AName, const std::string& AValue,
+                        const std::string& AParam, const std::string& AParamValue);
   std::string Params(const std::string& AName, const std::string& AParam) const {
     return GetParam(AName, AParam);
   }

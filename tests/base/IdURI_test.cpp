@@ -43,9 +43,7 @@ TEST(IdURITest, SplitsUrlsIntoTheirParts) {
       {"dir/sub/file.txt?q", "", "", "", "", "", "dir/sub/", "file.txt", "q", "", Id_IPv4},
       {"file.txt", "", "", "", "", "", "", "file.txt", "", "", Id_IPv4},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.input);
-    TIdURI uri(c.input);
+  const auto check = [](const TIdURI& uri, const SplitCase& c) {
     EXPECT_EQ(uri.Protocol(), c.protocol);
     EXPECT_EQ(uri.Username(), c.user);
     EXPECT_EQ(uri.Password(), c.password);
@@ -56,7 +54,16 @@ TEST(IdURITest, SplitsUrlsIntoTheirParts) {
     EXPECT_EQ(uri.Params(), c.params);
     EXPECT_EQ(uri.Bookmark(), c.bookmark);
     EXPECT_EQ(uri.IPVersion(), c.ipVersion);
+  };
+  // The thread's kept parse must read as a new one, whatever URL it held before: each case
+  // follows the one before it, and is read a second time from the kept copy.
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input);
+    check(TIdURI(c.input), c);
+    check(ParsedURIOf(c.input), c);
+    check(ParsedURIOf(c.input), c);
   }
+  EXPECT_EQ(ParsedURIOf("").GetPathAndParams(), TIdURI("").GetPathAndParams());
 }
 
 TEST(IdURITest, RewritingClearsThePartsOfTheLastUrl) {

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -93,6 +94,52 @@ TEST(HeaderValues, ParametersSplitQuoteAndRebuild) {
   h.SetAllParams("Content-Type", "a=1; b=2");
   EXPECT_EQ(h.GetParam("content-type", "B"), "2");
   EXPECT_EQ(h.GetAllParams("Content-Type"), "a=1; b=2");
+}
+
+// The one-write road must leave exactly the lines the two calls leave, whichever way the value
+// would be read back (blanks, breaks, folding, a line already there, a separator of its own).
+TEST(HeaderList, SetValueAndParamWritesWhatSetValueThenSetParamWrites) {
+  struct Row {
+    const char* Value;
+    const char* Charset;
+    int FoldLength;
+    bool FoldLines;
+    const char* Separator;
+    const char* Before;  // a line already in the list, or ""
+  };
+  const std::string longType = "application/" + std::string(80, 'x');
+  const Row rows[] = {
+      {"application/x-www-form-urlencoded", "utf-8", 78, true, ": ", ""},
+      {"text/xml; charset=latin1; q=1", "utf-8", 78, true, ": ", ""},
+      {"text/xml; charset=latin1", "", 78, true, ": ", ""},
+      {"  text/plain ", "utf-8", 78, true, ": ", ""},
+      {"text/plain\r\n x", "utf-8", 78, true, ": ", ""},
+      {"text/plain", "a \"b\"", 78, true, ": ", ""},
+      {"; n=1", "utf-8", 78, true, ": ", ""},
+      {longType.c_str(), "utf-8", 78, true, ": ", ""},
+      {longType.c_str(), "utf-8", 0, true, ": ", ""},
+      {longType.c_str(), "utf-8", 78, false, ": ", ""},
+      {"text/plain", "utf-8", 78, true, "=", ""},
+      {"text/plain", "utf-8", 78, false, ": ", "Content-Type: a/b"},
+      {"text/plain", "utf-8", 78, true, ": ", "content-type: a/b; charset=x"},
+  };
+  for (const Row& row : rows) {
+    const auto make = [&row] {
+      auto list = std::make_unique<TIdHeaderList>();
+      list->SetFoldLength(row.FoldLength);
+      list->SetFoldLines(row.FoldLines);
+      list->SetNameValueSeparator(row.Separator);
+      list->Add("Connection: keep-alive");
+      if (*row.Before != 0) list->Add(row.Before);
+      return list;
+    };
+    auto twoCalls = make();
+    twoCalls->SetValue("Content-Type", row.Value);
+    twoCalls->SetParam("Content-Type", "charset", row.Charset);
+    auto oneCall = make();
+    oneCall->SetValueAndParam("Content-Type", row.Value, "charset", row.Charset);
+    EXPECT_EQ(oneCall->Text(), twoCalls->Text()) << row.Value << " / " << row.Separator;
+  }
 }
 
 TEST(HeaderValues, MediaTypes) {

@@ -31,6 +31,9 @@ struct EVP_MD;
 struct EVP_MD_CTX;
 struct EVP_PKEY;
 struct HMAC_CTX;
+// OpenSSL's SHA256_CTX and MD5_CTX, only ever handled through pointers into room of our own.
+struct SHA256_CTX;
+struct MD5_CTX;
 struct ENGINE;
 struct BIO;
 struct BIO_METHOD;
@@ -158,6 +161,13 @@ inline constexpr std::uint64_t OPENSSL_INIT_NO_ATEXIT = 0x00080000L;
   F(crypto, false, const EVP_MD*, EVP_sha512, (void))                                              \
   F(crypto, false, int, EVP_default_properties_is_fips_enabled, (OSSL_LIB_CTX*))                   \
   F(crypto, false, int, EVP_default_properties_enable_fips, (OSSL_LIB_CTX*, int))                  \
+  /* SHA-256 and MD5 without the provider layer (deprecated in 3.x, exported): per request */    \
+  F(crypto, false, int, SHA256_Init, (SHA256_CTX*))                                                \
+  F(crypto, false, int, SHA256_Update, (SHA256_CTX*, const void*, std::size_t))                    \
+  F(crypto, false, int, SHA256_Final, (unsigned char*, SHA256_CTX*))                               \
+  F(crypto, false, int, MD5_Init, (MD5_CTX*))                                                      \
+  F(crypto, false, int, MD5_Update, (MD5_CTX*, const void*, std::size_t))                          \
+  F(crypto, false, int, MD5_Final, (unsigned char*, MD5_CTX*))                                     \
   /* HMAC (deprecated in 3.x but exported; absent means the digest-based construction) */          \
   F(crypto, false, HMAC_CTX*, HMAC_CTX_new, (void))                                                \
   F(crypto, false, void, HMAC_CTX_free, (HMAC_CTX*))                                               \

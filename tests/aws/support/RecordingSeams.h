@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -129,7 +130,7 @@ class TRecordingSeams {
     void SetLogFileName(const std::string& FileName) override { log_file_ = FileName; }
     void SetLog(bool Value) override { log_ = Value; }
     void ClearCustomHeaders() override { headers_.clear(); }
-    void AddCustomHeader(const std::string& Line) override { headers_.push_back(Line); }
+    void AddCustomHeader(std::string Line) override { headers_.push_back(std::move(Line)); }
     void SetContentType(const std::string& Value) override { content_type_ = Value; }
     void SetAccept(const std::string& Value) override { accept_ = Value; }
     void Get(const std::string& aURL, TStream& aResponseContent) override {
