@@ -66,7 +66,9 @@ pid_t StartNginx(const std::string& APrefix, const std::string& AConfigFile,
       AError = "nginx exited: " + ReadTextFile(errors) + ReadTextFile(output);
       return -1;
     }
-    bool all = true;
+    // nginx writes its pid file only once it listens on every port; until then a connect may
+    // reach another process that holds a port nginx is still trying to bind.
+    bool all = ReadTextFile(APrefix + "/logs/nginx.pid") == std::to_string(pid) + "\n";
     for (int port : APorts) all = all && CanConnect(port);
     if (all) {
       AError.clear();
