@@ -113,19 +113,10 @@ bool HostBypassesProxy(const std::string& AHost, const std::string& ANoProxy) {
 TbrvAWSProxy ProxyForEndPoint(const std::string& AEndPoint, const std::string& AExplicit,
                               const TbrvEnvironmentReader& AEnvironment) {
   if (!AExplicit.empty()) return ParseProxyURL(AExplicit);
-  // The scheme and host of the last end point are kept per thread: a client asks for the same
-  // end point on every request, and only the environment can change the answer.
-  thread_local std::string lastEndPoint, lastHost;
-  thread_local bool lastHTTPS = false, parsed = false;
-  if (!parsed || AEndPoint != lastEndPoint) {
-    const TIdURI uri(AEndPoint);
-    lastHTTPS = LowerAscii(uri.Protocol()) == "https";
-    lastHost = uri.Host();
-    lastEndPoint = AEndPoint;
-    parsed = true;
-  }
-  const bool https = lastHTTPS;
-  const std::string host = lastHost;
+  // The thread's parse of the request's URL, which its signer has just read.
+  const TIdURI& uri = ParsedURIOf(AEndPoint);
+  const bool https = LowerAscii(uri.Protocol()) == "https";
+  const std::string host = uri.Host();
   const auto first = [&](const char* ALower, const char* AUpper) {
     std::string value = AEnvironment(ALower);
     return value.empty() ? AEnvironment(AUpper) : value;

@@ -43,16 +43,16 @@ std::pair<std::string, std::string> SplitQuery(const std::string& AURL) {
   return {AURL.substr(0, mark), AURL.substr(mark + 1)};
 }
 
-// "scheme://host:port" of a URL: the endpoint whose clock offset is kept.
-// The URL up to its path: scheme, host and port, all that the end point and the proxy depend
-// on, without the query that is often most of a request's URL and would only lengthen a parse.
+// The URL up to its path: scheme, host and port, all that the end point depends on, without
+// the query that is often most of a request's URL and would only lengthen a parse.
 std::string_view BeforePath(std::string_view AURL) {
   const std::size_t scheme = AURL.find("://");
   const std::size_t path = AURL.find('/', scheme == std::string_view::npos ? 0 : scheme + 3);
   return path == std::string_view::npos ? AURL : AURL.substr(0, path);
 }
 
-// The reference holds until the thread's next call: a caller that keeps the key copies it.
+// "scheme://host:port" of a URL: the endpoint whose clock offset is kept. The reference holds
+// until the thread's next call: a caller that keeps the key copies it.
 const std::string& EndPointKey(const std::string& AURL) {
   // Every request of a client goes to the same end point: the last one is kept per thread, so
   // a request does not parse its end point again.
@@ -419,7 +419,7 @@ bool TbrvHTTP_Amazon_AWS_Client::Fetch(const std::string& aURL, bool aAsForm,
       if (!DoBeforeRequest(url)) return false;
       // The proxy is chosen for the host the request goes to.
       const auto environment = [this](const std::string& AName) { return EnvironmentValue(AName); };
-      proxy = ProxyForEndPoint(std::string(BeforePath(url)), FProxy, environment);
+      proxy = ProxyForEndPoint(url, FProxy, environment);
       http.SetProxy(proxy);
     }
 
