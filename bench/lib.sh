@@ -1,12 +1,18 @@
 # Set-up shared by the side-by-side benchmark scripts; source it from the repository root
 # under `set -euo pipefail`. It makes a scratch folder $work and, on exit, stops what it
-# started there and removes the folder.
+# started there (the local service, and the server whose pid the script puts in $server_pid)
+# and removes the folder.
 work=$(mktemp -d)
 local_sqs_pid=""
+server_pid=""
 bench_cleanup() {
   if [ -n "$local_sqs_pid" ]; then
     kill -TERM -- "-$local_sqs_pid" 2>/dev/null || true
     wait "$local_sqs_pid" 2>/dev/null || true
+  fi
+  if [ -n "$server_pid" ]; then
+    kill -TERM "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
   fi
   rm -rf "$work"
 }

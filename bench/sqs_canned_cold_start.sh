@@ -30,20 +30,12 @@ if [ -z "${BUILD:-}" ]; then
 fi
 sqs=$(realpath "$BUILD/cli/sqs")
 
-work=$(mktemp -d)
-nginx_pid=""
-cleanup() {
-  if [ -n "$nginx_pid" ]; then
-    kill -TERM "$nginx_pid" 2>/dev/null || true
-    wait "$nginx_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. bench/lib.sh
 
 # The canned receive is not used here; its body is any text that needs no escaping.
 . bench/sqs_canned_server.sh
 start_canned_sqs "$work" "unused" "$(printf unused | md5sum | cut -d' ' -f1)"
+server_pid=$nginx_pid
 
 export AWS_ACCESS_KEY_ID=test AWS_SECRET_ACCESS_KEY=test AWS_DEFAULT_REGION=us-east-1
 export AWS_PAGER="" AWS_CLI_AUTO_PROMPT=off

@@ -35,14 +35,7 @@ if [ -z "${BUILD:-}" ]; then
   cmake --build "$BUILD" -j2 --target bench_sqs_cycles >/dev/null
 fi
 
-work=$(mktemp -d)
-nginx_pid=""
-cleanup() {
-  [ -n "$nginx_pid" ] && kill -TERM "$nginx_pid" 2>/dev/null || true
-  [ -n "$nginx_pid" ] && wait "$nginx_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. bench/lib.sh
 
 # The one message body: 256 bytes of text that needs no escaping in a URL's unreserved set
 # beyond spaces, nor in XML or JSON.
@@ -54,6 +47,7 @@ body_md5=$(printf '%s' "$body" | md5sum | cut -d' ' -f1)
 
 . bench/sqs_canned_server.sh
 start_canned_sqs "$work" "$body" "$body_md5"
+server_pid=$nginx_pid
 
 export AWS_ACCESS_KEY_ID=test AWS_SECRET_ACCESS_KEY=test AWS_DEFAULT_REGION=us-east-1
 unset AWS_ENDPOINT_URL AWS_ENDPOINT_URL_SQS AWS_CA_BUNDLE AWS_PROFILE

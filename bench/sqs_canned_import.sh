@@ -28,14 +28,7 @@ sqs=$(realpath "${3:-build/dev/cli/sqs}")
 [ -x /usr/bin/python3 ] && /usr/bin/python3 -c 'import boto3' ||
   { echo "missing python3-boto3" >&2; exit 1; }
 
-work=$(mktemp -d)
-server_pid=""
-cleanup() {
-  [ -n "$server_pid" ] && kill -TERM "$server_pid" 2>/dev/null || true
-  [ -n "$server_pid" ] && wait "$server_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. bench/lib.sh
 
 case "${SERVER:-nginx}" in
   nginx)
