@@ -372,6 +372,9 @@ TDateTime LocalDateTime(std::int64_t AYear, int AMonth, int ADay, int AHour, int
   const std::int64_t days =
       DaysFromCivil(AYear, static_cast<unsigned>(AMonth + 1), static_cast<unsigned>(ADay));
   const std::int64_t utc = days * 86400 + AHour * 3600 + AMinute * 60 + ASecond - AOffset;
+  // The earliest moment read is the start of 1601 in UTC: an offset east of UTC must not carry
+  // a date of that first day back before it, where its written form would not read again.
+  if (utc < DaysFromCivil(1601, 1, 1) * 86400) return 0;
   const auto local = static_cast<double>(utc + LocalOffsetAt(static_cast<std::time_t>(utc)));
   return local / 86400.0 + kUnixEpochDays;
 }
