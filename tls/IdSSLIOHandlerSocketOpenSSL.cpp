@@ -288,8 +288,17 @@ void TIdSSLContext::InitContext(TIdSSLCtxMode ACtxMode) {
   // shared by every context with the same locations. A context that verifies nothing and
   // names no root file gets none: OpenSSL would still search the system's certificate
   // directory for every server's issuer, for a verdict nobody reads.
+  fRootCertPending = false;
   if (fVerifyMode != 0 || !fsRootCertFile.empty() || !fVerifyDirs.empty()) {
-    if (!LoadRootCert()) RaiseWithQueuedError<EIdOSSLLoadingRootCertError>();
+    ossl::X509_STORE* made = nullptr;
+    if (fRootCertAtHandshake && fMode == sslmClient &&
+        (made = ossl::MadeCertStore(fsRootCertFile, fVerifyDirs)) == nullptr) {
+      fRootCertPending = true;
+    } else if (made != nullptr) {
+      f.SSL_CTX_set_cert_store(fContext, made);  // takes our reference
+    } else if (!LoadRootCert()) {
+      RaiseWithQueuedError<EIdOSSLLoadingRootCertError>();
+    }
   }
   if (!fsCertFile.empty()) {
     if (!LoadCert()) RaiseWithQueuedError<EIdOSSLLoadingCertError>();
@@ -389,6 +398,13 @@ void TIdSSLContext::ApplyALPNProtocols() {
     ossl::ClearErrors();
     throw EIdException("Error Updating ALPN Protocols");
   }
+}
+
+void TIdSSLContext::LoadPendingRootCert() {
+  if (!fRootCertPending) return;
+  ossl::ClearErrors();
+  if (!LoadRootCert()) RaiseWithQueuedError<EIdOSSLLoadingRootCertError>();
+  fRootCertPending = false;
 }
 
 bool TIdSSLContext::LoadRootCert() {
@@ -643,6 +659,12 @@ void TIdSSLSocket::Handshake(Call&& ACall, bool AIsConnect) {
   for (;;) {
     if (Run(ACall) == 1) return;
     const int code = fLast.SSLError;
+    if (code == ossl::SSL_ERROR_WANT_READ && fBio->hold_reads) {
+      // Our hello is sent and the server's answer not read: load the trust store now.
+      fBio->hold_reads = false;
+      fSSLContext->LoadPendingRootCert();
+      continue;
+    }
     if (code == ossl::SSL_ERROR_WANT_READ || code == ossl::SSL_ERROR_WANT_WRITE) {
       if (WaitForSocket(code == ossl::SSL_ERROR_WANT_WRITE, limit)) continue;
       fParent->Deadline().Check();
@@ -677,6 +699,8 @@ void TIdSSLSocket::Connect(int pHandle) {
   }
   ossl::ClearErrors();
   f.SSL_set_connect_state(fSSL);
+  // A pending trust store is loaded once the hello is sent, before anything is read.
+  fBio->hold_reads = fSSLContext->RootCertPending();
   Handshake([this] { return API().SSL_connect(fSSL); }, true);
 
   TIdSSLCipher* cipher = Cipher();
@@ -687,6 +711,7 @@ void TIdSSLSocket::Connect(int pHandle) {
 
 void TIdSSLSocket::Accept(int pHandle) {
   CreateConnection(pHandle);
+  fSSLContext->LoadPendingRootCert();
   API().SSL_set_accept_state(fSSL);
   Handshake([this] { return API().SSL_accept(fSSL); }, false);
 }
@@ -896,6 +921,7 @@ void TIdSSLIOHandlerSocketOpenSSL::PrepareContext() {
   context->SetVerifyOn(static_cast<bool>(OnVerifyPeer));
   context->SetStatusInfoOn(static_cast<bool>(OnStatusInfo) || static_cast<bool>(OnStatusInfoEx));
   context->ALPNProtocols()->Assign(ALPNProtocols());
+  context->SetRootCertAtHandshake(true);
   context->InitContext(sslCtxClient);
   fOwnedContext = std::move(context);
   fSSLContext = fOwnedContext.get();

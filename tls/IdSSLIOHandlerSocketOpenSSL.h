@@ -191,6 +191,15 @@ class TIdSSLContext : public TObject {
 
   // (Re)creates the OpenSSL context for the role and applies every setting.
   void InitContext(TIdSSLCtxMode ACtxMode);
+  // With this set before InitContext, a client context whose trust store is not made yet
+  // gets it from LoadPendingRootCert, which a connecting socket calls once its hello is on
+  // the way: reading the root file then costs nothing while the server works on its answer.
+  void SetRootCertAtHandshake(bool Value) { fRootCertAtHandshake = Value; }
+  // True while the trust store is still to be loaded (see SetRootCertAtHandshake).
+  bool RootCertPending() const { return fRootCertPending; }
+  // Loads the pending trust store; raises EIdOSSLLoadingRootCertError when the library
+  // refuses a location (it stays pending then). Nothing when none is pending.
+  void LoadPendingRootCert();
   // Each answers false when the library refused the file. LoadRootCert gives the context the
   // trust store of the library's default locations plus RootCertFile and VerifyDirs.
   bool LoadRootCert();
@@ -255,6 +264,8 @@ class TIdSSLContext : public TObject {
   ossl::SSL_CTX* fContext = nullptr;
   bool fStatusInfoOn = false;
   bool fVerifyOn = false;
+  bool fRootCertAtHandshake = false;
+  bool fRootCertPending = false;
   std::int32_t fSessionId = 1;
   TIdSSLCtxMode fCtxMode = sslCtxClient;
   std::unique_ptr<TStringList> FALPNProtocols;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/EngineTest.h"
+#include "tests/support/Programs.h"
 #include "tests/support/TlsTestServer.h"
 #include "tls/OpenSSLBinding.h"
 #include "transport/IdTCPClient.h"
@@ -164,6 +165,20 @@ TEST_F(OpenSSLHandler, VerificationAcceptsTheTestCAAndNamesEachRefusal) {
 
   // The same handler verifies again once the root is back: nothing stale stays behind.
   Options()->SetRootCertFile(Certs().CA);
+  EXPECT_EQ(ConnectError("localhost", Ports().Main), "");
+}
+
+TEST_F(OpenSSLHandler, ARootFileTheLibraryRefusesEndsTheConnectAndIsReadAgainNextTime) {
+  // The trust store is read while the server answers the hello; a refusal must still end
+  // the connect with its own error, and must not leave a store without the root behind.
+  TempDir dir("brv-root-file");
+  const std::string root = dir.Path() + "/root.pem";
+  test::WriteTextFile(root, "not a certificate\n");
+  VerifyWithTestCA();
+  Options()->SetRootCertFile(root);
+  const std::string refused = ConnectError("localhost", Ports().Main);
+  EXPECT_EQ(refused.rfind("Could not load root certificate.\r\n", 0), 0u) << refused;
+  test::WriteTextFile(root, test::ReadTextFile(Certs().CA) + "\n");
   EXPECT_EQ(ConnectError("localhost", Ports().Main), "");
 }
 

@@ -39,6 +39,10 @@ int SocketRead(BIO* bio, char* data, int length) {
   api.BIO_clear_flags(
       bio, BIO_FLAGS_READ | BIO_FLAGS_WRITE | BIO_FLAGS_IO_SPECIAL | BIO_FLAGS_SHOULD_RETRY);
   if (state == nullptr || state->fd < 0 || data == nullptr) return -1;
+  if (state->hold_reads) {
+    api.BIO_set_flags(bio, BIO_FLAGS_READ | BIO_FLAGS_SHOULD_RETRY);
+    return -1;
+  }
   const ssize_t n = ::recv(state->fd, data, static_cast<size_t>(length), MSG_DONTWAIT);
   if (n >= 0) return static_cast<int>(n);
   const int err = errno;

@@ -14,6 +14,9 @@ namespace brv::ossl {
 struct SocketBIOState {
   int fd = -1;
   int last_error = 0;  // errno of the last failing recv or send, 0 when none
+  // While set, reads ask OpenSSL to retry without looking at the socket: the caller has
+  // work to do before the peer's answer is read.
+  bool hold_reads = false;
 };
 
 // Makes the BIO method table (once per binding) and frees it at release.
