@@ -39,14 +39,18 @@ struct Binding {
   ossl::BIO_METHOD* socket_bio = nullptr;
   // Reads the default certificate file of a store on first need (null: read it at once).
   ossl::X509_LOOKUP_METHOD* deferred_file = nullptr;
-  // SHA-256 for the hash hooks, and the fetched object behind it (null with 1.1).
-  const ossl::EVP_MD* sha256 = nullptr;
-  ossl::EVP_MD* fetched_sha256 = nullptr;
-  // MD5 for the hash hooks, looked up at its first use (a command that never checks a digest
-  // does not pay for it); `md5_done` tells that the look-up was made.
-  std::atomic<const ossl::EVP_MD*> md5{nullptr};
-  std::atomic<bool> md5_done{false};
-  ossl::EVP_MD* fetched_md5 = nullptr;
+  // SHA-256 and MD5 for the hash hooks' EVP road, each looked up at its first use: the
+  // first look-up of any digest builds the library's table of names, a third of loading it,
+  // and the direct road needs none (see LazyDigest).
+  struct LazyDigest {
+    const char* name;
+    const ossl::EVP_MD* (*ossl::Functions::*legacy)();
+    std::atomic<const ossl::EVP_MD*> md{nullptr};
+    std::atomic<bool> done{false};  // the look-up was made
+    ossl::EVP_MD* fetched = nullptr;  // what to free (null with 1.1)
+  };
+  LazyDigest sha256{"SHA256", &ossl::Functions::EVP_sha256};
+  LazyDigest md5{"MD5", &ossl::Functions::EVP_md5};
   std::string directory;
   std::vector<std::string> failed;
   // Shared trust stores by their locations (see ossl::SharedCertStore), newest first.
@@ -177,10 +181,6 @@ bool EnsureOpenSSLLoaded() {
     return false;
   }
   b.deferred_file = ossl::CreateDeferredFileLookupMethod(f);
-  if (f.EVP_MD_fetch != nullptr && f.EVP_MD_free != nullptr)
-    b.fetched_sha256 = f.EVP_MD_fetch(nullptr, "SHA256", nullptr);
-  b.sha256 = b.fetched_sha256 != nullptr ? b.fetched_sha256 : f.EVP_sha256();
-  ossl::ClearErrors();
   // What we made is freed at exit, while the library (never torn down) is still whole.
   static ExitRelease exit_release;
   b.generation.fetch_add(1, std::memory_order_relaxed);
@@ -196,17 +196,17 @@ void ReleaseOpenSSL() {
     FreeStores(b);
     // After the stores: their lookups use the method until they are freed.
     ossl::FreeDeferredFileLookupMethod(b.functions, b.deferred_file);
-    if (b.fetched_sha256 != nullptr) b.functions.EVP_MD_free(b.fetched_sha256);
-    if (b.fetched_md5 != nullptr) b.functions.EVP_MD_free(b.fetched_md5);
+    for (Binding::LazyDigest* d : {&b.sha256, &b.md5})
+      if (d->fetched != nullptr) b.functions.EVP_MD_free(d->fetched);
     ossl::FreeThreadHashContexts(b.functions);
   }
   b.socket_bio = nullptr;
   b.deferred_file = nullptr;
-  b.sha256 = nullptr;
-  b.fetched_sha256 = nullptr;
-  b.md5.store(nullptr, std::memory_order_relaxed);
-  b.md5_done.store(false, std::memory_order_relaxed);
-  b.fetched_md5 = nullptr;
+  for (Binding::LazyDigest* d : {&b.sha256, &b.md5}) {
+    d->md.store(nullptr, std::memory_order_relaxed);
+    d->done.store(false, std::memory_order_relaxed);
+    d->fetched = nullptr;
+  }
   b.loaded.store(false, std::memory_order_release);
   b.functions = ossl::Functions{};
   b.last_bind_complete = false;
@@ -253,29 +253,37 @@ const BIO_METHOD* SocketBIOMethod() {
   return State().socket_bio;
 }
 
+namespace {
+
+const EVP_MD* Digest(Binding::LazyDigest& d) {
+  if (d.done.load(std::memory_order_acquire)) return d.md.load(std::memory_order_relaxed);
+  Binding& b = State();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  if (!b.loaded.load(std::memory_order_relaxed)) return nullptr;
+  if (!d.done.load(std::memory_order_relaxed)) {
+    const Functions& f = b.functions;
+    // With OpenSSL 3 a library that refuses the digest (MD5 in FIPS mode) answers null here;
+    // EVP_md5() would hand out a digest that then fails at every initialisation.
+    if (f.EVP_MD_fetch != nullptr && f.EVP_MD_free != nullptr) {
+      d.fetched = f.EVP_MD_fetch(nullptr, d.name, nullptr);
+      d.md.store(d.fetched, std::memory_order_relaxed);
+      ClearErrors();
+    } else if (f.*d.legacy != nullptr) {
+      d.md.store((f.*d.legacy)(), std::memory_order_relaxed);
+    }
+    d.done.store(true, std::memory_order_release);
+  }
+  return d.md.load(std::memory_order_relaxed);
+}
+
+}  // namespace
+
 const EVP_MD* SHA256Digest() {
-  return State().sha256;
+  return Digest(State().sha256);
 }
 
 const EVP_MD* MD5Digest() {
-  Binding& b = State();
-  if (b.md5_done.load(std::memory_order_acquire)) return b.md5.load(std::memory_order_relaxed);
-  std::lock_guard<std::mutex> lock(b.mutex);
-  if (!b.loaded.load(std::memory_order_relaxed)) return nullptr;
-  if (!b.md5_done.load(std::memory_order_relaxed)) {
-    const Functions& f = b.functions;
-    // With OpenSSL 3 a library that refuses MD5 (FIPS mode) answers null here; EVP_md5() would
-    // hand out a digest that then fails at every initialisation.
-    if (f.EVP_MD_fetch != nullptr && f.EVP_MD_free != nullptr) {
-      b.fetched_md5 = f.EVP_MD_fetch(nullptr, "MD5", nullptr);
-      b.md5.store(b.fetched_md5, std::memory_order_relaxed);
-      ClearErrors();
-    } else if (f.EVP_md5 != nullptr) {
-      b.md5.store(f.EVP_md5(), std::memory_order_relaxed);
-    }
-    b.md5_done.store(true, std::memory_order_release);
-  }
-  return b.md5.load(std::memory_order_relaxed);
+  return Digest(State().md5);
 }
 
 unsigned BindingGeneration() {

@@ -44,8 +44,10 @@ bool DigestsBound() {
          f.EVP_MD_CTX_free != nullptr;
 }
 
+bool DirectSHA256();
+
 bool SHA256Bound() {
-  return IsOpenSSLLoaded() && SHA256Digest() != nullptr;
+  return IsOpenSSLLoaded() && (DirectSHA256() || SHA256Digest() != nullptr);
 }
 
 bool MD5Bound() {
@@ -198,7 +200,9 @@ TIdHashContext NewDigest(const EVP_MD* AType, DigestRoad ARoad) {
 }
 
 TIdHashContext NewSHA256() {
-  return NewDigest(SHA256Digest(), DirectSHA256() ? DigestRoad::SHA256 : DigestRoad::EVP);
+  // The direct road needs no EVP digest, and looking one up is costly the first time.
+  if (DirectSHA256()) return NewDigest(nullptr, DigestRoad::SHA256);
+  return NewDigest(SHA256Digest(), DigestRoad::EVP);
 }
 
 TIdHashContext NewMD5() {
