@@ -290,12 +290,8 @@ void TIdSSLContext::InitContext(TIdSSLCtxMode ACtxMode) {
   // directory for every server's issuer, for a verdict nobody reads.
   fRootCertPending = false;
   if (fVerifyMode != 0 || !fsRootCertFile.empty() || !fVerifyDirs.empty()) {
-    ossl::X509_STORE* made = nullptr;
-    if (fRootCertAtHandshake && fMode == sslmClient &&
-        (made = ossl::MadeCertStore(fsRootCertFile, fVerifyDirs)) == nullptr) {
+    if (fRootCertAtHandshake && fMode == sslmClient) {
       fRootCertPending = true;
-    } else if (made != nullptr) {
-      f.SSL_CTX_set_cert_store(fContext, made);  // takes our reference
     } else if (!LoadRootCert()) {
       RaiseWithQueuedError<EIdOSSLLoadingRootCertError>();
     }

@@ -191,9 +191,9 @@ class TIdSSLContext : public TObject {
 
   // (Re)creates the OpenSSL context for the role and applies every setting.
   void InitContext(TIdSSLCtxMode ACtxMode);
-  // With this set before InitContext, a client context whose trust store is not made yet
-  // gets it from LoadPendingRootCert, which a connecting socket calls once its hello is on
-  // the way: reading the root file then costs nothing while the server works on its answer.
+  // With this set before InitContext, a client context gets its trust store from
+  // LoadPendingRootCert, which a connecting socket calls once its hello is on the way: a root
+  // file not read yet is then read while the server works on its answer.
   void SetRootCertAtHandshake(bool Value) { fRootCertAtHandshake = Value; }
   // True while the trust store is still to be loaded (see SetRootCertAtHandshake).
   bool RootCertPending() const { return fRootCertPending; }

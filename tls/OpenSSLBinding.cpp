@@ -290,46 +290,21 @@ unsigned BindingGeneration() {
   return State().generation.load(std::memory_order_relaxed);
 }
 
-namespace {
-
-// What tells one set of locations from another: the names, and the root file's size and time
-// stamp (a file that changed is loaded again).
-std::string CertStoreKey(const std::string& ARootCertFile, const std::string& AVerifyDirs) {
+X509_STORE* SharedCertStore(const std::string& ARootCertFile, const std::string& AVerifyDirs) {
+  Binding& b = State();
+  const Functions& f = b.functions;
   std::string key = ARootCertFile + '\n' + AVerifyDirs;
   struct stat st {};
   if (!ARootCertFile.empty() && ::stat(ARootCertFile.c_str(), &st) == 0)
     key += Format("\n%lld.%ld.%lld", static_cast<long long>(st.st_mtim.tv_sec), st.st_mtim.tv_nsec,
                   static_cast<long long>(st.st_size));
-  return key;
-}
-
-// The store made for `key`, moved to the front, with a reference for the caller; null when
-// there is none. Called under stores_mutex.
-X509_STORE* FindStore(Binding& b, const std::string& key) {
+  std::lock_guard<std::mutex> lock(b.stores_mutex);
   for (auto it = b.stores.begin(); it != b.stores.end(); ++it) {
     if (it->key != key) continue;
-    b.functions.X509_STORE_up_ref(it->store);
+    f.X509_STORE_up_ref(it->store);
     b.stores.splice(b.stores.begin(), b.stores, it);
     return it->store;
   }
-  return nullptr;
-}
-
-}  // namespace
-
-X509_STORE* MadeCertStore(const std::string& ARootCertFile, const std::string& AVerifyDirs) {
-  Binding& b = State();
-  const std::string key = CertStoreKey(ARootCertFile, AVerifyDirs);
-  std::lock_guard<std::mutex> lock(b.stores_mutex);
-  return FindStore(b, key);
-}
-
-X509_STORE* SharedCertStore(const std::string& ARootCertFile, const std::string& AVerifyDirs) {
-  Binding& b = State();
-  const Functions& f = b.functions;
-  std::string key = CertStoreKey(ARootCertFile, AVerifyDirs);
-  std::lock_guard<std::mutex> lock(b.stores_mutex);
-  if (X509_STORE* made = FindStore(b, key)) return made;
   // The library's own default locations (the system's trust store), then ours.
   X509_STORE* store = NewDefaultTrustStore(f, b.deferred_file);
   if (store == nullptr) return nullptr;

@@ -357,9 +357,6 @@ void ClearErrors();
 // certificate of ARootCertFile never reads it. Stores are made once per set of locations and
 // shared by every context (a root file is loaded again when its size or time stamp changed).
 X509_STORE* SharedCertStore(const std::string& ARootCertFile, const std::string& AVerifyDirs);
-// The shared store for these locations when it is made already (with a reference for the
-// caller), else null; never loads anything.
-X509_STORE* MadeCertStore(const std::string& ARootCertFile, const std::string& AVerifyDirs);
 
 // The method table of our socket BIO (see OpenSSLSocketBIO.h); made at load, freed at release.
 const BIO_METHOD* SocketBIOMethod();
